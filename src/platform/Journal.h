@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/Log.h"
+
+#include <QString>
+
+#include <cstdio>
+
+namespace pellim {
+
+// Writes entries to the systemd journal with sd_journal_sendv. When no journal
+// daemon listens, the entry goes to `fallback` (standard error by default) as one
+// line with control characters escaped.
+class JournalSink final : public LogSink {
+public:
+    explicit JournalSink(FILE *fallback = stderr,
+                         QString socketPath = QStringLiteral("/run/systemd/journal/socket"));
+    void write(const LogEntry &entry) override;
+
+    // Whether a journal daemon answers on the socket right now.
+    bool journalListening() const;
+
+    // The one-line form used when the journal is unreachable.
+    static QByteArray fallbackLine(const LogEntry &entry);
+
+private:
+    FILE *m_fallback;
+    QString m_socketPath;
+};
+
+} // namespace pellim
