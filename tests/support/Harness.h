@@ -1,0 +1,38 @@
+#pragma once
+
+#include "controller/Services.h"
+#include "controller/ViewController.h"
+#include "platform/Alert.h"
+#include "platform/FileAccess.h"
+#include "platform/FileDialogs.h"
+#include "platform/FolderProtection.h"
+#include "platform/Log.h"
+#include "platform/RandomSource.h"
+#include "support/Fakes.h"
+
+#include <memory>
+
+namespace pellim::test {
+
+// A main window wired to test services: entries go to memory, dialogs are Qt's
+// widget dialogs, the file system is real. Pass a protection to meet a guard;
+// pass an alert or a random source to replace the real ones.
+struct Harness {
+    explicit Harness(FolderProtection *protection = nullptr, Alert *alertOverride = nullptr,
+                     RandomSource *randomOverride = nullptr)
+        : protection(protection ? *protection : unguarded), dialogs(this->protection, true),
+          files(this->protection),
+          window(Services{log, dialogs, alertOverride ? *alertOverride : alert, files,
+                          randomOverride ? *randomOverride : random}) {}
+
+    MemoryLogSink log;
+    UnguardedProtection unguarded;
+    FolderProtection &protection;
+    QtFileDialogs dialogs;
+    QtAlert alert;
+    PosixFileAccess files;
+    SystemRandomSource random;
+    ViewController window;
+};
+
+} // namespace pellim::test
