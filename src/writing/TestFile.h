@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace pellim {
+
+// A fresh name for a test file: "Pellim", a new random (version 4) UUID in upper
+// case without braces, and ".txt". Every call gives a new name.
+QString makeTestFileName();
+
+} // namespace pellim
