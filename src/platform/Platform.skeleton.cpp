@@ -49,10 +49,4 @@ void QtAlert::showCritical(QWidget *, const QString &, const QString &) {}
 // --- RandomSource.cpp
 std::uint64_t SystemRandomSource::next64() { return 0; }
 
-// --- Journal.cpp
-JournalSink::JournalSink(FILE *f, QString s) : m_fallback(f), m_socketPath(std::move(s)) {}
-void JournalSink::write(const LogEntry &) {}
-bool JournalSink::journalListening() const { return false; }
-QByteArray JournalSink::fallbackLine(const LogEntry &) { return {}; }
-
 } // namespace pellim
