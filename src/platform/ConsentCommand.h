@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+class QTextStream;
+
+namespace pellim {
+
+class ConsentStore;
+
+// pellim-consent: lists, sets and resets the stored answers in `store`.
+// `arguments` leaves out the program name. Returns the exit status: 0 done,
+// 1 the store could not be written, 2 a usage error.
+int runConsentCommand(const QStringList &arguments, ConsentStore &store, QTextStream &out,
+                      QTextStream &err);
+
+} // namespace pellim

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace pellim {
+
+// The person's folders that the guard watches over.
+enum class GuardedFolder { Documents, Desktop, Downloads };
+
+inline constexpr std::array<GuardedFolder, 3> kGuardedFolders = {
+    GuardedFolder::Documents, GuardedFolder::Desktop, GuardedFolder::Downloads};
+
+// "documents", "desktop", "downloads": the key in the store and the word on the command line.
+QString folderKey(GuardedFolder folder);
+// "Documents", "Desktop", "Downloads": the name shown to the person.
+QString folderDisplayName(GuardedFolder folder);
+// The folder a word names, in any letter case; nothing for any other word.
+std::optional<GuardedFolder> folderFromKey(const QString &word);
+
+enum class ConsentAnswer { NotDecided, Allowed, Denied };
+
+// "allowed", "denied", "not decided".
+QString answerText(ConsentAnswer answer);
+
+// The stored answers, one JSON file per person:
+//   { "org.pellim.Pellim": { "documents": "allowed", "desktop": "denied" } }
+// The file is read afresh on every question, so a change made by another process
+// (pellim-consent) counts at once. A missing, unreadable or damaged file means "no
+// answer yet" for every folder; the next change rewrites it whole, keeping the
+// entries of other application ids that still parse.
+class ConsentStore {
+public:
+    enum class FileState { Missing, Readable, Unreadable, Damaged };
+
+    // One reading of the file: its state and this application's answers.
+    struct Contents {
+        FileState state = FileState::Missing;
+        std::array<ConsentAnswer, 3> answers{}; // indexed like kGuardedFolders
+        ConsentAnswer answer(GuardedFolder folder) const {
+            return answers[static_cast<std::size_t>(folder)];
+        }
+    };
+
+    explicit ConsentStore(QString filePath, QString appId = QStringLiteral("org.pellim.Pellim"));
+
+    // $XDG_STATE_HOME/pellim/folder-access.json, with ~/.local/state standing in
+    // for an unset, empty or relative XDG_STATE_HOME.
+    static QString defaultPath();
+
+    const QString &filePath() const { return m_filePath; }
+    const QString &appId() const { return m_appId; }
+
+    Contents read() const;
+    ConsentAnswer answer(GuardedFolder folder) const { return read().answer(folder); }
+
+    // NotDecided removes the stored answer. On failure `error` (if given) says why.
+    bool setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error = nullptr);
+    bool resetAll(QString *error = nullptr);
+
+private:
+    QString m_filePath;
+    QString m_appId;
+};
+
+} // namespace pellim
