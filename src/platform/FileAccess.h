@@ -40,7 +40,7 @@ public:
 private:
     FileUrl m_folder;
     QByteArray m_names;                // names, each followed by '\0'
-    std::vector<std::uint32_t> m_ends; // end offset of each name in m_names
+    std::vector<std::uint64_t> m_ends; // end offset of each name in m_names
     std::vector<bool> m_kinds;         // true for folders
 };
 
@@ -57,9 +57,13 @@ public:
 };
 
 // The real operations over POSIX calls, each asking `protection` first.
+//
+// Constructing the first one sets SIGXFSZ to be ignored in the whole process
+// (unless a handler is already installed), so that a write beyond the file-size
+// limit fails with EFBIG instead of ending the program.
 class PosixFileAccess final : public FileAccess {
 public:
-    explicit PosixFileAccess(FolderProtection &protection) : m_protection(protection) {}
+    explicit PosixFileAccess(FolderProtection &protection);
     bool writeText(const FileUrl &file, const QString &text) override;
     std::optional<TextPrefix> readText(const FileUrl &file, qsizetype keepCharacters) override;
     std::optional<DirectoryListing> list(const FileUrl &folder) override;
