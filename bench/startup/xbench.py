@@ -1,0 +1,209 @@
+"""What the start-up and consent benchmarks share: a private X server, a
+temporary home, launching a program with the paint probe, and reading its
+memory. Standard library only."""
+
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+
+def fail(message):
+    print(f"{Path(sys.argv[0]).name}: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def find_built(build_dir, name):
+    """The first file called `name` below the build folder (targets may move)."""
+    build_dir = Path(build_dir)
+    direct = build_dir / name
+    if direct.is_file():
+        return direct
+    for path in sorted(build_dir.rglob(name)):
+        if path.is_file() and "CMakeFiles" not in path.parts:
+            return path
+    return None
+
+
+class XServer:
+    """An Xvfb of our own on a free display, so no one else's windows interfere."""
+
+    def __init__(self, geometry="1280x1024x24"):
+        if not shutil.which("Xvfb"):
+            fail("Xvfb is needed (apt-get install xvfb)")
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", geometry, "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(write_end)
+        ready, _, _ = select.select([read_end], [], [], 20)
+        number = os.read(read_end, 64).decode().strip() if ready else ""
+        os.close(read_end)
+        if not number:
+            self.close()
+            fail("Xvfb did not start")
+        self.display = f":{number}"
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class TempHome:
+    """HOME, the XDG folders and the three user folders in a fresh temporary
+    folder, so nothing of the person's is read or touched."""
+
+    def __init__(self):
+        self.root = Path(tempfile.mkdtemp(prefix="pellim-bench-"))
+        self.home = self.root / "home"
+        self.config = self.home / ".config"
+        self.state = self.home / ".local/state"
+        self.runtime = self.root / "runtime"
+        for folder in (self.home, self.config, self.state, self.home / ".cache",
+                       self.home / ".local/share"):
+            folder.mkdir(parents=True, exist_ok=True)
+        self.runtime.mkdir(mode=0o700)
+        for name in ("Documents", "Desktop", "Downloads"):
+            (self.home / name).mkdir()
+        (self.config / "user-dirs.dirs").write_text(
+            'XDG_DOCUMENTS_DIR="$HOME/Documents"\n'
+            'XDG_DESKTOP_DIR="$HOME/Desktop"\n'
+            'XDG_DOWNLOAD_DIR="$HOME/Downloads"\n')
+
+    @property
+    def documents(self):
+        return self.home / "Documents"
+
+    def env(self, display):
+        return {
+            "PATH": "/usr/local/bin:/usr/bin:/bin",
+            "LANG": "C.UTF-8",
+            "DISPLAY": display,
+            "HOME": str(self.home),
+            "XDG_CONFIG_HOME": str(self.config),
+            "XDG_STATE_HOME": str(self.state),
+            "XDG_CACHE_HOME": str(self.home / ".cache"),
+            "XDG_DATA_HOME": str(self.home / ".local/share"),
+            "XDG_RUNTIME_DIR": str(self.runtime),
+        }
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.remove()
+
+
+class Launched:
+    """A program started with the paint probe preloaded. `start_ns` is
+    CLOCK_MONOTONIC just before the spawn; `paint_ns` the probe's note of the
+    first paint, or None when none came within the timeout."""
+
+    def __init__(self, program, env, probe, extra_preload=(), extra_env=None, timeout=20):
+        read_end, write_end = os.pipe()
+        env = dict(env)
+        env["LD_PRELOAD"] = ":".join([str(probe), *map(str, extra_preload)])
+        env["PAINT_PROBE_FD"] = str(write_end)
+        fds = [write_end]
+        for key, value in (extra_env or {}).items():
+            env[key] = value
+        self.locate_read = None
+        if "LOCATE_BUTTON_TEXT" in env:
+            locate_read, locate_write = os.pipe()
+            env["LOCATE_FD"] = str(locate_write)
+            fds.append(locate_write)
+            self.locate_read = locate_read
+        self.log = tempfile.TemporaryFile()
+        self.start_ns = time.monotonic_ns()
+        self.process = subprocess.Popen([str(program)], env=env, pass_fds=fds,
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log)
+        for fd in fds:
+            os.close(fd)
+        ready, _, _ = select.select([read_end], [], [], timeout)
+        text = os.read(read_end, 64).decode().strip() if ready else ""
+        os.close(read_end)
+        self.paint_ns = int(text) if text else None
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def startup_ms(self):
+        return None if self.paint_ns is None else (self.paint_ns - self.start_ns) / 1e6
+
+    def located(self, timeout=10):
+        """(window id, x, y) of the button the locator looked for, or None."""
+        if self.locate_read is None:
+            return None
+        ready, _, _ = select.select([self.locate_read], [], [], timeout)
+        text = os.read(self.locate_read, 128).decode().split() if ready else []
+        if len(text) != 3:
+            return None
+        return int(text[0]), int(text[1]), int(text[2])
+
+    def output(self):
+        self.log.seek(0)
+        return self.log.read().decode(errors="replace")
+
+    def memory_kib(self):
+        """Resident set (VmRSS) and proportional set (Pss) in KiB."""
+        rss = pss = None
+        with open(f"/proc/{self.pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    rss = int(line.split()[1])
+        with open(f"/proc/{self.pid}/smaps_rollup") as rollup:
+            for line in rollup:
+                if line.startswith("Pss:"):
+                    pss = int(line.split()[1])
+        return rss, pss
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if self.locate_read is not None:
+            os.close(self.locate_read)
+            self.locate_read = None
+        self.log.close()
+
+
+def result(benchmark, subject, metric, value, unit):
+    """One measured run, in the form scripts/run-benchmarks gathers."""
+    print(f"RESULT\t{benchmark}\t{subject}\t{metric}\t{value:.3f}\t{unit}", flush=True)
+
+
+def target(benchmark, metric, reference, limit):
+    """A target: the median of pellim over the median of `reference` at most
+    `limit`, or with reference "absolute", the median itself at most `limit`."""
+    print(f"TARGET\t{benchmark}\t{metric}\t{reference}\t{limit}", flush=True)
+
+
+def note(benchmark, text):
+    """A line of prose for the benchmark's section of the performance document."""
+    print(f"NOTE\t{benchmark}\t{text}", flush=True)
