@@ -41,29 +41,25 @@ RawFile readRaw(const QString &path) {
     }
     QByteArray bytes;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes;
-    if (ok) {
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (ok && bytes.size() <= kMaxFileBytes) {
         char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;
-            bytes.append(buffer, n);
-            if (bytes.size() > kMaxFileBytes) {
-                ok = false;
-                break;
-            }
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
         }
+        bytes.append(buffer, n);
     }
     ::close(fd);
     if (!ok) {
         result.state = ConsentStore::FileState::Unreadable;
+        return result;
+    }
+    if (bytes.size() > kMaxFileBytes) {
+        result.state = ConsentStore::FileState::Damaged;
         return result;
     }
     QJsonParseError error{};
