@@ -75,6 +75,8 @@ QString visibleText(const QString &message) {
             out += QLatin1String("\\r");
         else if (u < 0x20 || u == 0x7f)
             out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if ((u >= 0x80 && u <= 0x9f) || u == 0x2028 || u == 0x2029)
+            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
         else
             out += c;
     }

@@ -16,14 +16,15 @@ namespace pellim::test {
 
 // A main window wired to test services: entries go to memory, dialogs are Qt's
 // widget dialogs, the file system is real. Pass a protection to meet a guard;
-// pass an alert or a random source to replace the real ones.
+// pass an alert or a random source to replace the real ones; pass a sink (the
+// real journal, say) to send entries there instead of to `log`.
 struct Harness {
     explicit Harness(FolderProtection *protection = nullptr, Alert *alertOverride = nullptr,
-                     RandomSource *randomOverride = nullptr)
+                     RandomSource *randomOverride = nullptr, LogSink *logOverride = nullptr)
         : protection(protection ? *protection : unguarded), dialogs(this->protection, true),
-          files(this->protection),
-          window(Services{log, dialogs, alertOverride ? *alertOverride : alert, files,
-                          randomOverride ? *randomOverride : random}) {}
+          files(this->protection), window(Services{logOverride ? *logOverride : log, dialogs,
+                                                   alertOverride ? *alertOverride : alert, files,
+                                                   randomOverride ? *randomOverride : random}) {}
 
     MemoryLogSink log;
     UnguardedProtection unguarded;
