@@ -36,19 +36,25 @@ class XServer:
     def __init__(self, geometry="1280x1024x24"):
         if not shutil.which("Xvfb"):
             fail("Xvfb is needed (apt-get install xvfb)")
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", geometry, "-nolisten", "tcp"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
-        os.close(write_end)
-        ready, _, _ = select.select([read_end], [], [], 20)
-        number = os.read(read_end, 64).decode().strip() if ready else ""
-        os.close(read_end)
-        if not number:
+        # Numbers well above those xvfb-run -a and desktops take, so that a
+        # server started elsewhere at the same moment does not race us for one.
+        for number in range(180, 260):
+            if Path(f"/tmp/.X{number}-lock").exists():
+                continue
+            self.process = subprocess.Popen(
+                ["Xvfb", f":{number}", "-screen", "0", geometry, "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            socket = Path(f"/tmp/.X11-unix/X{number}")
+            deadline = time.monotonic() + 10
+            while self.process.poll() is None and not socket.exists() and \
+                    time.monotonic() < deadline:
+                time.sleep(0.02)
+            time.sleep(0.1)
+            if self.process.poll() is None and socket.exists():
+                self.display = f":{number}"
+                return
             self.close()
-            fail("Xvfb did not start")
-        self.display = f":{number}"
+        fail("Xvfb did not start")
 
     def close(self):
         if self.process.poll() is None:
