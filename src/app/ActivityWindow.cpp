@@ -185,6 +185,7 @@ ActivityWindow::ActivityWindow(std::unique_ptr<JournalReader> reader, QWidget *p
     ui->entries->setModel(m_model);
 
     QHeaderView *header = ui->entries->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const QFontMetrics metrics(ui->entries->font());
     const int iconRoom = style()->pixelMetric(QStyle::PM_SmallIconSize) + 12;
     header->resizeSection(

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -24,6 +25,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -134,6 +136,7 @@ private Q_SLOTS:
     void rowsLookAndCopy();
     void followsTheNewestUnlessScrolledUp();
     void closingOnlyHides();
+    void processStartTime();
 };
 
 void TestActivityWindow::showsTheRunsEntriesFromTheJournalInOrder() {
@@ -351,6 +354,33 @@ void TestActivityWindow::closingOnlyHides() {
     QVERIFY(activity.isHidden());
     activity.showAndRaise();
     QVERIFY(activity.isVisible());
+}
+
+void TestActivityWindow::processStartTime() {
+    // The reader starts at the moment the process started, so a process that
+    // earlier had the same identifier does not show up. A child started now
+    // must be placed between the two clock readings around its start.
+    auto monotonicUsec = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u;
+    };
+    const std::uint64_t tick = 1000000u / std::uint64_t(sysconf(_SC_CLK_TCK));
+    const auto own = processStartMonotonicUsec(getpid());
+    QVERIFY(own);
+    QProcess child;
+    const std::uint64_t before = monotonicUsec();
+    child.start(QStringLiteral("sleep"), {QStringLiteral("5")});
+    QVERIFY(child.waitForStarted());
+    const auto start = processStartMonotonicUsec(pid_t(child.processId()));
+    const std::uint64_t after = monotonicUsec();
+    child.kill();
+    child.waitForFinished();
+    QVERIFY(start);
+    QVERIFY2(*start + 2 * tick >= before && *start <= after,
+             qPrintable(QStringLiteral("%1 not in [%2, %3]").arg(*start).arg(before).arg(after)));
+    QVERIFY(*own <= *start);
+    QVERIFY(!processStartMonotonicUsec(pid_t(child.processId())));
 }
 
 QTEST_MAIN(TestActivityWindow)
