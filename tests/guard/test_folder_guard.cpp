@@ -64,77 +64,58 @@ private slots:
         m_home.reset();
     }
 
-    void storedAnswerDecidesWithoutAsking_data() {
+    // Every way a decision is made. The answer is stored, so a second guard (as after
+    // a restart) decides without asking, until the answer is reset behind its back.
+    void decisionsAreStoredAndReused_data() {
         QTest::addColumn<int>("stored");
-        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<int>("answer");
         QTest::addColumn<QString>("how");
-        QTest::newRow("allow") << int(ConsentAnswer::Allowed) << true << "stored: allowed";
-        QTest::newRow("deny") << int(ConsentAnswer::Denied) << false << "stored: denied";
+        const auto row = [](const char *name, ConsentAnswer stored, PromptAnswer answer) {
+            QTest::newRow(name) << int(stored) << int(answer) << QString(name);
+        };
+        row("stored: allowed", ConsentAnswer::Allowed, PromptAnswer::CannotAsk);
+        row("stored: denied", ConsentAnswer::Denied, PromptAnswer::CannotAsk);
+        row("asked: allowed", ConsentAnswer::NotDecided, PromptAnswer::Allow);
+        row("asked: denied", ConsentAnswer::NotDecided, PromptAnswer::Deny);
+        row("could not ask: denied", ConsentAnswer::NotDecided, PromptAnswer::CannotAsk);
     }
-    void storedAnswerDecidesWithoutAsking() {
+    void decisionsAreStoredAndReused() {
         QFETCH(int, stored);
-        QFETCH(bool, allowed);
+        QFETCH(int, answer);
         QFETCH(QString, how);
-        QVERIFY(m_store->setAnswer(GuardedFolder::Desktop, ConsentAnswer(stored)));
-        FakePrompter prompter;
-        FolderGuard guard(m_log, prompter);
+        const bool allowed = how.endsWith(": allowed");
+        if (ConsentAnswer(stored) != ConsentAnswer::NotDecided)
+            QVERIFY(m_store->setAnswer(GuardedFolder::Desktop, ConsentAnswer(stored)));
         const QString path = m_home->desktop() + "/note.txt";
-        QCOMPARE(guard.mayAccess(path, FileAccessKind::Write), allowed);
-        QVERIFY(prompter.asked.empty());
+        FakePrompter prompter({PromptAnswer(answer)});
+        QCOMPARE(FolderGuard(m_log, prompter).mayAccess(path, FileAccessKind::Write), allowed);
+        const bool asked = how.startsWith("asked") || how.startsWith("could not");
+        QCOMPARE(prompter.asked.size(), asked ? 1u : 0u);
+        if (asked) {
+            QCOMPARE(prompter.asked[0].folder, GuardedFolder::Desktop);
+            QCOMPARE(prompter.asked[0].kind, FileAccessKind::Write);
+            QCOMPARE(prompter.asked[0].path, path);
+        }
         QCOMPARE(m_log.entries().size(), 1u);
         const LogEntry &e = m_log.entries().front();
         QCOMPARE(e.subsystem, "org.pellim.FolderGuard");
         QCOMPARE(e.category, "decisions");
         QCOMPARE(e.level, allowed ? LogLevel::Info : LogLevel::Error);
         QCOMPARE(e.message, "Desktop folder, write access to " + path + ": " + how);
-    }
 
-    // The answer is stored, so the next access (through a second guard, as after a
-    // restart) is decided without asking.
-    void promptAnswerIsStoredAndReused_data() {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("allowed");
-        QTest::newRow("allow") << int(PromptAnswer::Allow) << true;
-        QTest::newRow("deny") << int(PromptAnswer::Deny) << false;
-    }
-    void promptAnswerIsStoredAndReused() {
-        QFETCH(int, answer);
-        QFETCH(bool, allowed);
-        const QString path = m_home->downloads() + "/a.txt";
-        FakePrompter prompter({PromptAnswer(answer)});
-        {
-            FolderGuard guard(m_log, prompter);
-            QCOMPARE(guard.mayAccess(path, FileAccessKind::Read), allowed);
-        }
-        QCOMPARE(prompter.asked.size(), 1u);
-        QCOMPARE(prompter.asked[0].folder, GuardedFolder::Downloads);
-        QCOMPARE(prompter.asked[0].kind, FileAccessKind::Read);
-        QCOMPARE(prompter.asked[0].path, path);
-        QCOMPARE(m_store->answer(GuardedFolder::Downloads),
-                 allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied);
+        const bool remembered = !how.startsWith("could not");
+        QCOMPARE(m_store->answer(GuardedFolder::Desktop),
+                 !remembered ? ConsentAnswer::NotDecided
+                             : (allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied));
         QCOMPARE(m_store->answer(GuardedFolder::Documents), ConsentAnswer::NotDecided);
 
-        FakePrompter second;
+        FakePrompter second({PromptAnswer::Allow, PromptAnswer::Allow});
         FolderGuard guard(m_log, second);
-        QCOMPARE(guard.mayAccess(path, FileAccessKind::Read), allowed);
-        QVERIFY(second.asked.empty());
-        QCOMPARE(m_log.entries().size(), 2u);
-        QVERIFY(m_log.entries()[0].message.endsWith(allowed ? "asked: allowed" : "asked: denied"));
-        QVERIFY(
-            m_log.entries()[1].message.endsWith(allowed ? "stored: allowed" : "stored: denied"));
-    }
-
-    void withoutPromptNothingIsStored() {
-        FakePrompter prompter({PromptAnswer::CannotAsk, PromptAnswer::Allow});
-        FolderGuard guard(m_log, prompter);
-        const QString path = m_home->documents() + "/x.txt";
-        QVERIFY(!guard.mayAccess(path, FileAccessKind::Write));
-        QVERIFY(!QFile::exists(m_store->filePath()));
-        QCOMPARE(m_log.entries().back().level, LogLevel::Error);
-        QVERIFY(m_log.entries().back().message.endsWith("could not ask: denied"));
-        // Asked again next time, since the person never answered.
-        QVERIFY(guard.mayAccess(path, FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 2u);
+        QCOMPARE(guard.mayAccess(path, FileAccessKind::Read), remembered ? allowed : true);
+        QCOMPARE(second.asked.size(), remembered ? 0u : 1u);
+        QVERIFY(ConsentStore(ConsentStore::defaultPath()).resetAll());
+        QVERIFY(guard.mayAccess(path, FileAccessKind::Read));
+        QCOMPARE(second.asked.size(), remembered ? 1u : 2u);
     }
 
     void chosenItemsAreAccessibleUntilExit() {
@@ -144,7 +125,6 @@ private slots:
         m_home->makeFolder("home/Documents/Sub/deep");
         guard.grantChosen(docs + "/chosen.txt", false);
         guard.grantChosen(docs + "/Sub", true);
-        guard.grantChosen(m_home->root() + "/outside", true);
 
         QVERIFY(guard.mayAccess(docs + "/chosen.txt", FileAccessKind::Write));
         QVERIFY(guard.mayAccess(docs + "/Sub", FileAccessKind::List));
@@ -160,43 +140,29 @@ private slots:
         QVERIFY(!guard.mayAccess(docs + "/Subway/x.txt", FileAccessKind::Write));
         QVERIFY(!guard.mayAccess(docs, FileAccessKind::List));
         QCOMPARE(prompter.asked.size(), 3u);
-        // A chosen item outside the guarded folders: no decision, no entry.
-        m_log.clear();
-        QVERIFY(guard.mayAccess(m_home->root() + "/outside/x.txt", FileAccessKind::Write));
-        QVERIFY(m_log.entries().empty());
     }
 
     // Which accesses meet the guard, and for which folder (empty: none).
     void targetIsResolvedBeforeJudging_data() {
         QTest::addColumn<QString>("underRoot");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("outside") << "elsewhere/x.txt"
-                                 << "";
-        QTest::newRow("home itself") << "home/x.txt"
-                                     << "";
-        QTest::newRow("Documents itself") << "home/Documents"
-                                          << "documents";
-        QTest::newRow("Desktop") << "home/Desktop/x.txt"
-                                 << "desktop";
-        QTest::newRow("not yet existing below Documents") << "home/Documents/new/deeper/x.txt"
-                                                          << "documents";
-        QTest::newRow("link into Documents") << "into/x.txt"
-                                             << "documents";
-        QTest::newRow("link to a file in Documents") << "file-link"
-                                                     << "documents";
-        QTest::newRow("link out of Documents") << "home/Documents/out/x.txt"
-                                               << "";
-        QTest::newRow("dot-dot into Documents") << "elsewhere/../home/./Documents/x.txt"
-                                                << "documents";
-        QTest::newRow("dot-dot out of Documents") << "home/Documents/../x.txt"
-                                                  << "";
+        const auto row = [](const char *name, const char *underRoot, const char *folder) {
+            QTest::newRow(name) << QString(underRoot) << QString(folder);
+        };
+        row("outside", "elsewhere/x.txt", "");
+        row("home itself", "home/x.txt", "");
+        row("Documents itself", "home/Documents", "documents");
+        row("Desktop", "home/Desktop/x.txt", "desktop");
+        row("not yet existing below Documents", "home/Documents/new/deeper/x.txt", "documents");
+        row("link into Documents", "into/x.txt", "documents");
+        row("link to a file in Documents", "file-link", "documents");
+        row("link out of Documents", "home/Documents/out/x.txt", "");
+        row("dot-dot into Documents", "elsewhere/../home/./Documents/x.txt", "documents");
+        row("dot-dot out of Documents", "home/Documents/../x.txt", "");
         // The link is followed first, then "..": physically this is Documents/x.txt.
-        QTest::newRow("dot-dot after a link") << "into-sub/../x.txt"
-                                              << "documents";
-        QTest::newRow("relative link into Downloads") << "rel/x.txt"
-                                                      << "downloads";
-        QTest::newRow("link loop") << "loop/x.txt"
-                                   << "";
+        row("dot-dot after a link", "into-sub/../x.txt", "documents");
+        row("relative link into Downloads", "rel/x.txt", "downloads");
+        row("link loop", "loop/x.txt", "");
     }
     void targetIsResolvedBeforeJudging() {
         QFETCH(QString, underRoot);
@@ -241,18 +207,6 @@ private slots:
         QCOMPARE(prompter.asked.size(), 1u);
     }
 
-    void resetTakesEffectWhileGuardLives() {
-        FakePrompter prompter({PromptAnswer::Allow, PromptAnswer::Deny});
-        FolderGuard guard(m_log, prompter);
-        const QString path = m_home->documents() + "/x.txt";
-        QVERIFY(guard.mayAccess(path, FileAccessKind::Write));
-        QVERIFY(guard.mayAccess(path, FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 1u);
-        QVERIFY(ConsentStore(ConsentStore::defaultPath()).resetAll());
-        QVERIFY(!guard.mayAccess(path, FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 2u);
-    }
-
     void storeIsPrivate() {
         QVERIFY(QDir().mkpath(m_home->stateHome() + "/pellim"));
         m_home->makeFile("home/.local/state/pellim/folder-access.json", "{}");
@@ -276,8 +230,6 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("fifo");
         QTest::newRow("garbage") << QByteArray("\xff{ not json") << false;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("array") << QByteArray("[1,2]") << false;
         QTest::newRow("wrong type")
             << QByteArray(R"({"org.other": {"documents": "denied"}, "org.pellim.Pellim": 5})")
             << false;
@@ -307,16 +259,6 @@ private slots:
                  "allowed");
         if (bytes.contains("org.other"))
             QCOMPARE(root.value("org.other").toObject().value("documents").toString(), "denied");
-    }
-
-    // The decision stands for this access even when it cannot be remembered.
-    void unwritableStoreStillDecides() {
-        m_home->makeFile("plain-file", "x");
-        FakePrompter prompter({PromptAnswer::Allow});
-        FolderGuard guard(m_log, prompter, m_home->root() + "/plain-file/pellim/store.json");
-        QVERIFY(guard.mayAccess(m_home->documents() + "/x.txt", FileAccessKind::Write));
-        QVERIFY(m_log.entries().back().message.contains(
-            "asked: allowed (the answer could not be stored: "));
     }
 
     // The real prompt, answered every way a person can.

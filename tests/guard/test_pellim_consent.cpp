@@ -121,21 +121,6 @@ private slots:
         QVERIFY(run.err.contains(home.root() + "/plain"));
         QVERIFY(run.out.isEmpty());
     }
-
-    void damagedStoreIsListedAndRewritten() {
-        test::TestHome home;
-        home.makeFile("home/.local/state/pellim/folder-access.json",
-                      R"({"org.other": {"documents": "allowed"}, "org.pellim.Pellim": [)");
-        Run run = consent({"list"});
-        QCOMPARE(run.status, 0);
-        QVERIFY(listed(run, "documents").startsWith("not decided "));
-        QVERIFY(run.err.contains("damaged"));
-
-        QCOMPARE(consent({"deny", "downloads"}).status, 0);
-        run = consent({"list"});
-        QVERIFY(run.err.isEmpty());
-        QVERIFY(listed(run, "downloads").startsWith("denied "));
-    }
 };
 
 QTEST_GUILESS_MAIN(PellimConsentTest)
