@@ -173,17 +173,20 @@ class Launched:
         return self.log.read().decode(errors="replace")
 
     def memory_kib(self):
-        """Resident set (VmRSS) and proportional set (Pss) in KiB."""
-        rss = pss = None
+        """Resident set (VmRSS) and written memory (Private_Dirty: heap, stacks,
+        relocated data; unlike clean pages it does not depend on what other
+        processes happen to map) in KiB."""
+        rss = None
         with open(f"/proc/{self.pid}/status") as status:
             for line in status:
                 if line.startswith("VmRSS:"):
                     rss = int(line.split()[1])
+        private = 0
         with open(f"/proc/{self.pid}/smaps_rollup") as rollup:
             for line in rollup:
-                if line.startswith("Pss:"):
-                    pss = int(line.split()[1])
-        return rss, pss
+                if line.startswith("Private_Dirty:"):
+                    private += int(line.split()[1])
+        return rss, private
 
     def stop(self):
         if self.process.poll() is None:
