@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """The end-to-end cases, by suite. Run through the *.test.sh files beside this one."""
 
+import json
 import os
+import resource
 import sys
+import time
 
 from e2e import TEST_NAME, TEST_TEXT_BYTES, CaseFailed, check, encoded, expect_messages, guard, main, program
 
@@ -70,13 +73,14 @@ def write_succeeded(c, path):
     return entries
 
 
-def write_failed(c, path, before):
+def write_failed(c, path, before, leftover_ok=False):
     enc = encoded(path)
     c.dismiss_alert(before)
     entries = c.settled_entries()
     # The error comes before the alert, and nothing claims success after it.
     expect_messages(entries, [("info", "trying to write to: " + enc), ("error", "couldn't write to: " + enc)])
-    check(not os.path.exists(path), "a file was left at %s" % path)
+    if not leftover_ok:
+        check(not os.path.exists(path), "a file was left at %s" % path)
     return entries
 
 
@@ -126,9 +130,10 @@ def case_save_into_chosen_folder_fails(c):
     check(c.quit() == 0, "pellim did not quit after the alert")
 
 
-def save_consent(c, answer_prompt=None):
+def save_consent(c, answer_prompt=None, started=False):
     """Ctrl+3 with Documents selected; `answer_prompt` is the key for the guard's prompt."""
-    c.start()
+    if not started:
+        c.start()
     before = c.windows()
     c.key("ctrl+3")
     if answer_prompt:
@@ -315,6 +320,149 @@ def case_open_from_chosen_folder_fails(c):
     check(c.quit() == 0, "exit status after Ctrl+Q")
 
 
+# --- bad input and faults ---------------------------------------------------------------------
+
+
+def case_file_size_limit(c):
+    # A write past the file-size limit fails like any other; the process is not
+    # killed by SIGXFSZ.
+    c.consent("allow", "documents")
+    c.start(limits={resource.RLIMIT_FSIZE: 100})
+    path, before = save_consent(c, started=True)
+    write_failed(c, path, before, leftover_ok=True)
+    check(c.proc.poll() is None, "pellim ended at the file-size limit")
+    check(c.quit() == 0, "pellim did not quit after the alert")
+
+
+def case_disk_full(c):
+    c.start()
+    before = c.windows()
+    c.key("ctrl+1")
+    dialog = c.new_window("a file dialog", before)
+    time.sleep(0.3)
+    c.key("ctrl+a")
+    c.type("/dev/full")
+    c.key("Return")
+    # "/dev/full already exists. Do you want to replace it?"
+    c.new_window("the replace question", before | {dialog})
+    c.key("alt+y")
+    c.window_gone("the file dialog to close", dialog)
+    enc = encoded("/dev/full")
+    c.dismiss_alert(before)
+    expect_messages(c.settled_entries(), [("info", "trying to write to: " + enc),
+                                          ("error", "couldn't write to: " + enc)])
+    check(c.quit() == 0, "pellim did not quit after the alert")
+
+
+def open_fails_at_once(c, path):
+    c.start()
+    before = c.windows()
+    c.key("ctrl+4")
+    c.answer_file_dialog(path, before)
+    enc = encoded(path)
+    entries = c.wait_for_entries("\"couldn't read from: \"", lambda es: program(es, "couldn't read from: " + enc),
+                                 seconds=10)
+    expect_messages(entries, [("info", "trying to read from: " + enc), ("error", "couldn't read from: " + enc)])
+    check(c.quit() == 0, "pellim did not quit")
+
+
+def case_open_fifo(c):
+    # A FIFO with no writer: a read that waited for one would hang here.
+    path = os.path.join(c.docs, "pipe.txt")
+    os.mkfifo(path)
+    open_fails_at_once(c, path)
+
+
+def case_open_endless_device(c):
+    # /dev/zero never ends: it must be refused, not read.
+    open_fails_at_once(c, "/dev/zero")
+
+
+def case_control_characters_in_names(c):
+    # A tab and an escape sequence in the Documents folder's name, and a line
+    # feed in a file name: the journal keeps them byte for byte in the plain
+    # form and the encoded form escapes them.
+    c.use_documents(os.path.join(c.home, "Docs\tx\x1b[2Jy"))
+    path = make_file(os.path.join(c.docs, "line\nbreak.txt"), SAMPLE.encode())
+    c.consent("allow", "documents")
+    open_consent(c)
+    consent_read_succeeded(c, path)
+    check("%0A" in encoded(path) and "%1B" in encoded(path), "the encoded form keeps a control character")
+    check(c.quit() == 0, "exit status after Ctrl+Q")
+
+
+def no_journal(c, socket_setup):
+    """Documents with control characters in its name, and no journal: every entry
+    is one line on standard error, its control characters escaped."""
+    c.use_documents(os.path.join(c.home, "Docs\tx\x1b[2Jy\rz"))
+    make_file(os.path.join(c.docs, "only.txt"), SAMPLE.encode())
+    c.consent("allow", "documents")
+    c.start(wrap="mount -t tmpfs tmpfs /run/systemd/journal\n" + socket_setup, journal=False)
+    c.key("ctrl+5")
+    c.wait_for("\"read from: \" on standard error",
+               lambda: any(m.startswith("Pellim: read from: ") for _, _, _, m in c.stderr_entries()))
+    check(c.quit() == 0, "pellim did not quit")
+    with open(os.path.join(c.root, "stderr"), "rb") as f:
+        raw = f.read()
+    check(not any(ch in raw for ch in (b"\t", b"\x1b", b"\r")), "a raw control character on standard error")
+    own = [(level, m) for level, subsystem, _, m in c.stderr_entries() if subsystem == "org.pellim.Pellim"]
+    starts = [("info", "Pellim: opened"), ("info", "Pellim: trying to list files in " + c.home + "/Docs"),
+              ("info", "Pellim: trying to look in " + c.home + "/Docs"), ("info", "Pellim: trying to read from: "),
+              ("info", "Pellim: read from: ")]
+    check(len(own) == len(starts) and all(level == want_level and m.startswith(want)
+                                          for (level, m), (want_level, want) in zip(own, starts)),
+          "standard error lines: %r" % own)
+    check(c.entries() == [], "entries reached the journal although it was hidden")
+
+
+def case_no_journal_daemon(c):
+    no_journal(c, "")
+
+
+def case_journal_socket_without_daemon(c):
+    no_journal(c, "python3 -c 'import socket; socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)"
+                  ".bind(\"/run/systemd/journal/socket\")'\n")
+
+
+def case_damaged_store(c):
+    # A damaged answers file counts as no answer: the guard asks, and the
+    # answer rewrites the file whole.
+    os.makedirs(os.path.dirname(c.state_file))
+    with open(c.state_file, "wb") as f:
+        f.write(b'{"org.pellim.Pellim": {"documents": "allow\xff')
+    path, _ = save_consent(c, answer_prompt="alt+a")
+    write_succeeded(c, path)
+    with open(c.state_file) as f:
+        stored = json.load(f)
+    check(stored.get("org.pellim.Pellim", {}).get("documents") == "allowed", "the store holds %r" % stored)
+    check(c.quit() == 0, "exit status after Ctrl+Q")
+
+
+def case_missing_documents_folder(c):
+    os.rmdir(c.docs)
+    c.consent("allow", "documents")
+    open_consent(c)
+    consent_listing_failed(c)
+    before = c.windows()
+    c.key("ctrl+3")
+    entries = c.wait_for_entries("\"couldn't write to: \"", lambda es: any(
+        e["MESSAGE"].startswith("Pellim: couldn't write to: ") for e in program(es)))
+    name = written_name(entries, c.docs)
+    c.dismiss_alert(before)
+    check(not os.path.exists(c.docs), "the write made the missing folder")
+    check(name, "no test file name")
+    check(c.quit() == 0, "pellim did not quit after the alert")
+
+
+def case_read_only_folder(c):
+    # Permission bits do not stop root; a read-only mount stops everyone.
+    c.consent("allow", "documents")
+    c.start(wrap="mount --bind '%s' '%s'\nmount -o remount,bind,ro '%s'\n" % (c.docs, c.docs, c.docs))
+    path, before = save_consent(c, started=True)
+    write_failed(c, path, before)
+    check(c.quit() == 0, "pellim did not quit after the alert")
+
+
 SUITES = {
     "launch": [case_launch, case_close_window, case_quit_with_ctrl_q],
     "writing": [case_save_with_dialog, case_save_with_dialog_fails, case_save_into_chosen_folder,
@@ -323,6 +471,9 @@ SUITES = {
     "reading": [case_open_with_dialog, case_open_with_dialog_fails, case_open_consent_stored_allow,
                 case_open_consent_stored_deny, case_open_consent_prompt_allow, case_open_consent_prompt_deny,
                 case_open_from_chosen_folder, case_open_from_chosen_folder_fails],
+    "faults": [case_file_size_limit, case_disk_full, case_open_fifo, case_open_endless_device,
+               case_control_characters_in_names, case_no_journal_daemon, case_journal_socket_without_daemon,
+               case_damaged_store, case_missing_documents_folder, case_read_only_folder],
 }
 
 if __name__ == "__main__":
