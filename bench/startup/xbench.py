@@ -13,9 +13,12 @@ import time
 from pathlib import Path
 
 
-def fail(message):
+SKIPPED = 77
+
+
+def fail(message, status=1):
     print(f"{Path(sys.argv[0]).name}: {message}", file=sys.stderr)
-    sys.exit(1)
+    sys.exit(status)
 
 
 def find_built(build_dir, name):
@@ -35,7 +38,7 @@ class XServer:
 
     def __init__(self, geometry="1280x1024x24"):
         if not shutil.which("Xvfb"):
-            fail("Xvfb is needed (apt-get install xvfb)")
+            fail("Xvfb is needed (apt-get install xvfb); skipped", SKIPPED)
         # Numbers well above those xvfb-run -a and desktops take, so that a
         # server started elsewhere at the same moment does not race us for one.
         for number in range(180, 260):
