@@ -100,6 +100,12 @@ std::optional<JournalReadError> SdJournalReader::open() {
     if (sd_journal_has_runtime_files(raw) <= 0 && sd_journal_has_persistent_files(raw) <= 0)
         return whyNothingReadable();
 
+    // Watch before reading anything, so that no entry can slip in between the
+    // last read and the first wake-up.
+    const int fd = sd_journal_get_fd(raw);
+    if (fd < 0)
+        return JournalReadError{JournalReadError::Reason::OpenFailed, -fd};
+
     // Messages longer than the default threshold (64 KiB) would come back cut.
     sd_journal_set_data_threshold(raw, 0);
 
@@ -122,9 +128,6 @@ std::optional<JournalReadError> SdJournalReader::open() {
     else
         sd_journal_seek_head(raw);
 
-    const int fd = sd_journal_get_fd(raw);
-    if (fd < 0)
-        return JournalReadError{JournalReadError::Reason::OpenFailed, -fd};
     m_fd = fd;
     m_journal = std::move(journal);
     return std::nullopt;
