@@ -1,29 +1,56 @@
-// Skeleton: replaced by the application-shell work.
 #include "app/Application.h"
 
+#include "app/AppDelegate.h"
 #include "controller/ViewController.h"
 #include "platform/Alert.h"
 #include "platform/FileAccess.h"
 #include "platform/FileDialogs.h"
 #include "platform/FolderProtection.h"
 #include "platform/Journal.h"
+#include "platform/Log.h"
 #include "platform/RandomSource.h"
 
+#include <QAction>
 #include <QApplication>
+
+#include <memory>
 
 namespace pellim {
 
+void configureApplication(QApplication &app) {
+    QApplication::setApplicationName(QStringLiteral("Pellim"));
+    QApplication::setApplicationVersion(QStringLiteral(PELLIM_VERSION));
+    QApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+    // The main window decides when the application ends (closing it logs
+    // "closing" first); a help window left open must not keep it alive, nor
+    // may closing the last help window end it.
+    app.setQuitOnLastWindowClosed(false);
+}
+
+void connectDelegate(ViewController &window, AppDelegate &delegate) {
+    QObject::connect(window.helpAction(), &QAction::triggered, &delegate, &AppDelegate::openHelp);
+}
+
 int runApplication(int argc, char **argv) {
     QApplication app(argc, argv);
-    JournalSink journal;
-    UnguardedProtection protection;
-    QtFileDialogs dialogs(protection);
-    QtAlert alert;
-    PosixFileAccess files(protection);
-    SystemRandomSource random;
-    ViewController window(Services{journal, dialogs, alert, files, random});
-    window.show();
-    return app.exec();
+    configureApplication(app);
+
+    // Declared in the order they depend on one another; they are destroyed in
+    // reverse, so the window goes first and the journal last, all before `app`.
+    const auto journal = std::make_unique<JournalSink>();
+    // Folder protection: the one place where it is chosen.
+    const std::unique_ptr<FolderProtection> protection = std::make_unique<UnguardedProtection>();
+    const auto dialogs = std::make_unique<QtFileDialogs>(*protection);
+    const auto alert = std::make_unique<QtAlert>();
+    const auto files = std::make_unique<PosixFileAccess>(*protection);
+    const auto random = std::make_unique<SystemRandomSource>();
+    const auto delegate = std::make_unique<AppDelegate>();
+    const auto window =
+        std::make_unique<ViewController>(Services{*journal, *dialogs, *alert, *files, *random});
+    connectDelegate(*window, *delegate);
+
+    window->show();
+    return QApplication::exec();
 }
 
 } // namespace pellim

@@ -1,6 +1,18 @@
 #pragma once
 
+class QApplication;
+
 namespace pellim {
+
+class AppDelegate;
+class ViewController;
+
+// Sets what the application says about itself: its name, its desktop entry,
+// and that only the main window's close ends it.
+void configureApplication(QApplication &app);
+
+// Connects the menu commands of the main window that the delegate serves.
+void connectDelegate(ViewController &window, AppDelegate &delegate);
 
 // Builds the application's objects, shows the main window and runs the event
 // loop; returns the exit status.

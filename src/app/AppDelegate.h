@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+namespace pellim {
+
+class HelpWindowController;
+
+// The application's own commands that belong to no window. It does nothing at
+// launch or at exit and writes nothing to the activity log.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    AppDelegate();
+    ~AppDelegate() override;
+
+    // Every help window controller made so far, oldest first.
+    const std::vector<std::unique_ptr<HelpWindowController>> &helpWindows() const {
+        return myHelpWindow;
+    }
+
+public Q_SLOTS:
+    // Opens one more help window. Earlier ones stay as they are, open or closed.
+    void openHelp();
+
+private:
+    // Only grows: a closed help window keeps its controller until the process ends.
+    std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow;
+};
+
+} // namespace pellim
