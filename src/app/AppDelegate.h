@@ -7,6 +7,7 @@
 
 namespace pellim {
 
+class ActivityWindow;
 class HelpWindowController;
 
 // The application's own commands that belong to no window. It does nothing at
@@ -23,13 +24,20 @@ public:
         return myHelpWindow;
     }
 
+    // The Activity window, once the command has first been chosen.
+    ActivityWindow *activityWindow() const { return myActivityWindow.get(); }
+
 public Q_SLOTS:
     // Opens one more help window. Earlier ones stay as they are, open or closed.
     void openHelp();
+    // Shows and raises the one Activity window of this run, made on first use;
+    // it lists the run's entries from its start whenever it is made.
+    void openActivity();
 
 private:
     // Only grows: a closed help window keeps its controller until the process ends.
     std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow;
+    std::unique_ptr<ActivityWindow> myActivityWindow;
 };
 
 } // namespace pellim

@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 
 #include <memory>
 
@@ -29,6 +31,15 @@ void configureApplication(QApplication &app) {
 
 void connectDelegate(ViewController &window, AppDelegate &delegate) {
     QObject::connect(window.helpAction(), &QAction::triggered, &delegate, &AppDelegate::openHelp);
+
+    // The Window menu lists the windows the delegate keeps beside the main one.
+    auto *windows = new QMenu(QObject::tr("&Window"), window.menuBar());
+    windows->setObjectName(QStringLiteral("menuWindow"));
+    QAction *activity = windows->addAction(QObject::tr("&Activity"));
+    activity->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QObject::connect(activity, &QAction::triggered, &delegate, &AppDelegate::openActivity);
+    const auto *help = window.findChild<QMenu *>(QStringLiteral("menuHelp"));
+    window.menuBar()->insertMenu(help ? help->menuAction() : nullptr, windows);
 }
 
 int runApplication(int argc, char **argv) {
