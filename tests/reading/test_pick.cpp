@@ -168,6 +168,21 @@ private Q_SLOTS:
                                   "openedText: "}));
     }
 
+    // Should the folder list ever name no folder, the test says it cannot list
+    // "~/Documents" and reaches into no folder at all.
+    void consentWithoutFolder() {
+        TestHome home;
+        Harness h;
+        h.window.show();
+        h.window.theSpecDirs.clear(); // item 0 now pairs with no folder
+        Timeline t(h);
+        button(h, "openConsentButton")->click();
+        QCOMPARE(t.events(),
+                 QStringList({"info: trying to list files in ~/Documents",
+                              "fileName: [Couldn't get contents of ~/Documents folder]",
+                              "openedText: ", "error: couldn't get contents of ~/Documents"}));
+    }
+
     // Through the buttons, with folders whose paths hold a space: the chosen
     // folder's error lines escape it, the consent lines never do; file paths are
     // always escaped.

@@ -85,16 +85,6 @@ private Q_SLOTS:
         QCOMPARE(h.window.openedText->text(), expected);
     }
 
-    // A failed read that is not reported leaves only its first entry.
-    void unreportedFailureChangesNothing() {
-        TestHome home;
-        Harness h;
-        const QString path = home.root() + "/missing.txt";
-        Timeline t(h);
-        QVERIFY(!h.window.readAndShow(FileUrl::fromLocalPath(path, false), false));
-        QCOMPARE(t.events(), QStringList({"info: trying to read from: " + path}));
-    }
-
     void undecodableFileThroughOpenDialogAfterSuccess() {
         TestHome home;
         Harness h;
@@ -120,19 +110,6 @@ private Q_SLOTS:
                               "info: trying to read from: " + bad,
                               "openedText: ", "fileName: Couldn't get text for " + bad,
                               "error: couldn't read from: " + bad}));
-    }
-
-    void cancelledOpenDialogChangesNothing() {
-        TestHome home;
-        Harness h;
-        h.window.show();
-        Timeline t(h);
-        QFileDialog *dialog = clickForDialog(h, "openIntentButton");
-        QVERIFY(dialog);
-        dialog->reject();
-        QTest::qWait(50);
-        QVERIFY(t.events().isEmpty());
-        QCOMPARE(h.window.fileName->text(), QStringLiteral("earlier name"));
     }
 
     void lastConfirmedDialogWins() {
