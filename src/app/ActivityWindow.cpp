@@ -283,8 +283,8 @@ void ActivityWindow::openJournal() {
     const short events = m_reader->wakeEvents();
     const auto type =
         (events & POLLOUT) && !(events & POLLIN) ? QSocketNotifier::Write : QSocketNotifier::Read;
-    m_notifier = new QSocketNotifier(m_reader->wakeFd(), type, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &ActivityWindow::readEntries);
+    m_notifier = std::make_unique<QSocketNotifier>(m_reader->wakeFd(), type);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &ActivityWindow::readEntries);
     readEntries();
 }
 

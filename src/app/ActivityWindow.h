@@ -63,7 +63,9 @@ private:
     std::unique_ptr<Ui::ActivityWindow> ui;
     std::unique_ptr<JournalReader> m_reader;
     ActivityModel *m_model = nullptr;
-    QSocketNotifier *m_notifier = nullptr;
+    // Declared after the reader so it stops watching before the reader closes
+    // the descriptor.
+    std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_follow = true;
 };
 
