@@ -104,28 +104,14 @@ private Q_SLOTS:
         QVERIFY(parent.appendingPathComponent(QStringLiteral("sub"), true).isDirectory());
     }
 
-    void extension_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("extension");
-        QTest::newRow("plain") << "/a/x.txt"
-                               << "txt";
-        QTest::newRow("folder") << "/a/x.txt/"
-                                << "txt";
-        QTest::newRow("last dot wins") << "/a/x.tar.gz"
-                                       << "gz";
-        QTest::newRow("none") << "/a.d/x"
-                              << "";
-        QTest::newRow("trailing dot") << "/a/x."
-                                      << "";
-        QTest::newRow("case kept") << "/a/X.TXT"
-                                   << "TXT";
-        QTest::newRow("root") << "/"
-                              << "";
-    }
     void extension() {
-        QFETCH(QString, text);
-        QFETCH(QString, extension);
-        QCOMPARE(FileUrl::fromUserText(text).pathExtension(), extension);
+        auto extension = [](const char *text) {
+            return FileUrl::fromUserText(QString::fromUtf8(text)).pathExtension();
+        };
+        QCOMPARE(extension("/a/x.txt/"), QStringLiteral("txt"));
+        QCOMPARE(extension("/a/x.tar.gz"), QStringLiteral("gz"));
+        QCOMPARE(extension("/a.d/x"), QString());
+        QCOMPARE(extension("/a/x."), QString());
     }
 
 private:
