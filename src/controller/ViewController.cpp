@@ -103,8 +103,8 @@ void ViewController::showEvent(QShowEvent *event) {
 void ViewController::closeEvent(QCloseEvent *event) {
     logInfo(QStringLiteral("closing"));
     event->accept();
-    // exit(), not quit(): quit() would send close events again, to this window
-    // among others, and log "closing" twice.
+    // Ends the event loop directly, as Quit does; quit() would first ask every
+    // window, this one included, to close again.
     QCoreApplication::exit(0);
 }
 
