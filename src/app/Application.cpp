@@ -3,8 +3,10 @@
 #include "app/AppDelegate.h"
 #include "controller/ViewController.h"
 #include "platform/Alert.h"
+#include "platform/ConsentPrompt.h"
 #include "platform/FileAccess.h"
 #include "platform/FileDialogs.h"
+#include "platform/FolderGuard.h"
 #include "platform/FolderProtection.h"
 #include "platform/Journal.h"
 #include "platform/Log.h"
@@ -49,8 +51,12 @@ int runApplication(int argc, char **argv) {
     // Declared in the order they depend on one another; they are destroyed in
     // reverse, so the window goes first and the journal last, all before `app`.
     const auto journal = std::make_unique<JournalSink>();
-    // Folder protection: the one place where it is chosen.
-    const std::unique_ptr<FolderProtection> protection = std::make_unique<UnguardedProtection>();
+    // Folder protection: the one place where it is chosen. Linux does not guard
+    // the person's folders, so Pellim brings its own guard; its decisions go to
+    // the same journal as the program's entries, under a subsystem of their own.
+    const auto prompter = std::make_unique<DialogConsentPrompter>();
+    const std::unique_ptr<FolderProtection> protection =
+        std::make_unique<FolderGuard>(*journal, *prompter);
     const auto dialogs = std::make_unique<QtFileDialogs>(*protection);
     const auto alert = std::make_unique<QtAlert>();
     const auto files = std::make_unique<PosixFileAccess>(*protection);
