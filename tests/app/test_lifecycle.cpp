@@ -32,6 +32,17 @@ int runLoop(const std::function<void()> &steps) {
     return QApplication::exec();
 }
 
+// The main window and the delegate, wired as the application wires them.
+struct Shell {
+    TestHome home;
+    Harness h;
+    AppDelegate delegate;
+    Shell() {
+        pellim::connectDelegate(h.window, delegate);
+        h.window.show();
+    }
+};
+
 QStringList messages(const pellim::MemoryLogSink &log) {
     QStringList all;
     for (const auto &e : log.entries())
@@ -51,11 +62,8 @@ private Q_SLOTS:
 };
 
 void TestLifecycle::closingTheWindowLogsAndEnds() {
-    TestHome home;
-    Harness h;
-    AppDelegate delegate;
-    pellim::connectDelegate(h.window, delegate);
-    h.window.show();
+    Shell shell;
+    auto &[home, h, delegate] = shell;
     QVERIFY(QTest::qWaitForWindowExposed(&h.window));
 
     // A help window stays open: it must neither keep the application alive
@@ -69,11 +77,8 @@ void TestLifecycle::closingTheWindowLogsAndEnds() {
 }
 
 void TestLifecycle::quitEndsWithoutAnEntry() {
-    TestHome home;
-    Harness h;
-    AppDelegate delegate;
-    pellim::connectDelegate(h.window, delegate);
-    h.window.show();
+    Shell shell;
+    auto &[home, h, delegate] = shell;
     QVERIFY(QTest::qWaitForWindowExposed(&h.window));
     h.window.helpAction()->trigger();
 
@@ -87,15 +92,13 @@ void TestLifecycle::quitEndsWithoutAnEntry() {
 }
 
 void TestLifecycle::helpWindowsAccumulateAndNeverEnd() {
-    TestHome home;
-    Harness h;
-    AppDelegate delegate;
-    pellim::connectDelegate(h.window, delegate);
-    h.window.show();
+    Shell shell;
+    auto &[home, h, delegate] = shell;
     QVERIFY(QTest::qWaitForWindowExposed(&h.window));
 
     QVERIFY(delegate.helpWindows().empty());
-    h.window.helpAction()->trigger();
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    QTest::keyClick(&h.window, Qt::Key_F1);
     h.window.helpAction()->trigger();
     QCOMPARE(delegate.helpWindows().size(), std::size_t(2));
     QWidget *first = delegate.helpWindows()[0]->window();

@@ -3,11 +3,8 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -100,8 +97,6 @@ void TestMainWindow::launchState() {
     QCOMPARE(h.window.theSpecDirs[0].path(), home.documents());
     QCOMPARE(h.window.theSpecDirs[1].path(), home.desktop());
     QCOMPARE(h.window.theSpecDirs[2].path(), home.downloads());
-    for (const auto &folder : h.window.theSpecDirs)
-        QVERIFY(folder.isDirectory());
 }
 
 void TestMainWindow::everyAppearanceStartsAfresh() {
@@ -142,14 +137,6 @@ void TestMainWindow::everyAppearanceStartsAfresh() {
 void TestMainWindow::buttonsAndMenusReachTheirSlots() {
     TestHome home;
     Harness h;
-    auto *tests = h.window.findChild<QMenu *>(QStringLiteral("menuTests"));
-    QVERIFY(tests);
-    QList<QAction *> testActions;
-    for (QAction *a : tests->actions())
-        if (!a->isSeparator())
-            testActions << a;
-    QCOMPARE(testActions.size(), 6);
-
     int index = 0;
     for (const TestControl &t : kTests) {
         auto *button = h.window.findChild<QPushButton *>(QLatin1String(t.button));
@@ -157,7 +144,6 @@ void TestMainWindow::buttonsAndMenusReachTheirSlots() {
         QVERIFY2(button && action, t.button);
         QCOMPARE(button->text(), QString::fromUtf8(t.label));
         QCOMPARE(action->text(), QString::fromUtf8(t.label));
-        QCOMPARE(testActions[index], action); // the menu keeps the window's order
         ++index;
         QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+%1").arg(index)));
         // Each is wired exactly once: the first disconnect finds the
@@ -169,21 +155,8 @@ void TestMainWindow::buttonsAndMenusReachTheirSlots() {
         QVERIFY2(!QObject::disconnect(action, SIGNAL(triggered()), &h.window, t.slot), t.action);
     }
 
-    auto *quit = h.window.findChild<QAction *>(QStringLiteral("actionQuit"));
-    auto *file = h.window.findChild<QMenu *>(QStringLiteral("menuFile"));
-    QVERIFY(quit && file && file->actions().contains(quit));
-    QCOMPARE(quit->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-
     QAction *help = h.window.helpAction();
-    auto *helpMenu = h.window.findChild<QMenu *>(QStringLiteral("menuHelp"));
-    QVERIFY(help && helpMenu && helpMenu->actions().contains(help));
     QCOMPARE(help->text().remove(QLatin1Char('&')), QStringLiteral("Pellim Help"));
-    QCOMPARE(help->shortcut(), QKeySequence(Qt::Key_F1));
-
-    QStringList menus;
-    for (QAction *a : h.window.menuBar()->actions())
-        menus << a->text().remove(QLatin1Char('&'));
-    QCOMPARE(menus, QStringList({"File", "Tests", "Help"}));
 }
 
 void TestMainWindow::keyboardAndAssistiveAccess() {
@@ -228,21 +201,8 @@ void TestMainWindow::keyboardAndAssistiveAccess() {
         auto *control = h.window.findChild<QWidget *>(name);
         QVERIFY2(control && !control->accessibleName().isEmpty(), qPrintable(name));
     }
-    for (QGroupBox *group : h.window.findChildren<QGroupBox *>())
-        QVERIFY(!group->title().isEmpty());
-    QCOMPARE(h.window.findChild<QGroupBox *>(QStringLiteral("writeGroup"))->title(),
-             QStringLiteral("Write a test file"));
-    QCOMPARE(h.window.findChild<QGroupBox *>(QStringLiteral("readGroup"))->title(),
-             QStringLiteral("Read a text file"));
 
-    // The two result fields can be selected and copied, not edited; what is
-    // typed into the folder list is never added to it.
-    for (QLineEdit *field : {h.window.openedText, h.window.fileName}) {
-        QVERIFY(field->isReadOnly());
-        QVERIFY(field->focusPolicy() & Qt::TabFocus);
-    }
-    QVERIFY(h.window.folderList->isEditable());
-    QCOMPARE(h.window.folderList->insertPolicy(), QComboBox::NoInsert);
+    // What is typed into the folder list is never added to it.
     h.window.folderList->setFocus();
     h.window.folderList->lineEdit()->selectAll();
     QTest::keyClicks(h.window.folderList->lineEdit(), QStringLiteral("/tmp"));
@@ -282,8 +242,6 @@ void TestMainWindow::sampleTextIsOneLineOf686Ascii() {
     QCOMPARE(text.toUtf8().size(), 686);
     for (const QChar c : text)
         QVERIFY2(c.unicode() >= 0x20 && c.unicode() < 0x7f, "printable ASCII only, no line break");
-    QVERIFY(text.endsWith(QLatin1Char('.')));
-    QVERIFY(!text.contains(QStringLiteral("  ")));
 }
 
 QTEST_MAIN(TestMainWindow)
