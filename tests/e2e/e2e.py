@@ -261,6 +261,9 @@ class Case:
             for resource_id, value in (limits or {}).items():
                 resource.setrlimit(resource_id, (value, value))
 
+        # Process ids are reused and the journal keeps older processes' entries:
+        # only entries written after this start belong to this process.
+        self.started_us = int(time.time() * 1_000_000)
         self.proc = subprocess.Popen(argv, env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
                                      stdout=self.out, stderr=self.err, start_new_session=True,
                                      preexec_fn=set_limits if limits else None)
@@ -332,7 +335,7 @@ class Case:
         result = []
         for line in r.stdout.splitlines():
             e = json.loads(line)
-            if e.get("SYSLOG_IDENTIFIER") != "pellim":
+            if e.get("SYSLOG_IDENTIFIER") != "pellim" or int(e["__REALTIME_TIMESTAMP"]) < self.started_us:
                 continue
             for k, v in e.items():
                 if isinstance(v, list):  # journalctl writes binary-safe fields as byte arrays
