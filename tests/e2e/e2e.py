@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""End-to-end cases for the pellim binary: a real X server (Xvfb) with a small
-window manager (openbox), the real journal daemon, keys sent with xdotool, and
-the journal entries of the pellim process and the files on disk checked.
+"""The machinery of the end-to-end cases (cases.py): a real X server (Xvfb) with
+a small window manager (openbox), the real journal daemon, keys sent with
+xdotool, and the journal entries of the pellim process and the files on disk read
+back. Each case gets a temporary home whose XDG user folders lie inside it.
 
-    e2e.py SUITE [BUILD_DIR]
+    cases.py SUITE [BUILD_DIR]
 
 PELLIM_BIN and PELLIM_CONSENT_BIN name the binaries (default: BUILD_DIR/pellim
 and BUILD_DIR/pellim-consent). Exit status: 0 all cases passed, 1 a case failed,
