@@ -42,24 +42,18 @@ class TestDialogs : public QObject {
 
     DialogCompletion record(Outcome &outcome) {
         return [this, &outcome](int response, std::optional<FileUrl> chosen) {
-            ++outcome.calls;
-            outcome.response = response;
-            outcome.chosen = std::move(chosen);
-            outcome.grantsSeen = m_protection.granted.size();
+            outcome = {outcome.calls + 1, response, chosen, m_protection.granted.size()};
         };
     }
-    static OpenDialogOptions openFiles() {
+    // Begins an open dialog for files (text only) or folders and returns it.
+    QFileDialog *open(Outcome &outcome, bool folders) {
         OpenDialogOptions o;
-        o.textTypesOnly = true;
-        o.prompt = QStringLiteral("Select File");
-        return o;
-    }
-    static OpenDialogOptions openFolders() {
-        OpenDialogOptions o;
-        o.canChooseDirectories = true;
-        o.canChooseFiles = false;
-        o.prompt = QStringLiteral("Select Folder");
-        return o;
+        o.canChooseDirectories = folders;
+        o.canChooseFiles = o.textTypesOnly = !folders;
+        o.prompt = folders ? QStringLiteral("Select Folder") : QStringLiteral("Select File");
+        m_dialogs.beginOpen(m_parent.get(), o, record(outcome));
+        const QList<QFileDialog *> shown = openFileDialogs(m_parent.get());
+        return shown.isEmpty() ? nullptr : shown.last();
     }
 
 private Q_SLOTS:
@@ -71,46 +65,40 @@ private Q_SLOTS:
     void cleanup() { m_parent.reset(); }
 
     void settingsOfEachDialog() {
-        Outcome a, b, c;
+        Outcome saved, files, folders;
         SaveDialogOptions save;
         save.suggestedName = QStringLiteral("Pellim1.txt");
-        m_dialogs.beginSave(m_parent.get(), save, record(a));
-        m_dialogs.beginOpen(m_parent.get(), openFiles(), record(b));
-        m_dialogs.beginOpen(m_parent.get(), openFolders(), record(c));
-        const QList<QFileDialog *> open = openFileDialogs(m_parent.get());
-        QCOMPARE(open.size(), 3); // several at once, all returned at once
-        QCOMPARE(a.calls + b.calls + c.calls, 0);
+        m_dialogs.beginSave(m_parent.get(), save, record(saved));
+        open(files, false);
+        open(folders, true);
+        const QList<QFileDialog *> shown = openFileDialogs(m_parent.get());
+        QCOMPARE(shown.size(), 3); // several at once, all returned at once
         QVERIFY(QApplication::activeModalWidget() == nullptr);
-        for (QFileDialog *d : open) {
-            QVERIFY(!d->isModal());
-            QVERIFY(d->testOption(QFileDialog::DontUseNativeDialog));
+        for (QFileDialog *d : shown) {
+            QVERIFY(!d->isModal() && d->testOption(QFileDialog::DontUseNativeDialog));
             QVERIFY(!d->filter().testFlag(QDir::Hidden));
         }
-        QFileDialog *saveDialog = open[0], *filesDialog = open[1], *foldersDialog = open[2];
-
-        QCOMPARE(saveDialog->acceptMode(), QFileDialog::AcceptSave);
-        QVERIFY(!saveDialog->testOption(QFileDialog::ReadOnly)); // folders can be created
-        QCOMPARE(saveDialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text(),
-                 QStringLiteral("Pellim1.txt"));
-        for (QFileDialog *d : {saveDialog, filesDialog}) {
-            QCOMPARE(d->nameFilters().size(), 1);
-            const QString filter = d->nameFilters().front();
-            QVERIFY2(filter.contains(QLatin1String("*.txt")) &&
-                         filter.contains(QLatin1String("*.html")) &&
-                         !filter.contains(QLatin1String("*.png")),
+        QCOMPARE(shown[0]->acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(!shown[0]->testOption(QFileDialog::ReadOnly)); // folders can be created
+        QCOMPARE(shown[0]->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text(),
+                 save.suggestedName);
+        for (QFileDialog *d : {shown[0], shown[1]}) {
+            const QString filter = d->nameFilters().join(QLatin1Char(';'));
+            QVERIFY2(d->nameFilters().size() == 1 && filter.contains(QLatin1String("*.txt")) &&
+                         filter.contains(QLatin1String("*.html")) && !filter.contains("*.png"),
                      qPrintable(filter));
         }
+        QCOMPARE(shown[1]->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(shown[1]->labelText(QFileDialog::Accept), QStringLiteral("Select File"));
+        QCOMPARE(shown[2]->fileMode(), QFileDialog::Directory);
+        QVERIFY(shown[2]->testOption(QFileDialog::ShowDirsOnly));
+        QCOMPARE(shown[2]->labelText(QFileDialog::Accept), QStringLiteral("Select Folder"));
 
-        QCOMPARE(filesDialog->fileMode(), QFileDialog::ExistingFile);
-        QCOMPARE(filesDialog->labelText(QFileDialog::Accept), QStringLiteral("Select File"));
-        QCOMPARE(foldersDialog->fileMode(), QFileDialog::Directory);
-        QVERIFY(foldersDialog->testOption(QFileDialog::ShowDirsOnly));
-        QCOMPARE(foldersDialog->labelText(QFileDialog::Accept), QStringLiteral("Select Folder"));
-
-        for (QFileDialog *d : open)
+        QCOMPARE(saved.calls + files.calls + folders.calls, 0);
+        for (QFileDialog *d : shown)
             d->reject();
-        QCOMPARE(a.calls + b.calls + c.calls, 3);
-        QVERIFY(a.response == kResponseCancel && !a.chosen);
+        QCOMPARE(saved.calls + files.calls + folders.calls, 3);
+        QVERIFY(saved.response == kResponseCancel && !saved.chosen);
         QVERIFY(m_protection.granted.isEmpty());
     }
 
@@ -119,18 +107,15 @@ private Q_SLOTS:
         const QString file = dir.filePath(QStringLiteral("a b.txt"));
         QFile(file).open(QIODevice::WriteOnly);
         Outcome outcome;
-        m_dialogs.beginOpen(m_parent.get(), openFiles(), record(outcome));
-        QPointer<QFileDialog> dialog = openFileDialogs(m_parent.get()).value(0);
+        QPointer<QFileDialog> dialog = open(outcome, false);
         QVERIFY(dialog);
         dialog->selectFile(file);
         static_cast<QDialog *>(dialog.data())->accept();
-        QCOMPARE(outcome.calls, 1);
-        QCOMPARE(outcome.response, kResponseOK);
-        QVERIFY(outcome.chosen && !outcome.chosen->isDirectory());
-        QCOMPARE(outcome.chosen->path(), file);
+        QVERIFY(outcome.calls == 1 && outcome.response == kResponseOK && outcome.chosen);
+        QCOMPARE(*outcome.chosen, FileUrl::fromLocalPath(file, false));
         QCOMPARE(outcome.grantsSeen, 1);
         QCOMPARE(m_protection.granted.value(0), std::make_pair(file, false));
-        // Finishing again (a second signal) reports nothing more; then it goes.
+        // A second finish reports nothing more; then the dialog goes.
         if (dialog)
             static_cast<QDialog *>(dialog.data())->done(QDialog::Rejected);
         QCOMPARE(outcome.calls, 1);
@@ -140,16 +125,14 @@ private Q_SLOTS:
     void chosenFolder() {
         QTemporaryDir dir;
         Outcome outcome;
-        m_dialogs.beginOpen(m_parent.get(), openFolders(), record(outcome));
-        QFileDialog *dialog = openFileDialogs(m_parent.get()).value(0);
+        QFileDialog *dialog = open(outcome, true);
         QVERIFY(dialog);
         QTest::qWait(50); // through the event loop, as a person would meet it
         dialog->setDirectory(dir.path());
         static_cast<QDialog *>(dialog)->accept();
         QVERIFY(waitUntil([&] { return outcome.calls == 1; }));
-        QCOMPARE(outcome.response, kResponseOK);
-        QVERIFY(outcome.chosen && outcome.chosen->isDirectory());
-        QCOMPARE(outcome.chosen->path(), QDir(dir.path()).canonicalPath());
+        QVERIFY(outcome.response == kResponseOK && outcome.chosen);
+        QCOMPARE(*outcome.chosen, FileUrl::fromLocalPath(QDir(dir.path()).canonicalPath(), true));
         QCOMPARE(m_protection.granted.value(0).second, true);
     }
 
@@ -157,42 +140,30 @@ private Q_SLOTS:
     void okWithoutAFile() {
         QTemporaryDir dir;
         Outcome outcome;
-        m_dialogs.beginOpen(m_parent.get(), openFiles(), record(outcome));
-        QFileDialog *dialog = openFileDialogs(m_parent.get()).value(0);
+        QFileDialog *dialog = open(outcome, false);
         QVERIFY(dialog);
         dialog->setDirectory(dir.path());
         static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
-        QCOMPARE(outcome.calls, 1);
-        QCOMPARE(outcome.response, kResponseCancel);
-        QVERIFY(!outcome.chosen);
+        QVERIFY(outcome.calls == 1 && outcome.response == kResponseCancel && !outcome.chosen);
         QVERIFY(m_protection.granted.isEmpty());
     }
 
     void alertIsModalWithOneOkButton() {
-        QtAlert alert;
-        QString text, informative;
-        QStringList buttons;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        Qt::TextFormat informativeFormat = Qt::AutoText;
-        auto answered = answerNextModal<QMessageBox>([&](QMessageBox *box) {
-            text = box->text();
-            informative = box->informativeText();
-            icon = box->icon();
+        auto answered = answerNextModal<QMessageBox>([](QMessageBox *box) {
+            QStringList seen{box->text(), box->informativeText()};
             for (QAbstractButton *b : box->buttons())
-                buttons << b->text();
-            if (auto *label =
-                    box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-                informativeFormat = label->textFormat();
-            clickButton(box, QStringLiteral("OK"));
+                seen << b->text();
+            const auto *info = box->findChild<QLabel *>("qt_msgbox_informativelabel");
+            const bool plainCritical =
+                info && info->textFormat() == Qt::PlainText && box->icon() == QMessageBox::Critical;
+            if (!clickButton(box, QStringLiteral("OK"))) // first: a failed check must not hang
+                box->reject();
+            QCOMPARE(seen, (QStringList{"Couldn't save file to path", "/tmp/<b>x</b>", "OK"}));
+            QVERIFY(plainCritical);
         });
-        alert.showCritical(m_parent.get(), QStringLiteral("Couldn't save file to path"),
-                           QStringLiteral("/tmp/<b>x</b>"));
+        QtAlert().showCritical(m_parent.get(), QStringLiteral("Couldn't save file to path"),
+                               QStringLiteral("/tmp/<b>x</b>"));
         QVERIFY(*answered);
-        QCOMPARE(text, QStringLiteral("Couldn't save file to path"));
-        QCOMPARE(informative, QStringLiteral("/tmp/<b>x</b>"));
-        QCOMPARE(icon, QMessageBox::Critical);
-        QCOMPARE(buttons, QStringList{QStringLiteral("OK")});
-        QCOMPARE(informativeFormat, Qt::PlainText);
     }
 
 private:

@@ -33,27 +33,15 @@ public:
 
 constexpr int kSkip = 77;
 
-// Runs `body` in a child process and returns its exit status (or -1 when the
-// child died). Used for what must not touch this process: another mount
-// namespace, a lower user id.
-int inChild(const std::function<int()> &body) {
+// Runs `check` in a child process once `enter` (another mount namespace, a lower
+// user id) succeeded there: 0 when it held, 1 when not, kSkip when `enter` failed.
+int inChild(const std::function<bool()> &enter, const std::function<bool()> &check) {
     const pid_t pid = fork();
     if (pid == 0)
-        _exit(body());
+        _exit(!enter() ? kSkip : check() ? 0 : 1);
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-// As an unprivileged user (nobody), since permission bits do not stop root.
-int asNobody(const std::function<bool()> &check) {
-    return inChild([&] {
-        if (getuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            return kSkip;
-        return check() ? 0 : 1;
-    });
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status)
+                                                                           : -1;
 }
 
 QByteArray contents(const QString &path) {
@@ -66,12 +54,16 @@ QByteArray contents(const QString &path) {
 class TestFileAccess : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init() { QVERIFY(m_dir.isValid()); }
+    FileUrl at(const QString &name, bool folder = false) const {
+        return FileUrl::fromLocalPath(m_dir.filePath(name), folder);
+    }
+    static FileUrl file(const char *path) { return FileUrl::fromLocalPath(path, false); }
 
-    void writesAndReplaces() {
-        const FileUrl file =
-            FileUrl::fromLocalPath(m_dir.filePath(QStringLiteral("a b é.txt")), false);
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void writesReplacesAndReads() {
+        const FileUrl file = at(QStringLiteral("a b é.txt"));
         QVERIFY(m_files.writeText(file, QStringLiteral("a much longer first text")));
         QVERIFY(m_files.writeText(file, QStringLiteral("é\n")));
         QCOMPARE(contents(file.path()), QByteArray("\xC3\xA9\n"));
@@ -82,133 +74,115 @@ private Q_SLOTS:
         QCOMPARE(contents(file.path()), QByteArray());
     }
 
-    void failedWrites() {
-        QVERIFY(!m_files.writeText(
-            FileUrl::fromLocalPath(m_dir.filePath(QStringLiteral("missing/x.txt")), false), "x"));
-        QVERIFY(!m_files.writeText(FileUrl::fromLocalPath(m_dir.path(), true), "x"));
-        QVERIFY(
-            !m_files.writeText(FileUrl::fromLocalPath(QStringLiteral("/dev/full"), false), "x"));
-        // A name that cannot reach the kernel faithfully is refused, not cut short.
-        QVERIFY(!m_files.writeText(
-            FileUrl::fromLocalPath(m_dir.filePath(QStringLiteral("cut")) + QChar(0) + "x", false),
-            "x"));
-        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("cut"))));
-        // Text that has no UTF-8 form is not written altered.
-        const FileUrl target = FileUrl::fromLocalPath(m_dir.filePath(QStringLiteral("t")), false);
-        QVERIFY(!m_files.writeText(target, QString(QChar(0xD800))));
-        QVERIFY(!QFile::exists(target.path()));
-    }
+    void failuresAreValues() {
+        QVERIFY(!m_files.writeText(at(QStringLiteral("missing/x.txt")), "x"));
+        QVERIFY(!m_files.writeText(at(QString(), true), "x"));
+        QVERIFY(!m_files.writeText(file("/dev/full"), "x"));
+        // Neither a name nor a text is altered on its way to the disk.
+        QVERIFY(!m_files.writeText(at(QStringLiteral("cut") + QChar(0) + "x"), "x"));
+        QVERIFY(!m_files.writeText(at(QStringLiteral("t")), QString(QChar(0xD800))));
+        QVERIFY(!QFile::exists(m_dir.filePath("cut")) && !QFile::exists(m_dir.filePath("t")));
 
-    void writeBeyondTheFileSizeLimitFails() {
+        // Only regular files are read, and a FIFO without a reader does not block.
+        QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath("fifo")).constData(), 0600), 0);
+        QVERIFY(!m_files.readText(at(QStringLiteral("fifo")), 10));
+        QVERIFY(!m_files.writeText(at(QStringLiteral("fifo")), "x"));
+        QVERIFY(!m_files.readText(file("/dev/null"), 10));
+        QVERIFY(!m_files.readText(at(QString(), true), 10));
+        QVERIFY(!m_files.readText(at(QStringLiteral("missing")), 10));
+
+        // Past the file-size limit the write fails, and this process lives on.
         rlimit saved{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
         rlimit small = saved;
         small.rlim_cur = 16;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool ok = m_files.writeText(
-            FileUrl::fromLocalPath(m_dir.filePath(QStringLiteral("big")), false), QString(64, 'x'));
+        const bool ok = m_files.writeText(at(QStringLiteral("big")), QString(64, 'x'));
         setrlimit(RLIMIT_FSIZE, &saved);
-        QVERIFY(!ok); // and this process is still here
-    }
-
-    void specialFilesFailAtOnce() {
-        const QString fifo = m_dir.filePath(QStringLiteral("fifo.txt"));
-        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        const FileUrl fifoUrl = FileUrl::fromLocalPath(fifo, false);
-        QVERIFY(!m_files.readText(fifoUrl, 10));
-        QVERIFY(!m_files.writeText(fifoUrl, "x")); // no reader
-        QVERIFY(!m_files.readText(FileUrl::fromLocalPath(QStringLiteral("/dev/null"), false), 10));
-        QVERIFY(!m_files.readText(FileUrl::fromLocalPath(m_dir.path(), true), 10));
-        QVERIFY(!m_files.readText(
-            FileUrl::fromLocalPath(m_dir.filePath(QStringLiteral("missing")), false), 10));
+        QVERIFY(!ok);
     }
 
     void readOnlyMount() {
-        const QString mountPoint = m_dir.filePath(QStringLiteral("ro"));
-        QVERIFY(QDir().mkpath(mountPoint));
-        const int status = inChild([&] {
-            if (unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                mount("pellim-ro", QFile::encodeName(mountPoint).constData(), "tmpfs", MS_RDONLY,
-                      nullptr) != 0)
-                return kSkip;
-            return m_files.writeText(FileUrl::fromLocalPath(mountPoint + "/x.txt", false), "x") ? 1
-                                                                                                : 0;
-        });
+        QVERIFY(QDir().mkpath(m_dir.filePath("ro")));
+        const QByteArray mountPoint = QFile::encodeName(m_dir.filePath("ro"));
+        const int status = inChild(
+            [&] {
+                return unshare(CLONE_NEWNS) == 0 &&
+                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                       mount("pellim-ro", mountPoint.constData(), "tmpfs", MS_RDONLY, nullptr) == 0;
+            },
+            [&] { return !m_files.writeText(at(QStringLiteral("ro/x")), "x"); });
         if (status == kSkip)
             QSKIP("no private mount namespace here (needs CAP_SYS_ADMIN)");
         QCOMPARE(status, 0);
     }
 
+    // As nobody, since permission bits do not stop root.
     void permissionDenied() {
-        const QString secret = m_dir.filePath(QStringLiteral("secret.txt"));
-        QVERIFY(m_files.writeText(FileUrl::fromLocalPath(secret, false), "s"));
-        QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
-        const QString closed = m_dir.filePath(QStringLiteral("closed"));
-        QVERIFY(QDir().mkpath(closed + "/inner"));
-        QFile::setPermissions(closed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        // Let nobody reach the temporary folder itself.
+        const FileUrl secret = at(QStringLiteral("secret.txt")), closed = at("closed", true);
+        QVERIFY(m_files.writeText(secret, "s") && QDir().mkpath(closed.path() + "/inner"));
+        QFile::setPermissions(secret.path(), QFile::ReadOwner | QFile::WriteOwner);
+        QFile::setPermissions(closed.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
-        const int status = asNobody([&] {
-            return !m_files.readText(FileUrl::fromLocalPath(secret, false), 5) &&
-                   !m_files.writeText(FileUrl::fromLocalPath(secret, false), "x") &&
-                   !m_files.list(FileUrl::fromLocalPath(closed, true)) &&
-                   !m_files.writeText(FileUrl::fromLocalPath(m_dir.filePath("new"), false), "x");
-        });
+        const int status = inChild(
+            [] {
+                return getuid() != 0 ||
+                       (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0);
+            },
+            [&] {
+                return !m_files.readText(secret, 5) && !m_files.writeText(secret, "x") &&
+                       !m_files.list(closed) && !m_files.writeText(at(QStringLiteral("new")), "x");
+            });
         if (status == kSkip)
             QSKIP("cannot drop privileges to nobody here");
         QCOMPARE(status, 0);
-        QCOMPARE(contents(secret), QByteArray("s"));
+        QCOMPARE(contents(secret.path()), QByteArray("s"));
     }
 
     void protectionIsAskedFirst() {
         DenyingProtection deny;
         PosixFileAccess guarded(deny);
-        const QString path = m_dir.filePath(QStringLiteral("guarded.txt"));
-        QVERIFY(m_files.writeText(FileUrl::fromLocalPath(path, false), "old"));
-        QVERIFY(!guarded.writeText(FileUrl::fromLocalPath(path, false), "new"));
-        QVERIFY(!guarded.readText(FileUrl::fromLocalPath(path, false), 5));
-        QVERIFY(!guarded.list(FileUrl::fromLocalPath(m_dir.path(), true)));
-        QVERIFY(!guarded.writeText(FileUrl::fromLocalPath(m_dir.filePath("fresh"), false), "x"));
-        QCOMPARE(contents(path), QByteArray("old"));
-        QVERIFY(!QFile::exists(m_dir.filePath("fresh")));
-        QCOMPARE(deny.asked.size(), 4);
-        QCOMPARE(deny.asked[0], std::make_pair(path, FileAccessKind::Write));
-        QCOMPARE(deny.asked[1], std::make_pair(path, FileAccessKind::Read));
-        QCOMPARE(deny.asked[2], std::make_pair(m_dir.path(), FileAccessKind::List));
+        const FileUrl old = at(QStringLiteral("guarded.txt")), fresh = at(QStringLiteral("fresh"));
+        QVERIFY(m_files.writeText(old, "old"));
+        QVERIFY(!guarded.writeText(old, "new") && !guarded.readText(old, 5));
+        QVERIFY(!guarded.list(at(QString(), true)) && !guarded.writeText(fresh, "x"));
+        QCOMPARE(contents(old.path()), QByteArray("old"));
+        QVERIFY(!QFile::exists(fresh.path()));
+        const QList<std::pair<QString, FileAccessKind>> expected{
+            {old.path(), FileAccessKind::Write},
+            {old.path(), FileAccessKind::Read},
+            {m_dir.path(), FileAccessKind::List},
+            {fresh.path(), FileAccessKind::Write}};
+        QVERIFY(deny.asked == expected);
     }
 
     void listsImmediateVisibleEntries() {
-        const QString folder = m_dir.filePath(QStringLiteral("list me"));
-        QVERIFY(QDir().mkpath(folder + "/sub.txt/deeper"));
-        QVERIFY(QDir().mkpath(folder + "/.hidden folder"));
+        QVERIFY(QDir().mkpath(m_dir.filePath("list me/sub.txt/deeper")));
+        QVERIFY(QDir().mkpath(m_dir.filePath("list me/.hidden folder")));
         for (const char *name : {"a.txt", "b.text", ".hidden.txt", "é x"})
-            QVERIFY(m_files.writeText(FileUrl::fromLocalPath(folder + "/" + name, false), "x"));
-        QVERIFY(QFile::link(folder + "/sub.txt", folder + "/link"));
+            QVERIFY(m_files.writeText(at(QStringLiteral("list me/") + name), "x"));
+        QVERIFY(QFile::link(m_dir.filePath("list me/sub.txt"), m_dir.filePath("list me/link")));
 
-        const auto listing = m_files.list(FileUrl::fromLocalPath(folder, false));
+        const auto listing = m_files.list(at(QStringLiteral("list me")));
         QVERIFY(listing);
-        QCOMPARE(listing->folder().encodedPath(),
-                 FileUrl::fromLocalPath(folder, true).encodedPath());
+        QCOMPARE(listing->folder(), at(QStringLiteral("list me"), true));
         QMap<QString, std::size_t> byName;
         for (std::size_t i = 0; i < listing->size(); ++i)
             byName.insert(listing->name(i), i);
         QCOMPARE(byName.keys(), (QStringList{"a.txt", "b.text", "link", "sub.txt", "é x"}));
         const std::size_t sub = byName["sub.txt"];
         QVERIFY(listing->isDirectory(sub));
-        QCOMPARE(listing->url(sub).encodedPath(),
-                 FileUrl::fromLocalPath(folder, true).encodedPath() + "sub.txt/");
+        QVERIFY(!listing->isDirectory(byName["link"])); // a link counts as itself
+        QCOMPARE(listing->url(sub), at(QStringLiteral("list me/sub.txt"), true));
         QCOMPARE(listing->pathExtension(sub), QStringLiteral("txt"));
-        // A link counts as itself, not as the folder it points to.
-        QVERIFY(!listing->isDirectory(byName["link"]));
-        QCOMPARE(listing->url(byName["é x"]).path(), folder + "/é x");
         QCOMPARE(listing->pathExtension(byName["b.text"]), QStringLiteral("text"));
         QCOMPARE(listing->pathExtension(byName["é x"]), QString());
 
-        const auto empty = m_files.list(FileUrl::fromLocalPath(folder + "/sub.txt/deeper", true));
+        const auto empty = m_files.list(at(QStringLiteral("list me/sub.txt/deeper"), true));
         QVERIFY(empty && empty->empty());
-        QVERIFY(!m_files.list(FileUrl::fromLocalPath(folder + "/a.txt", true)));
-        QVERIFY(!m_files.list(FileUrl::fromLocalPath(folder + "/missing", true)));
+        QVERIFY(!m_files.list(at(QStringLiteral("list me/a.txt"), true)));
+        QVERIFY(!m_files.list(at(QStringLiteral("list me/missing"), true)));
     }
 
 private:

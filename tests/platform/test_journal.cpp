@@ -1,4 +1,3 @@
-#include "controller/ActivityLog.h"
 #include "platform/Journal.h"
 #include "support/JournalQuery.h"
 
@@ -12,137 +11,97 @@
 
 #include <cstdio>
 #include <cstring>
-#include <set>
+#include <memory>
 
-using pellim::JournalSink;
-using pellim::LogEntry;
-using pellim::LogHandle;
-using pellim::LogLevel;
-using pellim::test::JournalQuery;
+using namespace pellim;
 
 namespace {
 
-// Everything written to `file` so far.
-QByteArray contents(FILE *file) {
-    std::fflush(file);
-    std::rewind(file);
-    QByteArray all;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        all.append(buffer, qsizetype(n));
-    return all;
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+File tempFile() {
+    return File(std::tmpfile(), &std::fclose);
 }
 
-struct TempFile {
-    FILE *file = std::tmpfile();
-    ~TempFile() {
-        if (file)
-            std::fclose(file);
-    }
-};
+QByteArray contents(FILE *file) {
+    std::rewind(file);
+    QByteArray all(1 << 16, '\0');
+    all.truncate(qsizetype(std::fread(all.data(), 1, std::size_t(all.size()), file)));
+    return all;
+}
 
 } // namespace
 
 class TestJournal : public QObject {
     Q_OBJECT
+
 private Q_SLOTS:
-    void realJournalKeepsFieldsAndExactText();
-    void fallbackWhenNoDaemon_data();
-    void fallbackWhenNoDaemon();
-};
+    void realJournalKeepsFieldsAndExactText() {
+        if (!test::JournalQuery::daemonListening())
+            QSKIP("no journal daemon listens (scripts/ensure-journald starts one)");
+        test::JournalQuery query;
+        QVERIFY(query.isOpen());
+        const File fallback = tempFile();
+        JournalSink sink(fallback.get());
+        const LogHandle log(sink, QString::fromLatin1(kAppId), QStringLiteral("general"));
+        const QList<std::pair<QString, LogLevel>> sent{
+            {QStringLiteral("trying to read from: /tmp/%s %n 100%"), LogLevel::Info},
+            {QStringLiteral("couldn't read from: /home/zoë/Grüße/日本語 😀.txt"), LogLevel::Error},
+            {QStringLiteral("first line\nsecond line"), LogLevel::Info}};
+        for (const auto &[message, level] : sent)
+            log.write(level, message);
 
-void TestJournal::realJournalKeepsFieldsAndExactText() {
-    if (!JournalQuery::daemonListening())
-        QSKIP("no journal daemon listens (scripts/ensure-journald starts one)");
-    JournalQuery query;
-    QVERIFY(query.isOpen());
-
-    TempFile fallback;
-    JournalSink sink(fallback.file);
-    const LogHandle log(sink, QString::fromLatin1(pellim::kAppId), QStringLiteral("general"));
-    struct Sent {
-        QString message;
-        LogLevel level;
-        QByteArray priority;
-    };
-    const std::vector<Sent> sent{
-        {QStringLiteral("trying to read from: /tmp/%s %n 100%"), LogLevel::Info, "6"},
-        {QStringLiteral("couldn't read from: /home/zoë/Grüße/日本語 😀.txt"), LogLevel::Error, "3"},
-        {QStringLiteral("first line\nsecond line"), LogLevel::Info, "6"},
-    };
-    for (const Sent &s : sent)
-        pellim::activityLog(log, s.level, s.message);
-
-    const auto entries = query.waitForEntries(sent.size());
-    QCOMPARE(entries.size(), sent.size());
-    const std::set<QByteArray> expectedFields{"MESSAGE", "PRIORITY", "SYSLOG_IDENTIFIER",
-                                              "SUBSYSTEM", "CATEGORY"};
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-        const auto &e = entries[i];
-        QCOMPARE(e.message(), QStringLiteral("Pellim: ") + sent[i].message);
-        QCOMPARE(e.value("PRIORITY"), sent[i].priority);
-        QCOMPARE(e.value("SYSLOG_IDENTIFIER"), QByteArray("pellim"));
-        QCOMPARE(e.value("SUBSYSTEM"), QByteArray("org.pellim.Pellim"));
-        QCOMPARE(e.value("CATEGORY"), QByteArray("general"));
-        // The daemon adds its own trusted fields (they start with '_'); the
-        // entry itself carries exactly five, and no source-location fields.
-        std::set<QByteArray> own;
-        for (const auto &[name, value] : e.fields) {
-            if (!name.startsWith('_'))
-                own.insert(name);
+        const auto entries = query.waitForEntries(std::size_t(sent.size()));
+        QCOMPARE(entries.size(), std::size_t(sent.size()));
+        for (qsizetype i = 0; i < sent.size(); ++i) {
+            // The daemon adds trusted fields (they start with '_'); the entry
+            // itself carries exactly these five, and no source location.
+            std::map<QByteArray, QByteArray> own;
+            for (const auto &[name, value] : entries[std::size_t(i)].fields)
+                if (!name.startsWith('_'))
+                    own.emplace(name, value);
+            const std::map<QByteArray, QByteArray> expected{
+                {"MESSAGE", sent[i].first.toUtf8()},
+                {"PRIORITY", sent[i].second == LogLevel::Error ? "3" : "6"},
+                {"SYSLOG_IDENTIFIER", "pellim"},
+                {"SUBSYSTEM", "org.pellim.Pellim"},
+                {"CATEGORY", "general"}};
+            QVERIFY(own == expected);
         }
-        QCOMPARE(own, expectedFields);
-    }
-    QVERIFY2(contents(fallback.file).isEmpty(), "a reachable journal needs no fallback line");
-}
-
-void TestJournal::fallbackWhenNoDaemon_data() {
-    QTest::addColumn<bool>("staleSocket");
-    QTest::newRow("socket file missing") << false;
-    QTest::newRow("socket file with nobody behind it") << true;
-}
-
-void TestJournal::fallbackWhenNoDaemon() {
-    QFETCH(bool, staleSocket);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("socket")));
-    if (staleSocket) {
-        // Bind a datagram socket and close it: the file stays, nobody listens.
-        const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-        QVERIFY(fd >= 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, socketPath.constData(), std::size_t(socketPath.size()));
-        QCOMPARE(bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-        close(fd);
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("socket"))));
+        QVERIFY2(contents(fallback.get()).isEmpty(), "a reachable journal needs no fallback line");
     }
 
-    TempFile fallback;
-    JournalSink sink(fallback.file, QFile::decodeName(socketPath));
-    QVERIFY(!sink.journalListening());
-    // A file name can hold anything: here a line feed followed by what would
-    // look like a forged entry, an escape sequence, a backslash and a C1 control.
-    const QString name = QStringLiteral("a\nZ error forged\x1b[31m\\x\u0085é😀.txt");
-    sink.write(LogEntry{LogLevel::Error, QStringLiteral("org.pellim.Pellim"),
+    // With no socket file, and with one that nobody is behind.
+    void fallbackEscapesOneLine() {
+        for (const bool stale : {false, true}) {
+            QTemporaryDir dir;
+            const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("socket")));
+            if (stale) { // bound and closed: the file stays, nobody listens
+                const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+                QCOMPARE(bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+                close(fd);
+            }
+            const File fallback = tempFile();
+            JournalSink sink(fallback.get(), QFile::decodeName(path));
+            // A file name can hold anything: a line feed and a forged entry after
+            // it, a terminal escape, a backslash, a C1 control.
+            sink.write({LogLevel::Error, QStringLiteral("org.pellim.Pellim"),
                         QStringLiteral("general"),
-                        QStringLiteral("Pellim: couldn't read ") + name});
-
-    const QByteArray out = contents(fallback.file);
-    QCOMPARE(out.count('\n'), 1);
-    QVERIFY(out.endsWith('\n'));
-    QVERIFY(!out.contains('\x1b'));
-    const QString line = QString::fromUtf8(out);
-    static const QRegularExpression shape(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "
-                       "error org\\.pellim\\.Pellim general (.*)\n$"));
-    const auto match = shape.match(line);
-    QVERIFY2(match.hasMatch(), qPrintable(line));
-    QCOMPARE(match.captured(1),
-             QStringLiteral("Pellim: couldn't read a\\nZ error forged\\x1b[31m\\\\x\\u0085é😀.txt"));
-}
+                        QStringLiteral("couldn't read a\nZ error forged\x1b[31m\\x\u0085é😀")});
+            static const QRegularExpression shape(
+                QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "
+                               "error org\\.pellim\\.Pellim general (.*)\n$"));
+            const QString out = QString::fromUtf8(contents(fallback.get()));
+            const auto match = shape.match(out);
+            QVERIFY2(match.hasMatch(), qPrintable(out));
+            QCOMPARE(match.captured(1),
+                     QStringLiteral("couldn't read a\\nZ error forged\\x1b[31m\\\\x\\u0085é😀"));
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestJournal)
 #include "test_journal.moc"
