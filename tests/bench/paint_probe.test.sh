@@ -12,6 +12,7 @@ command -v Xvfb >/dev/null || { echo "skipped: no Xvfb"; exit 77; }
 
 exec python3 - "$source_dir/bench/startup" "$probe" "$program" <<'PY'
 import sys, time
+sys.dont_write_bytecode = True
 sys.path.insert(0, sys.argv[1])
 import xbench
 
