@@ -4,8 +4,6 @@
 #include "support/Modal.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,9 +20,7 @@ namespace {
 class RecordingProtection final : public FolderProtection {
 public:
     bool mayAccess(const QString &, FileAccessKind) override { return true; }
-    void grantChosen(const QString &path, bool isDirectory) override {
-        granted.append({path, isDirectory});
-    }
+    void grantChosen(const QString &path, bool folder) override { granted.append({path, folder}); }
     QList<std::pair<QString, bool>> granted;
 };
 
@@ -34,6 +30,11 @@ struct Outcome {
     std::optional<FileUrl> chosen;
     qsizetype grantsSeen = -1; // grants recorded when the completion ran
 };
+
+// accept() and done() are protected in QFileDialog, public in QDialog.
+QDialog *asDialog(QFileDialog *d) {
+    return d;
+}
 
 } // namespace
 
@@ -45,12 +46,12 @@ class TestDialogs : public QObject {
             outcome = {outcome.calls + 1, response, chosen, m_protection.granted.size()};
         };
     }
-    // Begins an open dialog for files (text only) or folders and returns it.
+    // Begins an open dialog for text files or for folders and returns it.
     QFileDialog *open(Outcome &outcome, bool folders) {
         OpenDialogOptions o;
         o.canChooseDirectories = folders;
         o.canChooseFiles = o.textTypesOnly = !folders;
-        o.prompt = folders ? QStringLiteral("Select Folder") : QStringLiteral("Select File");
+        o.prompt = folders ? "Select Folder" : "Select File";
         m_dialogs.beginOpen(m_parent.get(), o, record(outcome));
         const QList<QFileDialog *> shown = openFileDialogs(m_parent.get());
         return shown.isEmpty() ? nullptr : shown.last();
@@ -64,60 +65,60 @@ private Q_SLOTS:
     }
     void cleanup() { m_parent.reset(); }
 
-    void settingsOfEachDialog() {
+    // Also: an OK that carries no file is a cancel.
+    void settingsOfEachDialogAndCancel() {
         Outcome saved, files, folders;
         SaveDialogOptions save;
-        save.suggestedName = QStringLiteral("Pellim1.txt");
+        save.suggestedName = "Pellim1.txt";
         m_dialogs.beginSave(m_parent.get(), save, record(saved));
         open(files, false);
         open(folders, true);
-        const QList<QFileDialog *> shown = openFileDialogs(m_parent.get());
-        QCOMPARE(shown.size(), 3); // several at once, all returned at once
+        const QList<QFileDialog *> d = openFileDialogs(m_parent.get());
+        QCOMPARE(d.size(), 3); // several at once, all returned at once
         QVERIFY(QApplication::activeModalWidget() == nullptr);
-        for (QFileDialog *d : shown) {
-            QVERIFY(!d->isModal() && d->testOption(QFileDialog::DontUseNativeDialog));
-            QVERIFY(!d->filter().testFlag(QDir::Hidden));
-        }
-        QCOMPARE(shown[0]->acceptMode(), QFileDialog::AcceptSave);
-        QVERIFY(!shown[0]->testOption(QFileDialog::ReadOnly)); // folders can be created
-        QCOMPARE(shown[0]->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text(),
-                 save.suggestedName);
-        for (QFileDialog *d : {shown[0], shown[1]}) {
-            const QString filter = d->nameFilters().join(QLatin1Char(';'));
-            QVERIFY2(d->nameFilters().size() == 1 && filter.contains(QLatin1String("*.txt")) &&
-                         filter.contains(QLatin1String("*.html")) && !filter.contains("*.png"),
+        for (QFileDialog *dialog : d)
+            QVERIFY(!dialog->isModal() && !dialog->filter().testFlag(QDir::Hidden));
+        QCOMPARE(d[0]->acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(!d[0]->testOption(QFileDialog::ReadOnly)); // folders can be created
+        QCOMPARE(d[0]->findChild<QLineEdit *>("fileNameEdit")->text(), save.suggestedName);
+        for (QFileDialog *dialog : {d[0], d[1]}) {
+            const QString filter = dialog->nameFilters().join(';');
+            QVERIFY2(dialog->nameFilters().size() == 1 && filter.contains("*.txt") &&
+                         filter.contains("*.html") && !filter.contains("*.png"),
                      qPrintable(filter));
         }
-        QCOMPARE(shown[1]->fileMode(), QFileDialog::ExistingFile);
-        QCOMPARE(shown[1]->labelText(QFileDialog::Accept), QStringLiteral("Select File"));
-        QCOMPARE(shown[2]->fileMode(), QFileDialog::Directory);
-        QVERIFY(shown[2]->testOption(QFileDialog::ShowDirsOnly));
-        QCOMPARE(shown[2]->labelText(QFileDialog::Accept), QStringLiteral("Select Folder"));
+        QCOMPARE(d[1]->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(d[1]->labelText(QFileDialog::Accept), "Select File");
+        QCOMPARE(d[2]->fileMode(), QFileDialog::Directory);
+        QVERIFY(d[2]->testOption(QFileDialog::ShowDirsOnly));
+        QCOMPARE(d[2]->labelText(QFileDialog::Accept), "Select Folder");
 
         QCOMPARE(saved.calls + files.calls + folders.calls, 0);
-        for (QFileDialog *d : shown)
-            d->reject();
+        QTemporaryDir empty;
+        d[1]->setDirectory(empty.path());
+        asDialog(d[1])->done(QDialog::Accepted);
+        d[0]->reject();
+        d[2]->reject();
         QCOMPARE(saved.calls + files.calls + folders.calls, 3);
-        QVERIFY(saved.response == kResponseCancel && !saved.chosen);
+        QVERIFY(files.response == kResponseCancel && !files.chosen && !saved.chosen);
         QVERIFY(m_protection.granted.isEmpty());
     }
 
     void chosenFileIsGrantedThenReportedOnce() {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("a b.txt"));
+        const QString file = dir.filePath("a b.txt");
         QFile(file).open(QIODevice::WriteOnly);
         Outcome outcome;
         QPointer<QFileDialog> dialog = open(outcome, false);
         QVERIFY(dialog);
         dialog->selectFile(file);
-        static_cast<QDialog *>(dialog.data())->accept();
+        asDialog(dialog)->accept();
         QVERIFY(outcome.calls == 1 && outcome.response == kResponseOK && outcome.chosen);
         QCOMPARE(*outcome.chosen, FileUrl::fromLocalPath(file, false));
         QCOMPARE(outcome.grantsSeen, 1);
         QCOMPARE(m_protection.granted.value(0), std::make_pair(file, false));
-        // A second finish reports nothing more; then the dialog goes.
-        if (dialog)
-            static_cast<QDialog *>(dialog.data())->done(QDialog::Rejected);
+        if (dialog) // a second finish reports nothing more; then the dialog goes
+            asDialog(dialog)->done(QDialog::Rejected);
         QCOMPARE(outcome.calls, 1);
         QVERIFY(waitUntil([&] { return dialog.isNull(); }));
     }
@@ -129,23 +130,11 @@ private Q_SLOTS:
         QVERIFY(dialog);
         QTest::qWait(50); // through the event loop, as a person would meet it
         dialog->setDirectory(dir.path());
-        static_cast<QDialog *>(dialog)->accept();
+        asDialog(dialog)->accept();
         QVERIFY(waitUntil([&] { return outcome.calls == 1; }));
         QVERIFY(outcome.response == kResponseOK && outcome.chosen);
         QCOMPARE(*outcome.chosen, FileUrl::fromLocalPath(QDir(dir.path()).canonicalPath(), true));
         QCOMPARE(m_protection.granted.value(0).second, true);
-    }
-
-    // An OK that carries no single file is a cancel, and grants nothing.
-    void okWithoutAFile() {
-        QTemporaryDir dir;
-        Outcome outcome;
-        QFileDialog *dialog = open(outcome, false);
-        QVERIFY(dialog);
-        dialog->setDirectory(dir.path());
-        static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
-        QVERIFY(outcome.calls == 1 && outcome.response == kResponseCancel && !outcome.chosen);
-        QVERIFY(m_protection.granted.isEmpty());
     }
 
     void alertIsModalWithOneOkButton() {
@@ -156,13 +145,12 @@ private Q_SLOTS:
             const auto *info = box->findChild<QLabel *>("qt_msgbox_informativelabel");
             const bool plainCritical =
                 info && info->textFormat() == Qt::PlainText && box->icon() == QMessageBox::Critical;
-            if (!clickButton(box, QStringLiteral("OK"))) // first: a failed check must not hang
+            if (!clickButton(box, "OK")) // first: a failed check must not leave it open
                 box->reject();
             QCOMPARE(seen, (QStringList{"Couldn't save file to path", "/tmp/<b>x</b>", "OK"}));
             QVERIFY(plainCritical);
         });
-        QtAlert().showCritical(m_parent.get(), QStringLiteral("Couldn't save file to path"),
-                               QStringLiteral("/tmp/<b>x</b>"));
+        QtAlert().showCritical(m_parent.get(), "Couldn't save file to path", "/tmp/<b>x</b>");
         QVERIFY(*answered);
     }
 

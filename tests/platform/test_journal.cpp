@@ -24,10 +24,8 @@ File tempFile() {
 }
 
 QByteArray contents(FILE *file) {
-    std::rewind(file);
-    QByteArray all(1 << 16, '\0');
-    all.truncate(qsizetype(std::fread(all.data(), 1, std::size_t(all.size()), file)));
-    return all;
+    QFile f;
+    return f.open(file, QIODevice::ReadOnly) && f.seek(0) ? f.readAll() : "<unreadable>";
 }
 
 } // namespace
