@@ -12,43 +12,37 @@
 
 #include <functional>
 
-using pellim::AppDelegate;
-using pellim::test::Harness;
-using pellim::test::TestHome;
-
 namespace {
 
-constexpr int kNotEnded = 99;
-
-// Runs the application's own event loop, as the program does, with `steps`
-// run from inside it. Returns the loop's exit status; kNotEnded when nothing
-// ended the application within a generous time.
+// Runs the application's own event loop with `steps` run from inside it and
+// returns its exit status; 99 when nothing ended it within 10 s.
 int runLoop(const std::function<void()> &steps) {
     QTimer::singleShot(0, qApp, steps);
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(kNotEnded); });
+    QTimer guard; // stops with this loop, so it cannot end a later one
+    guard.callOnTimeout(qApp, [] { QCoreApplication::exit(99); });
     guard.start(10000);
     return QApplication::exec();
 }
 
-// The main window and the delegate, wired as the application wires them.
+// The main window and the delegate, wired as the application wires them, with
+// one help window open.
 struct Shell {
-    TestHome home;
-    Harness h;
-    AppDelegate delegate;
+    pellim::test::TestHome home;
+    pellim::test::Harness h;
+    pellim::AppDelegate delegate;
     Shell() {
         pellim::connectDelegate(h.window, delegate);
         h.window.show();
+        h.window.helpAction()->trigger();
+    }
+    QWidget *help(std::size_t i) const { return delegate.helpWindows().at(i)->window(); }
+    QString messages() const {
+        QStringList all;
+        for (const auto &e : h.log.entries())
+            all << e.message + (e.level == pellim::LogLevel::Info ? "" : " (error)");
+        return all.join(", ");
     }
 };
-
-QStringList messages(const pellim::MemoryLogSink &log) {
-    QStringList all;
-    for (const auto &e : log.entries())
-        all << e.message;
-    return all;
-}
 
 } // namespace
 
@@ -56,83 +50,45 @@ class TestLifecycle : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { pellim::configureApplication(*qApp); }
-    void closingTheWindowLogsAndEnds();
-    void quitEndsWithoutAnEntry();
-    void helpWindowsAccumulateAndNeverEnd();
+
+    // Closing the main window logs "closing" and ends the application, even with
+    // a help window open.
+    void closingTheWindowLogsAndEnds() {
+        Shell s;
+        QCOMPARE(runLoop([&] { s.h.window.close(); }), 0);
+        QVERIFY(!s.h.window.isVisible());
+        QCOMPARE(s.messages(), "Pellim: opened, Pellim: closing");
+    }
+
+    // Help windows accumulate, and closing them never ends the application; help
+    // and Quit (Ctrl+Q, from any window) log nothing.
+    void helpWindowsAndQuit() {
+        Shell s;
+        s.h.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.h.window));
+        QTest::keyClick(&s.h.window, Qt::Key_F1);
+        QCOMPARE(s.delegate.helpWindows().size(), std::size_t(2));
+        QVERIFY(s.help(0) != s.help(1) && s.help(0)->isVisible() && s.help(1)->isVisible());
+        QCOMPARE(s.help(0)->windowTitle(), QStringLiteral("Pellim Help"));
+        const QString text = s.help(0)->findChild<QTextBrowser *>()->toPlainText();
+        QVERIFY2(text.contains(QStringLiteral("journalctl -f SYSLOG_IDENTIFIER=pellim")),
+                 qPrintable(text.left(200)));
+        QCOMPARE(runLoop([&] {
+                     s.help(0)->close();
+                     s.help(1)->close();
+                     QTimer::singleShot(200, qApp, [] { QCoreApplication::exit(7); });
+                 }),
+                 7);
+        QVERIFY(!s.help(0)->isVisible() && !s.help(1)->isVisible() && s.h.window.isVisible());
+
+        // A later Help command opens a fresh window and leaves the closed ones be.
+        s.h.window.helpAction()->trigger();
+        QVERIFY(s.help(2)->isVisible() && !s.help(0)->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(s.help(2)));
+        QCOMPARE(runLoop([&] { QTest::keyClick(s.help(2), Qt::Key_Q, Qt::ControlModifier); }), 0);
+        QCOMPARE(s.messages(), "Pellim: opened");
+    }
 };
-
-void TestLifecycle::closingTheWindowLogsAndEnds() {
-    Shell shell;
-    auto &[home, h, delegate] = shell;
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-
-    // A help window stays open: it must neither keep the application alive
-    // nor see a second close of the main window.
-    h.window.helpAction()->trigger();
-    const int status = runLoop([&] { h.window.close(); });
-    QCOMPARE(status, 0);
-    QVERIFY(!h.window.isVisible());
-    QCOMPARE(messages(h.log), QStringList({"Pellim: opened", "Pellim: closing"}));
-    QCOMPARE(h.log.entries().back().level, pellim::LogLevel::Info);
-}
-
-void TestLifecycle::quitEndsWithoutAnEntry() {
-    Shell shell;
-    auto &[home, h, delegate] = shell;
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-    h.window.helpAction()->trigger();
-
-    // Ctrl+Q quits from any of the application's windows, here a help window.
-    QWidget *help = delegate.helpWindows().front()->window();
-    help->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(help));
-    const int status = runLoop([&] { QTest::keyClick(help, Qt::Key_Q, Qt::ControlModifier); });
-    QCOMPARE(status, 0);
-    QCOMPARE(messages(h.log), QStringList({"Pellim: opened"}));
-}
-
-void TestLifecycle::helpWindowsAccumulateAndNeverEnd() {
-    Shell shell;
-    auto &[home, h, delegate] = shell;
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-
-    QVERIFY(delegate.helpWindows().empty());
-    QVERIFY(QTest::qWaitForWindowActive(&h.window));
-    QTest::keyClick(&h.window, Qt::Key_F1);
-    h.window.helpAction()->trigger();
-    QCOMPARE(delegate.helpWindows().size(), std::size_t(2));
-    QWidget *first = delegate.helpWindows()[0]->window();
-    QWidget *second = delegate.helpWindows()[1]->window();
-    QVERIFY(first != second);
-    QVERIFY(first->isWindow() && first->isVisible() && second->isVisible());
-    QCOMPARE(first->windowTitle(), QStringLiteral("Pellim Help"));
-    const QString help = first->findChild<QTextBrowser *>()->toPlainText();
-    QVERIFY2(help.contains(QStringLiteral("journalctl -f SYSLOG_IDENTIFIER=pellim")),
-             qPrintable(help.left(200)));
-    QVERIFY(help.contains(QStringLiteral("Intent")) && help.contains(QStringLiteral("Consent")));
-
-    // Closing both help windows, the last one included, leaves the
-    // application running; only the guard timer ends this loop.
-    const int status = runLoop([&] {
-        first->close();
-        second->close();
-        QTimer::singleShot(200, qApp, [] { QCoreApplication::exit(7); });
-    });
-    QCOMPARE(status, 7);
-    QVERIFY(!first->isVisible() && !second->isVisible());
-    QVERIFY(h.window.isVisible());
-    QCOMPARE(delegate.helpWindows().size(), std::size_t(2));
-
-    // A later Help command opens a fresh window and leaves the closed ones be.
-    h.window.helpAction()->trigger();
-    QCOMPARE(delegate.helpWindows().size(), std::size_t(3));
-    QWidget *third = delegate.helpWindows()[2]->window();
-    QVERIFY(third != first && third != second);
-    QVERIFY(third->isVisible() && !first->isVisible());
-
-    // Help writes nothing to the log.
-    QCOMPARE(messages(h.log), QStringList({"Pellim: opened"}));
-}
 
 QTEST_MAIN(TestLifecycle)
 #include "test_lifecycle.moc"

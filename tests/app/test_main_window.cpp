@@ -6,56 +6,26 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyleOptionFrame>
+#include <QRegularExpression>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
 
-using pellim::LogLevel;
 using pellim::test::Harness;
 using pellim::test::TestHome;
 
 namespace {
 
-// The six tests in the order of the window: button, menu action, label, slot.
-struct TestControl {
-    const char *button;
-    const char *action;
-    const char *label;
-    const char *slot;
-};
-const TestControl kTests[] = {
-    {"saveIntentButton", "actionSaveIntent", "Save with a dialog…", SLOT(doSaveIntent())},
-    {"saveToFolderButton", "actionSaveToFolder", "Save into a chosen folder…",
-     SLOT(doSaveToFolder())},
-    {"saveConsentButton", "actionSaveConsent", "Save into the protected folder",
-     SLOT(doSaveConsent())},
-    {"openIntentButton", "actionOpenIntent", "Open with a dialog…", SLOT(doOpenIntent())},
-    {"openConsentButton", "actionOpenConsent", "Open from the protected folder",
-     SLOT(doOpenConsent())},
-    {"openFolderButton", "actionOpenFolder", "Open from a chosen folder…", SLOT(doOpenFolder())},
-};
-
-QStringList items(const QComboBox *box) {
-    QStringList all;
-    for (int i = 0; i < box->count(); ++i)
-        all << box->itemText(i);
+// What the window shows, and the messages and levels it has logged.
+QStringList shown(const Harness &h) {
+    QStringList all{h.window.windowTitle(), h.window.openedText->text(), h.window.fileName->text(),
+                    h.window.folderList->currentText()};
+    for (int i = 0; i < h.window.folderList->count(); ++i)
+        all << h.window.folderList->itemText(i);
+    for (const auto &e : h.log.entries())
+        all << QStringLiteral("%1 %2 %3 %4")
+                   .arg(e.subsystem, e.category, e.message)
+                   .arg(int(e.level == pellim::LogLevel::Info));
     return all;
-}
-
-// The width a line edit has for its text, by the same rule the style draws it.
-int textRoom(const QLineEdit *field) {
-    QStyleOptionFrame option;
-    option.initFrom(field);
-    option.rect = field->contentsRect();
-    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
-                                                                       &option, field)
-                                         : 0;
-    option.state |= QStyle::State_Sunken;
-    const QRect contents =
-        field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
-    const QMargins margins = field->textMargins();
-    return contents.width() - margins.left() - margins.right() - 2 * 2; // QLineEdit's own margin
 }
 
 } // namespace
@@ -63,186 +33,109 @@ int textRoom(const QLineEdit *field) {
 class TestMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void launchState();
-    void everyAppearanceStartsAfresh();
-    void buttonsAndMenusReachTheirSlots();
-    void keyboardAndAssistiveAccess();
-    void fieldsHoldAFullPreview();
-    void sampleTextIsOneLineOf686Ascii();
-};
+    void everyAppearanceStartsAfresh() {
+        TestHome home;
+        Harness h;
+        QVERIFY(h.log.entries().empty()); // nothing before the window appears
+        h.window.show();
+        const QString opened = QStringLiteral("org.pellim.Pellim general Pellim: opened 1");
+        QStringList fresh{"Pellim",    "[empty]", "[no filename]", "Documents",
+                          "Documents", "Desktop", "Downloads",     opened};
+        QCOMPARE(shown(h), fresh);
+        // A position in the list is a position in the folder table.
+        const QStringList folders{home.documents(), home.desktop(), home.downloads()};
+        QCOMPARE(h.window.theSpecDirs.size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(h.window.theSpecDirs[i].path(), folders[i]);
 
-void TestMainWindow::launchState() {
-    TestHome home;
-    Harness h;
-    QVERIFY(h.log.entries().empty()); // nothing before the window appears
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+        h.window.openedText->setText(QStringLiteral("some text"));
+        h.window.fileName->setText(QStringLiteral("/somewhere/file.txt"));
+        h.window.folderList->setEditText(QStringLiteral("/typed/path"));
+        h.window.hide();
+        h.window.show();
+        QCOMPARE(shown(h), fresh << opened);
 
-    QCOMPARE(h.window.windowTitle(), QStringLiteral("Pellim"));
-    QCOMPARE(h.window.openedText->text(), QStringLiteral("[empty]"));
-    QCOMPARE(h.window.fileName->text(), QStringLiteral("[no filename]"));
-    QCOMPARE(items(h.window.folderList), QStringList({"Documents", "Desktop", "Downloads"}));
-    QCOMPARE(h.window.folderList->currentIndex(), 0);
-    QCOMPARE(h.window.folderList->currentText(), QStringLiteral("Documents"));
-
-    QCOMPARE(h.log.entries().size(), std::size_t(1));
-    const auto &opened = h.log.entries().front();
-    QCOMPARE(opened.message, QStringLiteral("Pellim: opened"));
-    QCOMPARE(opened.level, LogLevel::Info);
-    QCOMPARE(opened.subsystem, QStringLiteral("org.pellim.Pellim"));
-    QCOMPARE(opened.category, QStringLiteral("general"));
-
-    // A position in the list is a position in the folder table.
-    QCOMPARE(h.window.theSpecDirs.size(), 3);
-    QCOMPARE(h.window.theSpecDirs[0].path(), home.documents());
-    QCOMPARE(h.window.theSpecDirs[1].path(), home.desktop());
-    QCOMPARE(h.window.theSpecDirs[2].path(), home.downloads());
-}
-
-void TestMainWindow::everyAppearanceStartsAfresh() {
-    TestHome home;
-    Harness h;
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-
-    // What a test or the person may leave behind.
-    h.window.openedText->setText(QStringLiteral("some text"));
-    h.window.fileName->setText(QStringLiteral("/somewhere/file.txt"));
-    h.window.folderList->setEditText(QStringLiteral("/typed/path"));
-    h.window.hide();
-    QCOMPARE(h.log.entries().size(), std::size_t(1)); // hiding logs nothing
-
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-    QCOMPARE(h.window.openedText->text(), QStringLiteral("[empty]"));
-    QCOMPARE(h.window.fileName->text(), QStringLiteral("[no filename]"));
-    QCOMPARE(items(h.window.folderList), QStringList({"Documents", "Desktop", "Downloads"}));
-    QCOMPARE(h.window.folderList->currentText(), QStringLiteral("Documents"));
-    QCOMPARE(h.log.entries().size(), std::size_t(2));
-    QCOMPARE(h.log.entries()[1].message, QStringLiteral("Pellim: opened"));
-    QCOMPARE(h.log.entries()[1].level, LogLevel::Info);
-
-    // Restoring a minimised window is not a new appearance: the window system
-    // reports it (and follows every first show) with a spontaneous show event,
-    // which must leave what a test has shown alone.
-    h.window.fileName->setText(QStringLiteral("/kept/file.txt"));
-    QShowEvent restored;
-    QSpontaneKeyEvent::setSpontaneous(&restored);
-    // sendEvent() would clear the flag; deliver it as the window system does.
-    static_cast<QObject *>(&h.window)->event(&restored);
-    QCOMPARE(h.window.fileName->text(), QStringLiteral("/kept/file.txt"));
-    QCOMPARE(h.log.entries().size(), std::size_t(2));
-}
-
-void TestMainWindow::buttonsAndMenusReachTheirSlots() {
-    TestHome home;
-    Harness h;
-    int index = 0;
-    for (const TestControl &t : kTests) {
-        auto *button = h.window.findChild<QPushButton *>(QLatin1String(t.button));
-        auto *action = h.window.findChild<QAction *>(QLatin1String(t.action));
-        QVERIFY2(button && action, t.button);
-        QCOMPARE(button->text(), QString::fromUtf8(t.label));
-        QCOMPARE(action->text(), QString::fromUtf8(t.label));
-        ++index;
-        QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+%1").arg(index)));
-        // Each is wired exactly once: the first disconnect finds the
-        // connection, a second finds none (a double connection would run a
-        // test twice per click).
-        QVERIFY2(QObject::disconnect(button, SIGNAL(clicked()), &h.window, t.slot), t.button);
-        QVERIFY2(!QObject::disconnect(button, SIGNAL(clicked()), &h.window, t.slot), t.button);
-        QVERIFY2(QObject::disconnect(action, SIGNAL(triggered()), &h.window, t.slot), t.action);
-        QVERIFY2(!QObject::disconnect(action, SIGNAL(triggered()), &h.window, t.slot), t.action);
+        // A restore from minimised arrives as a spontaneous show event: not a new
+        // appearance. sendEvent() would clear the flag, so deliver it directly.
+        h.window.fileName->setText(QStringLiteral("/kept/file.txt"));
+        QShowEvent restored;
+        QSpontaneKeyEvent::setSpontaneous(&restored);
+        static_cast<QObject *>(&h.window)->event(&restored);
+        fresh[2] = QStringLiteral("/kept/file.txt");
+        QCOMPARE(shown(h), fresh);
     }
 
-    QAction *help = h.window.helpAction();
-    QCOMPARE(help->text().remove(QLatin1Char('&')), QStringLiteral("Pellim Help"));
-}
-
-void TestMainWindow::keyboardAndAssistiveAccess() {
-    TestHome home;
-    Harness h;
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-
-    // Labels name their controls.
-    const std::pair<const char *, QWidget *> labelled[] = {
-        {"Protected folder:", h.window.folderList},
-        {"Text:", h.window.openedText},
-        {"File:", h.window.fileName},
-    };
-    for (const auto &[text, control] : labelled) {
-        QLabel *found = nullptr;
-        for (QLabel *label : h.window.findChildren<QLabel *>())
-            if (label->text().remove(QLatin1Char('&')) == QLatin1String(text))
-                found = label;
-        QVERIFY2(found, text);
-        QCOMPARE(found->buddy(), control);
-    }
-
-    // The Tab key walks the controls in the order they are seen.
-    const QStringList expected{"folderList",        "saveIntentButton", "saveToFolderButton",
-                               "saveConsentButton", "openIntentButton", "openConsentButton",
-                               "openFolderButton",  "openedText",       "fileName"};
-    QStringList order;
-    QWidget *w = h.window.folderList;
-    do {
-        // An editable combo box's own line edit is part of the combo box.
-        QWidget *control = qobject_cast<QComboBox *>(w->parentWidget()) ? w->parentWidget() : w;
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&h.window) &&
-            !order.contains(control->objectName()))
-            order << control->objectName();
-        w = w->nextInFocusChain();
-    } while (w != h.window.folderList);
-    QCOMPARE(order, expected);
-
-    // Every control can be told apart by assistive technology.
-    for (const QString &name : expected) {
-        auto *control = h.window.findChild<QWidget *>(name);
-        QVERIFY2(control && !control->accessibleName().isEmpty(), qPrintable(name));
-    }
-
-    // What is typed into the folder list is never added to it.
-    h.window.folderList->setFocus();
-    h.window.folderList->lineEdit()->selectAll();
-    QTest::keyClicks(h.window.folderList->lineEdit(), QStringLiteral("/tmp"));
-    QTest::keyClick(h.window.folderList->lineEdit(), Qt::Key_Return);
-    QCOMPARE(h.window.folderList->count(), 3);
-}
-
-void TestMainWindow::fieldsHoldAFullPreview() {
-    TestHome home;
-    Harness h;
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-
-    // A preview holds at most 80 characters; a reading test's own path is
-    // shorter. Both must be readable whole at the default size.
-    const QString prose = QStringLiteral("We walked home in the rain, talking about "
-                                         "maps, kites and why Mondays feel long.");
-    QCOMPARE(prose.size(), 80);
-    const QString path =
-        QStringLiteral("/home/alexandra/Documents/Pellim1B4E28BA-2FA1-11D2-883F-0016D3CCA427.txt");
-    for (QLineEdit *field : {h.window.openedText, h.window.fileName}) {
-        for (const QString &text : {prose, path}) {
-            const int needed = field->fontMetrics().horizontalAdvance(text);
-            QVERIFY2(needed <= textRoom(field), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
-                                                               .arg(field->objectName())
-                                                               .arg(needed)
-                                                               .arg(textRoom(field))));
+    void wiringAndAccess() {
+        TestHome home;
+        Harness h;
+        // Each button and menu command runs its test exactly once per click.
+        for (const QString test : {"SaveIntent", "SaveToFolder", "SaveConsent", "OpenIntent",
+                                   "OpenConsent", "OpenFolder"}) {
+            QObject *button =
+                h.window.findChild<QPushButton *>(test.at(0).toLower() + test.mid(1) + "Button");
+            QObject *action = h.window.findChild<QAction *>("action" + test);
+            const QByteArray slot = "1do" + test.toLatin1() + "()"; // as SLOT() spells it
+            QVERIFY2(button && action, qPrintable(test));
+            for (auto [sender, signal] :
+                 {std::pair{button, SIGNAL(clicked())}, std::pair{action, SIGNAL(triggered())}}) {
+                QVERIFY2(QObject::disconnect(sender, signal, &h.window, slot.constData()),
+                         qPrintable(test));
+                QVERIFY2(!QObject::disconnect(sender, signal, &h.window, slot.constData()),
+                         qPrintable(test));
+            }
         }
-    }
-}
 
-void TestMainWindow::sampleTextIsOneLineOf686Ascii() {
-    TestHome home;
-    Harness h;
-    const QString &text = h.window.textOutput;
-    QCOMPARE(text.size(), 686);
-    QCOMPARE(text.toUtf8().size(), 686);
-    for (const QChar c : text)
-        QVERIFY2(c.unicode() >= 0x20 && c.unicode() < 0x7f, "printable ASCII only, no line break");
-}
+        h.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+        QStringList buddies;
+        for (QLabel *label : h.window.findChildren<QLabel *>())
+            if (label->buddy())
+                buddies << label->text().remove('&') + label->buddy()->objectName();
+        buddies.sort();
+        QCOMPARE(buddies,
+                 QStringList({"File:fileName", "Protected folder:folderList", "Text:openedText"}));
+
+        // Tab walks the controls in the order they are seen; each has a name
+        // assistive technology can tell apart.
+        QStringList order;
+        QWidget *w = h.window.folderList;
+        do {
+            // An editable combo box's own line edit is part of the combo box.
+            QWidget *control = qobject_cast<QComboBox *>(w->parentWidget()) ? w->parentWidget() : w;
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&h.window) &&
+                !order.contains(control->objectName())) {
+                order << control->objectName();
+                QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(order.back()));
+            }
+            w = w->nextInFocusChain();
+        } while (w != h.window.folderList);
+        QCOMPARE(order, QStringList({"folderList", "saveIntentButton", "saveToFolderButton",
+                                     "saveConsentButton", "openIntentButton", "openConsentButton",
+                                     "openFolderButton", "openedText", "fileName"}));
+
+        // What is typed into the folder list is never added to it.
+        h.window.folderList->lineEdit()->selectAll();
+        QTest::keyClicks(h.window.folderList->lineEdit(), QStringLiteral("/tmp"));
+        QTest::keyClick(h.window.folderList->lineEdit(), Qt::Key_Return);
+        QCOMPARE(h.window.folderList->count(), 3);
+
+        // An 80-character preview, or a reading test's path, is readable whole at the
+        // default size: with the cursor at the start, the far edge shows the end.
+        for (QLineEdit *field : {h.window.openedText, h.window.fileName}) {
+            for (const QString text : {"We walked home in the rain, talking about maps, kites and "
+                                       "why Mondays feel long.",
+                                       "/home/alexandra/Documents/"
+                                       "Pellim1B4E28BA-2FA1-11D2-883F-0016D3CCA427.txt"}) {
+                field->setText(text);
+                field->setCursorPosition(0);
+                const QPoint farEdge(field->contentsRect().right() - 1, field->height() / 2);
+                QVERIFY2(field->cursorPositionAt(farEdge) == text.size(), qPrintable(text));
+            }
+        }
+        // What every test file holds: one line of 686 printable ASCII characters.
+        QVERIFY(QRegularExpression("^[ -~]{686}$").match(h.window.textOutput).hasMatch());
+    }
+};
 
 QTEST_MAIN(TestMainWindow)
 #include "test_main_window.moc"

@@ -1,4 +1,7 @@
+#include "platform/ConsentPrompt.h"
 #include "platform/ConsentStore.h"
+#include "platform/FolderGuard.h"
+#include "platform/Log.h"
 #include "support/TestHome.h"
 
 #include <QFile>
@@ -10,39 +13,31 @@ using namespace pellim;
 namespace {
 
 struct Run {
-    int status = -1;
-    QString out;
-    QString err;
+    int status = -1; // -1: did not end by itself
+    QString out, err;
+    // What `list` shows for `folder`: its answer and path.
+    QString listed(const QString &folder) const {
+        for (const QString &line : out.split('\n'))
+            if (line.startsWith(folder + ' '))
+                return line.mid(folder.size()).trimmed();
+        return {};
+    }
 };
 
 // Runs the tool as a separate process in the current (test) environment.
 Run consent(const QStringList &arguments) {
-    QProcess process;
-    process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-    process.start(QStringLiteral(PELLIM_BINARY_DIR "/pellim-consent"), arguments);
-    Run run;
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.status = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-// The answer `list` shows for `folder`, read from its line.
-QString listed(const Run &run, const QString &folder) {
-    for (const QString &line : run.out.split('\n')) {
-        if (line.startsWith(folder + ' '))
-            return line.mid(folder.size()).trimmed();
-    }
-    return {};
+    QProcess p;
+    p.start(QStringLiteral(PELLIM_BINARY_DIR "/pellim-consent"), arguments);
+    if (!p.waitForFinished(30000))
+        p.kill(), p.waitForFinished();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
 
+// Runs without a QApplication, as the tool does.
 class PellimConsentTest : public QObject {
     Q_OBJECT
 
@@ -55,24 +50,25 @@ private slots:
     void roundTrip() {
         test::TestHome home;
         ConsentStore store(ConsentStore::defaultPath());
-
-        Run run = consent({"list"});
+        Run run = consent({"--help"});
         QCOMPARE(run.status, 0);
-        QCOMPARE(listed(run, "documents"), "not decided  " + home.documents());
-        QCOMPARE(listed(run, "desktop"), "not decided  " + home.desktop());
-        QCOMPARE(listed(run, "downloads"), "not decided  " + home.downloads());
+        QVERIFY(run.out.contains("reset all") && run.out.contains(store.filePath()));
+
+        run = consent({"list"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.listed("documents") + run.listed("desktop") + run.listed("downloads"),
+                 "not decided  " + home.documents() + "not decided  " + home.desktop() +
+                     "not decided  " + home.downloads());
 
         QCOMPARE(consent({"allow", "DOCUMENTS"}).status, 0);
         QCOMPARE(consent({"deny", "Desktop"}).status, 0);
         QCOMPARE(store.answer(GuardedFolder::Documents), ConsentAnswer::Allowed);
         QCOMPARE(store.answer(GuardedFolder::Desktop), ConsentAnswer::Denied);
-
-        // What the guard stores, the tool shows.
         QVERIFY(store.setAnswer(GuardedFolder::Downloads, ConsentAnswer::Allowed));
         run = consent({"list"});
-        QVERIFY(listed(run, "documents").startsWith("allowed "));
-        QVERIFY(listed(run, "desktop").startsWith("denied "));
-        QVERIFY(listed(run, "downloads").startsWith("allowed "));
+        QVERIFY(run.listed("documents").startsWith("allowed ") &&
+                run.listed("desktop").startsWith("denied ") &&
+                run.listed("downloads").startsWith("allowed "));
 
         QCOMPARE(consent({"reset", "documents"}).status, 0);
         QCOMPARE(store.answer(GuardedFolder::Documents), ConsentAnswer::NotDecided);
@@ -82,34 +78,19 @@ private slots:
             QCOMPARE(store.answer(folder), ConsentAnswer::NotDecided);
     }
 
-    void badArguments_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("unknown command") << QStringList{"forget", "documents"};
-        QTest::newRow("command in capitals") << QStringList{"ALLOW", "documents"};
-        QTest::newRow("missing folder") << QStringList{"allow"};
-        QTest::newRow("unknown folder") << QStringList{"deny", "Pictures"};
-        QTest::newRow("all outside reset") << QStringList{"allow", "all"};
-        QTest::newRow("too many") << QStringList{"reset", "desktop", "downloads"};
-        QTest::newRow("list with a folder") << QStringList{"list", "documents"};
-    }
+    // A usage error: status 2, one line on standard error, nothing stored.
     void badArguments() {
-        QFETCH(QStringList, arguments);
         test::TestHome home;
-        const Run run = consent(arguments);
-        QCOMPARE(run.status, 2);
-        QVERIFY(run.out.isEmpty());
-        QVERIFY(run.err.endsWith('\n'));
-        QCOMPARE(run.err.count('\n'), 1);
+        for (const QString line :
+             {"", "forget documents", "ALLOW documents", "allow", "deny Pictures", "allow all",
+              "reset desktop downloads", "list documents"}) {
+            const QStringList arguments = line.split(' ', Qt::SkipEmptyParts);
+            const Run run = consent(arguments);
+            QVERIFY2(run.status == 2 && run.out.isEmpty() && run.err.endsWith('\n') &&
+                         run.err.count('\n') == 1,
+                     qPrintable(arguments.join(' ') + ": " + run.err));
+        }
         QVERIFY(!QFile::exists(ConsentStore::defaultPath()));
-    }
-
-    void help() {
-        test::TestHome home;
-        const Run run = consent({"--help"});
-        QCOMPARE(run.status, 0);
-        QVERIFY(run.out.contains("reset all"));
-        QVERIFY(run.out.contains(ConsentStore::defaultPath()));
     }
 
     // A store below a regular file cannot be written, whoever runs the tool.
@@ -120,6 +101,19 @@ private slots:
         QCOMPARE(run.status, 1);
         QVERIFY(run.err.contains(home.root() + "/plain"));
         QVERIFY(run.out.isEmpty());
+    }
+
+    // The guard cannot show its prompt here: it denies and stores nothing.
+    void guardWithoutGuiDenies() {
+        test::TestHome home;
+        MemoryLogSink log;
+        DialogConsentPrompter prompter;
+        FolderGuard guard(log, prompter);
+        QVERIFY(!guard.mayAccess(home.documents() + "/x.txt", FileAccessKind::Write));
+        QVERIFY(!QFile::exists(ConsentStore::defaultPath()));
+        QCOMPARE(log.entries().size(), 1u);
+        QVERIFY(log.entries()[0].level == LogLevel::Error &&
+                log.entries()[0].message.endsWith("could not ask: denied"));
     }
 };
 
