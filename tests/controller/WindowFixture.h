@@ -17,52 +17,21 @@
 #include <QRegularExpression>
 
 #include <utility>
-#include <vector>
 
 namespace pellim::test {
 
-// Field changes ("openedText: …", "fileName: …"), alerts ("alert: <message> |
-// <informative text>") and entries ("info: …", "error: …", without "Pellim: ") as
-// they happened. Only changes are seen, so the fields get texts of their own first.
-class Timeline {
-public:
-    explicit Timeline(Harness &h) : m_h(h) {
-        h.window.show();
-        h.window.openedText->setText("earlier text");
-        h.window.fileName->setText("earlier name");
-        h.log.clear();
-        for (auto [field, label] : {std::pair{h.window.openedText, "openedText: "},
-                                    std::pair{h.window.fileName, "fileName: "}})
-            QObject::connect(field, &QLineEdit::textChanged, &m_context,
-                             [this, label](const QString &t) { note(label + t); });
+// What the window did, in order: entries ("info: …", "error: …", without
+// "Pellim: "), alerts ("alert: <message> | <informative text>") and, once a Scene
+// watches them, field changes ("openedText: …", "fileName: …").
+struct Timeline final : LogSink, Alert {
+    QStringList events;
+    QStringList entries() const { return events.filter(QRegularExpression("^(info|error): ")); }
+    void write(const LogEntry &e) override {
+        events << (e.level == LogLevel::Info ? "info: " : "error: ") +
+                      QString(e.message).remove(QRegularExpression("^Pellim: "));
     }
-    void note(const QString &event) { m_notes.emplace_back(m_h.log.entries().size(), event); }
-    QStringList entries() const { return events().filter(QRegularExpression("^(info|error): ")); }
-    QStringList events() const {
-        QStringList out;
-        const auto &log = m_h.log.entries();
-        std::size_t n = 0;
-        for (std::size_t i = 0; i <= log.size(); ++i) {
-            while (n < m_notes.size() && m_notes[n].first == i)
-                out << m_notes[n++].second;
-            if (i < log.size())
-                out << (log[i].level == LogLevel::Info ? "info: " : "error: ") +
-                           QString(log[i].message).remove(QRegularExpression("^Pellim: "));
-        }
-        return out;
-    }
-
-private:
-    Harness &m_h;
-    QObject m_context;
-    std::vector<std::pair<std::size_t, QString>> m_notes; // entries before it, text
-};
-
-// Puts alerts on the timeline instead of showing them.
-struct TimelineAlert final : Alert {
-    Timeline *timeline = nullptr;
     void showCritical(QWidget *, const QString &message, const QString &informative) override {
-        timeline->note("alert: " + message + " | " + informative);
+        events << "alert: " + message + " | " + informative;
     }
 };
 
@@ -73,22 +42,29 @@ struct ScriptedPrompter final : ConsentPrompter {
     PromptAnswer ask(const ConsentRequest &) override { return ++asked, answer; }
 };
 
-// With `guarded`, a folder guard stands between the window and the user folders.
-// The random source draws index 0 unless the test gives it other values.
+// A shown window whose fields hold texts of their own (only changes are seen).
+// With `guarded`, a folder guard stands between it and the user folders. The
+// random source draws index 0 unless the test gives it other values.
 struct Scene {
     explicit Scene(bool guarded = false)
         : guard(guarded ? std::make_unique<FolderGuard>(guardLog, prompter) : nullptr),
-          h(guard.get(), &alert, &random), t(h) {
-        alert.timeline = &t;
+          h(guard.get(), &t, &random, &t) {
+        h.window.show();
+        for (auto [field, label] : {std::pair{h.window.openedText, "openedText: "},
+                                    std::pair{h.window.fileName, "fileName: "}}) {
+            field->setText("earlier text");
+            QObject::connect(field, &QLineEdit::textChanged, &h.window,
+                             [this, label](const QString &text) { t.events << label + text; });
+        }
+        t.events.clear();
     }
     TestHome home;
     MemoryLogSink guardLog;
     ScriptedPrompter prompter;
     std::unique_ptr<FolderGuard> guard;
-    TimelineAlert alert;
+    Timeline t;
     SequenceRandomSource random;
     Harness h;
-    Timeline t;
 };
 
 // "Pellim", an upper-case version 4 UUID without braces, ".txt".
@@ -119,10 +95,15 @@ inline void click(Harness &h, const char *button) {
 
 // Clicks `button` and returns the file dialog it opened (null if none came).
 inline QFileDialog *clickForDialog(Harness &h, const char *button) {
-    const auto before = openFileDialogs().size();
+    const QList<QFileDialog *> before = openFileDialogs();
     click(h, button);
-    waitUntil([&] { return openFileDialogs().size() > before; });
-    return openFileDialogs().value(before);
+    QFileDialog *found = nullptr;
+    waitUntil([&] {
+        for (QFileDialog *d : openFileDialogs())
+            found = before.contains(d) ? found : d;
+        return found != nullptr;
+    });
+    return found;
 }
 
 inline QLineEdit *nameField(QFileDialog *d) {

@@ -47,7 +47,7 @@ private Q_SLOTS:
         const QString nameA = nameField(a)->text(), nameB = nameField(b)->text();
         QVERIFY2(isTestFileName(nameA) && isTestFileName(nameB) && nameA != nameB,
                  qPrintable(nameA + " " + nameB));
-        QVERIFY(s->t.events().isEmpty()); // nothing happens before the person answers
+        QVERIFY(s->t.events.isEmpty()); // nothing happens before the person answers
 
         const QString out = s->home.makeFolder("out");
         s->home.makeFile("out/" + nameA, QByteArray(1000, 'x'));
@@ -60,7 +60,7 @@ private Q_SLOTS:
         QCOMPARE(text.size(), 686);
         QCOMPARE(fileBytes(out + "/" + nameA), text);
         QCOMPARE(fileBytes(out + "/" + nameB), text);
-        QCOMPARE(s->t.events(), wrote(out + "/" + nameB) + wrote(out + "/" + nameA));
+        QCOMPARE(s->t.events, wrote(out + "/" + nameB) + wrote(out + "/" + nameA));
     }
 
     // The messages escape the path; on disk the name is as typed.
@@ -71,7 +71,7 @@ private Q_SLOTS:
         accept(d, folder, "ñ x.txt");
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"ñ x.txt"});
         QCOMPARE(fileBytes(folder + "/ñ x.txt"), s->h.window.textOutput.toUtf8());
-        QCOMPARE(s->t.events(), wrote(s->home.root() + "/a%20b/%C3%A9/%C3%B1%20x.txt"));
+        QCOMPARE(s->t.events, wrote(s->home.root() + "/a%20b/%C3%A9/%C3%B1%20x.txt"));
     }
 
     void saveToFolderWritesIntoTheChosenFolder() {
@@ -85,7 +85,7 @@ private Q_SLOTS:
         QCOMPARE(written.size(), 1);
         QVERIFY2(isTestFileName(written[0]), qPrintable(written[0]));
         QCOMPARE(fileBytes(chosen + "/" + written[0]), s->h.window.textOutput.toUtf8());
-        QCOMPARE(s->t.events(), wrote(s->home.root() + "/chosen%20%C3%A9/" + written[0]));
+        QCOMPARE(s->t.events, wrote(s->home.root() + "/chosen%20%C3%A9/" + written[0]));
     }
 
     void cancelLeavesNoTrace() {
@@ -97,7 +97,7 @@ private Q_SLOTS:
             d->reject();
         }
         QTest::qWait(50);
-        QVERIFY(s->t.events().isEmpty());
+        QVERIFY(s->t.events.isEmpty());
         QVERIFY(QDir(out).isEmpty());
     }
 
@@ -126,7 +126,7 @@ private Q_SLOTS:
         s->h.window.folderList->setCurrentIndex(item);
         const QString path = saveConsent(folder); // no escapes in these paths
         QCOMPARE(s->prompter.asked, stored ? 0 : 1);
-        QCOMPARE(s->t.events(), allow ? wrote(path) : failed(path));
+        QCOMPARE(s->t.events, allow ? wrote(path) : failed(path));
         QCOMPARE(QDir(folder).isEmpty(), !allow);
         if (allow)
             QCOMPARE(fileBytes(path), s->h.window.textOutput.toUtf8());
@@ -136,7 +136,7 @@ private Q_SLOTS:
     // does not exist fails, escaped in the messages and the alert.
     void typedFolderThatDoesNotExist() {
         typeReplacing(s->h.window.folderList->lineEdit(), s->home.root() + "/no such é/");
-        QCOMPARE(s->t.events(), failed(saveConsent(s->home.root() + "/no%20such%20%C3%A9")));
+        QCOMPARE(s->t.events, failed(saveConsent(s->home.root() + "/no%20such%20%C3%A9")));
         QVERIFY(!QFileInfo::exists(s->home.root() + "/no such é"));
     }
 
@@ -146,7 +146,7 @@ private Q_SLOTS:
         s->h.window.folderList->addItem("Elsewhere");
         s->h.window.folderList->setCurrentIndex(3);
         click(s->h, "saveConsentButton");
-        const QStringList events = s->t.events();
+        const QStringList events = s->t.events;
         QCOMPARE(events.size(), 2);
         QVERIFY(events[0].startsWith("error: couldn't write to: "));
         QVERIFY(events[1].startsWith("alert: Couldn't save file to path | "));
