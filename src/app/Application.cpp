@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -25,6 +26,8 @@ void configureApplication(QApplication &app) {
     QApplication::setApplicationName(QStringLiteral("Pellim"));
     QApplication::setApplicationVersion(QStringLiteral(PELLIM_VERSION));
     QApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+    // The PNG, not the SVG: Qt's SVG image plugin is not among the run-time packages.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.pellim.Pellim.png")));
     // The main window decides when the application ends (closing it logs
     // "closing" first); a help window left open must not keep it alive, nor
     // may closing the last help window end it.
