@@ -183,8 +183,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::optional<QString> expected = reference(bytes, length);
     const text::ByteOrderMark mark = text::detectByteOrderMark(bytes, length < 4 ? length : 4);
     if (mark.encoding == text::Encoding::Utf8)
-        FUZZ_CHECK(text::isValidUtf8(bytes + mark.length, length - mark.length) ==
-                   expected.has_value());
+        for (const text::VectorUnit unit :
+             {text::VectorUnit::Fastest, text::VectorUnit::Avx2, text::VectorUnit::Scalar})
+            FUZZ_CHECK(text::isValidUtf8(bytes + mark.length, length - mark.length, unit) ==
+                       expected.has_value());
 
     const int fd = memoryFile(bytes, length);
     const qsizetype all = qsizetype(1) << 30;

@@ -13,7 +13,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-#define PELLIM_HAVE_AVX2_PATH 1
+#define PELLIM_HAVE_VECTOR_PATHS 1
 #endif
 
 namespace pellim::text {
@@ -33,12 +33,17 @@ ByteOrderMark detectByteOrderMark(const unsigned char *h, std::size_t n) {
 }
 
 // ---------------------------------------------------------------------------
-// The vector check: for each 32-byte block, every byte is classified together
-// with the byte before it through three 16-entry tables (high nibble of the
-// previous byte, its low nibble, high nibble of this byte); each table entry is
-// a set of error kinds, and a pair is ill-formed when all three agree on one.
-// Third and fourth bytes of long sequences are checked by looking two and three
-// bytes back. Blocks of plain ASCII skip all of this.
+// The vector check: each byte is classified together with the byte before it
+// through three 16-entry tables (high nibble of the previous byte, its low
+// nibble, high nibble of this byte); each table entry is a set of error kinds,
+// and a pair is ill-formed when all three agree on one. Third and fourth bytes
+// of long sequences are checked by looking two and three bytes back.
+//
+// The bytes one, two and three places back are loaded straight from memory,
+// which costs load slots the check does not otherwise use, instead of being
+// shuffled out of the previous block on the one port every table lookup
+// needs. Hence the contract of the block functions: the three bytes before
+// `data` are readable and are the stream's bytes before it.
 namespace {
 
 constexpr unsigned char kTooShort = 1 << 0;     // lead followed by a lead or ASCII
@@ -52,223 +57,293 @@ constexpr unsigned char kOverlong4 = 1 << 6;    // F0 80..8F
 constexpr unsigned char kTwoConts = 1 << 7;     // continuation after continuation
 constexpr unsigned char kCarry = kTooShort | kTooLong | kTwoConts;
 
-alignas(32) constexpr unsigned char kByte1High[32] = {
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTwoConts,
-    kTwoConts,
-    kTwoConts,
-    kTwoConts,
-    kTooShort | kOverlong2,
-    kTooShort,
-    kTooShort | kOverlong3 | kSurrogate,
-    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTwoConts,
-    kTwoConts,
-    kTwoConts,
-    kTwoConts,
-    kTooShort | kOverlong2,
-    kTooShort,
-    kTooShort | kOverlong3 | kSurrogate,
-    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
+using Nibbles = unsigned char[16];
 
-#define PELLIM_LOW_TABLE                                                                           \
-    kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,            \
-        kCarry | kTooLarge, kCarry | kTooLarge | kTooLarge1000,                                    \
-        kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,                    \
-        kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,                    \
-        kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,                    \
-        kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000 | kSurrogate,       \
-        kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000
-alignas(32) constexpr unsigned char kByte1Low[32] = {PELLIM_LOW_TABLE, PELLIM_LOW_TABLE};
-#undef PELLIM_LOW_TABLE
+constexpr Nibbles kByte1High = {kTooLong,
+                                kTooLong,
+                                kTooLong,
+                                kTooLong,
+                                kTooLong,
+                                kTooLong,
+                                kTooLong,
+                                kTooLong,
+                                kTwoConts,
+                                kTwoConts,
+                                kTwoConts,
+                                kTwoConts,
+                                kTooShort | kOverlong2,
+                                kTooShort,
+                                kTooShort | kOverlong3 | kSurrogate,
+                                kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
 
-#define PELLIM_HIGH2_TABLE                                                                         \
-    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,        \
-        kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,               \
-        kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                                \
-        kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                                \
-        kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge, kTooShort, kTooShort,          \
-        kTooShort, kTooShort
-alignas(32) constexpr unsigned char kByte2High[32] = {PELLIM_HIGH2_TABLE, PELLIM_HIGH2_TABLE};
-#undef PELLIM_HIGH2_TABLE
+constexpr Nibbles kByte1Low = {kCarry | kOverlong3 | kOverlong2 | kOverlong4,
+                               kCarry | kOverlong2,
+                               kCarry,
+                               kCarry,
+                               kCarry | kTooLarge,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000 | kSurrogate,
+                               kCarry | kTooLarge | kTooLarge1000,
+                               kCarry | kTooLarge | kTooLarge1000};
 
-// Bytes that, in the last three places of a block, still wait for continuations.
-alignas(32) constexpr unsigned char kIncompleteMax[32] = {
-    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,      255,      255,
-    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 0xF0 - 1, 0xE0 - 1, 0xC0 - 1};
+constexpr Nibbles kByte2High = {kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 |
+                                    kOverlong4,
+                                kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
+                                kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+                                kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort,
+                                kTooShort};
 
-bool cpuHasAvx2() {
-#ifdef PELLIM_HAVE_AVX2_PATH
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-#else
-    return false;
-#endif
+// A table repeated over 64 entries: the 256-bit lookup takes 16 entries per
+// 128-bit lane, and the 512-bit one indexes by the low six bits of a byte, so
+// the two bits above the nibble need no masking.
+struct WideTable {
+    alignas(64) unsigned char entries[64];
+};
+constexpr WideTable widen(const Nibbles &table) {
+    WideTable wide{};
+    for (int i = 0; i < 64; ++i)
+        wide.entries[i] = table[i % 16];
+    return wide;
+}
+constexpr WideTable kWideByte1High = widen(kByte1High);
+constexpr WideTable kWideByte1Low = widen(kByte1Low);
+constexpr WideTable kWideByte2High = widen(kByte2High);
+
+// Blocks of 64 bytes; four blocks of plain ASCII are skipped at once.
+constexpr std::size_t kBlock = 64;
+
+// Whether the three bytes before plain ASCII at `p` leave a sequence unfinished.
+inline bool cutBeforeAscii(const unsigned char *p) {
+    return (p[-1] >= 0xC0) | (p[-2] >= 0xE0) | (p[-3] >= 0xF0);
 }
 
-struct VectorState {
-    alignas(32) unsigned char previous[32] = {};
-    alignas(32) unsigned char previousIncomplete[32] = {};
-    bool error = false;
-};
+#ifdef PELLIM_HAVE_VECTOR_PATHS
+__attribute__((target("avx2"))) inline __m256i at256(const unsigned char *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
 
-#ifdef PELLIM_HAVE_AVX2_PATH
-__attribute__((target("avx2"))) void checkBlocksAvx2(const unsigned char *data, std::size_t blocks,
-                                                     VectorState &state) {
-    const __m256i tableHigh1 = _mm256_load_si256(reinterpret_cast<const __m256i *>(kByte1High));
-    const __m256i tableLow1 = _mm256_load_si256(reinterpret_cast<const __m256i *>(kByte1Low));
-    const __m256i tableHigh2 = _mm256_load_si256(reinterpret_cast<const __m256i *>(kByte2High));
-    const __m256i incompleteMax =
-        _mm256_load_si256(reinterpret_cast<const __m256i *>(kIncompleteMax));
+__attribute__((target("avx2"))) bool checkBlocksAvx2(const unsigned char *data,
+                                                     std::size_t blocks) {
+    const __m256i high1 = at256(kWideByte1High.entries);
+    const __m256i low1 = at256(kWideByte1Low.entries);
+    const __m256i high2 = at256(kWideByte2High.entries);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
-    __m256i previous = _mm256_load_si256(reinterpret_cast<const __m256i *>(state.previous));
-    __m256i previousIncomplete =
-        _mm256_load_si256(reinterpret_cast<const __m256i *>(state.previousIncomplete));
+    const __m256i thirdBase = _mm256_set1_epi8(char(0xE0 - 0x80));
+    const __m256i fourthBase = _mm256_set1_epi8(char(0xF0 - 0x80));
+    const __m256i topBit = _mm256_set1_epi8(char(0x80));
     __m256i error = _mm256_setzero_si256();
-
-    for (std::size_t b = 0; b < blocks; ++b) {
-        // Four blocks of ASCII at a time: only the last of them matters as the
-        // "previous" block, and none of them leaves a sequence open.
-        if (b + 4 <= blocks) {
-            const auto *group = reinterpret_cast<const __m256i *>(data + 32 * b);
-            const __m256i last = _mm256_loadu_si256(group + 3);
-            const __m256i any = _mm256_or_si256(
-                _mm256_or_si256(_mm256_loadu_si256(group), _mm256_loadu_si256(group + 1)),
-                _mm256_or_si256(_mm256_loadu_si256(group + 2), last));
+    bool cut = false;
+    std::size_t b = 0;
+    while (b < blocks) {
+        const unsigned char *group = data + kBlock * b;
+        std::size_t count = std::min<std::size_t>(4, blocks - b);
+        if (count == 4) {
+            __m256i any = at256(group);
+            for (std::size_t i = 32; i < 4 * kBlock; i += 32)
+                any = _mm256_or_si256(any, at256(group + i));
             if (_mm256_movemask_epi8(any) == 0) {
-                error = _mm256_or_si256(error, previousIncomplete);
-                previousIncomplete = _mm256_setzero_si256();
-                previous = last;
-                b += 3;
+                cut |= cutBeforeAscii(group);
+                b += 4;
                 continue;
             }
         }
-        const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(data + 32 * b));
-        if (_mm256_movemask_epi8(input) == 0) {
-            error = _mm256_or_si256(error, previousIncomplete);
-            previousIncomplete = _mm256_setzero_si256();
-            previous = input;
-            continue;
+        for (const unsigned char *p = group; p < group + count * kBlock; p += 32) {
+            const __m256i input = at256(p);
+            const __m256i prev1 = at256(p - 1);
+            const __m256i special = _mm256_and_si256(
+                _mm256_and_si256(_mm256_shuffle_epi8(
+                                     high1, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble)),
+                                 _mm256_shuffle_epi8(low1, _mm256_and_si256(prev1, nibble))),
+                _mm256_shuffle_epi8(high2, _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble)));
+            const __m256i mustContinue =
+                _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(at256(p - 2), thirdBase),
+                                                 _mm256_subs_epu8(at256(p - 3), fourthBase)),
+                                 topBit);
+            error = _mm256_or_si256(error, _mm256_xor_si256(mustContinue, special));
         }
-        // The bytes one, two and three places earlier, across the block edge.
-        const __m256i joined = _mm256_permute2x128_si256(previous, input, 0x21);
-        const __m256i prev1 = _mm256_alignr_epi8(input, joined, 15);
-        const __m256i prev2 = _mm256_alignr_epi8(input, joined, 14);
-        const __m256i prev3 = _mm256_alignr_epi8(input, joined, 13);
-
-        const __m256i high1 =
-            _mm256_shuffle_epi8(tableHigh1, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble));
-        const __m256i low1 = _mm256_shuffle_epi8(tableLow1, _mm256_and_si256(prev1, nibble));
-        const __m256i high2 =
-            _mm256_shuffle_epi8(tableHigh2, _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble));
-        const __m256i special = _mm256_and_si256(_mm256_and_si256(high1, low1), high2);
-
-        const __m256i third = _mm256_subs_epu8(prev2, _mm256_set1_epi8(char(0xE0 - 0x80)));
-        const __m256i fourth = _mm256_subs_epu8(prev3, _mm256_set1_epi8(char(0xF0 - 0x80)));
-        const __m256i mustContinue =
-            _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(char(0x80)));
-        error = _mm256_or_si256(error, _mm256_xor_si256(mustContinue, special));
-
-        previousIncomplete = _mm256_subs_epu8(input, incompleteMax);
-        previous = input;
+        b += count;
     }
-    _mm256_store_si256(reinterpret_cast<__m256i *>(state.previous), previous);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(state.previousIncomplete), previousIncomplete);
-    if (!_mm256_testz_si256(error, error))
-        state.error = true;
+    return cut || !_mm256_testz_si256(error, error);
 }
+
+#define PELLIM_AVX512 target("avx512f,avx512bw,avx512vbmi")
+// GCC 12's byte permute starts from an undefined vector and then warns about it.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+__attribute__((PELLIM_AVX512)) inline __m512i at512(const unsigned char *p) {
+    return _mm512_loadu_si512(p);
+}
+
+__attribute__((PELLIM_AVX512)) bool checkBlocksAvx512(const unsigned char *data,
+                                                      std::size_t blocks) {
+    const __m512i high1 = at512(kWideByte1High.entries);
+    const __m512i low1 = at512(kWideByte1Low.entries);
+    const __m512i high2 = at512(kWideByte2High.entries);
+    const __m512i thirdBase = _mm512_set1_epi8(char(0xE0 - 0x80));
+    const __m512i fourthBase = _mm512_set1_epi8(char(0xF0 - 0x80));
+    const __m512i topBit = _mm512_set1_epi8(char(0x80));
+    // Three-input logic: 0xF0, 0xCC and 0xAA stand for the first, second and third.
+    constexpr int kAnd3 = 0xF0 & 0xCC & 0xAA;
+    constexpr int kOr3 = 0xF0 | 0xCC | 0xAA;
+    constexpr int kOrThenAnd = (0xF0 | 0xCC) & 0xAA;
+    constexpr int kOrXor = 0xF0 | (0xCC ^ 0xAA);
+    __m512i error = _mm512_setzero_si512();
+    bool cut = false;
+    std::size_t b = 0;
+    while (b < blocks) {
+        const unsigned char *group = data + kBlock * b;
+        std::size_t count = std::min<std::size_t>(4, blocks - b);
+        if (count == 4) {
+            const __m512i any =
+                _mm512_or_si512(_mm512_ternarylogic_epi32(at512(group), at512(group + 64),
+                                                          at512(group + 128), kOr3),
+                                at512(group + 192));
+            if (_mm512_movepi8_mask(any) == 0) {
+                cut |= cutBeforeAscii(group);
+                b += 4;
+                continue;
+            }
+        }
+        for (const unsigned char *p = group; p < group + count * kBlock; p += kBlock) {
+            const __m512i input = at512(p);
+            const __m512i prev1 = at512(p - 1);
+            const __m512i special = _mm512_ternarylogic_epi32(
+                _mm512_permutexvar_epi8(_mm512_srli_epi16(prev1, 4), high1),
+                _mm512_permutexvar_epi8(prev1, low1),
+                _mm512_permutexvar_epi8(_mm512_srli_epi16(input, 4), high2), kAnd3);
+            const __m512i mustContinue = _mm512_ternarylogic_epi32(
+                _mm512_subs_epu8(at512(p - 2), thirdBase),
+                _mm512_subs_epu8(at512(p - 3), fourthBase), topBit, kOrThenAnd);
+            error = _mm512_ternarylogic_epi32(error, mustContinue, special, kOrXor);
+        }
+        b += count;
+    }
+    return cut || _mm512_test_epi64_mask(error, error) != 0;
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#undef PELLIM_AVX512
+#endif
+
+using BlockCheck = bool (*)(const unsigned char *, std::size_t);
+
+// The fastest block check the processor runs, no faster than `limit`; null
+// where there is none and the scalar decoder checks.
+BlockCheck blockCheck(VectorUnit limit) {
+#ifdef PELLIM_HAVE_VECTOR_PATHS
+    static const bool avx512 = __builtin_cpu_supports("avx512f") &&
+                               __builtin_cpu_supports("avx512bw") &&
+                               __builtin_cpu_supports("avx512vbmi");
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (limit == VectorUnit::Fastest && avx512)
+        return checkBlocksAvx512;
+    if (limit != VectorUnit::Scalar && avx2)
+        return checkBlocksAvx2;
+#else
+    (void)limit;
+#endif
+    return nullptr;
+}
 
 } // namespace
 
-// Streaming form of the vector check: whole blocks go straight through, the
-// rest waits for the next piece; the end is padded with ASCII, which makes a
-// sequence cut off at the end an error.
+// Streaming form of the vector check. Whole blocks are checked where they lie;
+// a block that would start less than three bytes into a piece, or that the
+// piece does not fill, is first copied behind the stream's three bytes before
+// it. The end is padded with ASCII, which makes a sequence cut off there an
+// error.
 struct StreamDecoder::FastUtf8 {
-    VectorState state;
-    alignas(32) unsigned char pending[32] = {};
-    std::size_t pendingLength = 0;
+    explicit FastUtf8(BlockCheck check) : check(check) {}
+
+    BlockCheck check;
+    // stage[kBlock - 3, kBlock): the three bytes before stage[kBlock]; a block
+    // being gathered from stage[kBlock].
+    alignas(64) unsigned char stage[2 * kBlock] = {};
+    std::size_t staged = 0;
+    bool error = false;
 
     void feed(const unsigned char *data, std::size_t length) {
-        if (pendingLength > 0) {
-            const std::size_t take = std::min(length, 32 - pendingLength);
-            std::memcpy(pending + pendingLength, data, take);
-            pendingLength += take;
-            data += take;
-            length -= take;
-            if (pendingLength < 32)
+        std::size_t used = 0;
+        while (used < length) {
+            if (staged > 0 || used < 3) {
+                const std::size_t take = std::min(length - used, kBlock - staged);
+                std::memcpy(stage + kBlock + staged, data + used, take);
+                staged += take;
+                used += take;
+                if (staged < kBlock)
+                    return;
+                checkStage();
+                continue;
+            }
+            const std::size_t blocks = (length - used) / kBlock;
+            error |= check(data + used, blocks);
+            used += kBlock * blocks;
+            std::memcpy(stage + kBlock - 3, data + used - 3, 3);
+            if (used < length) {
+                staged = length - used;
+                std::memcpy(stage + kBlock, data + used, staged);
                 return;
-            check(pending, 1);
-            pendingLength = 0;
+            }
         }
-        const std::size_t blocks = length / 32;
-        check(data, blocks);
-        const std::size_t rest = length - 32 * blocks;
-        std::memcpy(pending, data + 32 * blocks, rest);
-        pendingLength = rest;
     }
     bool finish() {
-        if (pendingLength > 0) {
-            std::memset(pending + pendingLength, 0, 32 - pendingLength);
-            check(pending, 1);
-            pendingLength = 0;
-        }
-        for (const unsigned char c : state.previousIncomplete)
-            if (c)
-                state.error = true;
-        return !state.error;
+        std::memset(stage + kBlock + staged, 0, kBlock - staged);
+        checkStage();
+        return !error;
     }
-    void check(const unsigned char *data, std::size_t blocks) {
-#ifdef PELLIM_HAVE_AVX2_PATH
-        if (blocks > 0)
-            checkBlocksAvx2(data, blocks, state);
-#else
-        (void)data;
-        (void)blocks;
-#endif
+    void checkStage() {
+        error |= check(stage + kBlock, 1);
+        std::memcpy(stage + kBlock - 3, stage + 2 * kBlock - 3, 3);
+        staged = 0;
     }
 };
 
-StreamDecoder::StreamDecoder(Encoding encoding) : m_encoding(encoding) {}
+StreamDecoder::StreamDecoder(Encoding encoding, VectorUnit vectorUnit)
+    : m_encoding(encoding), m_vectorUnit(vectorUnit) {}
 
-StreamDecoder::~StreamDecoder() {
-    delete m_fast;
-}
+StreamDecoder::~StreamDecoder() = default;
 
 bool StreamDecoder::feed(const unsigned char *data, std::size_t length, QString *out) {
     if (m_failed)
         return false;
     if (length == 0)
         return true;
-    if (!out && m_encoding == Encoding::Utf8 && cpuHasAvx2()) {
-        if (!m_fast) {
+    if (!out && m_encoding == Encoding::Utf8 && !m_fast) {
+        if (const BlockCheck check = blockCheck(m_vectorUnit)) {
             // Hand over a sequence the scalar decoder had begun: replay its
             // bytes. Only its lead and continuation bytes are needed, and they
             // are kept below.
-            m_fast = new FastUtf8;
+            m_fast = std::make_unique<FastUtf8>(check);
             if (m_unitLength > 0)
                 m_fast->feed(m_unit, m_unitLength);
             m_unitLength = 0;
             m_due = 0;
         }
+    }
+    if (m_fast) {
         m_fast->feed(data, length);
-        if (m_fast->state.error)
-            m_failed = true;
+        m_failed = m_fast->error;
         return !m_failed;
     }
 
@@ -438,8 +513,8 @@ bool StreamDecoder::feedUtf32(const unsigned char *data, std::size_t length, cha
     return true;
 }
 
-bool isValidUtf8(const unsigned char *data, std::size_t length) {
-    StreamDecoder decoder(Encoding::Utf8);
+bool isValidUtf8(const unsigned char *data, std::size_t length, VectorUnit unit) {
+    StreamDecoder decoder(Encoding::Utf8, unit);
     return decoder.feed(data, length, nullptr) && decoder.finish();
 }
 
@@ -566,16 +641,20 @@ std::optional<TextPrefix> readTextPrefix(int fd, qsizetype keepCharacters, std::
     bool textAfterCut = false;
 
     for (;;) {
+        // Decoding into text is far slower than the check alone, so text is
+        // made a page at a time, and only until the kept characters are certain.
+        while (length > 0 && !cut.done()) {
+            const std::size_t piece = std::min<std::size_t>(length, 4096);
+            if (!decoder.feed(data, piece, cut.buffer()))
+                return std::nullopt;
+            cut.scan();
+            data += piece;
+            length -= piece;
+        }
         if (length > 0) {
-            if (!cut.done()) {
-                if (!decoder.feed(data, length, cut.buffer()))
-                    return std::nullopt;
-                cut.scan();
-            } else {
-                textAfterCut = true;
-                if (!decoder.feed(data, length, nullptr))
-                    return std::nullopt;
-            }
+            textAfterCut = true;
+            if (!decoder.feed(data, length, nullptr))
+                return std::nullopt;
         }
         if (atEnd)
             break;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace pellim::text {
@@ -24,16 +25,22 @@ struct ByteOrderMark {
 // FF FE 00 00 is read as UTF-32LE, not as UTF-16LE starting with U+0000.
 ByteOrderMark detectByteOrderMark(const unsigned char *head, std::size_t length);
 
+// How far the UTF-8 check may use the vector unit. Anything but the fastest is
+// for comparing the paths with each other; a unit the processor lacks falls
+// back to the next slower one.
+enum class VectorUnit { Fastest, Avx2, Scalar };
+
 // Whether every byte of `data` belongs to well-formed UTF-8 that ends with a
-// complete sequence. Uses the vector unit where the processor has one.
-bool isValidUtf8(const unsigned char *data, std::size_t length);
+// complete sequence.
+bool isValidUtf8(const unsigned char *data, std::size_t length,
+                 VectorUnit unit = VectorUnit::Fastest);
 
 // Decodes a byte stream fed in pieces of any size. Every ill-formed sequence
 // fails: invalid or overlong UTF-8, encoded surrogates, values beyond U+10FFFF,
 // unpaired UTF-16 surrogates, and a stream that ends inside a sequence.
 class StreamDecoder {
 public:
-    explicit StreamDecoder(Encoding encoding);
+    explicit StreamDecoder(Encoding encoding, VectorUnit vectorUnit = VectorUnit::Fastest);
     StreamDecoder(const StreamDecoder &) = delete;
     StreamDecoder &operator=(const StreamDecoder &) = delete;
     ~StreamDecoder();
@@ -55,6 +62,7 @@ private:
     struct FastUtf8;
 
     Encoding m_encoding;
+    VectorUnit m_vectorUnit;
     bool m_failed = false;
     // UTF-8: the code point so far, the continuation bytes still due and the
     // allowed range of the next one.
@@ -67,7 +75,7 @@ private:
     std::size_t m_unitLength = 0;
     char16_t m_highSurrogate = 0;
     // The vector check, used once only checking is asked for.
-    FastUtf8 *m_fast = nullptr;
+    std::unique_ptr<FastUtf8> m_fast;
 };
 
 // Reads `fd` to its end in pieces of `chunkSize` bytes and decodes it strictly.
