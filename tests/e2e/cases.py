@@ -1,481 +1,241 @@
 #!/usr/bin/env python3
-"""The end-to-end cases, by suite. Run through the *.test.sh files beside this one."""
+"""The end-to-end cases, by suite. Run through the *.test.sh files beside this one.
+A case that leaves pellim running ends it with Ctrl+Q (see Case.finish)."""
 
 import json
 import os
+import re
 import resource
 import sys
-import time
 
-from e2e import TEST_NAME, TEST_TEXT_BYTES, CaseFailed, check, encoded, expect_messages, guard, main, program
+from e2e import APP_ID, GUARD_ID, E, I, check, encoded, main, messages
 
-# --- launch and the two ways out ----------------------------------------------------------------
-
-
-def case_launch(c):
-    c.start()
-    entries = c.settled_entries(quiet=1.0)
-    own = program(entries)
-    check(len(own) == 1, "want exactly one program entry after launch, got %r" % [e["MESSAGE"] for e in own])
-    e = own[0]
-    for field, value in (("MESSAGE", "Pellim: opened"), ("PRIORITY", "6"), ("SYSLOG_IDENTIFIER", "pellim"),
-                         ("SUBSYSTEM", "org.pellim.Pellim"), ("CATEGORY", "general")):
-        check(e.get(field) == value, "%s is %r, want %r" % (field, e.get(field), value))
-    check(not [k for k in e if k.startswith("CODE_")], "source location fields in the entry: %r" % sorted(e))
-    check(c.quit() == 0, "Ctrl+Q after launch: exit status %s" % c.proc.returncode)
+TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
+TEST_TEXT_BYTES = 686
 
 
-def case_close_window(c):
-    c.start()
-    c.focus_main()
-    c.key("alt+F4")  # openbox closes the active window politely (WM_DELETE_WINDOW)
-    status = c.wait_exit()
-    check(status == 0, "exit status %s after closing the window" % status)
-    entries = c.settled_entries()
-    expect_messages(entries, [("info", "closing")])
-
-
-def case_quit_with_ctrl_q(c):
-    c.start()
-    status = c.quit()
-    check(status == 0, "exit status %s after Ctrl+Q" % status)
-    entries = c.settled_entries()
-    expect_messages(entries, [])
-
-
-# --- writing ----------------------------------------------------------------------------------
-
-
-def check_test_file(path):
-    check(os.path.isfile(path), "no file at %s" % path)
-    with open(path, "rb") as f:
-        data = f.read()
-    check(len(data) == TEST_TEXT_BYTES, "%s holds %d bytes, want %d" % (path, len(data), TEST_TEXT_BYTES))
-    check(all(32 <= b < 127 for b in data), "the test file holds bytes beyond printable ASCII")
-
-
-def written_name(entries, folder):
-    """The test file's name from the "trying to write to: " entry for a file in `folder`."""
-    prefix = "Pellim: trying to write to: " + encoded(folder, folder=True)
-    for e in program(entries):
-        m = e["MESSAGE"]
-        if m.startswith(prefix) and TEST_NAME.fullmatch(m[len(prefix):]):
-            return m[len(prefix):]
-    raise CaseFailed("no \"trying to write to: \" entry for a test file in %s: %r"
-                     % (folder, [e["MESSAGE"] for e in program(entries)]))
-
-
-def write_succeeded(c, path):
-    enc = encoded(path)
-    entries = c.wait_for_entries("\"wrote to: \"", lambda es: program(es, "wrote to: " + enc))
-    expect_messages(entries, [("info", "trying to write to: " + enc), ("info", "wrote to: " + enc)])
-    check_test_file(path)
-    return entries
-
-
-def write_failed(c, path, before, leftover_ok=False):
-    enc = encoded(path)
-    c.dismiss_alert(before)
-    entries = c.settled_entries()
-    # The error comes before the alert, and nothing claims success after it.
-    expect_messages(entries, [("info", "trying to write to: " + enc), ("error", "couldn't write to: " + enc)])
-    if not leftover_ok:
-        check(not os.path.exists(path), "a file was left at %s" % path)
-    return entries
-
-
-def case_save_with_dialog(c):
-    c.start()
-    # A space, a percent sign and a format directive: escaped in the entries, plain on disk.
-    target = os.path.join(c.docs, "e2e note 100% %s.txt")
-    before = c.windows()
-    c.key("ctrl+1")
-    c.answer_file_dialog(target, before)
-    write_succeeded(c, target)
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_save_with_dialog_fails(c):
-    c.start()
-    target = os.path.join(c.root, "no such folder", "x.txt")
-    before = c.windows()
-    c.key("ctrl+1")
-    c.answer_file_dialog(target, before)
-    write_failed(c, target, before)
-    check(c.quit() == 0, "pellim did not quit after the alert")
-
-
-def case_save_into_chosen_folder(c):
-    c.start()
-    before = c.windows()
-    c.key("ctrl+2")
-    c.answer_file_dialog(c.downloads, before)
-    entries = c.wait_for_entries("\"wrote to: \"",
-                                 lambda es: any(e["MESSAGE"].startswith("Pellim: wrote to: ") for e in program(es)))
-    name = written_name(entries, c.downloads)
-    write_succeeded(c, os.path.join(c.downloads, name))
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_save_into_chosen_folder_fails(c):
-    # Nobody, root included, may create a file in /proc.
-    c.start()
-    before = c.windows()
-    c.key("ctrl+2")
-    c.answer_file_dialog("/proc", before)
-    entries = c.wait_for_entries("\"couldn't write to: \"", lambda es: any(
-        e["MESSAGE"].startswith("Pellim: couldn't write to: ") for e in program(es)))
-    name = written_name(entries, "/proc")
-    write_failed(c, os.path.join("/proc", name), before)
-    check(c.quit() == 0, "pellim did not quit after the alert")
-
-
-def save_consent(c, answer_prompt=None, started=False):
-    """Ctrl+3 with Documents selected; `answer_prompt` is the key for the guard's prompt."""
-    if not started:
-        c.start()
-    before = c.windows()
-    c.key("ctrl+3")
-    if answer_prompt:
-        prompt = c.new_window("the guard's prompt", before, name="Folder Access")
-        c.key(answer_prompt)
-        c.window_gone("the prompt to close", prompt)
-    entries = c.wait_for_entries("\"trying to write to: \"", lambda es: any(
-        e["MESSAGE"].startswith("Pellim: trying to write to: ") for e in program(es)))
-    return os.path.join(c.docs, written_name(entries, c.docs)), before
-
-
-def guard_decision(c, how):
-    entries = c.wait_for_entries("the guard's decision \"%s\"" % how,
-                                 lambda es: any(how in e["MESSAGE"] for e in guard(es)))
-    decisions = [e for e in guard(entries) if how in e["MESSAGE"]]
-    check(decisions[0].get("CATEGORY") == "decisions", "the guard's entry is not in category \"decisions\"")
-
-
-def stored_answer(c, folder):
-    for line in c.consent("list").splitlines():
-        if line.lower().startswith(folder):
-            return line
-    raise CaseFailed("pellim-consent list shows no %s line" % folder)
-
-
-def case_save_consent_stored_allow(c):
-    c.consent("allow", "documents")
-    path, _ = save_consent(c)
-    write_succeeded(c, path)
-    guard_decision(c, "stored: allowed")
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_save_consent_stored_deny(c):
-    c.consent("deny", "documents")
-    path, before = save_consent(c)
-    write_failed(c, path, before)
-    guard_decision(c, "stored: denied")
-    check(c.quit() == 0, "pellim did not quit after the alert")
-
-
-def case_save_consent_prompt_allow(c):
-    c.consent("reset", "all")
-    path, _ = save_consent(c, answer_prompt="alt+a")
-    write_succeeded(c, path)
-    guard_decision(c, "asked: allowed")
-    check("allowed" in stored_answer(c, "documents"), "the answer was not stored")
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_save_consent_prompt_deny(c):
-    c.consent("reset", "all")
-    path, before = save_consent(c, answer_prompt="Escape")
-    write_failed(c, path, before)
-    guard_decision(c, "asked: denied")
-    check("denied" in stored_answer(c, "documents"), "the answer was not stored")
-    check(c.quit() == 0, "pellim did not quit after the alert")
-
-
-# --- reading ----------------------------------------------------------------------------------
-
-SAMPLE = "A short note for the reading tests.\nIts second line.\n"
-
-
-def make_file(path, data):
+def make_file(path, data=b"A short note for the reading tests.\nIts second line.\n"):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
     return path
 
 
-def read_succeeded(c, path, expected_before):
+def check_write(c, target, ok, before, in_folder=False, leftover_ok=False):
+    """Checks a write's entries, then the file, or the alert and that no file is left.
+    With `in_folder`, `target` is a folder and the file must get a fresh test name."""
+    path = target
+    if in_folder:
+        prefix = "Pellim: trying to write to: " + encoded(target, folder=True)
+        entries = c.wait_for_entries("\"trying to write to: \"", lambda es: len(messages(es)) > len(c.seen) + 1)
+        first = messages(entries)[len(c.seen) + 1][1]
+        check(first.startswith(prefix) and TEST_NAME.fullmatch(first[len(prefix):]),
+              "not a fresh test file in %s: %r" % (target, first))
+        path = os.path.join(target, first[len(prefix):])
     enc = encoded(path)
-    entries = c.wait_for_entries("\"read from: \"", lambda es: program(es, "read from: " + enc))
-    expect_messages(entries, expected_before + [("info", "trying to read from: " + enc),
-                                                ("info", "read from: " + enc)])
+    c.expect((I, "trying to write to: " + enc), (I, "wrote to: " + enc) if ok else (E, "couldn't write to: " + enc))
+    if ok:
+        with open(path, "rb") as f:
+            data = f.read()
+        check(len(data) == TEST_TEXT_BYTES and all(32 <= b < 127 for b in data),
+              "%s holds %d bytes, want %d of printable ASCII" % (path, len(data), TEST_TEXT_BYTES))
+    else:
+        c.dismiss_alert(before)
+        check(leftover_ok or not os.path.exists(path), "a file was left at %s" % path)
+    return path
 
 
-def case_open_with_dialog(c):
-    path = make_file(os.path.join(c.docs, "notes 100% %n.txt"), SAMPLE.encode())
+def check_read(c, path, ok=True, folder=None):
+    """Checks a read's entries; with `folder`, the listing that picked the file comes first."""
+    enc = encoded(path)
+    listing = [(I, "trying to list files in " + folder), (I, "trying to look in %s for text files" % folder)] \
+        if folder else []
+    c.expect(*listing, (I, "trying to read from: " + enc),
+             (I, "read from: " + enc) if ok else (E, "couldn't read from: " + enc))
+
+
+def check_documents_unreadable(c):
+    c.expect((I, "trying to list files in " + c.docs), (E, "couldn't get contents of " + c.docs))
+
+
+# --- launch and closing -------------------------------------------------------------------------
+
+
+def launch(c):
     c.start()
-    before = c.windows()
-    c.key("ctrl+4")
-    c.answer_file_dialog(path, before)
-    read_succeeded(c, path, [])
-    check(c.quit() == 0, "exit status after Ctrl+Q")
+    e = next(e for e in c.entries() if e.get("MESSAGE") == "Pellim: opened")
+    for field, value in (("PRIORITY", I), ("SYSLOG_IDENTIFIER", "pellim"), ("SUBSYSTEM", APP_ID),
+                         ("CATEGORY", "general")):
+        check(e.get(field) == value, "%s is %r, want %r" % (field, e.get(field), value))
+    check(not [k for k in e if k.startswith("CODE_")], "source location fields in the entry: %r" % sorted(e))
 
 
-def case_open_with_dialog_fails(c):
+def close_window(c):
+    c.start()
+    c.key("alt+F4")  # openbox closes the active window politely (WM_DELETE_WINDOW)
+    check(c.wait_exit() == 0, "exit status %s after closing the window" % c.proc.returncode)
+    c.seen = [(I, "closing")]
+    c.expect(settled=True)
+
+
+# --- the six tests: through a dialog, each to success and to failure, and by consent ------------
+
+
+def save_with_dialog(c, ok):
+    # A space, a percent sign and a format directive: escaped in the entries, plain on disk.
+    target = os.path.join(c.docs, "e2e note 100% %s.txt") if ok else os.path.join(c.root, "missing", "x.txt")
+    check_write(c, target, ok, c.run_test("ctrl+1", target))
+
+
+def save_into_chosen_folder(c, ok):
+    folder = c.downloads if ok else "/proc"  # nobody, root included, may create a file in /proc
+    check_write(c, folder, ok, c.run_test("ctrl+2", folder), in_folder=True)
+
+
+def open_file(c, path, ok):
+    c.run_test("ctrl+4", path)
+    check_read(c, path, ok)
+
+
+def open_with_dialog(c, ok):
     # Not UTF-8: a lead byte followed by a byte that cannot continue it.
-    path = make_file(os.path.join(c.docs, "broken.txt"), b"good start \xc3\x28 bad end\n")
-    c.start()
-    before = c.windows()
-    c.key("ctrl+4")
-    c.answer_file_dialog(path, before)
-    enc = encoded(path)
-    entries = c.wait_for_entries("\"couldn't read from: \"", lambda es: program(es, "couldn't read from: " + enc))
-    expect_messages(entries, [("info", "trying to read from: " + enc), ("error", "couldn't read from: " + enc)])
-    check(c.quit() == 0, "exit status after Ctrl+Q")
+    data = b"A note\n" if ok else b"good start \xc3\x28 bad end\n"
+    open_file(c, make_file(os.path.join(c.docs, "notes 100% %n.txt"), data), ok)
 
 
-def open_consent(c, answer_prompt=None):
-    c.start()
-    before = c.windows()
-    c.key("ctrl+5")
-    if answer_prompt:
-        prompt = c.new_window("the guard's prompt", before, name="Folder Access")
-        c.key(answer_prompt)
-        c.window_gone("the prompt to close", prompt)
-
-
-def consent_read_succeeded(c, path):
-    read_succeeded(c, path, [("info", "trying to list files in " + c.docs),
-                             ("info", "trying to look in " + c.docs + " for text files")])
-
-
-def consent_listing_failed(c):
-    text = "couldn't get contents of " + c.docs
-    entries = c.wait_for_entries("\"%s\"" % text, lambda es: program(es, text))
-    expect_messages(entries, [("info", "trying to list files in " + c.docs), ("error", text)])
-
-
-def case_open_consent_stored_allow(c):
-    path = make_file(os.path.join(c.docs, "only.txt"), SAMPLE.encode())
-    c.consent("allow", "documents")
-    open_consent(c)
-    consent_read_succeeded(c, path)
-    guard_decision(c, "stored: allowed")
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_open_consent_stored_deny(c):
-    make_file(os.path.join(c.docs, "only.txt"), SAMPLE.encode())
-    c.consent("deny", "documents")
-    open_consent(c)
-    consent_listing_failed(c)
-    guard_decision(c, "stored: denied")
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_open_consent_prompt_allow(c):
-    path = make_file(os.path.join(c.docs, "only.txt"), SAMPLE.encode())
-    c.consent("reset", "all")
-    open_consent(c, answer_prompt="alt+a")
-    consent_read_succeeded(c, path)
-    guard_decision(c, "asked: allowed")
-    check("allowed" in stored_answer(c, "documents"), "the answer was not stored")
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_open_consent_prompt_deny(c):
-    make_file(os.path.join(c.docs, "only.txt"), SAMPLE.encode())
-    c.consent("reset", "all")
-    open_consent(c, answer_prompt="Escape")
-    consent_listing_failed(c)
-    guard_decision(c, "asked: denied")
-    check("denied" in stored_answer(c, "documents"), "the answer was not stored")
-    check(c.quit() == 0, "exit status after Ctrl+Q")
-
-
-def case_open_from_chosen_folder(c):
+def open_from_chosen_folder(c, ok):
     folder = os.path.join(c.root, "picked folder")
-    path = make_file(os.path.join(folder, "a.txt"), SAMPLE.encode())
-    c.start()
-    before = c.windows()
-    c.key("ctrl+6")
-    c.answer_file_dialog(folder, before)
-    read_succeeded(c, path, [("info", "trying to list files in " + folder),
-                             ("info", "trying to look in " + folder + " for text files")])
-    check(c.quit() == 0, "exit status after Ctrl+Q")
+    path = make_file(os.path.join(folder, "a.txt" if ok else ".hidden.txt"))
+    c.run_test("ctrl+6", folder)
+    if ok:
+        check_read(c, path, folder=folder)
+    else:
+        c.expect((I, "trying to list files in " + folder), (E, "no files found in " + encoded(folder, folder=True)))
 
 
-def case_open_from_chosen_folder_fails(c):
-    folder = os.path.join(c.root, "empty folder")
-    os.makedirs(folder)
-    make_file(os.path.join(folder, ".hidden.txt"), SAMPLE.encode())
-    c.start()
-    before = c.windows()
-    c.key("ctrl+6")
-    c.answer_file_dialog(folder, before)
-    error = "no files found in " + encoded(folder, folder=True)
-    entries = c.wait_for_entries("\"%s\"" % error, lambda es: program(es, error))
-    expect_messages(entries, [("info", "trying to list files in " + folder), ("error", error)])
-    check(c.quit() == 0, "exit status after Ctrl+Q")
+# How the guard learns the answer: pellim-consent arguments, the key for its prompt,
+# whether access follows, and the guard's decision entry.
+CONSENT = {
+    "stored_allow": (("allow", "documents"), None, True, "stored: allowed"),
+    "stored_deny": (("deny", "documents"), None, False, "stored: denied"),
+    "prompt_allow": (("reset", "all"), "alt+a", True, "asked: allowed"),
+    "prompt_deny": (("reset", "all"), "Escape", False, "asked: denied"),
+}
 
 
-# --- bad input and faults ---------------------------------------------------------------------
+def by_consent(c, writing, how):
+    args, prompt, ok, decision = CONSENT[how]
+    path = make_file(os.path.join(c.docs, "only.txt"))
+    c.consent(*args)
+    before = c.run_test("ctrl+3" if writing else "ctrl+5", prompt=prompt)
+    if writing:
+        check_write(c, c.docs, ok, before, in_folder=True)
+    elif ok:
+        check_read(c, path, folder=c.docs)
+    else:
+        check_documents_unreadable(c)
+    entries = c.wait_for_entries("the guard's decision \"%s\"" % decision, lambda es: any(
+        e.get("SUBSYSTEM") == GUARD_ID and decision in e["MESSAGE"] for e in es))
+    check(all(e.get("CATEGORY") == "decisions" for e in entries if e.get("SUBSYSTEM") == GUARD_ID),
+          "a guard entry outside the category \"decisions\"")
+    if prompt:
+        stored = [line for line in c.consent("list").splitlines() if line.startswith("documents")]
+        check(stored and decision.split()[-1] in stored[0], "the answer was not stored: %r" % stored)
 
 
-def case_file_size_limit(c):
-    # A write past the file-size limit fails like any other; the process is not
-    # killed by SIGXFSZ.
+# --- bad input and faults -----------------------------------------------------------------------
+
+
+def file_size_limit(c):
+    # Past the limit the write fails like any other, and SIGXFSZ does not end pellim.
+    # The write goes straight to the target, so what fitted under the limit stays.
     c.consent("allow", "documents")
     c.start(limits={resource.RLIMIT_FSIZE: 100})
-    path, before = save_consent(c, started=True)
-    write_failed(c, path, before, leftover_ok=True)
-    check(c.proc.poll() is None, "pellim ended at the file-size limit")
-    # The write goes straight to the target, so what fitted under the limit stays.
-    if os.path.exists(path):
-        check(os.path.getsize(path) <= 100, "more than the limit was written")
-        print("  note: %d bytes left in the file at the limit" % os.path.getsize(path))
-    check(c.quit() == 0, "pellim did not quit after the alert")
+    path = check_write(c, c.docs, False, c.run_test("ctrl+3"), in_folder=True, leftover_ok=True)
+    check(not os.path.exists(path) or os.path.getsize(path) <= 100, "more than the limit was written")
 
 
-def case_disk_full(c):
-    c.start()
-    before = c.windows()
-    c.key("ctrl+1")
-    dialog = c.new_window("a file dialog", before)
-    time.sleep(0.3)
-    c.key("ctrl+a")
-    c.type("/dev/full")
-    c.key("Return")
-    # "/dev/full already exists. Do you want to replace it?"
-    c.new_window("the replace question", before | {dialog})
-    c.key("alt+y")
-    c.window_gone("the file dialog to close", dialog)
-    enc = encoded("/dev/full")
-    c.dismiss_alert(before)
-    expect_messages(c.settled_entries(), [("info", "trying to write to: " + enc),
-                                          ("error", "couldn't write to: " + enc)])
-    check(c.quit() == 0, "pellim did not quit after the alert")
+def disk_full(c):
+    check_write(c, "/dev/full", False, c.run_test("ctrl+1", "/dev/full", replace=True), leftover_ok=True)
 
 
-def open_fails_at_once(c, path):
-    c.start()
-    before = c.windows()
-    c.key("ctrl+4")
-    c.answer_file_dialog(path, before)
-    enc = encoded(path)
-    entries = c.wait_for_entries("\"couldn't read from: \"", lambda es: program(es, "couldn't read from: " + enc),
-                                 seconds=10)
-    expect_messages(entries, [("info", "trying to read from: " + enc), ("error", "couldn't read from: " + enc)])
-    check(c.quit() == 0, "pellim did not quit")
-
-
-def case_open_fifo(c):
+def open_fifo(c):
     # A FIFO with no writer: a read that waited for one would hang here.
-    path = os.path.join(c.docs, "pipe.txt")
-    os.mkfifo(path)
-    open_fails_at_once(c, path)
+    os.mkfifo(os.path.join(c.docs, "pipe.txt"))
+    open_file(c, os.path.join(c.docs, "pipe.txt"), False)
 
 
-def case_open_endless_device(c):
-    # /dev/zero never ends: it must be refused, not read.
-    open_fails_at_once(c, "/dev/zero")
-
-
-def case_control_characters_in_names(c):
-    # A tab and an escape sequence in the Documents folder's name, and a line
-    # feed in a file name: the journal keeps them byte for byte in the plain
-    # form and the encoded form escapes them.
+def control_characters_in_names(c):
+    # The journal keeps the plain form byte for byte; the encoded form escapes them.
     c.use_documents(os.path.join(c.home, "Docs\tx\x1b[2Jy"))
-    path = make_file(os.path.join(c.docs, "line\nbreak.txt"), SAMPLE.encode())
+    path = make_file(os.path.join(c.docs, "line\nbreak.txt"))
     c.consent("allow", "documents")
-    open_consent(c)
-    consent_read_succeeded(c, path)
-    check(c.quit() == 0, "exit status after Ctrl+Q")
+    c.run_test("ctrl+5")
+    check_read(c, path, folder=c.docs)
 
 
 def no_journal(c, socket_setup):
-    """Documents with control characters in its name, and no journal: every entry
-    is one line on standard error, its control characters escaped."""
+    """Without a journal every entry is one line on standard error, control characters escaped."""
     c.use_documents(os.path.join(c.home, "Docs\tx\x1b[2Jy\rz"))
-    make_file(os.path.join(c.docs, "only.txt"), SAMPLE.encode())
+    make_file(os.path.join(c.docs, "only.txt"))
     c.consent("allow", "documents")
     c.start(wrap="mount -t tmpfs tmpfs /run/systemd/journal\n" + socket_setup, journal=False)
-    c.key("ctrl+5")
-    c.wait_for("\"read from: \" on standard error",
-               lambda: any(m.startswith("Pellim: read from: ") for _, _, _, m in c.stderr_entries()))
-    check(c.quit() == 0, "pellim did not quit")
-    with open(os.path.join(c.root, "stderr"), "rb") as f:
+    c.run_test("ctrl+5")
+    docs, enc = c.home + "/Docs\\tx\\x1b[2Jy\\rz", encoded(os.path.join(c.docs, "only.txt"))
+    want = [("info", "Pellim: " + text) for text in ("opened", "trying to list files in " + docs,
+            "trying to look in %s for text files" % docs, "trying to read from: " + enc, "read from: " + enc)]
+    c.wait_for("the entries on standard error", lambda: c.output_lines() == want)
+    c.finish(journal=False)
+    check(c.output_lines() == want, "standard error lines: %r" % c.output_lines())
+    with open(c.output, "rb") as f:
         raw = f.read()
-    check(not any(ch in raw for ch in (b"\t", b"\x1b", b"\r")), "a raw control character on standard error")
-    own = [(level, m) for level, subsystem, _, m in c.stderr_entries() if subsystem == "org.pellim.Pellim"]
-    starts = [("info", "Pellim: opened"), ("info", "Pellim: trying to list files in " + c.home + "/Docs"),
-              ("info", "Pellim: trying to look in " + c.home + "/Docs"), ("info", "Pellim: trying to read from: "),
-              ("info", "Pellim: read from: ")]
-    check(len(own) == len(starts) and all(level == want_level and m.startswith(want)
-                                          for (level, m), (want_level, want) in zip(own, starts)),
-          "standard error lines: %r" % own)
+    check(not any(ch in raw for ch in b"\t\x1b\r"), "a raw control character on standard error")
     check(c.entries() == [], "entries reached the journal although it was hidden")
 
 
-def case_no_journal_daemon(c):
-    no_journal(c, "")
-
-
-def case_journal_socket_without_daemon(c):
-    no_journal(c, "python3 -c 'import socket; socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)"
-                  ".bind(\"/run/systemd/journal/socket\")'\n")
-
-
-def case_damaged_store(c):
-    # A damaged answers file counts as no answer: the guard asks, and the
-    # answer rewrites the file whole.
-    os.makedirs(os.path.dirname(c.state_file))
-    with open(c.state_file, "wb") as f:
-        f.write(b'{"org.pellim.Pellim": {"documents": "allow\xff')
-    path, _ = save_consent(c, answer_prompt="alt+a")
-    write_succeeded(c, path)
+def damaged_store(c):
+    # A damaged answers file counts as no answer: the guard asks, and the answer rewrites the file whole.
+    make_file(c.state_file, b'{"org.pellim.Pellim": {"documents": "allow\xff')
+    check_write(c, c.docs, True, c.run_test("ctrl+3", prompt="alt+a"), in_folder=True)
     with open(c.state_file) as f:
         stored = json.load(f)
-    check(stored.get("org.pellim.Pellim", {}).get("documents") == "allowed", "the store holds %r" % stored)
-    check(c.quit() == 0, "exit status after Ctrl+Q")
+    check(stored.get(APP_ID, {}).get("documents") == "allowed", "the store holds %r" % stored)
 
 
-def case_missing_documents_folder(c):
+def missing_documents_folder(c):
     os.rmdir(c.docs)
     c.consent("allow", "documents")
-    open_consent(c)
-    consent_listing_failed(c)
-    before = c.windows()
-    c.key("ctrl+3")
-    entries = c.wait_for_entries("\"couldn't write to: \"", lambda es: any(
-        e["MESSAGE"].startswith("Pellim: couldn't write to: ") for e in program(es)))
-    written_name(entries, c.docs)
-    c.dismiss_alert(before)
+    c.run_test("ctrl+5")
+    check_documents_unreadable(c)
+    check_write(c, c.docs, False, c.run_test("ctrl+3"), in_folder=True)
     check(not os.path.exists(c.docs), "the write made the missing folder")
-    check(c.quit() == 0, "pellim did not quit after the alert")
 
 
-def case_read_only_folder(c):
+def read_only_folder(c):
     # Permission bits do not stop root; a read-only mount stops everyone.
     c.consent("allow", "documents")
     c.start(wrap="mount --bind '%s' '%s'\nmount -o remount,bind,ro '%s'\n" % (c.docs, c.docs, c.docs))
-    path, before = save_consent(c, started=True)
-    write_failed(c, path, before)
-    check(c.quit() == 0, "pellim did not quit after the alert")
+    check_write(c, c.docs, False, c.run_test("ctrl+3"), in_folder=True)
 
 
-SUITES = {
-    "launch": [case_launch, case_close_window, case_quit_with_ctrl_q],
-    "writing": [case_save_with_dialog, case_save_with_dialog_fails, case_save_into_chosen_folder,
-                case_save_into_chosen_folder_fails, case_save_consent_stored_allow, case_save_consent_stored_deny,
-                case_save_consent_prompt_allow, case_save_consent_prompt_deny],
-    "reading": [case_open_with_dialog, case_open_with_dialog_fails, case_open_consent_stored_allow,
-                case_open_consent_stored_deny, case_open_consent_prompt_allow, case_open_consent_prompt_deny,
-                case_open_from_chosen_folder, case_open_from_chosen_folder_fails],
-    "faults": [case_file_size_limit, case_disk_full, case_open_fifo, case_open_endless_device,
-               case_control_characters_in_names, case_no_journal_daemon, case_journal_socket_without_daemon,
-               case_damaged_store, case_missing_documents_folder, case_read_only_folder],
+def both(fn):
+    return [(fn.__name__, fn, True), (fn.__name__ + "_fails", fn, False)]
+
+
+def consent_cases(writing):
+    return [("%s_consent_%s" % ("save" if writing else "open", how), by_consent, writing, how) for how in CONSENT]
+
+
+SUITES = {  # (name, function, its arguments after the case)
+    "launch": [("launch_then_ctrl_q", launch), ("close_window", close_window)],
+    "writing": both(save_with_dialog) + both(save_into_chosen_folder) + consent_cases(True),
+    "reading": both(open_with_dialog) + both(open_from_chosen_folder) + consent_cases(False),
+    "faults": [(fn.__name__, fn) for fn in (file_size_limit, disk_full, open_fifo, control_characters_in_names,
+                                            damaged_store, missing_documents_folder, read_only_folder)]
+    + [("open_endless_device", open_file, "/dev/zero", False),  # never ends: refused, not read
+       ("no_journal_daemon", no_journal, ""),
+       ("journal_socket_without_daemon", no_journal, "python3 -c 'import socket; socket.socket("
+        "socket.AF_UNIX, socket.SOCK_DGRAM).bind(\"/run/systemd/journal/socket\")'\n")],
 }
 
 if __name__ == "__main__":
