@@ -36,6 +36,19 @@ struct OpenDialogOptions {
     QString prompt; // the confirm button's label
 };
 
+// One folder, no files, hidden items hidden, confirmed with "Select Folder": the
+// dialog of both tests that start from a folder the person chooses.
+inline OpenDialogOptions folderChooserOptions() {
+    OpenDialogOptions options;
+    options.canChooseDirectories = true;
+    options.showsHiddenFiles = false;
+    options.canChooseFiles = false;
+    options.treatsPackagesAsDirectories = false;
+    options.textTypesOnly = false;
+    options.prompt = QStringLiteral("Select Folder");
+    return options;
+}
+
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;

@@ -130,13 +130,7 @@ void ViewController::doOpenConsent() {
 }
 
 void ViewController::doOpenFolder() {
-    OpenDialogOptions options;
-    options.canChooseDirectories = true;
-    options.showsHiddenFiles = false;
-    options.canChooseFiles = false;
-    options.treatsPackagesAsDirectories = false;
-    options.textTypesOnly = false;
-    options.prompt = QStringLiteral("Select Folder");
+    const OpenDialogOptions options = folderChooserOptions();
     services().dialogs.beginOpen(
         this, options,
         [self = QPointer<ViewController>(this)](int response, std::optional<FileUrl> chosen) {

@@ -50,13 +50,7 @@ void ViewController::doSaveIntent() {
 
 void ViewController::doSaveToFolder() {
     const QString name = makeTestFileName();
-    OpenDialogOptions options;
-    options.canChooseDirectories = true;
-    options.showsHiddenFiles = false;
-    options.canChooseFiles = false;
-    options.treatsPackagesAsDirectories = false;
-    options.textTypesOnly = false;
-    options.prompt = QStringLiteral("Select Folder");
+    const OpenDialogOptions options = folderChooserOptions();
     QPointer<ViewController> self(this);
     services().dialogs.beginOpen(this, options,
                                  [self, name](int response, std::optional<FileUrl> chosen) {
