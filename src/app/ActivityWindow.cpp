@@ -1,5 +1,7 @@
 #include "app/ActivityWindow.h"
 
+#include "platform/Journal.h"
+
 #include "platform/Log.h"
 #include "ui_ActivityWindow.h"
 
@@ -63,24 +65,7 @@ QString localTime(std::int64_t realtimeUsec) {
 // two or shift the columns of a copied line, so control characters are written
 // as escapes, the way the standard-error fallback writes them.
 QString visibleText(const QString &message) {
-    QString out;
-    out.reserve(message.size());
-    for (const QChar c : message) {
-        const char16_t u = c.unicode();
-        if (u == u'\n')
-            out += QLatin1String("\\n");
-        else if (u == u'\t')
-            out += QLatin1String("\\t");
-        else if (u == u'\r')
-            out += QLatin1String("\\r");
-        else if (u < 0x20 || u == 0x7f)
-            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
-        else if ((u >= 0x80 && u <= 0x9f) || u == 0x2028 || u == 0x2029)
-            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
+    return escapeControlCharacters(message, false);
 }
 
 } // namespace

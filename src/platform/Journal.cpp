@@ -28,15 +28,18 @@ const char *levelName(LogLevel level) {
     return level == LogLevel::Error ? "error" : "info";
 }
 
-// Makes `text` safe to print as part of one line: control characters (C0, DEL,
-// C1, and the Unicode line and paragraph separators) become escapes, and the backslash is doubled
-// so an escape in the output cannot be confused with the same characters in a file name.
 QByteArray escapedForLine(const QString &text) {
+    return escapeControlCharacters(text, true).toUtf8();
+}
+
+} // namespace
+
+QString escapeControlCharacters(const QString &text, bool doubleBackslash) {
     QString out;
     out.reserve(text.size() + 8);
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == u'\\')
+        if (u == u'\\' && doubleBackslash)
             out += QLatin1String("\\\\");
         else if (u == u'\n')
             out += QLatin1String("\\n");
@@ -51,10 +54,8 @@ QByteArray escapedForLine(const QString &text) {
         else
             out += c; // surrogate halves stay paired: the whole text is encoded at once
     }
-    return out.toUtf8();
+    return out;
 }
-
-} // namespace
 
 JournalSink::JournalSink(FILE *fallback, QString socketPath)
     : m_fallback(fallback), m_socketPath(std::move(socketPath)) {}
