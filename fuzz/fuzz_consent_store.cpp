@@ -2,7 +2,7 @@
 // and storing an answer over whatever was there leaves a file that reads back
 // that answer, keeping the other folders' answers of a file that parsed.
 #include "FuzzCheck.h"
-#include "platform/ConsentStore.h"
+#include "guard/ConsentStore.h"
 
 #include <QByteArray>
 #include <QDir>

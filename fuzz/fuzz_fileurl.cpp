@@ -1,7 +1,7 @@
 // Locations made from arbitrary typed text: the plain path stays normalised and
 // the encoded path decodes back to exactly the plain path's UTF-8 bytes.
 #include "FuzzCheck.h"
-#include "platform/FileUrl.h"
+#include "files/FileUrl.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,8 @@
 // are split into chunks, and the preview is exactly the first characters
 // (extended grapheme clusters) of the whole text.
 #include "FuzzCheck.h"
-#include "platform/TextDecoder.h"
+#include "files/StreamDecoder.h"
+#include "files/TextReader.h"
 
 #include <QString>
 #include <QTextBoundaryFinder>

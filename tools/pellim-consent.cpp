@@ -1,5 +1,5 @@
-#include "platform/ConsentCommand.h"
-#include "platform/ConsentStore.h"
+#include "guard/ConsentCommand.h"
+#include "guard/ConsentStore.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -4,14 +4,14 @@
 //   list_bench make DIR COUNT   COUNT-1 empty non-text files and one readable .txt
 //   list_bench list DIR         one listing: time of the call, heap it keeps, peak
 //   list_bench pick DIR         one pick in a chosen folder, through the main window
-#include "controller/Services.h"
-#include "controller/ViewController.h"
-#include "platform/Alert.h"
-#include "platform/FileAccess.h"
-#include "platform/FileDialogs.h"
-#include "platform/FolderProtection.h"
-#include "platform/Log.h"
-#include "platform/RandomSource.h"
+#include "files/FileAccess.h"
+#include "guard/FolderProtection.h"
+#include "journal/Log.h"
+#include "panels/Alert.h"
+#include "panels/FileDialogs.h"
+#include "window/RandomSource.h"
+#include "window/Services.h"
+#include "window/ViewController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -107,10 +107,18 @@ int list(const char *dir) {
     return 0;
 }
 
+// Counts the reads a pick tried.
+struct ReadCounter final : LogSink {
+    int reads = 0;
+    void write(const LogEntry &e) override {
+        reads += e.message.contains(QLatin1String("trying to read from: ")) ? 1 : 0;
+    }
+};
+
 int pick(int argc, char **argv, const char *dir) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    MemoryLogSink log;
+    ReadCounter log;
     UnguardedProtection protection;
     QtFileDialogs dialogs(protection);
     QtAlert alert;
@@ -122,9 +130,7 @@ int pick(int argc, char **argv, const char *dir) {
     clock.start();
     window.pickTextFile(folder, ViewController::PickVariant::ChosenFolder);
     const qint64 ns = clock.nsecsElapsed();
-    int reads = 0;
-    for (const LogEntry &e : log.entries())
-        reads += e.message.contains(QLatin1String("trying to read from: ")) ? 1 : 0;
+    const int reads = log.reads;
     std::printf("pick_ns %lld\nreads %d\nfound %d\n", static_cast<long long>(ns), reads,
                 window.fileName->text().startsWith(QLatin1Char('[')) ? 0 : 1);
     return 0;

@@ -2,8 +2,8 @@
 //   read_bench pellim FILE   the program's own read, keeping 81 characters
 //   read_bench naive FILE    QFile::readAll and QString::fromUtf8
 //   read_bench idle          everything but the read: the memory baseline
-#include "platform/FileAccess.h"
-#include "platform/FolderProtection.h"
+#include "files/FileAccess.h"
+#include "guard/FolderProtection.h"
 
 #include <QFile>
 #include <QString>

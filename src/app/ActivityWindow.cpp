@@ -1,8 +1,8 @@
 #include "app/ActivityWindow.h"
 
-#include "platform/Journal.h"
+#include "journal/JournalSink.h"
 
-#include "platform/Log.h"
+#include "journal/Log.h"
 #include "ui_ActivityWindow.h"
 
 #include <QAbstractTableModel>
@@ -157,9 +157,9 @@ private:
 };
 
 ActivityWindow::ActivityWindow(std::unique_ptr<JournalReader> reader, QWidget *parent)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::ActivityWindow>()),
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::ActivityWindow>()),
       m_reader(std::move(reader)), m_model(new ActivityModel(this)) {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
 
@@ -167,25 +167,25 @@ ActivityWindow::ActivityWindow(std::unique_ptr<JournalReader> reader, QWidget *p
     // level's word carry the meaning for those who cannot tell the colour.
     m_model->setErrorLook(style()->standardIcon(QStyle::SP_MessageBoxCritical),
                           QColor(0xc0, 0x1c, 0x28));
-    ui->entries->setModel(m_model);
+    m_ui->entries->setModel(m_model);
 
-    QHeaderView *header = ui->entries->horizontalHeader();
+    QHeaderView *header = m_ui->entries->horizontalHeader();
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const QFontMetrics metrics(ui->entries->font());
+    const QFontMetrics metrics(m_ui->entries->font());
     const int iconRoom = style()->pixelMetric(QStyle::PM_SmallIconSize) + 12;
     header->resizeSection(
         TimeColumn, metrics.horizontalAdvance(QStringLiteral("8888-88-88 88:88:88.888")) + 16);
     header->resizeSection(LevelColumn, metrics.horizontalAdvance(tr("Warning")) + iconRoom + 8);
     header->resizeSection(SourceColumn, metrics.horizontalAdvance(tr("Folder guard")) + 16);
-    ui->entries->verticalHeader()->setDefaultSectionSize(metrics.height() + 8);
-    ui->entries->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_ui->entries->verticalHeader()->setDefaultSectionSize(metrics.height() + 8);
+    m_ui->entries->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 
-    auto *copy = new QAction(tr("&Copy"), ui->entries);
+    auto *copy = new QAction(tr("&Copy"), m_ui->entries);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(copy, &QAction::triggered, this, &ActivityWindow::copySelection);
-    ui->entries->addAction(copy);
-    ui->entries->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_ui->entries->addAction(copy);
+    m_ui->entries->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     auto *close = new QAction(tr("Close"), this);
     close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
@@ -193,11 +193,11 @@ ActivityWindow::ActivityWindow(std::unique_ptr<JournalReader> reader, QWidget *p
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
 
-    connect(ui->clearButton, &QPushButton::clicked, this, &ActivityWindow::clear);
+    connect(m_ui->clearButton, &QPushButton::clicked, this, &ActivityWindow::clear);
 
     // Follow the newest entry while the view sits at the bottom; once the person
     // scrolls up, stay where they are until they come back down.
-    QScrollBar *bar = ui->entries->verticalScrollBar();
+    QScrollBar *bar = m_ui->entries->verticalScrollBar();
     connect(bar, &QScrollBar::valueChanged, this,
             [this, bar](int value) { m_follow = value >= bar->maximum(); });
     connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
@@ -221,14 +221,14 @@ QAbstractItemModel *ActivityWindow::model() const {
     return m_model;
 }
 QTableView *ActivityWindow::table() const {
-    return ui->entries;
+    return m_ui->entries;
 }
 QPushButton *ActivityWindow::clearButton() const {
-    return ui->clearButton;
+    return m_ui->clearButton;
 }
 
 QString ActivityWindow::notice() const {
-    return ui->notice->isHidden() ? QString() : ui->notice->text();
+    return m_ui->notice->isHidden() ? QString() : m_ui->notice->text();
 }
 
 QString ActivityWindow::explain(const JournalReadError &error) {
@@ -259,12 +259,12 @@ void ActivityWindow::openJournal() {
     if (m_notifier)
         return;
     if (const auto error = m_reader->open()) {
-        ui->notice->setText(explain(*error));
-        ui->notice->show();
+        m_ui->notice->setText(explain(*error));
+        m_ui->notice->show();
         return;
     }
-    ui->notice->clear();
-    ui->notice->hide();
+    m_ui->notice->clear();
+    m_ui->notice->hide();
     const short events = m_reader->wakeEvents();
     const auto type =
         (events & POLLOUT) && !(events & POLLIN) ? QSocketNotifier::Write : QSocketNotifier::Read;
@@ -283,7 +283,7 @@ void ActivityWindow::clear() {
 }
 
 QString ActivityWindow::selectedText() const {
-    QModelIndexList rows = ui->entries->selectionModel()->selectedRows();
+    QModelIndexList rows = m_ui->entries->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(),
               [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
     QString text;
@@ -308,7 +308,7 @@ void ActivityWindow::copySelection() const {
 void ActivityWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (m_follow)
-        ui->entries->scrollToBottom();
+        m_ui->entries->scrollToBottom();
 }
 
 } // namespace pellim

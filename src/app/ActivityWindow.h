@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/JournalReader.h"
+#include "journal/JournalReader.h"
 
 #include <QWidget>
 
@@ -60,7 +60,7 @@ private:
     void openJournal();
     void readEntries();
 
-    std::unique_ptr<Ui::ActivityWindow> ui;
+    std::unique_ptr<Ui::ActivityWindow> m_ui;
     std::unique_ptr<JournalReader> m_reader;
     ActivityModel *m_model = nullptr;
     // Declared after the reader so it stops watching before the reader closes

@@ -2,7 +2,7 @@
 
 #include "app/ActivityWindow.h"
 #include "app/HelpWindowController.h"
-#include "platform/JournalReader.h"
+#include "journal/JournalReader.h"
 
 namespace pellim {
 
@@ -16,9 +16,9 @@ void AppDelegate::openHelp() {
 }
 
 void AppDelegate::openActivity() {
-    if (!myActivityWindow)
-        myActivityWindow = std::make_unique<ActivityWindow>(std::make_unique<SdJournalReader>());
-    myActivityWindow->showAndRaise();
+    if (!m_activityWindow)
+        m_activityWindow = std::make_unique<ActivityWindow>(std::make_unique<SdJournalReader>());
+    m_activityWindow->showAndRaise();
 }
 
 } // namespace pellim

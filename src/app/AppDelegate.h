@@ -25,7 +25,7 @@ public:
     }
 
     // The Activity window, once the command has first been chosen.
-    ActivityWindow *activityWindow() const { return myActivityWindow.get(); }
+    ActivityWindow *activityWindow() const { return m_activityWindow.get(); }
 
 public Q_SLOTS:
     // Opens one more help window. Earlier ones stay as they are, open or closed.
@@ -37,7 +37,7 @@ public Q_SLOTS:
 private:
     // Only grows: a closed help window keeps its controller until the process ends.
     std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow;
-    std::unique_ptr<ActivityWindow> myActivityWindow;
+    std::unique_ptr<ActivityWindow> m_activityWindow;
 };
 
 } // namespace pellim

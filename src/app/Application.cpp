@@ -1,16 +1,16 @@
 #include "app/Application.h"
 
 #include "app/AppDelegate.h"
-#include "controller/ViewController.h"
-#include "platform/Alert.h"
-#include "platform/ConsentPrompt.h"
-#include "platform/FileAccess.h"
-#include "platform/FileDialogs.h"
-#include "platform/FolderGuard.h"
-#include "platform/FolderProtection.h"
-#include "platform/Journal.h"
-#include "platform/Log.h"
-#include "platform/RandomSource.h"
+#include "files/FileAccess.h"
+#include "guard/FolderGuard.h"
+#include "guard/FolderProtection.h"
+#include "journal/JournalSink.h"
+#include "journal/Log.h"
+#include "panels/Alert.h"
+#include "panels/ConsentDialog.h"
+#include "panels/FileDialogs.h"
+#include "window/RandomSource.h"
+#include "window/ViewController.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,8 @@
-#include "platform/ConsentPrompt.h"
-#include "platform/ConsentStore.h"
-#include "platform/FolderGuard.h"
-#include "platform/Log.h"
+#include "guard/ConsentStore.h"
+#include "guard/FolderGuard.h"
+#include "journal/Log.h"
+#include "panels/ConsentDialog.h"
+#include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Alert.h"
-#include "platform/RandomSource.h"
+#include "panels/Alert.h"
+#include "window/RandomSource.h"
 
 #include <QString>
 

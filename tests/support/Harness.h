@@ -1,14 +1,15 @@
 #pragma once
 
-#include "controller/Services.h"
-#include "controller/ViewController.h"
-#include "platform/Alert.h"
-#include "platform/FileAccess.h"
-#include "platform/FileDialogs.h"
-#include "platform/FolderProtection.h"
-#include "platform/Log.h"
-#include "platform/RandomSource.h"
+#include "files/FileAccess.h"
+#include "guard/FolderProtection.h"
+#include "journal/Log.h"
+#include "panels/Alert.h"
+#include "panels/FileDialogs.h"
 #include "support/Fakes.h"
+#include "support/MemoryLogSink.h"
+#include "window/RandomSource.h"
+#include "window/Services.h"
+#include "window/ViewController.h"
 
 #include <memory>
 

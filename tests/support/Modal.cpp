@@ -28,8 +28,7 @@ bool clickButton(QWidget *box, const QString &text) {
 
 QList<QFileDialog *> openFileDialogs(QWidget *parent) {
     QList<QFileDialog *> result;
-    const auto candidates = parent ? parent->findChildren<QFileDialog *>()
-                                   : QList<QFileDialog *>();
+    const auto candidates = parent ? parent->findChildren<QFileDialog *>() : QList<QFileDialog *>();
     for (QFileDialog *d : candidates)
         if (d->isVisible())
             result.append(d);

@@ -17,8 +17,8 @@ TestHome::TestHome() {
     QDir().mkpath(h + "/Desktop");
     QDir().mkpath(h + "/Downloads");
     QDir().mkpath(root() + "/run");
-    QFile::setPermissions(root() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ExeOwner);
+    QFile::setPermissions(root() + "/run",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile dirs(h + "/.config/user-dirs.dirs");
     if (dirs.open(QIODevice::WriteOnly)) {
         dirs.write("XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n"
@@ -44,19 +44,30 @@ TestHome::~TestHome() {
 
 void TestHome::setEnv(const char *name, const QByteArray &value) {
     if (!m_saved.count(name)) {
-        m_saved[name] = qEnvironmentVariableIsSet(name)
-                            ? std::optional<QByteArray>(qgetenv(name))
-                            : std::nullopt;
+        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name))
+                                                        : std::nullopt;
     }
     qputenv(name, value);
 }
 
-QString TestHome::root() const { return QFileInfo(m_dir.path()).canonicalFilePath(); }
-QString TestHome::home() const { return root() + "/home"; }
-QString TestHome::documents() const { return home() + "/Documents"; }
-QString TestHome::desktop() const { return home() + "/Desktop"; }
-QString TestHome::downloads() const { return home() + "/Downloads"; }
-QString TestHome::stateHome() const { return home() + "/.local/state"; }
+QString TestHome::root() const {
+    return QFileInfo(m_dir.path()).canonicalFilePath();
+}
+QString TestHome::home() const {
+    return root() + "/home";
+}
+QString TestHome::documents() const {
+    return home() + "/Documents";
+}
+QString TestHome::desktop() const {
+    return home() + "/Desktop";
+}
+QString TestHome::downloads() const {
+    return home() + "/Downloads";
+}
+QString TestHome::stateHome() const {
+    return home() + "/.local/state";
+}
 
 QString TestHome::makeFile(const QString &pathUnderRoot, const QByteArray &bytes) const {
     const QString path = root() + "/" + pathUnderRoot;

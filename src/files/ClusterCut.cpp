@@ -1,0 +1,62 @@
+#include "files/ClusterCut.h"
+
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace pellim::text {
+
+void ClusterCut::scan() {
+    while (!m_done) {
+        const qsizetype available = m_text.size() - m_settled;
+        const qsizetype window = std::min(available, kMaxClusterUnits);
+        if (window < 2)
+            break;
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, m_text.constData() + m_settled,
+                                   window);
+        qsizetype last = 0;
+        for (qsizetype b = finder.toNextBoundary(); b > 0 && b < window;
+             b = finder.toNextBoundary()) {
+            last = b;
+            if (++m_count == m_keep) {
+                m_text.truncate(m_settled + b);
+                m_done = true;
+                m_more = true;
+                return;
+            }
+        }
+        if (last == 0) {
+            if (available < kMaxClusterUnits)
+                break;
+            // One cluster without end in sight: cut it, on a code point edge.
+            qsizetype cut = kMaxClusterUnits;
+            if (m_text.at(m_settled + cut - 1).isHighSurrogate())
+                --cut;
+            m_settled += cut;
+            if (++m_count == m_keep) {
+                m_more = m_text.size() > m_settled;
+                m_moreUnknown = !m_more;
+                m_text.truncate(m_settled);
+                m_done = true;
+                return;
+            }
+            continue;
+        }
+        m_settled += last;
+        if (window == available)
+            break;
+    }
+}
+
+TextPrefix ClusterCut::result(bool textAfterCut) {
+    TextPrefix prefix;
+    if (m_keep <= 0) {
+        prefix.more = textAfterCut;
+        return prefix;
+    }
+    prefix.text = std::move(m_text);
+    prefix.more = m_more || (m_moreUnknown && textAfterCut);
+    return prefix;
+}
+
+} // namespace pellim::text

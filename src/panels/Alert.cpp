@@ -1,0 +1,27 @@
+#include "panels/Alert.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace pellim {
+
+void QtAlert::showCritical(QWidget *parent, const QString &message,
+                           const QString &informativeText) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Critical);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setText(message);
+    box.setInformativeText(informativeText);
+    // A path is shown as given, never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (auto *informative = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
+    box.setStandardButtons(QMessageBox::NoButton);
+    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+} // namespace pellim

@@ -1,0 +1,37 @@
+#include "panels/ConsentDialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+
+namespace pellim {
+
+PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (!app || QCoreApplication::closingDown() || QThread::currentThread() != app->thread())
+        return PromptAnswer::CannotAsk;
+
+    // No parent: a window that closes while the box is up must not take the box
+    // (and the answer) with it.
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Folder Access"));
+    box.setIcon(QMessageBox::Question);
+    // Paths are shown as they are; a name that looks like markup stays text.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(promptText(request.folder));
+    box.setInformativeText(promptInformativeText(request));
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    QPushButton *allow = box.addButton(QStringLiteral("&Allow"), QMessageBox::AcceptRole);
+    QPushButton *deny = box.addButton(QStringLiteral("&Don't Allow"), QMessageBox::RejectRole);
+    box.setDefaultButton(deny);
+    box.setEscapeButton(deny);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+    // Anything but a click on Allow (Escape, closing, Enter on the default) refuses.
+    return box.clickedButton() == allow ? PromptAnswer::Allow : PromptAnswer::Deny;
+}
+
+} // namespace pellim

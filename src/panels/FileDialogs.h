@@ -1,0 +1,78 @@
+#pragma once
+
+#include "files/FileUrl.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace pellim {
+
+class FolderProtection;
+
+inline constexpr int kResponseOK = 1;
+inline constexpr int kResponseCancel = 0;
+
+// Called exactly once, on the GUI thread. `chosen` holds the one chosen location
+// when response == kResponseOK; an OK without exactly one location arrives as a
+// cancel.
+using DialogCompletion = std::function<void(int response, std::optional<FileUrl> chosen)>;
+
+struct SaveDialogOptions {
+    bool canCreateDirectories = true;
+    bool textTypesOnly = true; // the generic text type: text/plain and what inherits from it
+    QString suggestedName;
+};
+
+struct OpenDialogOptions {
+    bool canChooseDirectories = false;
+    bool showsHiddenFiles = false;
+    bool canChooseFiles = true;
+    bool treatsPackagesAsDirectories = false;
+    bool textTypesOnly = false;
+    QString prompt; // the confirm button's label
+};
+
+// One folder, no files, hidden items hidden, confirmed with "Select Folder": the
+// dialog of both tests that start from a folder the person chooses.
+inline OpenDialogOptions folderChooserOptions() {
+    OpenDialogOptions options;
+    options.canChooseDirectories = true;
+    options.showsHiddenFiles = false;
+    options.canChooseFiles = false;
+    options.treatsPackagesAsDirectories = false;
+    options.textTypesOnly = false;
+    options.prompt = QStringLiteral("Select Folder");
+    return options;
+}
+
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    // Both show a new dialog modelessly and return at once.
+    virtual void beginSave(QWidget *parent, const SaveDialogOptions &options,
+                           DialogCompletion completion) = 0;
+    virtual void beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                           DialogCompletion completion) = 0;
+};
+
+// QFileDialog-based dialogs. A chosen item is reported to `protection`.
+class QtFileDialogs final : public FileDialogs {
+public:
+    // With `forceWidgetDialog`, Qt's own widget dialog is used even where the
+    // desktop offers a native one (tests drive it).
+    explicit QtFileDialogs(FolderProtection &protection, bool forceWidgetDialog = false);
+    void beginSave(QWidget *parent, const SaveDialogOptions &options,
+                   DialogCompletion completion) override;
+    void beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                   DialogCompletion completion) override;
+
+private:
+    FolderProtection &m_protection;
+    bool m_forceWidgetDialog;
+};
+
+} // namespace pellim

@@ -1,0 +1,12 @@
+#include "window/TestFile.h"
+
+#include <QUuid>
+
+namespace pellim {
+
+QString makeTestFileName() {
+    return QStringLiteral("Pellim") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+           QStringLiteral(".txt");
+}
+
+} // namespace pellim

@@ -1,0 +1,120 @@
+#pragma once
+
+// What the window tests share: a shown window with test services in a temporary
+// home, a record of what it showed, logged and alerted in order, and the hands of
+// a person at the keyboard and in the file dialogs.
+
+#include "guard/ConsentPrompter.h"
+#include "guard/FolderGuard.h"
+#include "support/Harness.h"
+#include "support/Modal.h"
+#include "support/TestHome.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include <utility>
+
+namespace pellim::test {
+
+// What the window did, in order: entries ("info: …", "error: …", without
+// "Pellim: "), alerts ("alert: <message> | <informative text>") and, once a Scene
+// watches them, field changes ("openedText: …", "fileName: …").
+struct Timeline final : LogSink, Alert {
+    QStringList events;
+    QStringList entries() const { return events.filter(QRegularExpression("^(info|error): ")); }
+    void write(const LogEntry &e) override {
+        events << (e.level == LogLevel::Info ? "info: " : "error: ") +
+                      QString(e.message).remove(QRegularExpression("^Pellim: "));
+    }
+    void showCritical(QWidget *, const QString &message, const QString &informative) override {
+        events << "alert: " + message + " | " + informative;
+    }
+};
+
+// Answers the guard's questions without a box, counting them.
+struct ScriptedPrompter final : ConsentPrompter {
+    PromptAnswer answer = PromptAnswer::Deny;
+    int asked = 0;
+    PromptAnswer ask(const ConsentRequest &) override { return ++asked, answer; }
+};
+
+// A shown window whose fields hold texts of their own (only changes are seen).
+// With `guarded`, a folder guard stands between it and the user folders. The
+// random source draws index 0 unless the test gives it other values.
+struct Scene {
+    explicit Scene(bool guarded = false)
+        : guard(guarded ? std::make_unique<FolderGuard>(guardLog, prompter) : nullptr),
+          h(guard.get(), &t, &random, &t) {
+        h.window.show();
+        for (auto [field, label] : {std::pair{h.window.openedText, "openedText: "},
+                                    std::pair{h.window.fileName, "fileName: "}}) {
+            field->setText("earlier text");
+            QObject::connect(field, &QLineEdit::textChanged, &h.window,
+                             [this, label](const QString &text) { t.events << label + text; });
+        }
+        t.events.clear();
+    }
+    TestHome home;
+    MemoryLogSink guardLog;
+    ScriptedPrompter prompter;
+    std::unique_ptr<FolderGuard> guard;
+    Timeline t;
+    SequenceRandomSource random;
+    Harness h;
+};
+
+// "Pellim", an upper-case version 4 UUID without braces, ".txt".
+inline bool isTestFileName(const QString &name) {
+    static const QRegularExpression pattern(
+        "^Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.txt$");
+    return pattern.match(name).hasMatch();
+}
+
+inline QByteArray fileBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Replaces the text of `field` key by key; QTest::keyClicks cannot send non-ASCII.
+inline void typeReplacing(QWidget *field, const QString &text) {
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    for (const QChar c : text) {
+        const auto key = Qt::Key(c.toUpper().unicode());
+        QTest::sendKeyEvent(QTest::Press, field, key, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, field, key, QString(c), Qt::NoModifier);
+    }
+}
+
+inline void click(Harness &h, const char *button) {
+    h.window.findChild<QPushButton *>(button)->click();
+}
+
+// Clicks `button` and returns the file dialog it opened (null if none came).
+inline QFileDialog *clickForDialog(Harness &h, const char *button) {
+    const QList<QFileDialog *> before = openFileDialogs();
+    click(h, button);
+    QFileDialog *found = nullptr;
+    waitUntil([&] {
+        for (QFileDialog *d : openFileDialogs())
+            found = before.contains(d) ? found : d;
+        return found != nullptr;
+    });
+    return found;
+}
+
+inline QLineEdit *nameField(QFileDialog *d) {
+    return d->findChild<QLineEdit *>("fileNameEdit");
+}
+
+// Accepts `d` in `folder` with `name` typed as the file name (none for a folder).
+inline void accept(QFileDialog *d, const QString &folder, const QString &name = QString()) {
+    d->setDirectory(folder);
+    nameField(d)->setText(name);
+    static_cast<QDialog *>(d)->accept();
+}
+
+} // namespace pellim::test
