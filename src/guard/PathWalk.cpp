@@ -1,0 +1,336 @@
+#include "guard/PathWalk.h"
+
+#include <QList>
+
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace pellim {
+
+void UniqueFd::reset(int fd) {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+namespace {
+
+// As many links as the kernel follows (MAXSYMLINKS) before ELOOP.
+constexpr int kMaxLinks = 40;
+// Climbing to the root ends on its own in a tree; this only stops a climb that
+// someone keeps extending by moving folders around under it.
+constexpr std::size_t kMaxDepth = 1 << 20;
+constexpr int kPathFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+
+FileIdentity identityOf(const struct stat &st) {
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+bool onProc(int fd) {
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// A link's target as bytes; `name` "" reads the link `dir` itself is open on.
+std::optional<QByteArray> readLinkAt(int dir, const char *name) {
+    QByteArray buffer(4096, '\0');
+    for (;;) {
+        const ssize_t n = ::readlinkat(dir, name, buffer.data(), std::size_t(buffer.size()));
+        if (n < 0)
+            return std::nullopt;
+        if (n < buffer.size())
+            return buffer.left(n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The magic link through which the kernel names what `fd` is open on.
+QByteArray procLink(int fd) {
+    return fd == AT_FDCWD ? QByteArray("/proc/self/cwd")
+                          : "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+// That name, for messages; the root is "" so that names can be appended.
+QByteArray describe(int fd) {
+    QByteArray text = readLinkAt(AT_FDCWD, procLink(fd).constData()).value_or("?");
+    return text == "/" ? QByteArray() : text;
+}
+
+// Folders from the root down to `fd`'s folder, found by climbing "..".
+std::optional<std::vector<FileIdentity>> chainOf(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    std::vector<FileIdentity> chain{identityOf(st)};
+    UniqueFd here;
+    for (int at = fd;;) {
+        UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!up.isValid() || ::fstat(up.get(), &st) != 0)
+            return std::nullopt;
+        if (identityOf(st) == chain.back())
+            break; // ".." of the root is the root
+        if (chain.size() >= kMaxDepth) {
+            errno = ELOOP;
+            return std::nullopt;
+        }
+        chain.push_back(identityOf(st));
+        here = std::move(up);
+        at = here.get();
+    }
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+// Opens one component without following it. O_DIRECTORY first, since only a
+// lookup that expects a folder triggers an automount; ENOTDIR means a file or
+// a link, which the second try returns as itself.
+UniqueFd openComponent(int dir, const QByteArray &name, struct stat *st) {
+    UniqueFd fd(::openat(dir, name.constData(), kPathFlags | O_DIRECTORY));
+    if (!fd.isValid() && errno == ENOTDIR)
+        fd.reset(::openat(dir, name.constData(), kPathFlags));
+    if (fd.isValid() && ::fstat(fd.get(), st) != 0) {
+        const int saved = errno;
+        fd.reset();
+        errno = saved;
+    }
+    return fd;
+}
+
+// Components of `text` onto the stack of what is still to walk, the next one
+// last. A trailing slash asks for a folder, as a final "." does.
+void pushComponents(std::vector<QByteArray> &pending, const QByteArray &text) {
+    std::vector<QByteArray> parts;
+    for (const QByteArray &part : text.split('/')) {
+        if (!part.isEmpty())
+            parts.push_back(part);
+    }
+    if (text.endsWith('/'))
+        parts.push_back(".");
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+}
+
+class Walker {
+public:
+    std::optional<Walked> walk(const QByteArray &path, int start);
+    int error = 0;
+
+private:
+    bool fail(int e) {
+        error = e;
+        return false;
+    }
+    bool jumpTo(Walked &w, UniqueFd to);
+    bool goUp(Walked &w);
+    std::optional<Walked> place(int fd, const struct stat &st);
+    static Walked finish(Walked &w, const QByteArray &name);
+
+    int m_links = 0;
+};
+
+// Continues from a folder reached other than by a plain step down: its chain
+// is learned by climbing, since the way it was reached says nothing about it.
+bool Walker::jumpTo(Walked &w, UniqueFd to) {
+    if (!to.isValid())
+        return fail(errno);
+    std::optional<std::vector<FileIdentity>> chain = chainOf(to.get());
+    if (!chain)
+        return fail(errno);
+    w.chain = std::move(*chain);
+    w.display = describe(to.get());
+    w.parent = std::move(to);
+    return true;
+}
+
+bool Walker::goUp(Walked &w) {
+    UniqueFd up(::openat(w.parent.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!up.isValid() || ::fstat(up.get(), &st) != 0)
+        return fail(errno);
+    if (identityOf(st) == w.chain.back())
+        return true; // at the root, ".." stays there
+    w.chain.pop_back();
+    if (w.chain.empty() || w.chain.back() != identityOf(st))
+        return jumpTo(w, std::move(up)); // moved since it was walked
+    if (const qsizetype slash = w.display.lastIndexOf('/'); slash >= 0)
+        w.display.truncate(slash);
+    w.parent = std::move(up);
+    return true;
+}
+
+// A magic link that ends on a file: a descriptor has no folder, so its kernel
+// name is walked and kept only if it leads to the very same object.
+std::optional<Walked> Walker::place(int fd, const struct stat &st) {
+    const std::optional<QByteArray> text = readLinkAt(AT_FDCWD, procLink(fd).constData());
+    std::optional<Walked> placed;
+    if (text && text->startsWith('/'))
+        placed = walk(*text, AT_FDCWD);
+    if (!placed || !placed->exists || placed->identity != identityOf(st)) {
+        fail(EXDEV);
+        return std::nullopt;
+    }
+    return placed;
+}
+
+Walked Walker::finish(Walked &w, const QByteArray &name) {
+    w.name = name;
+    if (name == ".") {
+        w.exists = w.isFolder = true;
+        w.identity = w.chain.back();
+        if (w.display.isEmpty())
+            w.display = "/";
+    } else {
+        w.display += "/" + name;
+    }
+    return std::move(w);
+}
+
+std::optional<Walked> Walker::walk(const QByteArray &path, int start) {
+    if (path.isEmpty() || path.contains('\0')) {
+        fail(path.isEmpty() ? ENOENT : EINVAL); // a NUL would cut the name short
+        return std::nullopt;
+    }
+    Walked w;
+    if (!jumpTo(w, UniqueFd(::openat(path.startsWith('/') ? AT_FDCWD : start,
+                                     path.startsWith('/') ? "/" : ".",
+                                     O_PATH | O_DIRECTORY | O_CLOEXEC))))
+        return std::nullopt;
+    std::vector<QByteArray> pending;
+    pushComponents(pending, path);
+    while (!pending.empty()) {
+        const QByteArray name = std::move(pending.back());
+        pending.pop_back();
+        const bool last = pending.empty();
+        if (name == "." || name == "..") {
+            if (name == ".." && !goUp(w))
+                return std::nullopt;
+            if (last)
+                return finish(w, ".");
+            continue;
+        }
+        struct stat st {};
+        UniqueFd fd = openComponent(w.parent.get(), name, &st);
+        if (!fd.isValid()) {
+            if (errno == ENOENT && last)
+                return finish(w, name); // missing: exists stays false
+            fail(errno);
+            return std::nullopt;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++m_links > kMaxLinks) {
+                fail(ELOOP);
+                return std::nullopt;
+            }
+            if (onProc(w.parent.get()) || onProc(fd.get())) {
+                // Its text may name another place than the one it reaches (another
+                // mount namespace, a renamed folder): let the kernel follow it.
+                UniqueFd to(::openat(w.parent.get(), name.constData(), O_PATH | O_CLOEXEC));
+                if (!to.isValid() || ::fstat(to.get(), &st) != 0) {
+                    fail(errno);
+                    return std::nullopt;
+                }
+                if (!S_ISDIR(st.st_mode)) {
+                    if (!last) {
+                        fail(ENOTDIR);
+                        return std::nullopt;
+                    }
+                    return place(to.get(), st);
+                }
+                if (!jumpTo(w, std::move(to)))
+                    return std::nullopt;
+                if (last)
+                    return finish(w, ".");
+                continue;
+            }
+            const std::optional<QByteArray> target = readLinkAt(fd.get(), "");
+            if (!target || target->isEmpty()) {
+                fail(target ? ENOENT : errno);
+                return std::nullopt;
+            }
+            if (target->startsWith('/') &&
+                !jumpTo(w, UniqueFd(::openat(AT_FDCWD, "/", O_PATH | O_DIRECTORY | O_CLOEXEC))))
+                return std::nullopt;
+            pushComponents(pending, *target);
+            continue;
+        }
+        if (last) {
+            w.exists = true;
+            w.isFolder = S_ISDIR(st.st_mode);
+            w.identity = identityOf(st);
+            return finish(w, name);
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            fail(ENOTDIR);
+            return std::nullopt;
+        }
+        w.chain.push_back(identityOf(st));
+        w.display += "/" + name;
+        w.parent = std::move(fd);
+    }
+    return std::nullopt; // not reached: the last component always returns
+}
+
+} // namespace
+
+std::optional<Walked> walkPath(const QByteArray &path, int start, int *error) {
+    Walker walker;
+    std::optional<Walked> walked = walker.walk(path, start);
+    if (!walked && error)
+        *error = walker.error;
+    return walked;
+}
+
+bool within(const Walked &walked, FileIdentity folder) {
+    return (walked.exists && walked.identity == folder) ||
+           std::find(walked.chain.begin(), walked.chain.end(), folder) != walked.chain.end();
+}
+
+std::optional<FileIdentity> innermost(const Walked &walked, std::span<const FileIdentity> guarded) {
+    const auto isGuarded = [&](FileIdentity id) {
+        return std::find(guarded.begin(), guarded.end(), id) != guarded.end();
+    };
+    if (walked.exists && isGuarded(walked.identity))
+        return walked.identity;
+    for (auto it = walked.chain.rbegin(); it != walked.chain.rend(); ++it) {
+        if (isGuarded(*it))
+            return *it;
+    }
+    return std::nullopt;
+}
+
+UniqueFd openWalked(const Walked &walked, int flags, mode_t mode, int *error) {
+    const auto failed = [error](int e) {
+        if (error)
+            *error = e;
+        return UniqueFd();
+    };
+    const bool truncate = walked.exists && (flags & O_TRUNC);
+    flags = (flags & ~O_TRUNC) | O_NOFOLLOW | O_CLOEXEC;
+    if (!walked.exists) {
+        if (!(flags & O_CREAT))
+            return failed(ENOENT);
+        flags |= O_EXCL;
+    }
+    UniqueFd fd;
+    do {
+        fd.reset(::openat(walked.parent.get(), walked.name.constData(), flags, mode));
+    } while (!fd.isValid() && errno == EINTR);
+    if (!fd.isValid())
+        return failed(errno);
+    struct stat st {};
+    if (walked.exists) {
+        if (::fstat(fd.get(), &st) != 0)
+            return failed(errno);
+        if (identityOf(st) != walked.identity)
+            return failed(ESTALE); // swapped between the walk and the open
+    }
+    if (truncate && S_ISREG(st.st_mode) && ::ftruncate(fd.get(), 0) != 0)
+        return failed(errno);
+    return fd;
+}
+
+} // namespace pellim
