@@ -7,6 +7,14 @@
 namespace pellim::text {
 
 void ClusterCut::scan() {
+    // Each scan goes over the unsettled text again, a cluster still open at
+    // its end included. Were that done for every piece fed, a cluster that
+    // keeps growing would cost the square of its length.
+    if (m_text.size() - m_settled >= m_nextScan)
+        settle();
+}
+
+void ClusterCut::settle() {
     while (!m_done) {
         const qsizetype available = m_text.size() - m_settled;
         const qsizetype window = std::min(available, kMaxClusterUnits);
@@ -46,6 +54,7 @@ void ClusterCut::scan() {
         if (window == available)
             break;
     }
+    m_nextScan = 2 * (m_text.size() - m_settled);
 }
 
 TextPrefix ClusterCut::result(bool textAfterCut) {
@@ -54,6 +63,7 @@ TextPrefix ClusterCut::result(bool textAfterCut) {
         prefix.more = textAfterCut;
         return prefix;
     }
+    settle(); // the waiting scan, so the count is exact
     prefix.text = std::move(m_text);
     prefix.more = m_more || (m_moreUnknown && textAfterCut);
     return prefix;

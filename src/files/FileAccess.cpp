@@ -155,7 +155,7 @@ std::optional<TextPrefix> PosixFileAccess::readText(const FileUrl &file, qsizety
     std::optional<TextPrefix> result;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        result = text::readTextPrefix(fd, keepCharacters);
+        result = text::readRegularFile(fd, info.st_size, keepCharacters);
     }
     ::close(fd);
     return result;

@@ -3,6 +3,8 @@
 #include "files/ClusterCut.h"
 #include "files/StreamDecoder.h"
 
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,7 +34,8 @@ ssize_t readFully(int fd, unsigned char *buffer, std::size_t length) {
 
 } // namespace
 
-std::optional<TextPrefix> readTextPrefix(int fd, qsizetype keepCharacters, std::size_t chunkSize) {
+std::optional<TextPrefix> readTextPrefix(int fd, qsizetype keepCharacters, std::size_t chunkSize,
+                                         std::uint64_t maxBytes) {
     chunkSize = std::max<std::size_t>(chunkSize, 4);
     // Page-aligned: the kernel copies into it markedly faster.
     chunkSize = (chunkSize + 4095) / 4096 * 4096;
@@ -45,7 +48,8 @@ std::optional<TextPrefix> readTextPrefix(int fd, qsizetype keepCharacters, std::
         return std::nullopt;
 
     ssize_t got = readFully(fd, buffer.get(), chunkSize);
-    if (got < 0)
+    std::uint64_t total = std::uint64_t(got);
+    if (got < 0 || total > maxBytes)
         return std::nullopt;
     bool atEnd = std::size_t(got) < chunkSize;
     std::size_t length = std::size_t(got);
@@ -78,6 +82,9 @@ std::optional<TextPrefix> readTextPrefix(int fd, qsizetype keepCharacters, std::
         got = readFully(fd, buffer.get(), chunkSize);
         if (got < 0)
             return std::nullopt;
+        total += std::uint64_t(got);
+        if (total > maxBytes)
+            return std::nullopt;
         atEnd = std::size_t(got) < chunkSize;
         data = buffer.get();
         length = std::size_t(got);
@@ -85,6 +92,17 @@ std::optional<TextPrefix> readTextPrefix(int fd, qsizetype keepCharacters, std::
     if (!decoder.finish())
         return std::nullopt;
     return cut.result(textAfterCut);
+}
+
+std::optional<TextPrefix> readRegularFile(int fd, std::int64_t reportedSize,
+                                          qsizetype keepCharacters) {
+    struct statfs fs {};
+    const bool madeUp =
+        ::fstatfs(fd, &fs) == 0 && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC);
+    std::uint64_t limit = kReadBeyondReportedSize;
+    if (!madeUp && reportedSize > 0)
+        limit += std::uint64_t(reportedSize);
+    return readTextPrefix(fd, keepCharacters, kReadChunkSize, limit);
 }
 
 } // namespace pellim::text

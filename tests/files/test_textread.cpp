@@ -1,11 +1,13 @@
 #include "files/ClusterCut.h"
 #include "files/StreamDecoder.h"
 #include "files/TextReader.h"
+#include "guard/FolderProtection.h"
 
 #include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,14 +15,17 @@ using namespace pellim::text;
 
 namespace {
 
-// Reads `bytes` back from an in-memory file; the read rounds `chunk` up to whole pages.
+// Reads `bytes` back from an in-memory file; the read rounds `chunk` up to whole
+// pages. With a `reportedSize`, as a regular file that reported that size.
 std::optional<pellim::TextPrefix> readBytes(const QByteArray &bytes, qsizetype keep,
-                                            std::size_t chunk = 4096) {
+                                            std::size_t chunk = 4096,
+                                            std::optional<std::int64_t> reportedSize = {}) {
     const int fd = memfd_create("pellim-text", MFD_CLOEXEC);
     if (fd < 0 || write(fd, bytes.constData(), std::size_t(bytes.size())) != bytes.size())
         qFatal("cannot fill an in-memory file");
     lseek(fd, 0, SEEK_SET);
-    auto result = readTextPrefix(fd, keep, chunk);
+    auto result =
+        reportedSize ? readRegularFile(fd, *reportedSize, keep) : readTextPrefix(fd, keep, chunk);
     close(fd);
     return result;
 }
@@ -163,6 +168,38 @@ private Q_SLOTS:
             "a" + QByteArray("\xCC\x81").repeated(kMaxClusterUnits + 10) + "b", 1, 256 * 1024);
         QVERIFY(endless && endless->more);
         QCOMPARE(endless->text.size(), kMaxClusterUnits);
+    }
+
+    // Only the kept characters are held, each cut short. Fed a unit at a time,
+    // a cut that rescanned the open cluster for every piece would take hours
+    // here and run into the test's time limit.
+    void endlessCluster() {
+        const auto read = readBytes("a" + QByteArray("\xCC\x81").repeated(3'000'000), 81, 1 << 18);
+        QVERIFY(read && read->more);
+        QCOMPARE(read->text.size(), 81 * kMaxClusterUnits);
+        ClusterCut cut(2);
+        cut.buffer()->append(QLatin1Char('a'));
+        for (int i = 0; i < 1 << 22 && !cut.done(); ++i) {
+            cut.buffer()->append(QChar(0x301));
+            cut.scan();
+        }
+        QCOMPARE(cut.result(true).text.size(), 2 * kMaxClusterUnits);
+    }
+
+    // A file that reports no size, or a size it outgrows, is read only a bounded
+    // way past it: /proc/self/pagemap alone yields zeros for hundreds of GiB.
+    void readsOnlyToABoundPastTheReportedSize() {
+        const QByteArray past(qsizetype(kReadBeyondReportedSize) + 1, 'a');
+        QVERIFY(!readBytes(past, 1, 0, 0));
+        QVERIFY(readBytes(past, 1, 0, 1));
+        pellim::UnguardedProtection unguarded;
+        pellim::PosixFileAccess files(unguarded);
+        const QString pagemap = QStringLiteral("/proc/%1/pagemap").arg(getpid());
+        QVERIFY(!files.readText(pellim::FileUrl::fromLocalPath(pagemap, false), 1));
+        const int status = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+        const auto small = readRegularFile(status, 0, 5);
+        close(status);
+        QVERIFY(small && small->text == QLatin1String("Name:"));
     }
 };
 
