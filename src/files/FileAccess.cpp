@@ -2,6 +2,7 @@
 
 #include "files/TextReader.h"
 #include "guard/FolderProtection.h"
+#include "guard/PathWalk.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,7 +30,9 @@ QString DirectoryListing::name(std::size_t i) const {
 }
 
 FileUrl DirectoryListing::url(std::size_t i) const {
-    return m_folder.appendingPathComponent(name(i), isDirectory(i));
+    const std::size_t start = nameStart(m_ends, i);
+    return m_folder.appendingPathComponent(
+        QByteArray(m_names.constData() + start, qsizetype(m_ends[i] - start)), isDirectory(i));
 }
 
 QString DirectoryListing::pathExtension(std::size_t i) const {
@@ -60,24 +63,27 @@ void DirectoryListing::reserve(std::size_t entries, std::size_t nameBytes) {
 
 namespace {
 
-// The bytes to hand to the kernel, or nothing when the path cannot name a file
+// The path to walk, or nothing when the location cannot name a file
 // faithfully: an embedded NUL would cut it short, and a lone surrogate would
-// turn into a replacement character, i.e. another name.
+// have turned into a replacement character, i.e. another name.
 std::optional<QByteArray> kernelPath(const FileUrl &url) {
-    if (!url.isValid())
+    if (!url.isValid() || !url.isFaithful())
         return std::nullopt;
-    const QString path = url.path();
-    if (path.contains(QChar(0)) || !path.isValidUtf16())
-        return std::nullopt;
-    return path.toUtf8();
+    return url.pathBytes();
 }
 
-int openRetrying(const char *path, int flags, mode_t mode = 0) {
-    for (;;) {
-        const int fd = ::open(path, flags, mode);
-        if (fd >= 0 || errno != EINTR)
-            return fd;
-    }
+// Resolves `url` through descriptors and asks `protection` about what that
+// reaches; the access then goes through the same descriptors, so a link
+// changed after the decision cannot redirect it.
+std::optional<Walked> decide(FolderProtection &protection, const FileUrl &url,
+                             FileAccessKind kind) {
+    const std::optional<QByteArray> path = kernelPath(url);
+    if (!path)
+        return std::nullopt;
+    std::optional<Walked> walked = walkPath(*path);
+    if (!walked || !protection.mayAccess(*walked, *path, kind))
+        return std::nullopt;
+    return walked;
 }
 
 } // namespace
@@ -101,19 +107,20 @@ PosixFileAccess::PosixFileAccess(FolderProtection &protection) : m_protection(pr
 }
 
 bool PosixFileAccess::writeText(const FileUrl &file, const QString &text) {
-    const std::optional<QByteArray> path = kernelPath(file);
-    if (!path || !text.isValidUtf16())
+    if (!text.isValidUtf16())
         return false;
-    if (!m_protection.mayAccess(file.path(), FileAccessKind::Write))
+    const std::optional<Walked> target = decide(m_protection, file, FileAccessKind::Write);
+    if (!target)
         return false;
     const QByteArray bytes = text.toUtf8();
 
     // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of
     // waiting for one; on a regular file it changes nothing.
-    const int fd = openRetrying(
-        path->constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0)
+    UniqueFd opened =
+        openWalked(*target, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (!opened.isValid())
         return false;
+    const int fd = opened.release();
     const char *data = bytes.constData();
     std::size_t left = std::size_t(bytes.size());
     bool ok = true;
@@ -137,21 +144,21 @@ bool PosixFileAccess::writeText(const FileUrl &file, const QString &text) {
 }
 
 std::optional<TextPrefix> PosixFileAccess::readText(const FileUrl &file, qsizetype keepCharacters) {
-    const std::optional<QByteArray> path = kernelPath(file);
-    if (!path)
-        return std::nullopt;
-    if (!m_protection.mayAccess(file.path(), FileAccessKind::Read))
+    const std::optional<Walked> target = decide(m_protection, file, FileAccessKind::Read);
+    if (!target)
         return std::nullopt;
 
     // Only regular files are read. Looking first spares a device the side
     // effects of being opened; the check on the open descriptor is the one
-    // that counts, since the path may change in between.
+    // that counts.
     struct stat info {};
-    if (::stat(path->constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstatat(target->parent.get(), target->name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode))
         return std::nullopt;
-    const int fd = openRetrying(path->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    UniqueFd opened = openWalked(*target, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (!opened.isValid())
         return std::nullopt;
+    const int fd = opened.release();
     std::optional<TextPrefix> result;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -162,22 +169,20 @@ std::optional<TextPrefix> PosixFileAccess::readText(const FileUrl &file, qsizety
 }
 
 std::optional<DirectoryListing> PosixFileAccess::list(const FileUrl &folder) {
-    const std::optional<QByteArray> path = kernelPath(folder);
-    if (!path)
+    const std::optional<Walked> target = decide(m_protection, folder, FileAccessKind::List);
+    if (!target)
         return std::nullopt;
-    if (!m_protection.mayAccess(folder.path(), FileAccessKind::List))
+    UniqueFd opened =
+        openWalked(*target, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (!opened.isValid())
         return std::nullopt;
-
-    const int fd =
-        openRetrying(path->constData(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
+    const int fd = opened.release();
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
         ::close(fd);
         return std::nullopt;
     }
-    DirectoryListing listing(FileUrl::fromLocalPath(folder.path(), true));
+    DirectoryListing listing(FileUrl::fromLocalBytes(folder.pathBytes(), true));
     bool ok = true;
     for (;;) {
         errno = 0;

@@ -1,36 +1,49 @@
 #include "files/FileUrl.h"
 
-#include <QDir>
-#include <QStringList>
+#include <QList>
+
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace pellim {
 
 namespace {
 
-const QString kDot = QStringLiteral(".");
-const QString kDotDot = QStringLiteral("..");
-
 // Collapses runs of slashes and drops "." components. ".." is kept on purpose:
 // "a/link/.." is the parent of wherever "link" points, which only the file
 // system knows, so removing it lexically could name a different folder.
 // `absolute` must start with "/". The result has no trailing slash except "/".
-QString normalised(const QString &absolute) {
-    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString result;
+QByteArray normalised(const QByteArray &absolute) {
+    QByteArray result;
     result.reserve(absolute.size());
-    for (const QString &part : parts) {
-        if (part == kDot)
+    for (const QByteArray &part : absolute.split('/')) {
+        if (part.isEmpty() || part == ".")
             continue;
-        result += QLatin1Char('/');
+        result += '/';
         result += part;
     }
-    return result.isEmpty() ? QStringLiteral("/") : result;
+    return result.isEmpty() ? QByteArrayLiteral("/") : result;
 }
 
 // A last component of "." or ".." can only name a folder.
-bool endsInDotComponent(const QString &text) {
-    return text == kDot || text == kDotDot || text.endsWith(QLatin1String("/.")) ||
-           text.endsWith(QLatin1String("/.."));
+bool endsInDotComponent(const QByteArray &text) {
+    return text == "." || text == ".." || text.endsWith("/.") || text.endsWith("/..");
+}
+
+// The working folder as the kernel reports it, as bytes.
+QByteArray currentFolder() {
+    QByteArray buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), std::size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return QByteArrayLiteral("/");
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData());
+}
+
+QByteArray absolute(const QByteArray &path) {
+    return path.startsWith('/') ? path : currentFolder() + '/' + path;
 }
 
 bool isUnreserved(unsigned char c) {
@@ -65,34 +78,35 @@ bool isUnreserved(unsigned char c) {
 
 FileUrl FileUrl::fromUserText(const QString &text) {
     if (text.isEmpty())
-        return FileUrl(normalised(QDir::currentPath()), true);
-    const bool isDirectory = text.endsWith(QLatin1Char('/')) || endsInDotComponent(text);
-    // QDir::currentPath() is the process's working folder as the kernel reports it.
-    const QString absolute =
-        text.startsWith(QLatin1Char('/')) ? text : QDir::currentPath() + QLatin1Char('/') + text;
-    return FileUrl(normalised(absolute), isDirectory);
+        return FileUrl(normalised(currentFolder()), true);
+    const QByteArray bytes = text.toUtf8();
+    const bool isDirectory = bytes.endsWith('/') || endsInDotComponent(bytes);
+    return FileUrl(normalised(absolute(bytes)), isDirectory, text.isValidUtf16());
 }
 
 FileUrl FileUrl::fromLocalPath(const QString &path, bool isDirectory) {
+    FileUrl url = fromLocalBytes(path.toUtf8(), isDirectory);
+    url.m_faithful = path.isValidUtf16();
+    return url;
+}
+
+FileUrl FileUrl::fromLocalBytes(const QByteArray &path, bool isDirectory) {
     if (path.isEmpty())
         return {};
-    const QString absolute =
-        path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + QLatin1Char('/') + path;
-    return FileUrl(normalised(absolute), isDirectory || endsInDotComponent(path));
+    return FileUrl(normalised(absolute(path)), isDirectory || endsInDotComponent(path));
 }
 
 QString FileUrl::path() const {
-    return m_path;
+    return QString::fromUtf8(m_path);
 }
 
 QString FileUrl::encodedPath() const {
     if (m_path.isEmpty())
         return {};
     static constexpr char kHex[] = "0123456789ABCDEF";
-    const QByteArray bytes = m_path.toUtf8();
     QString result;
-    result.reserve(bytes.size() + 1);
-    for (const char ch : bytes) {
+    result.reserve(m_path.size() + 1);
+    for (const char ch : m_path) {
         const auto c = static_cast<unsigned char>(ch);
         if (isUnreserved(c)) {
             result += QLatin1Char(ch);
@@ -102,44 +116,49 @@ QString FileUrl::encodedPath() const {
             result += QLatin1Char(kHex[c & 0xF]);
         }
     }
-    if (m_isDirectory && m_path != QLatin1String("/"))
+    if (m_isDirectory && m_path != "/")
         result += QLatin1Char('/');
     return result;
 }
 
 FileUrl FileUrl::appendingPathComponent(const QString &component, bool isDirectory) const {
+    FileUrl url = appendingPathComponent(component.toUtf8(), isDirectory);
+    url.m_faithful = m_faithful && component.isValidUtf16();
+    return url;
+}
+
+FileUrl FileUrl::appendingPathComponent(const QByteArray &component, bool isDirectory) const {
     if (!isValid())
         return {};
     if (component.isEmpty())
         return *this;
-    const bool folder =
-        isDirectory || component.endsWith(QLatin1Char('/')) || endsInDotComponent(component);
-    return FileUrl(normalised(m_path + QLatin1Char('/') + component), folder);
+    const bool folder = isDirectory || component.endsWith('/') || endsInDotComponent(component);
+    return FileUrl(normalised(m_path + '/' + component), folder, m_faithful);
 }
 
 FileUrl FileUrl::deletingLastPathComponent() const {
     if (!isValid())
         return {};
-    if (m_path == QLatin1String("/"))
-        return FileUrl(m_path, true);
+    if (m_path == "/")
+        return FileUrl(m_path, true, m_faithful);
     // The folder holding ".../.." lies one level further up; only the file
     // system can resolve that, so say so with another "..".
-    if (m_path.endsWith(QLatin1String("/..")))
-        return FileUrl(m_path + QLatin1String("/.."), true);
-    const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
-    return FileUrl(slash <= 0 ? QStringLiteral("/") : m_path.left(slash), true);
+    if (m_path.endsWith("/.."))
+        return FileUrl(m_path + "/..", true, m_faithful);
+    const qsizetype slash = m_path.lastIndexOf('/');
+    return FileUrl(slash <= 0 ? QByteArrayLiteral("/") : m_path.left(slash), true, m_faithful);
 }
 
 QString FileUrl::lastPathComponent() const {
-    if (m_path == QLatin1String("/"))
-        return m_path;
-    return m_path.mid(m_path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (m_path == "/")
+        return path();
+    return QString::fromUtf8(m_path.mid(m_path.lastIndexOf('/') + 1));
 }
 
 QString FileUrl::pathExtension() const {
-    const QString last = lastPathComponent();
-    const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : last.mid(dot + 1);
+    const QByteArray last = m_path == "/" ? m_path : m_path.mid(m_path.lastIndexOf('/') + 1);
+    const qsizetype dot = last.lastIndexOf('.');
+    return dot < 0 ? QString() : QString::fromUtf8(last.mid(dot + 1));
 }
 
 } // namespace pellim

@@ -2,8 +2,10 @@
 
 #include "guard/ConsentStore.h"
 #include "guard/FolderProtection.h"
+#include "guard/PathWalk.h"
 #include "journal/Log.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -13,21 +15,21 @@ namespace pellim {
 
 class ConsentPrompter;
 
-// `path` made absolute, with symbolic links and ".." resolved as far as the path
-// exists and the rest (what does not exist yet) cleaned lexically.
+// `path` made absolute and resolved the way the kernel resolves it, for what a
+// person is shown; the guard itself never decides on this text.
 QString resolvePath(const QString &path);
 
-// The folder as the desktop names it now (XDG user directories).
+// The folder as the desktop names it now: userFolderLocation (UserFolders.h) as text.
 QString userFolderPath(GuardedFolder folder);
 
 struct GuardedLocation {
     GuardedFolder folder;
-    QString path;     // as the desktop names it
-    QString resolved; // resolvePath(path)
+    QByteArray path;       // as the desktop names it
+    FileIdentity identity; // what it is: a link or a bind mount cannot disguise it
 };
 
-// The folders guarded right now: a user directory that is the home folder itself
-// is left out.
+// The folders guarded right now. One that does not exist, or that is the home
+// folder itself, is left out.
 std::vector<GuardedLocation> guardedLocations();
 
 // Stands in for a system guard over the person's own folders. An access whose
@@ -39,17 +41,22 @@ public:
     FolderGuard(LogSink &sink, ConsentPrompter &prompter,
                 QString storePath = ConsentStore::defaultPath());
 
-    bool mayAccess(const QString &path, FileAccessKind kind) override;
-    void grantChosen(const QString &path, bool isDirectory) override;
+    bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) override;
+    void grantChosen(const QByteArray &path, bool isDirectory) override;
 
 private:
+    // A chosen folder covers its subtree; a chosen file is that file, or, for a
+    // file the Save dialog named that does not exist yet, that name in that folder.
     struct Grant {
-        QString resolved;
-        bool isDirectory;
+        FileIdentity identity;
+        bool isDirectory = false;
+        bool exists = true;
+        FileIdentity folder;
+        QByteArray name;
     };
-    bool isGranted(const QString &resolved) const;
+    bool isGranted(const Walked &target) const;
     void record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
-                const QString &path, const QString &resolved, const QString &how);
+                const QByteArray &path, const Walked &target, const QString &how);
 
     LogHandle m_log;
     ConsentPrompter &m_prompter;

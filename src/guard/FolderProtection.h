@@ -1,28 +1,32 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 namespace pellim {
 
+struct Walked;
+
 enum class FileAccessKind { Write, Read, List };
 
-// Consulted before every write, read and listing. An implementation may block
-// (a modal prompt) before it answers.
+// Consulted before every write, read and listing, on what the access will
+// actually reach: the walked path, whose descriptors the access then uses. An
+// implementation may block (a modal prompt) before it answers.
 class FolderProtection {
 public:
     virtual ~FolderProtection() = default;
-    // Whether the access to `path` (absolute, plain) may go on.
-    virtual bool mayAccess(const QString &path, FileAccessKind kind) = 0;
+    // Whether the access to `target` may go on. `path` is the path as the
+    // program named it (absolute bytes), for what the person is shown.
+    virtual bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) = 0;
     // The person chose this item in a file dialog; a folder covers its subtree.
-    virtual void grantChosen(const QString &path, bool isDirectory) = 0;
+    virtual void grantChosen(const QByteArray &path, bool isDirectory) = 0;
 };
 
 // Everything may go on: the right choice where the operating system guards
 // user folders itself.
 class UnguardedProtection final : public FolderProtection {
 public:
-    bool mayAccess(const QString &, FileAccessKind) override { return true; }
-    void grantChosen(const QString &, bool) override {}
+    bool mayAccess(const Walked &, const QByteArray &, FileAccessKind) override { return true; }
+    void grantChosen(const QByteArray &, bool) override {}
 };
 
 } // namespace pellim

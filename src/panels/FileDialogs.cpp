@@ -2,10 +2,15 @@
 
 #include "guard/FolderProtection.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeDatabase>
 
 #include <memory>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace pellim {
 
@@ -31,12 +36,93 @@ void applyHidden(QFileDialog *dialog, bool showHidden) {
     dialog->setFilter(filter);
 }
 
+// The Open dialog. A name filter only thins out the list: a name typed into
+// the dialog passes it, whatever it names. With text only, a file that Qt
+// does not take for text (by its name and, where that leaves it open, its
+// content) is refused as a system dialog refuses it: the dialog stays open.
+class OpenDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    void setTextOnly(bool textOnly) { m_textOnly = textOnly; }
+
+protected:
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (m_textOnly && chosen.size() == 1 && !isText(QFileInfo(chosen.front()))) {
+            QApplication::beep();
+            // A native dialog has left the screen by the time it reports its
+            // choice; bring it back for another.
+            if (testAttribute(Qt::WA_DontShowOnScreen)) {
+                hide();
+                show();
+            }
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    static bool isText(const QFileInfo &file) {
+        // A missing file or a folder is left to the dialog itself, which says
+        // the one is not there and goes into the other.
+        if (!file.exists() || file.isDir())
+            return true;
+        // A FIFO, socket or device holds no text file, and looking into one,
+        // as Qt does when the name says nothing, could wait for ever.
+        if (!file.isFile())
+            return false;
+        return QMimeDatabase().mimeTypeForFile(file).inherits(QStringLiteral("text/plain"));
+    }
+
+    bool m_textOnly = false;
+};
+
 } // namespace
 
 QtFileDialogs::QtFileDialogs(FolderProtection &protection, bool forceWidgetDialog)
     : m_protection(protection), m_forceWidgetDialog(forceWidgetDialog) {}
 
 namespace {
+
+// The entry of `folder` whose name reads as `shown`, when exactly one does.
+std::optional<QByteArray> entryShownAs(const QByteArray &folder, const QString &shown) {
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return std::nullopt;
+    std::optional<QByteArray> found;
+    int matches = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (QString::fromUtf8(entry->d_name) == shown && ++matches == 1)
+            found = QByteArray(entry->d_name);
+    }
+    ::closedir(dir);
+    return matches == 1 ? found : std::nullopt;
+}
+
+// Qt names files as text, so a name that is not UTF-8 reaches us with a
+// replacement character for each byte it could not decode. Where those bytes
+// name nothing, the one entry of the folder that reads the same is the one the
+// person saw and chose; where several read the same, the name is left as it is
+// and the access fails rather than reach a file nobody chose.
+FileUrl chosenLocation(const QString &chosen, bool isDirectory) {
+    const FileUrl url = FileUrl::fromLocalPath(chosen, isDirectory);
+    if (!chosen.contains(QChar::ReplacementCharacter))
+        return url;
+    QByteArray path;
+    const QStringList parts = chosen.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        QByteArray name = part.toUtf8();
+        struct stat st {};
+        const QByteArray folder = path.isEmpty() ? QByteArrayLiteral("/") : path;
+        if (part.contains(QChar::ReplacementCharacter) &&
+            ::lstat((path + '/' + name).constData(), &st) != 0) {
+            if (const std::optional<QByteArray> entry = entryShownAs(folder, part))
+                name = *entry;
+        }
+        path += '/' + name;
+    }
+    return FileUrl::fromLocalBytes(path, url.isDirectory());
+}
 
 // Shows `dialog` without blocking and reports its outcome once. The dialog is
 // a child of `parent`, so it goes when the parent goes: the completion then
@@ -57,9 +143,9 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
                              done(kResponseCancel, std::nullopt);
                              return;
                          }
-                         const FileUrl url = FileUrl::fromLocalPath(chosen.front(), chooseFolder);
+                         const FileUrl url = chosenLocation(chosen.front(), chooseFolder);
                          // The choice grants access before anyone acts on it.
-                         protection.grantChosen(url.path(), chooseFolder);
+                         protection.grantChosen(url.pathBytes(), chooseFolder);
                          done(kResponseOK, url);
                      });
     dialog->setWindowModality(Qt::NonModal);
@@ -76,8 +162,12 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
     dialog->setFileMode(QFileDialog::AnyFile);
     // ReadOnly is what takes away the widget dialog's "New Folder".
     dialog->setOption(QFileDialog::ReadOnly, !options.canCreateDirectories);
-    if (options.textTypesOnly)
+    if (options.textTypesOnly) {
         dialog->setNameFilter(textNameFilter());
+        // A name typed without an extension is saved as text; a name with any
+        // extension is saved as typed.
+        dialog->setDefaultSuffix(QStringLiteral("txt"));
+    }
     if (!options.suggestedName.isEmpty())
         dialog->selectFile(options.suggestedName);
     run(dialog, false, m_protection, std::move(completion));
@@ -85,7 +175,7 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
 
 void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
                               DialogCompletion completion) {
-    auto *dialog = new QFileDialog(parent); // owned by `parent`, deleted after completion
+    auto *dialog = new OpenDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // A file dialog chooses files or folders, not both; folders win only when
@@ -99,8 +189,10 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
         dialog->setFileMode(QFileDialog::ExistingFile);
     }
     applyHidden(dialog, options.showsHiddenFiles);
-    if (options.textTypesOnly && !chooseFolder)
+    if (options.textTypesOnly && !chooseFolder) {
         dialog->setNameFilter(textNameFilter());
+        dialog->setTextOnly(true);
+    }
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
     run(dialog, chooseFolder, m_protection, std::move(completion));

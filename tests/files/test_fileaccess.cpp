@@ -23,11 +23,11 @@ namespace {
 // Says no to everything and remembers what it was asked.
 class DenyingProtection final : public FolderProtection {
 public:
-    bool mayAccess(const QString &path, FileAccessKind kind) override {
-        asked.append({path, kind});
+    bool mayAccess(const Walked &, const QByteArray &path, FileAccessKind kind) override {
+        asked.append({QFile::decodeName(path), kind});
         return false;
     }
-    void grantChosen(const QString &, bool) override {}
+    void grantChosen(const QByteArray &, bool) override {}
     QList<std::pair<QString, FileAccessKind>> asked;
 };
 
@@ -173,6 +173,25 @@ private Q_SLOTS:
         seen.sort();
         QCOMPARE(seen, (QStringList{"a.txt txt", "b.text text", "link ", "sub.txt/ txt", "é x "}));
         QVERIFY(!m_files.list(at("list me/a.txt", true)));
+    }
+
+    // Names that are not UTF-8 are reached exactly, not through a lossy
+    // decoding that would name another file or none.
+    void namesThatAreNotUtf8() {
+        const QByteArray dir = QFile::encodeName(m_dir.filePath("bytes"));
+        QVERIFY(QDir().mkpath(m_dir.filePath("bytes")));
+        const FileUrl folder = FileUrl::fromLocalBytes(dir, true);
+        QVERIFY(m_files.writeText(folder.appendingPathComponent(QByteArray("a\xff.txt")), "raw"));
+        QVERIFY(m_files.writeText(folder.appendingPathComponent(QByteArray("a\xEF\xBF\xBD.txt")),
+                                  "utf8"));
+        const auto listing = m_files.list(folder);
+        QVERIFY(listing && listing->size() == 2);
+        QStringList read;
+        for (std::size_t i = 0; i < listing->size(); ++i)
+            read << listing->url(i).encodedPath().mid(dir.size()) + " " +
+                        m_files.readText(listing->url(i), 10).value_or(TextPrefix{}).text;
+        read.sort();
+        QCOMPARE(read, (QStringList{"/a%EF%BF%BD.txt utf8", "/a%FF.txt raw"}));
     }
 
 private:

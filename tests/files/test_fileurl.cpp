@@ -63,6 +63,22 @@ private Q_SLOTS:
         QCOMPARE(url("/a/x.tar.gz").pathExtension(), QStringLiteral("gz"));
         QVERIFY(url("/a.d/x").pathExtension().isEmpty() && url("/a/x.").pathExtension().isEmpty());
     }
+
+    // A name that is not UTF-8 keeps its bytes: shown with a replacement
+    // character, encoded byte for byte, and never the same as the UTF-8 name
+    // that reads alike.
+    void bytesThatAreNotUtf8() {
+        const FileUrl raw = FileUrl::fromLocalBytes("/d/b\xff.txt", false);
+        QCOMPARE(raw.pathBytes(), QByteArray("/d/b\xff.txt"));
+        QCOMPARE(raw.encodedPath(), QStringLiteral("/d/b%FF.txt"));
+        QCOMPARE(raw.path(), QStringLiteral("/d/b\uFFFD.txt"));
+        QCOMPARE(raw.pathExtension(), QStringLiteral("txt"));
+        QVERIFY(raw != url("/d/b\xEF\xBF\xBD.txt"));
+        const FileUrl child = FileUrl::fromLocalBytes("/d\xfe", true).appendingPathComponent(
+            QByteArray("x\x80"));
+        QCOMPARE(child.encodedPath(), QStringLiteral("/d%FE/x%80"));
+        QVERIFY(!FileUrl::fromUserText(QString(QChar(0xD800))).isFaithful());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFileUrl)
