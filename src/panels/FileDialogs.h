@@ -23,7 +23,9 @@ using DialogCompletion = std::function<void(int response, std::optional<FileUrl>
 
 struct SaveDialogOptions {
     bool canCreateDirectories = true;
-    bool textTypesOnly = true; // the generic text type: text/plain and what inherits from it
+    // The generic text type: text/plain and what inherits from it. A name typed
+    // without an extension gets ".txt".
+    bool textTypesOnly = true;
     QString suggestedName;
 };
 
@@ -32,6 +34,7 @@ struct OpenDialogOptions {
     bool showsHiddenFiles = false;
     bool canChooseFiles = true;
     bool treatsPackagesAsDirectories = false;
+    // Only files Qt takes for the generic text type, a typed name included.
     bool textTypesOnly = false;
     QString prompt; // the confirm button's label
 };

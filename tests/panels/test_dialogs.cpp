@@ -4,6 +4,7 @@
 #include "support/Modal.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,8 +20,10 @@ namespace {
 
 class RecordingProtection final : public FolderProtection {
 public:
-    bool mayAccess(const QString &, FileAccessKind) override { return true; }
-    void grantChosen(const QString &path, bool folder) override { granted.append({path, folder}); }
+    bool mayAccess(const Walked &, const QByteArray &, FileAccessKind) override { return true; }
+    void grantChosen(const QByteArray &path, bool folder) override {
+        granted.append({QFile::decodeName(path), folder});
+    }
     QList<std::pair<QString, bool>> granted;
 };
 
@@ -121,6 +124,74 @@ private Q_SLOTS:
             asDialog(dialog)->done(QDialog::Rejected);
         QCOMPARE(outcome.calls, 1);
         QVERIFY(waitUntil([&] { return dialog.isNull(); }));
+    }
+
+    // A Save dialog for text gives a bare name the text extension and keeps any
+    // other.
+    void saveTypedName_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("bare") << "notes"
+                              << "notes.txt";
+        QTest::newRow("other extension") << "notes.md"
+                                         << "notes.md";
+    }
+    void saveTypedName() {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QTemporaryDir dir;
+        Outcome outcome;
+        m_dialogs.beginSave(m_parent.get(), SaveDialogOptions{}, record(outcome));
+        QFileDialog *dialog = openFileDialogs(m_parent.get()).value(0);
+        QVERIFY(dialog);
+        dialog->setDirectory(dir.path());
+        auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY(name);
+        name->clear();
+        QTest::keyClicks(name, typed);
+        asDialog(dialog)->accept();
+        QVERIFY(outcome.calls == 1 && outcome.response == kResponseOK && outcome.chosen);
+        QCOMPARE(outcome.chosen->path(), dir.filePath(saved));
+    }
+
+    // The Open dialog for text takes a typed name only when Qt takes the file
+    // for text, by its name or, without a telling name, by its content; the
+    // name filter alone would let any typed name through.
+    void openTypedNameTextOnly_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("taken");
+        const QByteArray text("A line of text.\n");
+        QTest::newRow("text by name") << "plain.txt" << text << true;
+        QTest::newRow("text by content") << "notes" << text << true;
+        QTest::newRow("image") << "picture.png" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16)
+                               << false;
+        QTest::newRow("zeros") << "zeros.bin" << QByteArray(64, '\0') << false;
+    }
+    void openTypedNameTextOnly() {
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, taken);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(typed));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        Outcome outcome;
+        QPointer<QFileDialog> dialog = open(outcome, false);
+        QVERIFY(dialog);
+        dialog->setDirectory(dir.path());
+        auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY(name);
+        QTest::keyClicks(name, typed);
+        asDialog(dialog)->accept();
+        if (taken) {
+            QVERIFY(outcome.calls == 1 && outcome.response == kResponseOK && outcome.chosen);
+            QCOMPARE(outcome.chosen->path(), file.fileName());
+        } else {
+            QCOMPARE(outcome.calls, 0);
+            QVERIFY(dialog && dialog->isVisible());
+            QVERIFY(m_protection.granted.isEmpty());
+        }
     }
 
     void chosenFolder() {
