@@ -42,6 +42,9 @@ void connectDelegate(ViewController &window, AppDelegate &delegate) {
     windows->setObjectName(QStringLiteral("menuWindow"));
     QAction *activity = windows->addAction(QObject::tr("&Activity"));
     activity->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    // Like Quit and Help, from every Pellim window: the Activity and help
+    // windows have no menu bar of their own.
+    activity->setShortcutContext(Qt::ApplicationShortcut);
     QObject::connect(activity, &QAction::triggered, &delegate, &AppDelegate::openActivity);
     const auto *help = window.findChild<QMenu *>(QStringLiteral("menuHelp"));
     window.menuBar()->insertMenu(help ? help->menuAction() : nullptr, windows);

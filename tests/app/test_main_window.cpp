@@ -1,3 +1,7 @@
+#include "app/ActivityWindow.h"
+#include "app/AppDelegate.h"
+#include "app/Application.h"
+#include "app/HelpWindowController.h"
 #include "support/Harness.h"
 #include "support/TestHome.h"
 
@@ -5,10 +9,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
+
+#include <functional>
 
 using pellim::test::Harness;
 using pellim::test::TestHome;
@@ -134,6 +142,46 @@ private Q_SLOTS:
         }
         // What every test file holds: one line of 686 printable ASCII characters.
         QVERIFY(QRegularExpression("^[ -~]{686}$").match(h.window.textOutput).hasMatch());
+    }
+
+    // Help (F1) and Activity (Ctrl+L) answer in every Pellim window, though only
+    // the main window has the menus that hold them.
+    void helpAndActivityFromEveryWindow() {
+        TestHome home;
+        Harness h;
+        pellim::AppDelegate delegate;
+        pellim::connectDelegate(h.window, delegate);
+        const auto *windowMenu = h.window.findChild<QMenu *>(QStringLiteral("menuWindow"));
+        QVERIFY(windowMenu && !windowMenu->actions().isEmpty());
+        QSignalSpy activityRuns(windowMenu->actions().first(), &QAction::triggered);
+        h.window.show();
+        h.window.helpAction()->trigger();
+        const auto &helps = delegate.helpWindows();
+
+        const auto press = [](QWidget *from, QKeyCombination keys) {
+            from->activateWindow();
+            if (!QTest::qWaitForWindowActive(from))
+                return false;
+            QTest::keyClick(from, keys.key(), keys.keyboardModifiers());
+            return true;
+        };
+        // The Activity window is the one the first round opens.
+        const std::pair<const char *, std::function<QWidget *()>> sources[] = {
+            {"help window", [&] { return helps.front()->window(); }},
+            {"Activity window", [&]() -> QWidget * { return delegate.activityWindow(); }}};
+        for (const auto &[from, window] : sources) {
+            QWidget *source = window();
+            QVERIFY2(source, from);
+            const qsizetype helpsBefore = qsizetype(helps.size());
+            QVERIFY2(press(source, Qt::Key_F1), from);
+            QVERIFY2(qsizetype(helps.size()) == helpsBefore + 1, from);
+            QVERIFY2(helps.back()->window()->isVisible(), from);
+
+            const qsizetype activityBefore = activityRuns.size();
+            QVERIFY2(press(source, Qt::CTRL | Qt::Key_L), from);
+            QVERIFY2(activityRuns.size() == activityBefore + 1, from);
+            QVERIFY2(delegate.activityWindow() && delegate.activityWindow()->isVisible(), from);
+        }
     }
 };
 
