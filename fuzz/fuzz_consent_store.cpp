@@ -35,7 +35,10 @@ const QString &storePath() {
 }
 
 void writeRaw(const QString &path, const QByteArray &bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The store trusts only a folder nobody else may write to, whatever the umask.
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile file(path);
     FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     FUZZ_CHECK(file.write(bytes) == bytes.size());

@@ -2,8 +2,11 @@
 
 #include "guard/ConsentStore.h"
 #include "guard/FolderGuard.h"
+#include "guard/UserFolders.h"
+#include "journal/JournalSink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTextStream>
 
 namespace pellim {
@@ -32,9 +35,20 @@ void printHelp(QTextStream &out, const ConsentStore &store) {
            "FOLDER is documents, desktop or downloads, in any letter case.\n"
            "Changes count at once, even while Pellim runs.\n"
            "\n"
-           "Exit status: 0 done, 1 the answers could not be stored, 2 a usage error.\n"
-           "Answers are stored in "
-        << QDir::toNativeSeparators(store.filePath()) << "\n";
+           "Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.\n";
+    if (store.filePath().isEmpty())
+        out << "Answers are stored in $XDG_STATE_HOME/pellim (default ~/.local/state/pellim),\n"
+               "but neither XDG_STATE_HOME nor HOME is set to an absolute path.\n";
+    else
+        out << "Answers are stored in " << store.filePath() << "\n";
+}
+
+// Every command but --help needs to know where the answers are.
+int noStore(QTextStream &err) {
+    err << kProgram
+        << ": cannot tell where the answers are stored: neither XDG_STATE_HOME nor HOME is set "
+           "to an absolute path\n";
+    return kNotWritten;
 }
 
 int usageError(QTextStream &err, const QString &message) {
@@ -44,20 +58,22 @@ int usageError(QTextStream &err, const QString &message) {
 
 int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
     const ConsentStore::Contents contents = store.read();
-    if (contents.state == ConsentStore::FileState::Unreadable ||
-        contents.state == ConsentStore::FileState::Damaged) {
-        err << kProgram << ": note: " << store.filePath()
-            << (contents.state == ConsentStore::FileState::Damaged ? " is damaged"
-                                                                   : " cannot be read")
-            << "; every folder counts as not decided until the next change\n";
+    if (!contents.problem.isEmpty()) {
+        err << kProgram << ": note: the stored answers are ignored: " << contents.problem
+            << (contents.state == ConsentStore::FileState::Refused
+                    ? "; every folder counts as not decided, and no answer can be stored"
+                    : "; every folder counts as not decided until the next change")
+            << "\n";
     }
-    const QString home = resolvePath(QDir::homePath());
+    const QByteArray homeBytes = homeFolder();
+    const QString home =
+        homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
     for (GuardedFolder folder : kGuardedFolders) {
         const QString path = userFolderPath(folder);
         QString where = path;
         if (path.isEmpty())
             where = QStringLiteral("(no such folder)");
-        else if (resolvePath(path) == home)
+        else if (!home.isEmpty() && resolvePath(path) == home)
             where += QStringLiteral(" (the home folder itself: not guarded)");
         out << QStringLiteral("%1 %2 %3\n")
                    .arg(folderKey(folder), -10)
@@ -83,10 +99,8 @@ int change(ConsentStore &store, const QList<GuardedFolder> &folders, ConsentAnsw
     return kDone;
 }
 
-} // namespace
-
-int runConsentCommand(const QStringList &arguments, ConsentStore &store, QTextStream &out,
-                      QTextStream &err) {
+int runCommand(const QStringList &arguments, ConsentStore &store, QTextStream &out,
+               QTextStream &err) {
     if (arguments.isEmpty())
         return usageError(err, QStringLiteral("no command given"));
     const QString command = arguments.front();
@@ -98,6 +112,8 @@ int runConsentCommand(const QStringList &arguments, ConsentStore &store, QTextSt
     if (command == QLatin1String("list")) {
         if (arguments.size() > 1)
             return usageError(err, QStringLiteral("list takes no folder"));
+        if (store.filePath().isEmpty())
+            return noStore(err);
         return list(store, out, err);
     }
 
@@ -129,7 +145,37 @@ int runConsentCommand(const QStringList &arguments, ConsentStore &store, QTextSt
                      .arg(word, answer == ConsentAnswer::NotDecided ? QStringLiteral(" or all")
                                                                     : QString()));
     }
+    if (store.filePath().isEmpty())
+        return noStore(err);
     return change(store, folders, answer, out, err);
+}
+
+// Whatever the tool prints may hold text from its arguments, a path or the
+// settings file: a control character there must not reach the terminal as one.
+void writeEscaped(const QString &text, QTextStream &to) {
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            to << '\n';
+        to << escapeControlCharacters(lines[i], true);
+    }
+}
+
+} // namespace
+
+int runConsentCommand(const QStringList &arguments, ConsentStore &store, QTextStream &out,
+                      QTextStream &err) {
+    QString outText;
+    QString errText;
+    int status;
+    {
+        QTextStream outBuffer(&outText);
+        QTextStream errBuffer(&errText);
+        status = runCommand(arguments, store, outBuffer, errBuffer);
+    }
+    writeEscaped(errText, err);
+    writeEscaped(outText, out);
+    return status;
 }
 
 } // namespace pellim

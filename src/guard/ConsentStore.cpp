@@ -1,17 +1,20 @@
 #include "guard/ConsentStore.h"
 
+#include "guard/UserFolders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace pellim {
 
@@ -23,54 +26,197 @@ constexpr qint64 kMaxFileBytes = 1 << 20;
 const QString kAllowed = QStringLiteral("allowed");
 const QString kDenied = QStringLiteral("denied");
 
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Owns one file descriptor.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd &operator=(Fd &&other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now, for the error close() may report after a write.
+    int close() { return m_fd < 0 ? 0 : ::close(std::exchange(m_fd, -1)); }
+
+private:
+    int m_fd;
+};
+
+// Where the file lies: its folder and its name in it, as the file system spells them.
+struct Location {
+    QString path;       // the file, for messages
+    QByteArray folder;  // the `pellim` folder
+    QString folderText; // the same, for messages
+    QByteArray name;    // folder-access.json
+    QByteArray lockName;
+    QByteArray newName; // the next contents, before they are renamed into place
+};
+
+Location locate(const QString &path) {
+    Location where;
+    where.path = path;
+    const QByteArray bytes = QFile::encodeName(path);
+    const qsizetype slash = bytes.lastIndexOf('/');
+    where.folder = slash > 0 ? bytes.left(slash) : QByteArray(slash == 0 ? "/" : ".");
+    where.folderText = QFile::decodeName(where.folder);
+    where.name = bytes.mid(slash + 1);
+    const QByteArray stem = where.name.endsWith(".json") ? where.name.chopped(5) : where.name;
+    where.lockName = stem + ".lock";
+    where.newName = where.name + ".new";
+    return where;
+}
+
 struct RawFile {
     ConsentStore::FileState state = ConsentStore::FileState::Missing;
+    QString problem;
     QJsonObject root;
 };
 
-// Opened without blocking and checked to be a regular file, so that a FIFO or a
-// device put in the file's place cannot hang the program.
-RawFile readRaw(const QString &path) {
+RawFile failed(ConsentStore::FileState state, QString problem) {
     RawFile result;
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.state = (errno == ENOENT || errno == ENOTDIR) ? ConsentStore::FileState::Missing
-                                                             : ConsentStore::FileState::Unreadable;
-        return result;
+    result.state = state;
+    result.problem = std::move(problem);
+    return result;
+}
+
+RawFile refused(QString problem) {
+    return failed(ConsentStore::FileState::Refused, std::move(problem));
+}
+
+// Why the person cannot count `st` as their own file, or nothing when they can.
+std::optional<QString> foreignFile(const struct stat &st, const QString &path) {
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("%1 is a symbolic link").arg(path);
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(path);
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to another user (uid %2)").arg(path).arg(st.st_uid);
+    return std::nullopt;
+}
+
+// Why the person cannot count the folder as theirs alone, or nothing when they can.
+std::optional<QString> foreignFolder(const struct stat &st, const QString &path) {
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("the folder %1 belongs to another user (uid %2)")
+            .arg(path)
+            .arg(st.st_uid);
+    if ((st.st_mode & 022) != 0)
+        return QStringLiteral("others can write to the folder %1 (mode %2)")
+            .arg(path)
+            .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return std::nullopt;
+}
+
+// Opens the `pellim` folder itself, never a link in its place, and checks that it
+// is the person's alone. On failure `state` says how it failed: Missing when there
+// is no folder (or something on the way is not a folder), else Unreadable or
+// Refused, with the reason in `problem`.
+Fd openFolder(const Location &where, RawFile &failure) {
+    Fd dir(::open(where.folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir.valid()) {
+        const int error = errno;
+        struct stat st {};
+        if (error == ELOOP || (::lstat(where.folder.constData(), &st) == 0 && S_ISLNK(st.st_mode)))
+            failure =
+                refused(QStringLiteral("the folder %1 is a symbolic link").arg(where.folderText));
+        else if (error == ENOENT || error == ENOTDIR)
+            failure = failed(ConsentStore::FileState::Missing, QString());
+        else
+            failure = failed(ConsentStore::FileState::Unreadable,
+                             QStringLiteral("cannot open the folder %1: %2")
+                                 .arg(where.folderText, errnoText(error)));
+        return Fd();
     }
-    QByteArray bytes;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    while (ok && bytes.size() <= kMaxFileBytes) {
+    if (::fstat(dir.get(), &st) != 0) {
+        failure = failed(ConsentStore::FileState::Unreadable,
+                         QStringLiteral("cannot examine the folder %1: %2")
+                             .arg(where.folderText, errnoText(errno)));
+        return Fd();
+    }
+    if (std::optional<QString> problem = foreignFolder(st, where.folderText)) {
+        failure = refused(std::move(*problem));
+        return Fd();
+    }
+    return dir;
+}
+
+// Reads the file in `dir`. It is looked at before it is opened, so that a device
+// or a FIFO in its place is never opened at all, and checked again once open.
+RawFile readAt(int dir, const Location &where) {
+    struct stat st {};
+    if (::fstatat(dir, where.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return {};
+        return failed(ConsentStore::FileState::Unreadable,
+                      QStringLiteral("cannot examine %1: %2").arg(where.path, errnoText(errno)));
+    }
+    if (std::optional<QString> problem = foreignFile(st, where.path))
+        return refused(std::move(*problem));
+    Fd fd(::openat(dir, where.name.constData(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno == ELOOP)
+            return refused(QStringLiteral("%1 is a symbolic link").arg(where.path));
+        if (errno == ENOENT)
+            return {};
+        return failed(ConsentStore::FileState::Unreadable,
+                      QStringLiteral("cannot open %1: %2").arg(where.path, errnoText(errno)));
+    }
+    if (::fstat(fd.get(), &st) != 0)
+        return failed(ConsentStore::FileState::Unreadable,
+                      QStringLiteral("cannot examine %1: %2").arg(where.path, errnoText(errno)));
+    if (std::optional<QString> problem = foreignFile(st, where.path))
+        return refused(std::move(*problem));
+
+    QByteArray bytes;
+    while (bytes.size() <= kMaxFileBytes) {
         char buffer[8192];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ok = n == 0;
+        if (n < 0)
+            return failed(ConsentStore::FileState::Unreadable,
+                          QStringLiteral("cannot read %1: %2").arg(where.path, errnoText(errno)));
+        if (n == 0)
             break;
-        }
         bytes.append(buffer, n);
     }
-    ::close(fd);
-    if (!ok) {
-        result.state = ConsentStore::FileState::Unreadable;
-        return result;
-    }
-    if (bytes.size() > kMaxFileBytes) {
-        result.state = ConsentStore::FileState::Damaged;
-        return result;
-    }
+    const QString damaged = QStringLiteral("%1 is damaged").arg(where.path);
+    if (bytes.size() > kMaxFileBytes)
+        return failed(ConsentStore::FileState::Damaged, damaged);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        result.state = ConsentStore::FileState::Damaged;
-        return result;
-    }
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return failed(ConsentStore::FileState::Damaged, damaged);
+    RawFile result;
     result.state = ConsentStore::FileState::Readable;
     result.root = doc.object();
     return result;
+}
+
+RawFile readRaw(const QString &path) {
+    if (path.isEmpty())
+        return refused(QStringLiteral(
+            "there is nowhere to keep them: neither XDG_STATE_HOME nor HOME is an absolute path"));
+    const Location where = locate(path);
+    RawFile failure;
+    const Fd dir = openFolder(where, failure);
+    if (!dir.valid())
+        return failure;
+    return readAt(dir.get(), where);
 }
 
 // Creates the missing folders on the way to `dir` with mode 0700; folders that
@@ -88,11 +234,79 @@ bool makeFolders(const QString &dir, QString *error) {
             errno = ENOTDIR;
         }
         if (error)
-            *error = QStringLiteral("cannot create the folder %1: %2")
-                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            *error = QStringLiteral("cannot create the folder %1: %2").arg(path, errnoText(errno));
         return false;
     }
     return true;
+}
+
+bool writeAll(int fd, const QByteArray &bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Puts `root` in place of the file in `dir`: written whole to a new file beside
+// it, then renamed over it. The rename replaces whatever name is there, never
+// what a link there points to.
+bool replaceAt(int dir, const Location &where, const QJsonObject &root, QString *error) {
+    const auto fail = [&](const QString &what, int code) {
+        ::unlinkat(dir, where.newName.constData(), 0);
+        if (error)
+            *error =
+                QStringLiteral("cannot write %1: %2: %3").arg(where.path, what, errnoText(code));
+        return false;
+    };
+    // Left over from a writer that died: only writers holding the lock touch it.
+    if (::unlinkat(dir, where.newName.constData(), 0) != 0 && errno != ENOENT)
+        return fail(QStringLiteral("cannot remove the old new file"), errno);
+    // The answers are the person's own business: nobody else may read them.
+    Fd fd(::openat(dir, where.newName.constData(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return fail(QStringLiteral("cannot create the new file"), errno);
+    if (::fchmod(fd.get(), 0600) != 0)
+        return fail(QStringLiteral("cannot make it private"), errno);
+    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
+        return fail(QStringLiteral("cannot write the new file"), errno);
+    if (fd.close() != 0)
+        return fail(QStringLiteral("cannot write the new file"), errno);
+    if (::renameat(dir, where.newName.constData(), dir, where.name.constData()) != 0)
+        return fail(QStringLiteral("cannot put the new file in place"), errno);
+    ::fsync(dir); // the rename itself lasting is nice to have; the answer is in place
+    return true;
+}
+
+// Takes the writers' lock beside the file; held until the descriptor closes.
+Fd lockAt(int dir, const Location &where, QString *error) {
+    const QString lockPath = QFile::decodeName(where.folder + '/' + where.lockName);
+    const auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("cannot lock %1: %2").arg(lockPath, why);
+        return Fd();
+    };
+    Fd fd(::openat(dir, where.lockName.constData(),
+                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return fail(errno == ELOOP ? QStringLiteral("it is a symbolic link") : errnoText(errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return fail(errnoText(errno));
+    if (std::optional<QString> problem = foreignFile(st, lockPath))
+        return fail(*problem);
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return fail(errnoText(errno));
+    }
+    return fd;
 }
 
 } // namespace
@@ -145,16 +359,23 @@ ConsentStore::ConsentStore(QString filePath, QString appId)
     : m_filePath(std::move(filePath)), m_appId(std::move(appId)) {}
 
 QString ConsentStore::defaultPath() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/pellim/folder-access.json");
+    QByteArray base = qgetenv("XDG_STATE_HOME");
+    if (!base.startsWith('/')) {
+        const QByteArray home = homeFolder();
+        if (home.isEmpty())
+            return {};
+        base = (home.endsWith('/') ? home.chopped(1) : home) + "/.local/state";
+    }
+    if (base.endsWith('/'))
+        base.chop(1);
+    return QFile::decodeName(base + "/pellim/folder-access.json");
 }
 
 ConsentStore::Contents ConsentStore::read() const {
     const RawFile raw = readRaw(m_filePath);
     Contents contents;
     contents.state = raw.state;
+    contents.problem = raw.problem;
     if (raw.state != FileState::Readable)
         return contents;
     const QJsonValue mine = raw.root.value(m_appId);
@@ -162,6 +383,7 @@ ConsentStore::Contents ConsentStore::read() const {
         return contents;
     if (!mine.isObject()) {
         contents.state = FileState::Damaged;
+        contents.problem = QStringLiteral("%1 is damaged").arg(m_filePath);
         return contents;
     }
     const QJsonObject answers = mine.toObject();
@@ -175,52 +397,61 @@ ConsentStore::Contents ConsentStore::read() const {
     return contents;
 }
 
-namespace {
-
-bool writeWhole(const QString &path, const QJsonObject &root, QString *error) {
-    if (!makeFolders(QFileInfo(path).absolutePath(), error))
-        return false;
-    QSaveFile file(path);
-    const auto fail = [&]() {
+template <typename Change> bool ConsentStore::rewrite(Change change, QString *error) {
+    const auto fail = [&](const QString &why) {
         if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            *error = why;
         return false;
     };
-    if (!file.open(QIODevice::WriteOnly))
-        return fail();
-    // The answers are the person's own business: nobody else may read them.
-    if (::fchmod(file.handle(), 0600) != 0) {
-        file.cancelWriting();
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2")
-                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
+    if (m_filePath.isEmpty())
+        return fail(readRaw(m_filePath).problem);
+    const Location where = locate(m_filePath);
+    QString folderError;
+    if (!makeFolders(QFileInfo(where.folderText).absolutePath(), &folderError))
+        return fail(folderError);
+    if (::mkdir(where.folder.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(QStringLiteral("cannot create the folder %1: %2")
+                        .arg(where.folderText, errnoText(errno)));
+    const auto refusal = [&](const QString &problem) {
+        return fail(
+            QStringLiteral("the stored answers are ignored and left as they are: %1").arg(problem));
+    };
+    RawFile failure;
+    const Fd dir = openFolder(where, failure);
+    if (!dir.valid()) {
+        if (failure.state == FileState::Refused)
+            return refusal(failure.problem);
+        if (failure.state == FileState::Missing)
+            return fail(QStringLiteral("cannot open the folder %1: %2")
+                            .arg(where.folderText, errnoText(ENOTDIR)));
+        return fail(failure.problem);
     }
-    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return fail();
-    return true;
+    const Fd lock = lockAt(dir.get(), where, error);
+    if (!lock.valid())
+        return false;
+    const RawFile raw = readAt(dir.get(), where);
+    if (raw.state == FileState::Refused)
+        return refusal(raw.problem);
+    QJsonObject root = raw.state == FileState::Readable ? raw.root : QJsonObject();
+    change(root);
+    return replaceAt(dir.get(), where, root, error);
 }
 
-} // namespace
-
 bool ConsentStore::setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error) {
-    const RawFile raw = readRaw(m_filePath);
-    QJsonObject root = raw.state == FileState::Readable ? raw.root : QJsonObject();
-    QJsonObject mine = root.value(m_appId).toObject();
-    if (answer == ConsentAnswer::NotDecided)
-        mine.remove(folderKey(folder));
-    else
-        mine.insert(folderKey(folder), answerText(answer));
-    root.insert(m_appId, mine);
-    return writeWhole(m_filePath, root, error);
+    return rewrite(
+        [&](QJsonObject &root) {
+            QJsonObject mine = root.value(m_appId).toObject();
+            if (answer == ConsentAnswer::NotDecided)
+                mine.remove(folderKey(folder));
+            else
+                mine.insert(folderKey(folder), answerText(answer));
+            root.insert(m_appId, mine);
+        },
+        error);
 }
 
 bool ConsentStore::resetAll(QString *error) {
-    const RawFile raw = readRaw(m_filePath);
-    QJsonObject root = raw.state == FileState::Readable ? raw.root : QJsonObject();
-    root.insert(m_appId, QJsonObject());
-    return writeWhole(m_filePath, root, error);
+    return rewrite([&](QJsonObject &root) { root.insert(m_appId, QJsonObject()); }, error);
 }
 
 } // namespace pellim

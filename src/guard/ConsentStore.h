@@ -31,23 +31,38 @@ QString answerText(ConsentAnswer answer);
 // (pellim-consent) counts at once. A missing, unreadable or damaged file means "no
 // answer yet" for every folder; the next change rewrites it whole, keeping the
 // entries of other application ids that still parse.
+//
+// The answers let a program into the person's folders, so only a file the person
+// could have written counts: the folder holding it (`pellim`) must belong to them
+// and be writable by nobody else, and the file must be a regular file of theirs,
+// not a link. Anything else is refused: it counts as "no answer yet", and it is
+// never written over, so a link planted there cannot redirect a write. Changes go
+// to a new file in the same folder that is renamed over the old one, under an
+// exclusive lock on `folder-access.lock` beside it, so two writers (Pellim and
+// pellim-consent) never lose each other's answer.
 class ConsentStore {
 public:
-    enum class FileState { Missing, Readable, Unreadable, Damaged };
+    enum class FileState { Missing, Readable, Unreadable, Damaged, Refused };
 
     // One reading of the file: its state and this application's answers.
     struct Contents {
         FileState state = FileState::Missing;
         std::array<ConsentAnswer, 3> answers{}; // indexed like kGuardedFolders
+        // Why the file's answers are not used (Unreadable, Damaged, Refused), for
+        // the person: "/home/x/.local/state/pellim/folder-access.json is a symbolic link".
+        QString problem;
         ConsentAnswer answer(GuardedFolder folder) const {
             return answers[static_cast<std::size_t>(folder)];
         }
     };
 
+    // An empty `filePath` means there is nowhere to keep answers: every reading is
+    // Refused and every change fails.
     explicit ConsentStore(QString filePath, QString appId = QStringLiteral("org.pellim.Pellim"));
 
-    // $XDG_STATE_HOME/pellim/folder-access.json, with ~/.local/state standing in
-    // for an unset, empty or relative XDG_STATE_HOME.
+    // $XDG_STATE_HOME/pellim/folder-access.json, with $HOME/.local/state standing in
+    // for an unset, empty or relative XDG_STATE_HOME. Empty when neither is an
+    // absolute path.
     static QString defaultPath();
 
     const QString &filePath() const { return m_filePath; }
@@ -56,11 +71,14 @@ public:
     Contents read() const;
     ConsentAnswer answer(GuardedFolder folder) const { return read().answer(folder); }
 
-    // NotDecided removes the stored answer. On failure `error` (if given) says why.
+    // NotDecided removes the stored answer. On failure `error` (if given) says why;
+    // a refused file is left exactly as it is.
     bool setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error = nullptr);
     bool resetAll(QString *error = nullptr);
 
 private:
+    template <typename Change> bool rewrite(Change change, QString *error);
+
     QString m_filePath;
     QString m_appId;
 };

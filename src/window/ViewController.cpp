@@ -1,5 +1,6 @@
 #include "window/ViewController.h"
 
+#include "guard/UserFolders.h"
 #include "ui_Main.h"
 
 #include <QAction>
@@ -9,7 +10,6 @@
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QShowEvent>
-#include <QStandardPaths>
 #include <QTextLayout>
 #include <QtMath>
 
@@ -39,9 +39,10 @@ QString sampleText() {
 // The person's own folders, in the order of the folder list's names.
 QList<FileUrl> protectedFolders() {
     QList<FileUrl> folders;
-    for (const auto location : {QStandardPaths::DocumentsLocation, QStandardPaths::DesktopLocation,
-                                QStandardPaths::DownloadLocation})
-        folders.append(FileUrl::fromLocalPath(QStandardPaths::writableLocation(location), true));
+    // The guard's own reading of the desktop's settings, so that the list and the
+    // guard always mean the same folders.
+    for (const GuardedFolder folder : kGuardedFolders)
+        folders.append(FileUrl::fromLocalBytes(userFolderLocation(folder), true));
     return folders;
 }
 

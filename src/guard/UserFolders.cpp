@@ -1,0 +1,164 @@
+#include "guard/UserFolders.h"
+
+#include <QByteArrayList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pellim {
+
+namespace {
+
+// user-dirs.dirs is a dozen short lines; more than this is not that file.
+constexpr qsizetype kMaxSettingsBytes = 64 * 1024;
+
+bool isAbsolute(const QByteArray &path) {
+    return path.startsWith('/');
+}
+
+QByteArray environmentPath(const char *name) {
+    const QByteArray value = qgetenv(name);
+    return isAbsolute(value) ? value : QByteArray();
+}
+
+QByteArray settingName(GuardedFolder folder) {
+    switch (folder) {
+    case GuardedFolder::Documents:
+        return QByteArrayLiteral("XDG_DOCUMENTS_DIR");
+    case GuardedFolder::Desktop:
+        return QByteArrayLiteral("XDG_DESKTOP_DIR");
+    case GuardedFolder::Downloads:
+        return QByteArrayLiteral("XDG_DOWNLOAD_DIR");
+    }
+    return {};
+}
+
+QByteArray defaultName(GuardedFolder folder) {
+    switch (folder) {
+    case GuardedFolder::Documents:
+        return QByteArrayLiteral("/Documents");
+    case GuardedFolder::Desktop:
+        return QByteArrayLiteral("/Desktop");
+    case GuardedFolder::Downloads:
+        return QByteArrayLiteral("/Downloads");
+    }
+    return {};
+}
+
+// The whole file, or nothing when it is missing, unreadable, not a regular file
+// (a FIFO must not hang the caller) or far too big.
+QByteArray readSettings(const QByteArray &path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    QByteArray bytes;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (ok && bytes.size() <= kMaxSettingsBytes) {
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    return ok && bytes.size() <= kMaxSettingsBytes ? bytes : QByteArray();
+}
+
+// `home` followed by `rest` ("" or "/..."), without a doubled slash for a home of "/".
+QByteArray underHome(const QByteArray &home, const QByteArray &rest) {
+    return (home.endsWith('/') ? home.chopped(1) : home) + rest;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The folder one line names for `name`, or nothing when the line is about another
+// setting or its value is not valid. The value is in double quotes; a backslash
+// takes the next character literally, as xdg-user-dirs writes it.
+std::optional<QByteArray> parseLine(const QByteArray &line, const QByteArray &name,
+                                    const QByteArray &home) {
+    qsizetype i = 0;
+    const auto skipBlanks = [&] {
+        while (i < line.size() && isBlank(line[i]))
+            ++i;
+    };
+    skipBlanks();
+    if (line.mid(i, name.size()) != name)
+        return std::nullopt;
+    i += name.size();
+    skipBlanks();
+    if (i >= line.size() || line[i] != '=')
+        return std::nullopt;
+    ++i;
+    skipBlanks();
+    if (i >= line.size() || line[i] != '"')
+        return std::nullopt;
+    ++i;
+    QByteArray value;
+    bool closed = false;
+    for (; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '"') {
+            closed = true;
+            break;
+        }
+        if (c == '\\' && i + 1 < line.size())
+            c = line[++i];
+        value.append(c);
+    }
+    // A line cut short (no closing quote) may be a half-written file: not trusted.
+    if (!closed || value.contains('\0'))
+        return std::nullopt;
+
+    static const QByteArray kHome = QByteArrayLiteral("$HOME");
+    QByteArray path;
+    if (value.startsWith(kHome) && (value.size() == kHome.size() || value[kHome.size()] == '/')) {
+        if (home.isEmpty())
+            return std::nullopt;
+        path = underHome(home, value.mid(kHome.size()));
+    } else if (isAbsolute(value)) {
+        path = value;
+    } else {
+        return std::nullopt; // relative or empty: it would depend on the working folder
+    }
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+QByteArray homeFolder() {
+    return environmentPath("HOME");
+}
+
+QByteArray userFolderLocation(GuardedFolder folder) {
+    const QByteArray home = homeFolder();
+    QByteArray config = environmentPath("XDG_CONFIG_HOME");
+    if (config.isEmpty() && !home.isEmpty())
+        config = underHome(home, "/.config");
+
+    std::optional<QByteArray> chosen;
+    if (!config.isEmpty()) {
+        const QByteArray name = settingName(folder);
+        const QByteArray settings = readSettings(underHome(config, "/user-dirs.dirs"));
+        for (const QByteArray &line : settings.split('\n')) {
+            if (std::optional<QByteArray> path = parseLine(line, name, home))
+                chosen = std::move(path);
+        }
+    }
+    if (chosen)
+        return *chosen;
+    return home.isEmpty() ? QByteArray() : underHome(home, defaultName(folder));
+}
+
+} // namespace pellim
