@@ -15,7 +15,9 @@ namespace pellim {
 
 namespace {
 
-QString shown(const QByteArray &bytes) { return QString::fromUtf8(bytes); }
+QString shown(const QByteArray &bytes) {
+    return QString::fromUtf8(bytes);
+}
 
 std::optional<FileIdentity> identityOf(const QByteArray &path) {
     struct stat st {};
