@@ -1,28 +1,31 @@
 #include "journal/JournalSink.h"
 
-// The journal header adds CODE_FILE, CODE_LINE and CODE_FUNC to every entry
-// unless told not to; entries carry only the fields the log readers rely on.
-#define SD_JOURNAL_SUPPRESS_LOCATION
-#include <systemd/sd-journal.h>
-
 #include <QDateTime>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace pellim {
 
 namespace {
 
-QByteArray priorityField(LogLevel level) {
-    return level == LogLevel::Error ? QByteArrayLiteral("PRIORITY=3")
-                                    : QByteArrayLiteral("PRIORITY=6");
-}
+// Newer kernels can refuse (vm.memfd_noexec=2) or warn about a memfd that does
+// not say whether it may be executed; older ones do not know the flag.
+#ifdef MFD_NOEXEC_SEAL
+constexpr unsigned int kMemfdNoExec = MFD_NOEXEC_SEAL;
+#else
+constexpr unsigned int kMemfdNoExec = 0x0008U;
+#endif
 
 const char *levelName(LogLevel level) {
     return level == LogLevel::Error ? "error" : "info";
@@ -30,6 +33,113 @@ const char *levelName(LogLevel level) {
 
 QByteArray escapedForLine(const QString &text) {
     return escapeControlCharacters(text, true).toUtf8();
+}
+
+// Closes a descriptor this file opened for one entry.
+class ScopedFd {
+public:
+    explicit ScopedFd(int fd) : m_fd(fd) {}
+    ~ScopedFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ScopedFd(const ScopedFd &) = delete;
+    ScopedFd &operator=(const ScopedFd &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+int openSocket() {
+    return ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
+std::optional<sockaddr_un> addressOf(const QString &socketPath) {
+    const QByteArray path = socketPath.toLocal8Bit();
+    sockaddr_un address{};
+    if (path.isEmpty() || std::size_t(path.size()) >= sizeof(address.sun_path))
+        return std::nullopt;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    return address;
+}
+
+void appendField(QByteArray &out, const char *name, const QByteArray &value) {
+    out += name;
+    if (!value.contains('\n')) {
+        out += '=';
+        out += value;
+        out += '\n';
+        return;
+    }
+    // A line feed would end the field early, so the value goes with its length.
+    out += '\n';
+    auto length = std::uint64_t(value.size());
+    for (int i = 0; i < 8; ++i, length >>= 8)
+        out += char(length & 0xffU);
+    out += value;
+    out += '\n';
+}
+
+// The entry in the journal's native form. Exactly these five fields: the readers
+// rely on them, and no source location is wanted.
+QByteArray nativeEntry(const LogEntry &entry) {
+    QByteArray out;
+    appendField(out, "MESSAGE", entry.message.toUtf8());
+    appendField(out, "PRIORITY", entry.level == LogLevel::Error ? "3" : "6");
+    appendField(out, "SYSLOG_IDENTIFIER", kSyslogIdentifier);
+    appendField(out, "SUBSYSTEM", entry.subsystem.toUtf8());
+    appendField(out, "CATEGORY", entry.category.toUtf8());
+    return out;
+}
+
+bool sendOnce(int fd, const sockaddr_un &address, msghdr message) {
+    message.msg_name = const_cast<sockaddr_un *>(&address);
+    message.msg_namelen = socklen_t(sizeof address);
+    // MSG_DONTWAIT: a full queue answers EAGAIN instead of waiting for the daemon.
+    for (;;) {
+        if (::sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// An entry larger than a datagram may be goes in a sealed memfd passed with
+// SCM_RIGHTS, the way the journal's own client does it; the daemon reads only
+// sealed ones, since the sender could change them under it otherwise.
+bool sendAsMemfd(int fd, const sockaddr_un &address, const QByteArray &entry) {
+    int memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING | kMemfdNoExec);
+    if (memfd < 0 && errno == EINVAL)
+        memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    const ScopedFd data(memfd);
+    if (data.get() < 0)
+        return false;
+    for (qsizetype done = 0; done < entry.size();) {
+        const ssize_t n =
+            ::write(data.get(), entry.constData() + done, std::size_t(entry.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    constexpr int sealed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+    if (::fcntl(data.get(), F_ADD_SEALS, sealed) < 0)
+        return false;
+
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    msghdr message{};
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    cmsghdr *header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    const int passed = data.get();
+    std::memcpy(CMSG_DATA(header), &passed, sizeof passed);
+    return sendOnce(fd, address, message);
 }
 
 } // namespace
@@ -58,48 +168,53 @@ QString escapeControlCharacters(const QString &text, bool doubleBackslash) {
 }
 
 JournalSink::JournalSink(FILE *fallback, QString socketPath)
-    : m_fallback(fallback), m_socketPath(std::move(socketPath)) {}
+    : m_fallback(fallback), m_socketPath(std::move(socketPath)), m_socket(openSocket()) {}
+
+JournalSink::~JournalSink() {
+    if (m_socket >= 0)
+        ::close(m_socket);
+}
 
 bool JournalSink::journalListening() const {
     // A socket file can outlive its daemon, so only a connect() tells. This is
     // a datagram socket: connect() only checks that someone is bound there and
     // never waits.
-    const QByteArray path = m_socketPath.toLocal8Bit();
-    sockaddr_un address{};
-    if (path.isEmpty() || std::size_t(path.size()) >= sizeof(address.sun_path))
+    const auto address = addressOf(m_socketPath);
+    if (!address)
         return false;
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const ScopedFd fd(openSocket());
+    return fd.get() >= 0 && ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&*address),
+                                      socklen_t(sizeof *address)) == 0;
+}
+
+bool JournalSink::send(const QByteArray &entry) const {
+    const auto address = addressOf(m_socketPath);
+    if (!address)
+        return false;
+    // The socket is made once; should that have failed (no descriptors left at
+    // start-up), each entry tries with one of its own.
+    const ScopedFd own(m_socket >= 0 ? -1 : openSocket());
+    const int fd = m_socket >= 0 ? m_socket : own.get();
     if (fd < 0)
         return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
-    const bool listening = ::connect(fd, reinterpret_cast<const sockaddr *>(&address),
-                                     socklen_t(sizeof(address))) == 0;
-    ::close(fd);
-    return listening;
+
+    iovec part{const_cast<char *>(entry.constData()), std::size_t(entry.size())};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (sendOnce(fd, *address, message))
+        return true;
+    // EMSGSIZE: larger than the socket's send buffer. ENOBUFS: the kernel could
+    // not find that much memory for one datagram. A memfd needs neither. Every
+    // other error (EAGAIN from a daemon that is not reading, ENOENT, ECONNREFUSED)
+    // means the daemon will not take the entry now.
+    if (errno == EMSGSIZE || errno == ENOBUFS)
+        return sendAsMemfd(fd, *address, entry);
+    return false;
 }
 
 void JournalSink::write(const LogEntry &entry) {
-    // sd_journal_sendv drops an entry without a word when the socket file is
-    // missing, and fails when a stale one refuses; either way the entry must
-    // still be seen somewhere.
-    if (journalListening()) {
-        const QByteArray message = "MESSAGE=" + entry.message.toUtf8();
-        const QByteArray priority = priorityField(entry.level);
-        const QByteArray identifier = QByteArray("SYSLOG_IDENTIFIER=") + kSyslogIdentifier;
-        const QByteArray subsystem = "SUBSYSTEM=" + entry.subsystem.toUtf8();
-        const QByteArray category = "CATEGORY=" + entry.category.toUtf8();
-        const std::array<const QByteArray *, 5> fields{&message, &priority, &identifier, &subsystem,
-                                                       &category};
-        std::array<iovec, 5> iov{};
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            iov[i].iov_base = const_cast<char *>(fields[i]->constData());
-            iov[i].iov_len = std::size_t(fields[i]->size());
-        }
-        if (sd_journal_sendv(iov.data(), int(iov.size())) >= 0)
-            return;
-    }
-    if (!m_fallback)
+    if (send(nativeEntry(entry)) || !m_fallback)
         return;
     const QByteArray line = fallbackLine(entry);
     // One write per entry, so that lines from elsewhere do not interleave with it.

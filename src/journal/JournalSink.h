@@ -2,6 +2,7 @@
 
 #include "journal/Log.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdio>
@@ -14,24 +15,35 @@ namespace pellim {
 // output cannot be confused with the same characters in the name.
 QString escapeControlCharacters(const QString &text, bool doubleBackslash);
 
-// Writes entries to the systemd journal with sd_journal_sendv. When no journal
-// daemon listens, the entry goes to `fallback` (standard error by default) as one
-// line with control characters escaped.
+// Writes entries to the systemd journal in its native datagram protocol, on a
+// non-blocking socket: logging happens on the window's thread, and a daemon that
+// is alive but not reading must not freeze it. An entry the daemon does not take
+// at once (no daemon, a stale socket, a full queue, any other error) goes to
+// `fallback` (standard error by default) as one line with control characters
+// escaped. Safe to call from several threads.
 class JournalSink final : public LogSink {
 public:
     explicit JournalSink(FILE *fallback = stderr,
                          QString socketPath = QStringLiteral("/run/systemd/journal/socket"));
+    ~JournalSink() override;
+    JournalSink(const JournalSink &) = delete;
+    JournalSink &operator=(const JournalSink &) = delete;
+
     void write(const LogEntry &entry) override;
 
     // Whether a journal daemon answers on the socket right now.
     bool journalListening() const;
 
-    // The one-line form used when the journal is unreachable.
+    // The one-line form used when the journal does not take an entry.
     static QByteArray fallbackLine(const LogEntry &entry);
 
 private:
+    // Whether the daemon took the entry; never waits.
+    bool send(const QByteArray &entry) const;
+
     FILE *m_fallback;
     QString m_socketPath;
+    int m_socket = -1; // unconnected: every send names the path, so a restarted daemon is found
 };
 
 } // namespace pellim
