@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Strict, streaming decoding of UTF-8, UTF-16 and UTF-32.

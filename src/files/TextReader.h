@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The read loop of a text file: read, check and decode strictly, keep the start.

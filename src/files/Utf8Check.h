@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The vector UTF-8 check: whole 64-byte blocks at a time with AVX2 or AVX-512,

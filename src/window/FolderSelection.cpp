@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which folder the consent tests work in: a list item's folder, or a folder typed
 // into the list's field.
 #include "window/ViewController.h"

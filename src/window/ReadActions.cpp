@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three reading tests and the two procedures they share: reading and showing
 // one text file, and drawing a text file at random from a folder.
 #include "files/FileAccess.h"

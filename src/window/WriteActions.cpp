@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three writing tests and the one write procedure they share. The visible
 // outcome of a writing test is its log lines and, on failure, an alert; the
 // window's text fields are never touched.
