@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "guard/Confinement.h"
+
+#include <QFile>
+
+#include <dirent.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/landlock.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+// Rights newer than the installed kernel headers; used only when the running
+// kernel's Landlock knows them.
+#ifndef LANDLOCK_ACCESS_FS_TRUNCATE
+#define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
+#endif
+#ifndef LANDLOCK_ACCESS_FS_IOCTL_DEV
+#define LANDLOCK_ACCESS_FS_IOCTL_DEV (1ULL << 15)
+#endif
+
+namespace pellim {
+
+namespace {
+
+int landlockAbi() {
+    const long abi =
+        ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return abi < 0 ? -errno : int(abi);
+}
+
+// Every file system right the running Landlock knows: a right left unhandled
+// would stay allowed everywhere, inside the kept-out folders too.
+__u64 handledRights(int abi) {
+    __u64 rights = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1; // ABI 1: execute .. make_sym
+    if (abi >= 2)
+        rights |= LANDLOCK_ACCESS_FS_REFER;
+    if (abi >= 3)
+        rights |= LANDLOCK_ACCESS_FS_TRUNCATE;
+    if (abi >= 5)
+        rights |= LANDLOCK_ACCESS_FS_IOCTL_DEV;
+    return rights;
+}
+
+// The rights a rule on something other than a folder may carry.
+constexpr __u64 kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
+                              LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_TRUNCATE |
+                              LANDLOCK_ACCESS_FS_IOCTL_DEV;
+
+bool contains(const std::vector<FileIdentity> &ids, FileIdentity id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+FileIdentity identityOf(const struct stat &st) {
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+QString errorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+using RuleSink = std::function<bool(int fd, bool isFolder)>;
+
+// Climbs from each kept-out folder to the root (the way the kernel's ".." goes,
+// across mounts), then lists every folder met on the way.
+std::optional<ConfinementLayout> layoutOf(const std::vector<QByteArray> &keptOut,
+                                          const RuleSink &ruleFor, int *error) {
+    const auto failed = [error](int e) -> std::optional<ConfinementLayout> {
+        if (error)
+            *error = e;
+        return std::nullopt;
+    };
+    ConfinementLayout layout;
+    std::vector<UniqueFd> folders;
+    for (const QByteArray &path : keptOut) {
+        const std::optional<Walked> walked = walkPath(path);
+        if (!walked || !walked->exists || !walked->isFolder)
+            continue;
+        UniqueFd fd = openWalked(*walked, O_PATH | O_DIRECTORY);
+        if (!fd.isValid())
+            return failed(errno);
+        layout.keptOut.push_back(walked->identity);
+        folders.push_back(std::move(fd));
+    }
+    std::vector<UniqueFd> above; // open descriptors of layout.ancestors, same order
+    for (const UniqueFd &folder : folders) {
+        std::vector<std::pair<FileIdentity, UniqueFd>> climb;
+        bool insideAnother = false;
+        for (int at = folder.get();;) {
+            UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            struct stat st {};
+            struct stat here {};
+            if (!up.isValid() || ::fstat(up.get(), &st) != 0 || ::fstat(at, &here) != 0)
+                return failed(errno);
+            if (identityOf(st) == identityOf(here))
+                break; // the root
+            if (contains(layout.keptOut, identityOf(st))) {
+                insideAnother = true; // that one's own climb covers the rest
+                break;
+            }
+            climb.emplace_back(identityOf(st), std::move(up));
+            at = climb.back().second.get();
+        }
+        if (insideAnother)
+            continue;
+        for (auto &[id, fd] : climb) {
+            if (!contains(layout.ancestors, id)) {
+                layout.ancestors.push_back(id);
+                above.push_back(std::move(fd));
+            }
+        }
+    }
+    for (const UniqueFd &folder : above) {
+        UniqueFd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
+        if (!dir)
+            return failed(errno);
+        listing.release(); // closedir closes it
+        const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
+        while (const dirent *entry = ::readdir(dir)) {
+            const char *name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            UniqueFd fd(::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            struct stat st {};
+            if (!fd.isValid() || ::fstat(fd.get(), &st) != 0) {
+                if (errno == ENOENT)
+                    continue; // gone meanwhile
+                return failed(errno);
+            }
+            // A rule on a link would cover what it points at, wherever that is.
+            if (S_ISLNK(st.st_mode) || contains(layout.ancestors, identityOf(st)) ||
+                contains(layout.keptOut, identityOf(st)))
+                continue;
+            layout.allowed.push_back(identityOf(st));
+            if (ruleFor && !ruleFor(fd.get(), S_ISDIR(st.st_mode)))
+                return failed(errno);
+        }
+    }
+    return layout;
+}
+
+// Classic BPF: the calls that name a place in the file system go to the
+// supervisor, everything else runs. Another architecture's calls (int 0x80 from
+// a 64-bit process) would bypass the numbers below, so they end the process;
+// x32 calls fail.
+std::vector<sock_filter> filterProgram() {
+    static constexpr unsigned kNotified[] = {SYS_open,     SYS_openat,    SYS_openat2, SYS_creat,
+                                             SYS_mkdir,    SYS_mkdirat,   SYS_mknod,   SYS_mknodat,
+                                             SYS_unlink,   SYS_unlinkat,  SYS_rmdir,   SYS_rename,
+                                             SYS_renameat, SYS_renameat2, SYS_link,    SYS_linkat,
+                                             SYS_symlink,  SYS_symlinkat, SYS_truncate};
+    constexpr unsigned n = std::size(kNotified);
+    constexpr unsigned kX32Bit = 0x40000000;
+    static_assert(4 + n < 256, "jumps are 8 bits");
+    std::vector<sock_filter> p;
+    const auto load = [&](unsigned offset) {
+        p.push_back(sock_filter{BPF_LD | BPF_W | BPF_ABS, 0, 0, offset});
+    };
+    // Skips `yes` instructions when the test holds, `no` when not.
+    const auto jump = [&](unsigned short test, unsigned value, unsigned yes, unsigned no) {
+        p.push_back(sock_filter{static_cast<unsigned short>(BPF_JMP | test | BPF_K),
+                                static_cast<unsigned char>(yes), static_cast<unsigned char>(no),
+                                value});
+    };
+    const auto ret = [&](unsigned value) {
+        p.push_back(sock_filter{BPF_RET | BPF_K, 0, 0, value});
+    };
+    load(offsetof(seccomp_data, arch));
+    jump(BPF_JEQ, AUDIT_ARCH_X86_64, 0, 4 + n); // to the kill
+    load(offsetof(seccomp_data, nr));
+    jump(BPF_JGE, kX32Bit, 3 + n, 0); // to ENOSYS
+    for (unsigned i = 0; i < n; ++i)
+        jump(BPF_JEQ, kNotified[i], n - i, 0); // to the notification
+    ret(SECCOMP_RET_ALLOW);
+    ret(SECCOMP_RET_USER_NOTIF);
+    ret(SECCOMP_RET_KILL_PROCESS);
+    ret(SECCOMP_RET_ERRNO | ENOSYS);
+    return p;
+}
+
+} // namespace
+
+std::optional<QString> confinementUnavailable() {
+#if !defined(__x86_64__)
+    return QStringLiteral("the kernel guard is built for x86-64 only");
+#else
+    const int abi = landlockAbi();
+    if (abi == -ENOSYS)
+        return QStringLiteral("the kernel has no Landlock");
+    if (abi == -EOPNOTSUPP)
+        return QStringLiteral("Landlock is turned off in this kernel");
+    if (abi < 0)
+        return QStringLiteral("Landlock cannot be used: %1").arg(errorText(-abi));
+    if (abi < 2) // ABI 1 refuses every rename and link between folders
+        return QStringLiteral("Landlock ABI %1 is too old (2 or newer is needed)").arg(abi);
+    __u32 action = SECCOMP_RET_USER_NOTIF;
+    if (::syscall(SYS_seccomp, SECCOMP_GET_ACTION_AVAIL, 0, &action) != 0)
+        return QStringLiteral("the kernel has no seccomp user notification");
+    // The guard reads the names a call passes from the caller's memory.
+    QFile yama(QStringLiteral("/proc/sys/kernel/yama/ptrace_scope"));
+    if (yama.open(QIODevice::ReadOnly) && yama.readAll().trimmed().toInt() >= 2)
+        return QStringLiteral("Yama forbids reading another process's memory");
+    return std::nullopt;
+#endif
+}
+
+std::optional<ConfinementLayout> mapKeptOut(const std::vector<QByteArray> &keptOut, int *error) {
+    return layoutOf(keptOut, {}, error);
+}
+
+std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArray> &keptOut) {
+    const auto failed = [](const QString &what, int error) {
+        return ConfinementError{what + QStringLiteral(": ") + errorText(error)};
+    };
+    if (const std::optional<QString> why = confinementUnavailable())
+        return ConfinementError{*why};
+    const __u64 rights = handledRights(landlockAbi());
+    landlock_ruleset_attr attr{};
+    attr.handled_access_fs = rights;
+    UniqueFd ruleset(int(::syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
+    if (!ruleset.isValid())
+        return failed(QStringLiteral("cannot make a Landlock ruleset"), errno);
+
+    int error = 0;
+    const auto addRule = [&](int fd, bool isFolder) {
+        landlock_path_beneath_attr rule{};
+        rule.allowed_access = isFolder ? rights : (rights & kFileRights);
+        rule.parent_fd = fd;
+        return ::syscall(SYS_landlock_add_rule, ruleset.get(), LANDLOCK_RULE_PATH_BENEATH, &rule,
+                         0) == 0;
+    };
+    if (!layoutOf(keptOut, addRule, &error))
+        return failed(QStringLiteral("cannot map the folders to keep out"), error);
+
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return failed(QStringLiteral("cannot set no_new_privs"), errno);
+    if (::syscall(SYS_landlock_restrict_self, ruleset.get(), 0) != 0)
+        return failed(QStringLiteral("cannot enforce the Landlock ruleset"), errno);
+
+    std::vector<sock_filter> program = filterProgram();
+    sock_fprog prog{static_cast<unsigned short>(program.size()), program.data()};
+    const long listener =
+        ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &prog);
+    if (listener < 0) // Landlock stays: the folders are out of reach, just never asked about
+        return failed(QStringLiteral("cannot install the seccomp filter"), errno);
+    return UniqueFd(int(listener));
+}
+
+} // namespace pellim

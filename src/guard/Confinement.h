@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "guard/PathWalk.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace pellim {
+
+// Why this kernel cannot keep folders out of a process's reach (no Landlock, a
+// Landlock too old to handle renames between folders, no seccomp user
+// notification, not x86-64), or nothing when it can. Changes nothing.
+std::optional<QString> confinementUnavailable();
+
+// How the kept-out folders sit in the tree at one moment. Landlock rules only
+// allow, and a rule covers a whole subtree: so every folder along the way from
+// "/" to a kept-out folder gets no rule, and each of their other entries does.
+struct ConfinementLayout {
+    std::vector<FileIdentity> keptOut;   // the folders themselves, resolved
+    std::vector<FileIdentity> ancestors; // every folder above one: no rule
+    std::vector<FileIdentity> allowed;   // their other entries: a rule each
+};
+
+// The layout as it is now, as confineSelf sees it; a kept-out folder that does
+// not exist is left out. Links among the entries get no rule (a rule on a link
+// would cover its target), so they are not in `allowed`.
+std::optional<ConfinementLayout> mapKeptOut(const std::vector<QByteArray> &keptOut,
+                                            int *error = nullptr);
+
+struct ConfinementError {
+    QString message;
+};
+
+// Confines the calling process for good: no_new_privs; Landlock keeps
+// `keptOut` (and everything below) out of reach, and new entries directly in the
+// folders above them; a seccomp filter turns every open and every call that
+// makes, removes, renames or links an entry, and truncate, into a notification
+// on the returned listener descriptor, which the supervising process answers
+// (see Supervisor). Until someone answers, those calls wait; once the listener
+// is closed they fail with ENOSYS.
+//
+// Send the listener to the supervising process and close it here: whoever
+// holds it answers the calls (Landlock still keeps the folders out of reach).
+// Call it before any thread exists: threads made earlier stay unconfined. A
+// failure while mapping the folders changes nothing; later ones may leave
+// no_new_privs set, or Landlock in force without a listener (say so and stop).
+std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArray> &keptOut);
+
+} // namespace pellim

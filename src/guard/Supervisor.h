@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "guard/Confinement.h"
+#include "guard/FolderProtection.h"
+#include "guard/PathWalk.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct seccomp_notif;
+
+namespace pellim {
+
+// Answers the calls a process confined by confineSelf sends to its listener.
+// Each call is judged on what its path reaches, walked here through descriptors:
+// - inside a guarded folder: `protection` decides; allowed, the call is done here
+//   on the walked folder (an open's descriptor is handed to the caller), so a
+//   path the caller changes meanwhile changes nothing; denied, it fails with
+//   EPERM and nothing is touched;
+// - inside a sealed folder (the guard's own state): EPERM, nobody is asked;
+// - renaming or removing a kept-out folder or one above it: EPERM, since that
+//   would take the kept-out folder away from the place the desktop names;
+// - elsewhere, where Landlock allows it: the call goes on in the caller, where a
+//   path changed meanwhile meets Landlock;
+// - elsewhere, where Landlock refuses (a new entry in, or a listing of, a folder
+//   above a kept-out one; anything under an entry made there since the start):
+//   done here once `protection` agrees, which asks only about a guarded folder
+//   that did not exist at the start.
+// A call that cannot be read or walked goes on in the caller too: the kernel
+// then gives its error, and Landlock keeps the folders out of reach.
+//
+// Plain and single-threaded: whoever owns it waits for the listener to become
+// readable and calls handleOne.
+class Supervisor {
+public:
+    enum class Result { Answered, Gone, Failed };
+
+    // `guarded` and `sealed` together must be what the process was confined
+    // with. Nothing when the folders cannot be mapped; `error` says why.
+    static std::unique_ptr<Supervisor> create(UniqueFd listener, FolderProtection &protection,
+                                              const std::vector<QByteArray> &guarded,
+                                              const std::vector<QByteArray> &sealed,
+                                              QString *error = nullptr);
+    ~Supervisor();
+    Supervisor(const Supervisor &) = delete;
+    Supervisor &operator=(const Supervisor &) = delete;
+
+    // For a QSocketNotifier (readable: a call waits; hang-up: the confined
+    // processes are gone).
+    int listener() const { return m_listener.get(); }
+
+    // Waits for one call and answers it. Gone once no confined process is left;
+    // Failed (errno in `error`) when the listener cannot be read.
+    Result handleOne(int *error = nullptr);
+
+private:
+    struct Call;
+    struct Side;
+    struct Request;
+    struct Reply;
+    enum class Verdict { GoOn, DoHere, Deny };
+
+    Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
+               std::vector<FileIdentity> sealed);
+    void answer(const seccomp_notif &notification);
+    Reply decide(Request &request, Call &call, bool retried = false);
+    Reply performOpen(const Request &request, const Side &side, mode_t umask);
+    void send(std::uint64_t id, Reply &reply);
+    Verdict judge(const Side &side, FileAccessKind kind);
+    bool ruled(FileIdentity id) const;
+    bool covered(const Walked &walked, bool entry) const;
+
+    UniqueFd m_listener;
+    FolderProtection &m_protection;
+    ConfinementLayout m_layout;
+    std::vector<FileIdentity> m_sealed;
+    mode_t m_ownUmask = 0;
+};
+
+} // namespace pellim

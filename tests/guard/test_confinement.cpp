@@ -1,0 +1,246 @@
+#include "guard/Confinement.h"
+#include "guard/ConsentPrompter.h"
+#include "guard/FolderGuard.h"
+#include "guard/Supervisor.h"
+#include "support/MemoryLogSink.h"
+#include "support/TestHome.h"
+
+#include <QTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+using namespace pellim;
+
+namespace {
+
+// Gives the answers it was handed, then CannotAsk.
+struct FakePrompter final : ConsentPrompter {
+    explicit FakePrompter(std::vector<PromptAnswer> answers) : answers(std::move(answers)) {}
+    PromptAnswer ask(const ConsentRequest &request) override {
+        asked.push_back(request.folder);
+        return asked.size() <= answers.size() ? answers[asked.size() - 1] : PromptAnswer::CannotAsk;
+    }
+    std::vector<PromptAnswer> answers;
+    std::vector<GuardedFolder> asked;
+};
+
+// What the confined process's raw calls gave: an error's name, or the first
+// bytes the returned descriptor reads ("ok" when it reads none).
+QByteArray opened(long fd) {
+    if (fd < 0)
+        return strerrorname_np(errno);
+    char buffer[64];
+    const ssize_t n = ::read(int(fd), buffer, sizeof buffer);
+    ::close(int(fd));
+    return n > 0 ? QByteArray(buffer, int(n)) : QByteArray("ok");
+}
+QByteArray done(long rc) {
+    return rc < 0 ? QByteArray(strerrorname_np(errno)) : "ok";
+}
+long sysOpen(const QByteArray &path, int flags = O_RDONLY, int dirfd = AT_FDCWD) {
+    return ::syscall(SYS_openat, dirfd, path.constData(), flags | O_CLOEXEC, 0666);
+}
+QByteArray write(long fd, const char *text) {
+    return fd < 0 ? done(fd) : done(::write(int(fd), text, std::strlen(text)) + ::close(int(fd)));
+}
+
+// Sends `fd` over `socket` (SCM_RIGHTS), or receives one when `fd` is -1.
+int passFd(int socket, int fd) {
+    char byte = 0, control[CMSG_SPACE(sizeof fd)] = {};
+    iovec io{&byte, 1};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *c = CMSG_FIRSTHDR(&message);
+    if (fd >= 0) {
+        *c = cmsghdr{CMSG_LEN(sizeof fd), SOL_SOCKET, SCM_RIGHTS};
+        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+        return int(::sendmsg(socket, &message, 0));
+    }
+    if (::recvmsg(socket, &message, MSG_CMSG_CLOEXEC) == 1 && (c = CMSG_FIRSTHDR(&message)))
+        std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+    return fd;
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+} // namespace
+
+class ConfinementTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A confined child makes raw calls; this process supervises it with the real
+    // guard. Desktop is denied when first asked, Documents allowed, a file in
+    // Downloads chosen in a dialog; the guard's state folder is sealed.
+    void guardedCallsAreDecidedOthersGoOn() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const auto bytes = [](const QString &s) { return QFile::encodeName(s); };
+        const QByteArray root = bytes(t.root()), home = bytes(t.home()),
+                         docs = bytes(t.documents()), desk = bytes(t.desktop()),
+                         down = bytes(t.downloads()), state = home + "/.local/state/pellim";
+        t.makeFile("home/Documents/secret.txt", "secret");
+        t.makeFile("home/Desktop/secret.txt", "desk");
+        t.makeFile("home/Downloads/chosen.txt", "chosen");
+        t.makeFile("out/file.txt", "out");
+        t.makeFolder("home/.local/state/pellim");
+        QVERIFY(QFile::link(t.documents(), t.root() + "/into") &&
+                QFile::link(t.desktop(), t.root() + "/intodesk"));
+
+        struct Step {
+            const char *name;
+            std::function<QByteArray()> run;
+            QByteArray expected;
+        };
+        const std::vector<Step> steps = {
+            {"asked: denied",
+             [&] { return opened(sysOpen(desk + "/new.txt", O_WRONLY | O_CREAT)); }, "EPERM"},
+            {"stored: denied",
+             [&] { return opened(::syscall(SYS_open, (desk + "/secret.txt").data(), O_RDONLY)); },
+             "EPERM"},
+            {"asked: allowed", [&] { return opened(sysOpen(docs + "/secret.txt")); }, "secret"},
+            {"created with the caller's umask",
+             [&] {
+                 ::umask(077);
+                 return write(::syscall(SYS_creat, (docs + "/made.txt").data(), 0666), "made");
+             },
+             "ok"},
+            {"entries changed",
+             [&] {
+                 const QByteArray made = done(::syscall(SYS_mkdir, (docs + "/sub").data(), 0777));
+                 return made + done(::syscall(SYS_rename, (docs + "/made.txt").data(),
+                                              (docs + "/sub/made.txt").data()));
+             },
+             "okok"},
+            {"chosen in a dialog", [&] { return opened(sysOpen(down + "/chosen.txt")); }, "chosen"},
+            {"link into Documents", [&] { return opened(sysOpen(root + "/into/secret.txt")); },
+             "secret"},
+            {"link into Desktop", [&] { return opened(sysOpen(root + "/intodesk/secret.txt")); },
+             "EPERM"},
+            {"dirfd in Documents",
+             [&] {
+                 return opened(sysOpen("secret.txt", O_RDONLY, int(sysOpen(docs, O_DIRECTORY))));
+             },
+             "secret"},
+            {"O_PATH dirfd in Desktop",
+             [&] { return opened(sysOpen("x", O_WRONLY | O_CREAT, int(sysOpen(desk, O_PATH)))); },
+             "EPERM"},
+            {"/proc/self/cwd into Desktop",
+             [&] { return opened(sysOpen("/proc/self/cwd/Desktop/secret.txt")); }, "EPERM"},
+            {"/proc/self/cwd into Documents",
+             [&] { return opened(sysOpen("/proc/self/cwd/Documents/secret.txt")); }, "secret"},
+            {"the guard's state", [&] { return opened(sysOpen(state + "/folder-access.json")); },
+             "EPERM"},
+            {"moving Documents away",
+             [&] { return done(::syscall(SYS_rename, docs.data(), (root + "/gone").data())); },
+             "EPERM"},
+            {"outside", [&] { return opened(sysOpen(root + "/out/file.txt")); }, "out"},
+            {"new file in the home folder",
+             [&] {
+                 QByteArray got = write(sysOpen(home + "/new.txt", O_WRONLY | O_CREAT), "made");
+                 got += opened(sysOpen(home + "/new.txt"));
+                 return got + opened(sysOpen(home, O_DIRECTORY));
+             },
+             "okmadeok"},
+            {"path flipped during the call",
+             [&] {
+                 // No open may ever reach Desktop: what the guard read was decided,
+                 // what the kernel reads again meets Landlock.
+                 char path[512] = {};
+                 const QByteArray safe = root + "/out/file.txt", denied = desk + "/secret.txt";
+                 std::atomic<bool> stop = false;
+                 std::thread flipper([&] {
+                     for (bool toDesk = false; !stop; toDesk = !toDesk) {
+                         const QByteArray &p = toDesk ? denied : safe;
+                         std::memcpy(path, p.constData(), std::size_t(p.size()) + 1);
+                     }
+                 });
+                 int reads = 0, leaks = 0;
+                 for (int i = 0; i < 2000; ++i) {
+                     const QByteArray got = opened(::syscall(SYS_open, path, O_RDONLY | O_CLOEXEC));
+                     reads += got == "out";
+                     leaks += got == "desk";
+                 }
+                 stop = true;
+                 flipper.join();
+                 return leaks == 0 && reads > 0 ? QByteArray("safe")
+                                                : QByteArray::number(leaks) + " leaks";
+             },
+             "safe"}};
+
+        int sockets[2], results[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0);
+        QVERIFY(::pipe2(results, O_CLOEXEC) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(60); // a supervisor that never answers must not hang the test
+            if (::chdir(home.constData()) != 0)
+                ::_exit(2);
+            auto confined = confineSelf({docs, desk, down, state});
+            QByteArray report;
+            if (const UniqueFd *listener = std::get_if<UniqueFd>(&confined)) {
+                passFd(sockets[1], listener->get());
+                for (const Step &step : steps)
+                    report += step.name + QByteArray("\t") + step.run() + "\n";
+            } else {
+                report = std::get<ConfinementError>(confined).message.toUtf8();
+            }
+            ::_exit(::write(results[1], report.constData(), std::size_t(report.size())) < 0);
+        }
+        ::close(sockets[1]);
+        ::close(results[1]);
+        UniqueFd listener(passFd(sockets[0], -1));
+        ::close(sockets[0]);
+        MemoryLogSink log;
+        FakePrompter prompter({PromptAnswer::Deny, PromptAnswer::Allow});
+        FolderGuard guard(log, prompter);
+        guard.grantChosen(down + "/chosen.txt", false);
+        QString error;
+        std::unique_ptr<Supervisor> supervisor =
+            listener.isValid() ? Supervisor::create(std::move(listener), guard, {docs, desk, down},
+                                                    {state}, &error)
+                               : nullptr;
+        while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QFile pipe;
+        QVERIFY(pipe.open(results[0], QIODevice::ReadOnly, QFile::AutoCloseHandle));
+        const QByteArray report = pipe.readAll();
+        QVERIFY2(supervisor, qPrintable(error + QString::fromUtf8(report)));
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, report.constData());
+
+        QList<QByteArray> lines = report.split('\n');
+        QCOMPARE(lines.size(), qsizetype(steps.size() + 1));
+        for (std::size_t i = 0; i < steps.size(); ++i)
+            QCOMPARE(lines[qsizetype(i)], steps[i].name + QByteArray("\t") + steps[i].expected);
+        QCOMPARE(prompter.asked,
+                 (std::vector<GuardedFolder>{GuardedFolder::Desktop, GuardedFolder::Documents}));
+        QCOMPARE(QDir(t.desktop()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{"secret.txt"});
+        QCOMPARE(contents(t.documents() + "/sub/made.txt"), "made");
+        struct stat made {};
+        QVERIFY(::stat((docs + "/sub/made.txt").constData(), &made) == 0);
+        QCOMPARE(made.st_mode & 0777, 0600u);
+        QCOMPARE(contents(t.home() + "/new.txt"), "made");
+    }
+};
+
+QTEST_GUILESS_MAIN(ConfinementTest)
+#include "test_confinement.moc"
