@@ -1,19 +1,12 @@
 #include "files/FileAccess.h"
-#include "guard/ConsentStore.h"
 #include "guard/FolderGuard.h"
-#include "guard/PathWalk.h"
-#include "journal/Log.h"
 #include "panels/ConsentDialog.h"
 #include "support/MemoryLogSink.h"
 #include "support/Modal.h"
 #include "support/TestHome.h"
 
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -28,7 +21,7 @@ namespace {
 
 // Gives the answers it was handed, then CannotAsk.
 struct FakePrompter final : ConsentPrompter {
-    explicit FakePrompter(std::vector<PromptAnswer> answers = {}) : answers(std::move(answers)) {}
+    explicit FakePrompter(std::vector<PromptAnswer> a = {}) : answers(std::move(a)) {}
     PromptAnswer ask(const ConsentRequest &request) override {
         asked.push_back(request);
         return asked.size() <= answers.size() ? answers[asked.size() - 1] : PromptAnswer::CannotAsk;
@@ -38,7 +31,7 @@ struct FakePrompter final : ConsentPrompter {
 };
 
 // Asks `guard` as file access does: about what the path reaches.
-bool asks(FolderGuard &guard, const QString &path, FileAccessKind kind) {
+bool asks(FolderGuard &guard, const QString &path, FileAccessKind kind = FileAccessKind::Write) {
     const QByteArray bytes = QFile::encodeName(path);
     const std::optional<Walked> walked = walkPath(bytes);
     return walked && guard.mayAccess(*walked, bytes, kind);
@@ -54,48 +47,43 @@ int modeOf(const QString &path) {
 class FolderGuardTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<test::TestHome> m_home;
+    std::unique_ptr<ConsentStore> m_store;
+    MemoryLogSink m_log;
+
 private slots:
     void init() {
         m_home = std::make_unique<test::TestHome>();
         m_store = std::make_unique<ConsentStore>(ConsentStore::defaultPath());
         m_log.clear();
     }
-    void cleanup() {
-        m_store.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_store.reset(), m_home.reset(); }
 
-    // Every way a decision is made. The answer is stored, so a second guard (as after
-    // a restart) decides without asking, until the answer is reset behind its back.
+    // Every way a decision is made, and its entry. The answer is stored, privately,
+    // so a second guard (as after a restart) does not ask again until it is reset.
     void decisionsAreStoredAndReused_data() {
         QTest::addColumn<ConsentAnswer>("stored");
         QTest::addColumn<PromptAnswer>("answer");
-        const auto row = [](const char *how, ConsentAnswer stored, PromptAnswer answer) {
-            QTest::newRow(how) << stored << answer;
-        };
-        row("stored: allowed", ConsentAnswer::Allowed, PromptAnswer::CannotAsk);
-        row("stored: denied", ConsentAnswer::Denied, PromptAnswer::CannotAsk);
-        row("asked: allowed", ConsentAnswer::NotDecided, PromptAnswer::Allow);
-        row("asked: denied", ConsentAnswer::NotDecided, PromptAnswer::Deny);
-        row("could not ask: denied", ConsentAnswer::NotDecided, PromptAnswer::CannotAsk);
+        QTest::newRow("stored: allowed") << ConsentAnswer::Allowed << PromptAnswer::CannotAsk;
+        QTest::newRow("stored: denied") << ConsentAnswer::Denied << PromptAnswer::CannotAsk;
+        QTest::newRow("asked: allowed") << ConsentAnswer::NotDecided << PromptAnswer::Allow;
+        QTest::newRow("asked: denied") << ConsentAnswer::NotDecided << PromptAnswer::Deny;
+        QTest::newRow("could not ask: denied")
+            << ConsentAnswer::NotDecided << PromptAnswer::CannotAsk;
     }
     void decisionsAreStoredAndReused() {
         QFETCH(ConsentAnswer, stored);
         QFETCH(PromptAnswer, answer);
         const QString how = QString::fromLatin1(QTest::currentDataTag());
-        const bool allowed = how.endsWith(": allowed");
-        const bool asked = stored == ConsentAnswer::NotDecided;
+        const bool allowed = how.endsWith(": allowed"), asked = stored == ConsentAnswer::NotDecided;
         const bool remembered = answer != PromptAnswer::CannotAsk || !asked;
-        if (stored != ConsentAnswer::NotDecided)
+        if (!asked)
             QVERIFY(m_store->setAnswer(GuardedFolder::Desktop, stored));
         const QString path = m_home->desktop() + "/note.txt";
         FakePrompter prompter({answer});
         FolderGuard first(m_log, prompter);
-        QCOMPARE(asks(first, path, FileAccessKind::Write), allowed);
+        QCOMPARE(asks(first, path), allowed);
         QCOMPARE(prompter.asked.size(), asked ? 1u : 0u);
-        for (const ConsentRequest &r : prompter.asked)
-            QVERIFY(r.folder == GuardedFolder::Desktop && r.kind == FileAccessKind::Write &&
-                    r.path == path);
         QCOMPARE(m_log.entries().size(), 1u);
         const LogEntry &e = m_log.entries().front();
         QCOMPARE(e.subsystem + ' ' + e.category, "org.pellim.FolderGuard decisions");
@@ -105,6 +93,9 @@ private slots:
                  !remembered ? ConsentAnswer::NotDecided
                              : (allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied));
         QCOMPARE(m_store->answer(GuardedFolder::Documents), ConsentAnswer::NotDecided);
+        if (remembered) // nobody else may read the answers
+            QVERIFY(modeOf(m_store->filePath()) == 0600 &&
+                    modeOf(QFileInfo(m_store->filePath()).path()) == 0700);
 
         FakePrompter second({PromptAnswer::Allow, PromptAnswer::Allow});
         FolderGuard guard(m_log, second);
@@ -115,6 +106,8 @@ private slots:
         QCOMPARE(second.asked.size(), remembered ? 1u : 2u);
     }
 
+    // Granted in memory only: the chosen file (here a new name from a Save dialog)
+    // and the chosen folder's subtree, nothing beside them.
     void chosenItemsAreAccessibleUntilExit() {
         FakePrompter prompter;
         FolderGuard guard(m_log, prompter);
@@ -123,198 +116,126 @@ private slots:
         m_home->makeFolder("home/Documents/Subway");
         guard.grantChosen(QFile::encodeName(docs + "/chosen.txt"), false);
         guard.grantChosen(QFile::encodeName(docs + "/Sub"), true);
-        QVERIFY(asks(guard, docs + "/chosen.txt", FileAccessKind::Write));
-        QVERIFY(asks(guard, docs + "/Sub", FileAccessKind::List));
-        QVERIFY(asks(guard, docs + "/Sub/deep/new.txt", FileAccessKind::Read));
-        QVERIFY(prompter.asked.empty());
-        QCOMPARE(m_log.entries().size(), 3u);
+        for (const char *granted : {"/chosen.txt", "/Sub", "/Sub/deep/new.txt"})
+            QVERIFY2(asks(guard, docs + granted), granted);
+        QVERIFY(prompter.asked.empty() && m_log.entries().size() == 3u);
         for (const LogEntry &e : m_log.entries())
             QVERIFY(e.level == LogLevel::Info && e.message.endsWith(": chosen in a dialog"));
-        // Not the chosen file's neighbour, nor a sibling whose name merely begins alike.
-        QVERIFY(!asks(guard, docs + "/other.txt", FileAccessKind::Write));
-        QVERIFY(!asks(guard, docs + "/Subway/x.txt", FileAccessKind::Write));
-        QVERIFY(!asks(guard, docs, FileAccessKind::List));
+        for (const char *other : {"/other.txt", "/Subway/x.txt", ""})
+            QVERIFY2(!asks(guard, docs + other), other);
         QCOMPARE(prompter.asked.size(), 3u);
     }
 
-    // Which accesses meet the guard, and for which folder (empty: none).
-    void targetIsResolvedBeforeJudging_data() {
-        QTest::addColumn<QString>("underRoot");
-        QTest::addColumn<QString>("folder");
-        const auto row = [](const char *name, const char *underRoot, const char *folder) {
-            QTest::newRow(name) << QString(underRoot) << QString(folder);
-        };
-        row("outside", "elsewhere/x.txt", "");
-        row("home itself", "home/x.txt", "");
-        row("Documents itself", "home/Documents", "documents");
-        row("Desktop", "home/Desktop/x.txt", "desktop");
-        row("not yet existing in Documents", "home/Documents/new.txt", "documents");
-        row("link into Documents", "into/x.txt", "documents");
-        row("link to a file in Documents", "file-link", "documents");
-        row("link out of Documents", "home/Documents/out/x.txt", "");
-        row("dot-dot into Documents", "elsewhere/../home/./Documents/x.txt", "documents");
-        row("dot-dot out of Documents", "home/Documents/../x.txt", "");
-        // The link is followed first, then "..": physically this is Documents/x.txt.
-        row("dot-dot after a link", "into-sub/../x.txt", "documents");
-        row("relative link into Downloads", "rel/x.txt", "downloads");
-        row("link loop", "loop/x.txt", "");
+    // Which folder decides, by what the path reaches: Documents is a link to
+    // real-docs, Downloads is the home itself (so not guarded), Desktop's name is
+    // not UTF-8. The entry names the path as given and where it resolves to.
+    void guardedFolderIsFoundByIdentity_data() {
+        QTest::addColumn<QByteArray>("path"); // under the temporary root
+        QTest::addColumn<QString>("entry");   // before ": could not ask: denied"; "": none
+        QTest::newRow("the home") << QByteArray("home/x.txt") << "";
+        QTest::newRow("Documents by its real name")
+            << QByteArray("real-docs/x.txt")
+            << "Documents folder, write access to @/real-docs/x.txt";
+        QTest::newRow("through the link")
+            << QByteArray("home/Documents/x.txt")
+            << "Documents folder, write access to "
+               "@/home/Documents/x.txt (resolves to @/real-docs/x.txt)";
+        QTest::newRow("Desktop named in bytes")
+            << QByteArray("home/D\xff/x.txt")
+            << "Desktop folder, write access to @/home/D\uFFFD/x.txt";
     }
-    void targetIsResolvedBeforeJudging() {
-        QFETCH(QString, underRoot);
-        QFETCH(QString, folder);
-        const QString root = m_home->root();
-        const QString docs = m_home->documents();
-        m_home->makeFolder("elsewhere");
-        m_home->makeFolder("home/Documents/Sub");
-        m_home->makeFile("home/Documents/real.txt", "text");
-        const std::pair<QString, QString> links[] = {{docs, root + "/into"},
-                                                     {docs + "/Sub", root + "/into-sub"},
-                                                     {docs + "/real.txt", root + "/file-link"},
-                                                     {root + "/elsewhere", docs + "/out"},
-                                                     {"home/Downloads", root + "/rel"},
-                                                     {root + "/loop", root + "/loop"}};
-        for (const auto &[target, at] : links)
-            QVERIFY(QFile::link(target, at));
-
-        FakePrompter prompter;
-        FolderGuard guard(m_log, prompter);
-        const bool allowed = asks(guard, root + "/" + underRoot, FileAccessKind::Read);
-        if (!underRoot.startsWith("loop")) // a loop fails in the walk, as in the kernel
-            QCOMPARE(allowed, folder.isEmpty());
-        QCOMPARE(prompter.asked.size(), folder.isEmpty() ? 0u : 1u);
-        QCOMPARE(m_log.entries().size(), folder.isEmpty() ? 0u : 1u);
-        if (!folder.isEmpty())
-            QCOMPARE(folderKey(prompter.asked[0].folder), folder);
-    }
-
-    // The guarded folder may itself be a link, and a user folder may be the home.
-    void guardedFoldersAreComparedResolved() {
-        const QString real = m_home->makeFolder("real-docs");
+    void guardedFolderIsFoundByIdentity() {
+        QFETCH(QByteArray, path);
+        QFETCH(QString, entry);
         QVERIFY(QDir(m_home->documents()).removeRecursively());
-        QVERIFY(QFile::link(real, m_home->documents()));
-        QFile dirs(m_home->home() + "/.config/user-dirs.dirs");
-        QVERIFY(dirs.open(QIODevice::Append));
-        dirs.write("XDG_DOWNLOAD_DIR=\"$HOME/\"\nXDG_DESKTOP_DIR=\"$HOME/D\xff\"\n");
-        dirs.close();
-
+        QVERIFY(QFile::link(m_home->makeFolder("real-docs"), m_home->documents()));
+        m_home->makeFile("home/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n"
+                                                        "XDG_DOWNLOAD_DIR=\"$HOME/\"\n"
+                                                        "XDG_DESKTOP_DIR=\"$HOME/D\xff\"\n");
+        QCOMPARE(::mkdir((QFile::encodeName(m_home->home()) + "/D\xff").constData(), 0700), 0);
         FakePrompter prompter;
         FolderGuard guard(m_log, prompter);
-        QVERIFY(!asks(guard, real + "/x.txt", FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 1u);
-        QCOMPARE(prompter.asked[0].folder, GuardedFolder::Documents);
-        QVERIFY(asks(guard, m_home->home() + "/x.txt", FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 1u);
-        // A folder whose name is not UTF-8 is guarded all the same.
-        const QByteArray desktop = QFile::encodeName(m_home->home()) + "/D\xff";
-        QCOMPARE(::mkdir(desktop.constData(), 0700), 0);
-        const std::optional<Walked> inDesktop = walkPath(desktop + "/x.txt");
-        QVERIFY(inDesktop &&
-                !guard.mayAccess(*inDesktop, desktop + "/x.txt", FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 2u);
-        QCOMPARE(prompter.asked[1].folder, GuardedFolder::Desktop);
+        const QByteArray bytes = QFile::encodeName(m_home->root()) + '/' + path;
+        const std::optional<Walked> walked = walkPath(bytes);
+        QVERIFY(walked);
+        QCOMPARE(guard.mayAccess(*walked, bytes, FileAccessKind::Write), entry.isEmpty());
+        QStringList entries;
+        for (const LogEntry &e : m_log.entries())
+            entries << e.message;
+        entry.replace('@', m_home->root());
+        QCOMPARE(entries,
+                 entry.isEmpty() ? QStringList() : QStringList(entry + ": could not ask: denied"));
+        ::rmdir(QFile::encodeName(m_home->home()) + "/D\xff"); // a name QTemporaryDir cannot remove
     }
 
-    // Ways past a guard that judged the path's text and let the kernel walk it
-    // again. Documents is denied; the attacker names it through links.
-    void linksCannotCarryAnAccessPastTheGuard() {
+    // A link flipped between a safe folder and Documents (denied) while the guard
+    // decides: whatever it named at the decision, the access reaches that.
+    void flippedLinkCannotCarryAnAccessPastTheGuard() {
         QVERIFY(m_store->setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied));
         const QByteArray root = QFile::encodeName(m_home->root());
-        const QByteArray docs = QFile::encodeName(m_home->documents());
+        const QByteArray targets[2] = {root + "/safe", QFile::encodeName(m_home->documents())};
         m_home->makeFile("home/Documents/secret.txt", "secret");
         m_home->makeFile("safe/secret.txt", "safe");
         FakePrompter prompter;
         FolderGuard guard(m_log, prompter);
         PosixFileAccess files(guard);
-        const auto at = [&](const QByteArray &p) {
-            return FileUrl::fromLocalBytes(root + p, false);
-        };
-
-        // A link whose target is not UTF-8, and a link to that link.
-        QCOMPARE(::symlink(docs.constData(), (root + "/\xff").constData()), 0);
-        QCOMPARE(::symlink("\xff", (root + "/L").constData()), 0);
-        QVERIFY(!files.readText(at("/L/secret.txt"), 10));
-        QVERIFY(!files.writeText(at("/L/new.txt"), "x"));
-        QCOMPARE(m_log.entries().size(), 2u);
-
-        // A link flipped between a safe folder and Documents while the guard
-        // decides: whatever it named at the decision, the access reaches that.
         const QByteArray flip = root + "/flip", next = root + "/flip.next";
-        QCOMPARE(::symlink((root + "/safe").constData(), flip.constData()), 0);
+        QCOMPARE(::symlink(targets[0].constData(), flip.constData()), 0);
         std::atomic<bool> stop = false;
         std::thread flipper([&] {
-            for (bool toDocs = true; !stop; toDocs = !toDocs) {
+            for (int i = 1; !stop; ++i) {
                 ::unlink(next.constData());
-                ::symlink(toDocs ? docs.constData() : (root + "/safe").constData(),
-                          next.constData());
+                ::symlink(targets[i % 2].constData(), next.constData());
                 ::rename(next.constData(), flip.constData());
             }
         });
         int reads = 0, leaks = 0;
-        for (int i = 0; i < 400; ++i) {
-            const auto text = files.readText(at("/flip/secret.txt"), 10);
+        for (int i = 0; i < 1000; ++i) {
+            const auto text =
+                files.readText(FileUrl::fromLocalBytes(flip + "/secret.txt", false), 9);
             reads += text ? 1 : 0;
             leaks += text && text->text != "safe" ? 1 : 0;
-            files.writeText(at("/flip/w" + QByteArray::number(i) + ".txt"), "x");
+            files.writeText(FileUrl::fromLocalBytes(flip + "/w" + QByteArray::number(i), false),
+                            "x");
         }
         stop = true;
         flipper.join();
         QCOMPARE(leaks, 0);
-        QVERIFY(reads > 0); // the loop did reach the safe folder
+        QVERIFY(reads > 0 && !m_log.entries().empty()); // it did flip under the guard
         QCOMPARE(QDir(m_home->documents()).entryList(QDir::Files), QStringList{"secret.txt"});
-        QVERIFY(prompter.asked.empty());
-    }
-
-    // A store made from nothing is private, and so are the folders made on the way.
-    void storeIsPrivate() {
-        qputenv("XDG_STATE_HOME", QFile::encodeName(m_home->root() + "/fresh/state"));
-        ConsentStore fresh(ConsentStore::defaultPath());
-        QVERIFY(fresh.setAnswer(GuardedFolder::Desktop, ConsentAnswer::Denied));
-        QCOMPARE(modeOf(fresh.filePath()), 0600);
-        QCOMPARE(modeOf(m_home->root() + "/fresh/state/pellim"), 0700);
-        QCOMPARE(fresh.answer(GuardedFolder::Desktop), ConsentAnswer::Denied);
     }
 
     // Whatever lies in the store's place counts as "no answer yet"; the next answer
-    // rewrites it whole, private, keeping what other applications stored.
+    // rewrites it whole, private, keeping what other applications stored. A FIFO
+    // neither hangs the guard nor is replaced.
     void damagedStoreMeansNoAnswer_data() {
         QTest::addColumn<QByteArray>("bytes"); // empty: a FIFO
         QTest::newRow("garbage") << QByteArray("\xff{ not json");
         QTest::newRow("wrong type")
             << QByteArray(R"({"org.other": {"documents": "denied"}, "org.pellim.Pellim": 5})");
-        QTest::newRow("unknown words")
-            << QByteArray(R"({"org.pellim.Pellim": {"documents": "yes", "desktop": 1}})");
         QTest::newRow("fifo") << QByteArray();
     }
     void damagedStoreMeansNoAnswer() {
         QFETCH(QByteArray, bytes);
-        const QString path = m_store->filePath();
-        if (bytes.isEmpty()) {
-            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else {
-            m_home->makeFile("home/.local/state/pellim/folder-access.json", bytes);
-        }
+        const QString path = m_home->makeFile("home/.local/state/pellim/folder-access.json", bytes);
+        if (bytes.isEmpty())
+            QVERIFY(QFile::remove(path) &&
+                    ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         FakePrompter prompter({PromptAnswer::Allow});
         FolderGuard guard(m_log, prompter);
-        QVERIFY(asks(guard, m_home->documents() + "/x.txt", FileAccessKind::Write));
-        QCOMPARE(prompter.asked.size(), 1u);
-
-        if (bytes.isEmpty()) { // not a file: left as it is, and nothing stored
-            struct stat st {};
-            QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
-            QCOMPARE(m_store->answer(GuardedFolder::Documents), ConsentAnswer::NotDecided);
-            return;
-        }
-        QCOMPARE(modeOf(path), 0600);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
-        QCOMPARE(root["org.pellim.Pellim"].toObject()["documents"].toString(), "allowed");
+        QVERIFY(asks(guard, m_home->documents() + "/x.txt") && prompter.asked.size() == 1);
+        struct stat st {};
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
+        QCOMPARE(bytes.isEmpty() ? S_ISFIFO(st.st_mode) : int(st.st_mode & 0777) == 0600, true);
+        QCOMPARE(m_store->answer(GuardedFolder::Documents),
+                 bytes.isEmpty() ? ConsentAnswer::NotDecided : ConsentAnswer::Allowed);
         if (bytes.contains("org.other"))
-            QCOMPARE(root["org.other"].toObject()["documents"].toString(), "denied");
+            QCOMPARE(ConsentStore(path, "org.other").answer(GuardedFolder::Documents),
+                     ConsentAnswer::Denied);
     }
 
-    // The real prompt, answered every way a person can; only Allow allows.
+    // The real prompt, answered every way a person can; only Allow allows. It
+    // takes every click meanwhile, and a name in it is never markup.
     void realPromptAsksAndRemembers_data() {
         QTest::addColumn<QString>("how");
         for (const char *how : {"Allow", "Don't Allow", "Escape", "Return", "close"})
@@ -326,21 +247,16 @@ private slots:
         FolderGuard guard(m_log, prompter);
         const QString path = m_home->desktop() + "/<b>bold <i>name.txt";
         auto answered = test::answerNextModal<QMessageBox>([&](QMessageBox *box) {
+            const auto *label = box->findChild<QLabel *>("qt_msgbox_informativelabel");
+            const bool shown = box->windowModality() == Qt::ApplicationModal && label &&
+                               label->textFormat() == Qt::PlainText &&
+                               label->text().contains(path) &&
+                               box->text().contains("your Desktop folder");
             if (how == "Escape" || how == "Return")
                 QTest::keyClick(box, how == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
-            else if (how == "close")
-                box->close();
             else
-                test::clickButton(box, how);
-            // Answered first, so that a failure here cannot leave the box up.
-            QCOMPARE(box->windowTitle(), "Folder Access");
-            QCOMPARE(box->text(), "Pellim wants to access your Desktop folder.");
-            const auto *label = box->findChild<QLabel *>("qt_msgbox_informativelabel");
-            QVERIFY(label && label->textFormat() == Qt::PlainText); // a name is never markup
-            QVERIFY(label->text().contains("read") && label->text().contains(path) &&
-                    label->text().contains("pellim-consent reset"));
-            QCOMPARE(box->defaultButton()->text(), "&Don't Allow");
-            QCOMPARE(box->windowModality(), Qt::ApplicationModal); // the rest takes no clicks
+                how == "close" ? void(box->close()) : void(test::clickButton(box, how));
+            QVERIFY(shown); // checked once answered, so that a failure cannot leave it up
         });
         const bool allowed = how == "Allow";
         QCOMPARE(asks(guard, path, FileAccessKind::Read), allowed);
@@ -348,11 +264,6 @@ private slots:
         QCOMPARE(m_store->answer(GuardedFolder::Desktop),
                  allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied);
     }
-
-private:
-    std::unique_ptr<test::TestHome> m_home;
-    std::unique_ptr<ConsentStore> m_store;
-    MemoryLogSink m_log;
 };
 
 QTEST_MAIN(FolderGuardTest)
