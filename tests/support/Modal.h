@@ -1,54 +1,65 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QPointer>
+#include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <memory>
 
-class QAbstractButton;
-class QFileDialog;
-
 namespace pellim::test {
 
-// Answers the next modal widget of type T from the event loop: polls every 10 ms
-// until QApplication::activeModalWidget() is a T, then calls `answer` with it.
-// Use it before a call that runs a modal loop (an alert, a prompt, a nested box).
-// Returns a flag that becomes true once the answer ran.
+// Answers the next modal widget of type T from the event loop: call it before
+// whatever runs the modal loop (an alert, a prompt). The flag turns true once
+// the answer ran.
 template <class T>
 std::shared_ptr<bool> answerNextModal(std::function<void(T *)> answer, int timeoutMs = 10000) {
     auto done = std::make_shared<bool>(false);
-    auto timer = new QTimer(qApp); // owned by the application, deletes itself
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [=]() {
-        if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            *done = true;
-            answer(w);
-        } else if (clock->elapsed() > timeoutMs) {
+    auto *timer = new QTimer(qApp); // deletes itself once it answered or gave up
+    QObject::connect(timer, &QTimer::timeout, timer, [=, end = QDeadlineTimer(timeoutMs)] {
+        T *modal = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (modal || end.hasExpired()) {
             timer->stop();
             timer->deleteLater();
         }
+        if (modal) {
+            *done = true;
+            answer(modal);
+        }
     });
-    timer->start();
+    timer->start(10);
     return done;
 }
 
-// The button of `box` (a dialog) whose text, with '&' removed, is `text`; null if none.
-QAbstractButton *findButton(QWidget *box, const QString &text);
-// Clicks that button; fails the current test if it is missing.
-bool clickButton(QWidget *box, const QString &text);
+// Clicks the button of `box` whose text, '&' aside, is `text`; false if none.
+inline bool clickButton(QWidget *box, const QString &text) {
+    for (QAbstractButton *b :
+         box ? box->findChildren<QAbstractButton *>() : QList<QAbstractButton *>())
+        if (b->text().remove('&') == QString(text).remove('&'))
+            return b->click(), true;
+    qWarning("no button %s", qPrintable(text));
+    return false;
+}
 
-// The file dialogs now open (children of `parent`, or top-level when null), oldest first.
-QList<QFileDialog *> openFileDialogs(QWidget *parent = nullptr);
-// Waits (processing events) until `predicate` holds or `timeoutMs` passes.
-bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000);
+// The visible file dialogs: children of `parent`, or top-level ones when it is null.
+inline QList<QFileDialog *> openFileDialogs(QWidget *parent = nullptr) {
+    QList<QFileDialog *> found;
+    if (parent)
+        found = parent->findChildren<QFileDialog *>();
+    else
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QFileDialog *>(w))
+                found << d;
+    found.removeIf([](QFileDialog *d) { return !d->isVisible(); });
+    return found;
+}
+
+// Waits, processing events, until `predicate` holds or `timeoutMs` passes.
+inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000) {
+    return QTest::qWaitFor(predicate, timeoutMs);
+}
 
 } // namespace pellim::test

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <map>
@@ -9,31 +10,62 @@
 
 namespace pellim::test {
 
-// A temporary home for one test: HOME, XDG_CONFIG_HOME (with user-dirs.dirs naming
-// Documents, Desktop and Downloads inside it), XDG_STATE_HOME and XDG_RUNTIME_DIR
-// all point into a fresh temporary folder, and the three user folders exist.
-// The previous environment comes back when the object is destroyed.
+// A temporary home for one test: HOME, XDG_CONFIG_HOME (whose user-dirs.dirs names
+// Documents, Desktop and Downloads in it), XDG_STATE_HOME and XDG_RUNTIME_DIR point
+// into a fresh folder, and the three user folders exist. The environment comes
+// back when the object goes.
 class TestHome {
 public:
-    TestHome();
-    ~TestHome();
+    TestHome() {
+        for (const char *folder : {".config", ".local/state", "Documents", "Desktop", "Downloads"})
+            makeFolder(QStringLiteral("home/") + folder);
+        makeFile("home/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n"
+                                                "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                                "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
+        const QString run = makeFolder("run");
+        QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        setEnv("HOME", home());
+        setEnv("XDG_CONFIG_HOME", home() + "/.config");
+        setEnv("XDG_STATE_HOME", home() + "/.local/state");
+        setEnv("XDG_RUNTIME_DIR", run);
+    }
+    ~TestHome() {
+        for (const auto &[name, value] : m_saved)
+            value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
+    }
     TestHome(const TestHome &) = delete;
     TestHome &operator=(const TestHome &) = delete;
 
-    QString root() const;      // the temporary folder (outside the home)
-    QString home() const;      // $HOME
-    QString documents() const; // $HOME/Documents
-    QString desktop() const;   // $HOME/Desktop
-    QString downloads() const; // $HOME/Downloads
-    QString stateHome() const; // $XDG_STATE_HOME
+    QString root() const { return m_root; } // the temporary folder, outside the home
+    QString home() const { return m_root + "/home"; }
+    QString documents() const { return home() + "/Documents"; }
+    QString desktop() const { return home() + "/Desktop"; }
+    QString downloads() const { return home() + "/Downloads"; }
 
-    // Creates `relativePath` under root() (folders as needed) holding `bytes`.
-    QString makeFile(const QString &pathUnderRoot, const QByteArray &bytes) const;
-    QString makeFolder(const QString &pathUnderRoot) const;
+    // Creates `pathUnderRoot` (and the folders on the way) holding `bytes`.
+    QString makeFile(const QString &pathUnderRoot, const QByteArray &bytes) const {
+        const QString path = m_root + "/" + pathUnderRoot;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            qFatal("TestHome: cannot write %s", qPrintable(path));
+        return path;
+    }
+    QString makeFolder(const QString &pathUnderRoot) const {
+        QDir().mkpath(m_root + "/" + pathUnderRoot);
+        return m_root + "/" + pathUnderRoot;
+    }
 
 private:
-    void setEnv(const char *name, const QByteArray &value);
+    void setEnv(const char *name, const QString &value) {
+        if (!m_saved.count(name))
+            m_saved[name] =
+                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+        qputenv(name, QFile::encodeName(value));
+    }
+
     QTemporaryDir m_dir;
+    const QString m_root = QFileInfo(m_dir.path()).canonicalFilePath();
     std::map<QByteArray, std::optional<QByteArray>> m_saved;
 };
 

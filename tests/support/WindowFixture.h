@@ -1,8 +1,8 @@
 #pragma once
 
-// What the window tests share: a shown window with test services in a temporary
-// home, a record of what it showed, logged and alerted in order, and the hands of
-// a person at the keyboard and in the file dialogs.
+// What the window tests share: a shown window on test services in a temporary
+// home, one record of what it showed, logged and alerted in order, and the hands
+// of a person in its file dialogs.
 
 #include "guard/ConsentPrompter.h"
 #include "guard/FolderGuard.h"
@@ -11,21 +11,19 @@
 #include "support/TestHome.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include <utility>
+#include <deque>
 
 namespace pellim::test {
 
-// What the window did, in order: entries ("info: …", "error: …", without
-// "Pellim: "), alerts ("alert: <message> | <informative text>") and, once a Scene
-// watches them, field changes ("openedText: …", "fileName: …").
+// Entries ("info: …", "error: …", without "Pellim: "), alerts ("alert: <message> |
+// <informative text>") and, once a Scene watches them, field changes
+// ("openedText: …", "fileName: …"), in order.
 struct Timeline final : LogSink, Alert {
     QStringList events;
-    QStringList entries() const { return events.filter(QRegularExpression("^(info|error): ")); }
     void write(const LogEntry &e) override {
         events << (e.level == LogLevel::Info ? "info: " : "error: ") +
                       QString(e.message).remove(QRegularExpression("^Pellim: "));
@@ -42,19 +40,32 @@ struct ScriptedPrompter final : ConsentPrompter {
     PromptAnswer ask(const ConsentRequest &) override { return ++asked, answer; }
 };
 
-// A shown window whose fields hold texts of their own (only changes are seen).
-// With `guarded`, a folder guard stands between it and the user folders. The
-// random source draws index 0 unless the test gives it other values.
+// Hands out the values given, then repeats the last one; counts the draws.
+struct SequenceRandomSource final : RandomSource {
+    std::deque<std::uint64_t> values{0};
+    int draws = 0;
+    std::uint64_t next64() override {
+        ++draws;
+        const std::uint64_t v = values.front();
+        if (values.size() > 1)
+            values.pop_front();
+        return v;
+    }
+};
+
+// A shown window whose fields hold texts of their own, so that only changes are
+// seen. With `guarded`, a folder guard stands before the user folders.
 struct Scene {
     explicit Scene(bool guarded = false)
         : guard(guarded ? std::make_unique<FolderGuard>(guardLog, prompter) : nullptr),
           h(guard.get(), &t, &random, &t) {
         h.window.show();
-        for (auto [field, label] : {std::pair{h.window.openedText, "openedText: "},
-                                    std::pair{h.window.fileName, "fileName: "}}) {
+        for (QLineEdit *field : {h.window.openedText, h.window.fileName}) {
             field->setText("earlier text");
             QObject::connect(field, &QLineEdit::textChanged, &h.window,
-                             [this, label](const QString &text) { t.events << label + text; });
+                             [this, field](const QString &text) {
+                                 t.events << field->objectName() + ": " + text;
+                             });
         }
         t.events.clear();
     }
@@ -79,22 +90,18 @@ inline QByteArray fileBytes(const QString &path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-// Replaces the text of `field` key by key; QTest::keyClicks cannot send non-ASCII.
-inline void typeReplacing(QWidget *field, const QString &text) {
+// Replaces the text of `field` as a person does: select all, then type.
+inline void typeReplacing(QLineEdit *field, const QString &text) {
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    for (const QChar c : text) {
-        const auto key = Qt::Key(c.toUpper().unicode());
-        QTest::sendKeyEvent(QTest::Press, field, key, QString(c), Qt::NoModifier);
-        QTest::sendKeyEvent(QTest::Release, field, key, QString(c), Qt::NoModifier);
-    }
+    QTest::keyClicks(field, text);
 }
 
-inline void click(Harness &h, const char *button) {
+inline void click(Harness &h, const QString &button) {
     h.window.findChild<QPushButton *>(button)->click();
 }
 
 // Clicks `button` and returns the file dialog it opened (null if none came).
-inline QFileDialog *clickForDialog(Harness &h, const char *button) {
+inline QFileDialog *clickForDialog(Harness &h, const QString &button) {
     const QList<QFileDialog *> before = openFileDialogs();
     click(h, button);
     QFileDialog *found = nullptr;
@@ -110,7 +117,7 @@ inline QLineEdit *nameField(QFileDialog *d) {
     return d->findChild<QLineEdit *>("fileNameEdit");
 }
 
-// Accepts `d` in `folder` with `name` typed as the file name (none for a folder).
+// Accepts `d` in `folder` with `name` as the file name (none for a folder).
 inline void accept(QFileDialog *d, const QString &folder, const QString &name = QString()) {
     d->setDirectory(folder);
     nameField(d)->setText(name);
