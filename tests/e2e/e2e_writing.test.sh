@@ -1,4 +1,0 @@
-#!/usr/bin/env bash
-# End to end, against the built (or installed, PELLIM_BIN) binary: the writing cases.
-# Argument: the build folder. Exit 77 when the suite cannot run here (reason printed).
-exec python3 "$(dirname "$0")/cases.py" writing "${1:-}"
