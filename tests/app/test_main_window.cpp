@@ -5,13 +5,9 @@
 #include "support/Harness.h"
 #include "support/TestHome.h"
 
-#include <QComboBox>
-#include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QtTest/qtestspontaneevent.h>
 
 using pellim::test::Harness;
 using pellim::test::TestHome;
@@ -19,54 +15,6 @@ using pellim::test::TestHome;
 class TestMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Each appearance starts afresh and says so; a restore from minimised, a
-    // spontaneous show event, is no new appearance and keeps what is shown.
-    void everyAppearanceStartsAfresh() {
-        TestHome home;
-        Harness h;
-        const auto shown = [&] {
-            QStringList all{h.window.openedText->text(), h.window.fileName->text(),
-                            h.window.folderList->currentText()};
-            for (const auto &e : h.log.entries())
-                all << e.message;
-            return all;
-        };
-        QVERIFY(h.log.entries().empty()); // nothing before the window appears
-        h.window.show();
-        QStringList fresh{"[empty]", "[no filename]", "Documents", "Pellim: opened"};
-        QCOMPARE(shown(), fresh);
-        h.window.openedText->setText("some text");
-        h.window.folderList->setEditText("/typed/path");
-        h.window.hide();
-        h.window.show();
-        QCOMPARE(shown(), fresh << "Pellim: opened");
-        h.window.fileName->setText("/kept/file.txt");
-        QShowEvent restored; // sendEvent() would clear the flag, so deliver it directly
-        QSpontaneKeyEvent::setSpontaneous(&restored);
-        static_cast<QObject *>(&h.window)->event(&restored);
-        QCOMPARE(shown().value(1), "/kept/file.txt");
-    }
-
-    // Each button and menu command runs its test exactly once per click.
-    void everyCommandIsWiredOnce() {
-        TestHome home;
-        Harness h;
-        for (const QString test : {"SaveIntent", "SaveToFolder", "SaveConsent", "OpenIntent",
-                                   "OpenConsent", "OpenFolder"}) {
-            QObject *button =
-                h.window.findChild<QPushButton *>(test.at(0).toLower() + test.mid(1) + "Button");
-            QObject *action = h.window.findChild<QAction *>("action" + test);
-            const QByteArray slot = "1do" + test.toLatin1() + "()"; // as SLOT() spells it
-            QVERIFY2(button && action, qPrintable(test));
-            for (auto [sender, signal] :
-                 {std::pair{button, SIGNAL(clicked())}, std::pair{action, SIGNAL(triggered())}}) {
-                QVERIFY2(QObject::disconnect(sender, signal, &h.window, slot.constData()) &&
-                             !QObject::disconnect(sender, signal, &h.window, slot.constData()),
-                         qPrintable(test));
-            }
-        }
-    }
-
     // Help (F1) and Activity (Ctrl+L) answer in every Pellim window, though only
     // the main window has the menus that hold them.
     void helpAndActivityFromEveryWindow() {
