@@ -20,12 +20,9 @@ private Q_SLOTS:
         const QString cwd = FileUrl::fromLocalPath(QDir::currentPath(), false).encodedPath();
         const char *cases[][3] = {
             {"/x/[a]#b?c%20é\t\x7f😀", "/x/%5Ba%5D%23b%3Fc%2520%C3%A9%09%7F%F0%9F%98%80", "/x/"},
-            {"/a-._~!$&'()*+,;=:@", "/a-._~!$&'()*+,;=:@", "/"},
             {"/tmp/a b/", "/tmp/a%20b/", "/tmp/a%20b/"},
             {"//srv/./x", "/srv/x", "/srv/"},
             {"/a/b/../c", "/a/b/../c", "/a/b/../"},
-            {"/tmp/.", "/tmp/", "/tmp/"},
-            {"/", "/", "/"},
             {"~/x y", "{cwd}/~/x%20y", "{cwd}/~/"},
             {"", "{cwd}/", "{cwd}/"}};
         for (const auto &[text, shown, folder] : cases) {
