@@ -128,7 +128,6 @@ private slots:
     void guardedFolderIsFoundByIdentity_data() {
         QTest::addColumn<QByteArray>("path"); // under the temporary root
         QTest::addColumn<QString>("entry");   // before ": could not ask: denied"; "": none
-        QTest::newRow("the home") << QByteArray("home/x.txt") << "";
         QTest::newRow("Documents by its real name")
             << QByteArray("real-docs/x") << "Documents folder, write access to @/real-docs/x";
         QTest::newRow("through the link")
