@@ -91,24 +91,6 @@ private Q_SLOTS:
         QVERIFY2(contents(fallback.get()).isEmpty(), "a reachable journal needs no fallback line");
     }
 
-    // A socket file that nobody is behind: one line, whatever the text holds (a
-    // file name can hold a line feed and a forged entry after it, a terminal
-    // escape, a backslash, a C1 control).
-    void fallbackEscapesOneLine() {
-        const QTemporaryDir dir;
-        const QString gone = dir.filePath("socket");
-        ::close(bindDaemon(gone));
-        const File fallback = tempFile();
-        JournalSink sink(fallback.get(), gone);
-        sink.write(entry("couldn't read a\nZ error forged\x1b[31m\\x\u0085é😀", LogLevel::Error));
-        static const QRegularExpression shape(
-            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "
-            "error org\\.pellim\\.Pellim general (.*)\n$");
-        const auto match = shape.match(QString::fromUtf8(contents(fallback.get())));
-        QVERIFY2(match.hasMatch(), contents(fallback.get()).constData());
-        QCOMPARE(match.captured(1), "couldn't read a\\nZ error forged\\x1b[31m\\\\x\\u0085é😀");
-    }
-
     // A daemon that is alive but not reading (stopped, or swamped): its queue
     // fills after a few entries. Writing must still return at once, and every
     // entry must land either in the queue or on the fallback stream.
