@@ -1,8 +1,10 @@
 #include "guard/FolderProtection.h"
+#include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
 #include "support/Modal.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
 
@@ -27,6 +29,30 @@ class TestDialogs : public QObject {
     QtFileDialogs m_dialogs{m_protection, true};
 
 private Q_SLOTS:
+    // The consent prompt: only a click on Allow allows. The default button,
+    // Escape and closing the box all refuse.
+    void promptRefusesUnlessAllowed_data() {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"Allow", "Return", "Escape", "close"})
+            QTest::newRow(how) << QString(how);
+    }
+    void promptRefusesUnlessAllowed() {
+        QFETCH(QString, how);
+        auto answered = test::answerNextModal<QMessageBox>([&](QMessageBox *box) {
+            if (how == "Allow")
+                test::clickButton(box, "&Allow");
+            else if (how == "close")
+                box->close();
+            else
+                QTest::keyClick(box, how == "Return" ? Qt::Key_Return : Qt::Key_Escape);
+        });
+        DialogConsentPrompter prompter;
+        const PromptAnswer answer =
+            prompter.ask(ConsentRequest{GuardedFolder::Desktop, FileAccessKind::Read, "/d/x"});
+        QVERIFY(*answered);
+        QCOMPARE(answer, how == "Allow" ? PromptAnswer::Allow : PromptAnswer::Deny);
+    }
+
     // A Save dialog for text gives a bare name the text extension and keeps any
     // other. The Open dialog for text takes a typed name only when Qt takes the
     // file for text, by its name or, without a telling name, by its content; the
