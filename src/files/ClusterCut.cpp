@@ -7,6 +7,12 @@
 
 namespace pellim::text {
 
+namespace {
+// UTF-16 units of settled text shown to the boundary finder before the part it
+// scans.
+constexpr qsizetype kBreakContext = 64;
+} // namespace
+
 void ClusterCut::scan() {
     // Each scan goes over the unsettled text again, a cluster still open at
     // its end included. Were that done for every piece fed, a cluster that
@@ -21,11 +27,15 @@ void ClusterCut::settle() {
         const qsizetype window = std::min(available, kMaxClusterUnits);
         if (window < 2)
             break;
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, m_text.constData() + m_settled,
-                                   window);
+        // Qt decides some breaks on more than the two characters around them,
+        // so the finder sees the text before the settled break as well.
+        const qsizetype context = std::min<qsizetype>(m_settled, kBreakContext);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme,
+                                   m_text.constData() + m_settled - context, window + context);
+        finder.setPosition(context);
         qsizetype last = 0;
-        for (qsizetype b = finder.toNextBoundary(); b > 0 && b < window;
-             b = finder.toNextBoundary()) {
+        for (qsizetype b = finder.toNextBoundary() - context; b > 0 && b < window;
+             b = finder.toNextBoundary() - context) {
             last = b;
             if (++m_count == m_keep) {
                 m_text.truncate(m_settled + b);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 namespace pellim {
@@ -94,6 +95,9 @@ QByteArray nativeEntry(const LogEntry &entry) {
     appendField(out, "CATEGORY", entry.category.toUtf8());
     return out;
 }
+
+// How long, in milliseconds, an entry waits for room in a full queue.
+constexpr int kPatienceMs = 200;
 
 bool sendOnce(int fd, const sockaddr_un &address, msghdr message) {
     message.msg_name = const_cast<sockaddr_un *>(&address);
@@ -203,8 +207,27 @@ bool JournalSink::send(const QByteArray &entry) const {
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    if (sendOnce(fd, *address, message))
+    if (sendOnce(fd, *address, message)) {
+        m_stalled = false;
         return true;
+    }
+    if (errno == EAGAIN && !m_stalled) {
+        // A full queue. A daemon that is reading empties it within a few
+        // milliseconds, as in a burst of a hundred entries from one folder
+        // pick; one that has stopped never does. Wait a little for the first
+        // kind, and only once for the second: until it takes an entry again,
+        // the next ones go straight to the fallback.
+        for (int waited = 0; waited < kPatienceMs; ++waited) {
+            const timespec pause{0, 1000 * 1000};
+            ::nanosleep(&pause, nullptr);
+            if (sendOnce(fd, *address, message))
+                return true;
+            if (errno != EAGAIN)
+                break;
+        }
+        m_stalled = true;
+        return false;
+    }
     // EMSGSIZE: larger than the socket's send buffer. ENOBUFS: the kernel could
     // not find that much memory for one datagram. A memfd needs neither. Every
     // other error (EAGAIN from a daemon that is not reading, ENOENT, ECONNREFUSED)

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdio>
 
 namespace pellim {
@@ -18,8 +19,10 @@ QString escapeControlCharacters(const QString &text, bool doubleBackslash);
 
 // Writes entries to the systemd journal in its native datagram protocol, on a
 // non-blocking socket: logging happens on the window's thread, and a daemon that
-// is alive but not reading must not freeze it. An entry the daemon does not take
-// at once (no daemon, a stale socket, a full queue, any other error) goes to
+// is alive but not reading must not freeze it. A full queue is waited on for at
+// most 200 ms, and only until the daemon once fails to make room; from then on
+// until it takes an entry again, nothing waits. An entry the daemon does not
+// take (no daemon, a stale socket, a stalled queue, any other error) goes to
 // `fallback` (standard error by default) as one line with control characters
 // escaped. Safe to call from several threads.
 class JournalSink final : public LogSink {
@@ -44,6 +47,7 @@ private:
 
     FILE *m_fallback;
     QString m_socketPath;
+    mutable std::atomic<bool> m_stalled = false;
     int m_socket = -1; // unconnected: every send names the path, so a restarted daemon is found
 };
 
