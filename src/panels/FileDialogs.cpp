@@ -41,6 +41,8 @@ void applyHidden(QFileDialog *dialog, bool showHidden) {
 // the dialog passes it, whatever it names. With text only, a file that Qt
 // does not take for text (by its name and, where that leaves it open, its
 // content) is refused as a system dialog refuses it: the dialog stays open.
+FileUrl chosenLocation(const QString &chosen, bool isDirectory);
+
 class OpenDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
@@ -49,6 +51,12 @@ public:
 protected:
     void accept() override {
         const QStringList chosen = selectedFiles();
+        if (chosen.size() == 1 && namesUndecodable(chosen.front())) {
+            // Qt found no file by the decoded name, and would refuse it; the
+            // one entry that reads the same is the one the person chose.
+            QDialog::accept();
+            return;
+        }
         if (m_textOnly && chosen.size() == 1 && !isText(QFileInfo(chosen.front()))) {
             QApplication::beep();
             // A native dialog has left the screen by the time it reports its
@@ -63,6 +71,25 @@ protected:
     }
 
 private:
+    // Whether `chosen` names, through a name that is not UTF-8, exactly one
+    // existing entry that the dialog may take: a folder in a folder dialog, a
+    // regular file, of a text type by its name when only text may be chosen.
+    bool namesUndecodable(const QString &chosen) const {
+        if (!chosen.contains(QChar::ReplacementCharacter) || QFileInfo::exists(chosen))
+            return false;
+        const bool folder = fileMode() == QFileDialog::Directory;
+        const FileUrl url = chosenLocation(chosen, folder);
+        struct stat st {};
+        if (::stat(url.pathBytes().constData(), &st) != 0)
+            return false;
+        if (folder)
+            return S_ISDIR(st.st_mode);
+        return S_ISREG(st.st_mode) &&
+               (!m_textOnly || QMimeDatabase()
+                                   .mimeTypeForFile(chosen, QMimeDatabase::MatchExtension)
+                                   .inherits(QStringLiteral("text/plain")));
+    }
+
     static bool isText(const QFileInfo &file) {
         // A missing file or a folder is left to the dialog itself, which says
         // the one is not there and goes into the other.
