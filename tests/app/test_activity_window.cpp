@@ -59,9 +59,9 @@ struct TeeSink final : LogSink {
     QStringList shown;
 };
 
-JournalRecord record(int priority, const char *subsystem, const QString &message,
+JournalRecord record(int priority, const char *subsystem, const char *message,
                      std::int64_t usec = 0) {
-    return {usec, priority, QString::fromLatin1(subsystem), QStringLiteral("general"), message};
+    return {usec, priority, subsystem, "general", message};
 }
 
 // The last `n` rows, cells from column `from` on joined by '|'; "" for each row missing.
@@ -104,16 +104,14 @@ private Q_SLOTS:
         h.window.doOpenConsent(); // Desktop, denied
         QVERIFY(sink.shown.filter("Folder guard|").size() >= 3);
         const auto showsAll = [&](const ActivityWindow &window) {
-            return waitUntil([&] { return tail(window, sink.shown.size()) == sink.shown; }, 10000);
+            return QTest::qWaitFor([&] { return tail(window, sink.shown.size()) == sink.shown; },
+                                   10000);
         };
 
         ActivityWindow activity(std::make_unique<SdJournalReader>());
         activity.showAndRaise();
         QCOMPARE(activity.notice(), QString());
         QVERIFY2(showsAll(activity), qPrintable(tail(activity, sink.shown.size()).join('\n')));
-        const QDateTime when = QDateTime::fromString(
-            activity.model()->index(0, 0).data().toString(), "yyyy-MM-dd HH:mm:ss.zzz");
-        QVERIFY(qAbs(when.secsTo(QDateTime::currentDateTime())) < 600); // local time
 
         activity.close();
         h.window.gen_log.write(LogLevel::Error, QStringLiteral("Pellim: while hidden"));
@@ -125,7 +123,7 @@ private Q_SLOTS:
         QCOMPARE(activity.model()->rowCount(), 0);
         h.window.hide();
         h.window.show(); // "opened" again
-        QVERIFY(waitUntil(
+        QVERIFY(QTest::qWaitFor(
             [&] {
                 return tail(activity, 2) == QStringList{"", sink.shown.back()};
             },
@@ -148,7 +146,7 @@ private Q_SLOTS:
         QVERIFY(activity.notice().contains("systemd-journal group"));
         // Choosing the command again tries again; once it reads, the notice goes.
         fake->failure.reset();
-        fake->pending = {record(6, kAppId, QStringLiteral("Pellim: opened"))};
+        fake->pending = {record(6, kAppId, "Pellim: opened")};
         activity.showAndRaise();
         QCOMPARE(activity.notice(), QString());
         QCOMPARE(activity.model()->rowCount(), 1);
@@ -194,8 +192,8 @@ private Q_SLOTS:
             if (scrolledTo >= 0 || bar->maximum() > 0)
                 bar->setValue(scrolledTo >= 0 ? scrolledTo : bar->maximum());
             const int rows = activity.model()->rowCount() + 50;
-            fake->push(std::vector(50, record(6, kAppId, QStringLiteral("Pellim: opened"))));
-            QVERIFY(waitUntil([&] { return activity.model()->rowCount() == rows; }));
+            fake->push(std::vector(50, record(6, kAppId, "Pellim: opened")));
+            QVERIFY(QTest::qWaitFor([&] { return activity.model()->rowCount() == rows; }));
             QApplication::processEvents();
             QCOMPARE(bar->value(), scrolledTo >= 0 ? scrolledTo : bar->maximum());
         }

@@ -1,12 +1,12 @@
 // Closing the main window logs "closing" and ends the run, whatever else is open;
-// closing a help window or the Activity window ends nothing; Quit (Ctrl+Q, from
-// any window) ends the run and logs nothing.
+// closing a help window or the Activity window ends nothing; Quit (Ctrl+Q), Help
+// (F1) and Activity (Ctrl+L) answer in every window, though only the main window
+// has the menus that hold them. Quit logs nothing.
 #include "app/ActivityWindow.h"
 #include "app/AppDelegate.h"
 #include "app/Application.h"
 #include "app/HelpWindowController.h"
-#include "support/Harness.h"
-#include "support/TestHome.h"
+#include "support/WindowFixture.h"
 
 #include <QMenu>
 #include <QTest>
@@ -26,19 +26,25 @@ int runLoop(const std::function<void()> &steps) {
     return QApplication::exec();
 }
 
+bool press(QWidget *window, QKeyCombination keys) {
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    QTest::keyClick(window, keys.key(), keys.keyboardModifiers());
+    return true;
+}
+
 // The main window and the delegate wired as the application wires them, with a
 // help window and the Activity window open.
 struct Shell {
     test::TestHome home;
     test::Harness h;
     AppDelegate delegate;
-    QAction *activity = nullptr;
     Shell() {
         connectDelegate(h.window, delegate);
         h.window.show();
         h.window.helpAction()->trigger();
-        activity = h.window.findChild<QMenu *>("menuWindow")->actions().value(0);
-        activity->trigger();
+        h.window.findChild<QMenu *>("menuWindow")->actions().value(0)->trigger();
     }
     QWidget *help(std::size_t i) const { return delegate.helpWindows().at(i)->window(); }
     QStringList messages() const {
@@ -65,18 +71,18 @@ private Q_SLOTS:
     void otherWindowsCloseAloneAndQuitLogsNothing() {
         Shell s;
         ActivityWindow *activity = s.delegate.activityWindow();
+        QVERIFY(press(activity, Qt::Key_F1) && s.delegate.helpWindows().size() == 2);
+        QVERIFY(s.help(1)->isVisible());
         QCOMPARE(runLoop([&] {
                      s.help(0)->close();
                      activity->close();
                      QTimer::singleShot(200, qApp, [] { QCoreApplication::exit(7); });
                  }),
                  7);
-        // The Activity command brings back the one Activity window; Help opens another.
-        s.activity->trigger();
+        // Activity brings back the one Activity window.
+        QVERIFY(press(s.help(1), Qt::CTRL | Qt::Key_L));
         QVERIFY(s.delegate.activityWindow() == activity && activity->isVisible());
-        s.h.window.helpAction()->trigger();
-        QVERIFY(QTest::qWaitForWindowActive(s.help(1)));
-        QCOMPARE(runLoop([&] { QTest::keyClick(s.help(1), Qt::Key_Q, Qt::ControlModifier); }), 0);
+        QCOMPARE(runLoop([&] { press(s.help(1), Qt::CTRL | Qt::Key_Q); }), 0);
         QCOMPARE(s.messages(), QStringList{"Pellim: opened"});
     }
 };

@@ -5,15 +5,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <map>
-#include <optional>
-
 namespace pellim::test {
 
 // A temporary home for one test: HOME, XDG_CONFIG_HOME (whose user-dirs.dirs names
 // Documents, Desktop and Downloads in it), XDG_STATE_HOME and XDG_RUNTIME_DIR point
-// into a fresh folder, and the three user folders exist. The environment comes
-// back when the object goes.
+// into a fresh folder, and the three user folders exist.
 class TestHome {
 public:
     TestHome() {
@@ -24,14 +20,10 @@ public:
                                                 "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
         const QString run = makeFolder("run");
         QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        setEnv("HOME", home());
-        setEnv("XDG_CONFIG_HOME", home() + "/.config");
-        setEnv("XDG_STATE_HOME", home() + "/.local/state");
-        setEnv("XDG_RUNTIME_DIR", run);
-    }
-    ~TestHome() {
-        for (const auto &[name, value] : m_saved)
-            value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
+        qputenv("HOME", QFile::encodeName(home()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home() + "/.config"));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(home() + "/.local/state"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run));
     }
     TestHome(const TestHome &) = delete;
     TestHome &operator=(const TestHome &) = delete;
@@ -57,16 +49,8 @@ public:
     }
 
 private:
-    void setEnv(const char *name, const QString &value) {
-        if (!m_saved.count(name))
-            m_saved[name] =
-                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
-        qputenv(name, QFile::encodeName(value));
-    }
-
     QTemporaryDir m_dir;
     const QString m_root = QFileInfo(m_dir.path()).canonicalFilePath();
-    std::map<QByteArray, std::optional<QByteArray>> m_saved;
 };
 
 } // namespace pellim::test

@@ -4,20 +4,49 @@
 // home, one record of what it showed, logged and alerted in order, and the hands
 // of a person in its file dialogs.
 
+#include "files/FileAccess.h"
 #include "guard/ConsentPrompter.h"
 #include "guard/FolderGuard.h"
-#include "support/Harness.h"
-#include "support/Modal.h"
+#include "panels/Alert.h"
+#include "panels/FileDialogs.h"
+#include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
+#include "window/RandomSource.h"
+#include "window/Services.h"
+#include "window/ViewController.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <deque>
 
 namespace pellim::test {
+
+// A main window on test services: entries go to `log`, dialogs are Qt's widget
+// dialogs, the file system is real. Pass a protection to meet a guard, and an
+// alert, a random source or a sink to stand in for the real ones.
+struct Harness {
+    explicit Harness(FolderProtection *guard = nullptr, Alert *alertOverride = nullptr,
+                     RandomSource *randomOverride = nullptr, LogSink *logOverride = nullptr)
+        : protection(guard ? *guard : unguarded), dialogs(protection, true), files(protection),
+          window(Services{logOverride ? *logOverride : log, dialogs,
+                          alertOverride ? *alertOverride : alert, files,
+                          randomOverride ? *randomOverride : random}) {}
+
+    MemoryLogSink log;
+    UnguardedProtection unguarded;
+    FolderProtection &protection;
+    QtFileDialogs dialogs;
+    QtAlert alert;
+    PosixFileAccess files;
+    SystemRandomSource random;
+    ViewController window;
+};
 
 // Entries ("info: …", "error: …", without "Pellim: "), alerts ("alert: <message> |
 // <informative text>") and, once a Scene watches them, field changes
@@ -102,15 +131,23 @@ inline void click(Harness &h, const QString &button) {
 
 // Clicks `button` and returns the file dialog it opened (null if none came).
 inline QFileDialog *clickForDialog(Harness &h, const QString &button) {
-    const QList<QFileDialog *> before = openFileDialogs();
+    const auto dialogs = [] {
+        QList<QFileDialog *> shown;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+                shown << d;
+        return shown;
+    };
+    const QList<QFileDialog *> before = dialogs();
     click(h, button);
     QFileDialog *found = nullptr;
-    waitUntil([&] {
-        for (QFileDialog *d : openFileDialogs())
+    return QTest::qWaitFor([&] {
+        for (QFileDialog *d : dialogs())
             found = before.contains(d) ? found : d;
         return found != nullptr;
-    });
-    return found;
+    })
+               ? found
+               : nullptr;
 }
 
 inline QLineEdit *nameField(QFileDialog *d) {

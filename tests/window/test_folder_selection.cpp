@@ -21,10 +21,10 @@ class TestFolderSelection : public QObject {
     void pick(int index) {
         list->showPopup();
         QAbstractItemView *view = list->view();
-        QVERIFY(waitUntil([&] { return view->isVisible(); }));
+        QVERIFY(QTest::qWaitFor([&] { return view->isVisible(); }));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                           view->visualRect(list->model()->index(index, 0)).center());
-        QVERIFY(waitUntil([&] { return !view->isVisible(); }));
+        QVERIFY(QTest::qWaitFor([&] { return !view->isVisible(); }));
         QCOMPARE(list->currentIndex(), index);
     }
 
@@ -40,12 +40,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expected");
         const QString cwd = QDir::currentPath();
-        QTest::newRow("final slash") << "/nowhere/Tests/"
-                                     << "/nowhere/Tests/";
         QTest::newRow("no final slash") << "/nowhere/Tests"
                                         << "/nowhere/";
         QTest::newRow("spaces kept") << " /nowhere/ a /" << cwd + "/ /nowhere/ a /";
-        QTest::newRow("tilde not expanded") << "~/Notes/" << cwd + "/~/Notes/";
         QTest::newRow("an item's name") << "Downloads" << cwd + "/";
     }
     void typedTextIsAPathAsTyped() {
