@@ -1,9 +1,13 @@
-// The writing tests: through the Save dialog, into a folder chosen in the Open
-// dialog, and straight into the folder named in the folder list, past the folder
-// guard. The window's fields never change: an outcome is its entries and alerts.
+// The writing tests: through the Save dialog, and straight into the folder named
+// in the folder list, past the folder guard (a save into a chosen folder is the
+// end-to-end suite's). The window's fields never change: an outcome is its
+// entries and alerts. And the folder list the consent tests use: an item gives
+// its folder, typed text a path exactly as typed, and the list keeps to that
+// while the person types.
 #include "guard/ConsentStore.h"
 #include "support/WindowFixture.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 
 using namespace pellim;
@@ -25,10 +29,69 @@ class TestSaving : public QObject {
     Q_OBJECT
 
     std::unique_ptr<Scene> s;
+    QComboBox *list = nullptr;
+
+    QString selected() const {
+        const auto url = s->h.window.selectedProtectedFolder();
+        return url ? url->path() + (url->isDirectory() ? "/" : "") : "<none>";
+    }
+    // As a person picks: open the list and click the item.
+    void pick(int index) {
+        list->showPopup();
+        QAbstractItemView *view = list->view();
+        QVERIFY(QTest::qWaitFor([&] { return view->isVisible(); }));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(list->model()->index(index, 0)).center());
+        QVERIFY(QTest::qWaitFor([&] { return !view->isVisible(); }));
+        QCOMPARE(list->currentIndex(), index);
+    }
 
 private Q_SLOTS:
-    void init() { s = std::make_unique<Scene>(true); }
+    void init() {
+        s = std::make_unique<Scene>(true);
+        QVERIFY(QTest::qWaitForWindowExposed(&s->h.window));
+        list = s->h.window.folderList;
+    }
     void cleanup() { s.reset(); }
+
+    void typedTextIsAPathAsTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        const QString cwd = QDir::currentPath();
+        QTest::newRow("no final slash") << "/nowhere/Tests"
+                                        << "/nowhere/";
+        QTest::newRow("spaces kept") << " /nowhere/ a /" << cwd + "/ /nowhere/ a /";
+        QTest::newRow("an item's name") << "Downloads" << cwd + "/";
+    }
+    void typedTextIsAPathAsTyped() {
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        pick(2);
+        typeReplacing(list->lineEdit(), typed);
+        QCOMPARE(selected(), expected);
+        // Enter neither adds the text nor matches it to an item of that name.
+        QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+        QCOMPARE(list->currentIndex(), -1);
+        QCOMPARE(list->currentText(), typed);
+        QCOMPARE(selected(), expected);
+    }
+
+    void pickingAnItemAgain() {
+        QCOMPARE(selected(), s->home.documents() + "/");
+        pick(2);
+        QCOMPARE(selected(), s->home.downloads() + "/");
+        // Typing onto the shown item edits its text; picking that item again, or
+        // moving to one with an arrow key, gives the item's folder.
+        QTest::keyClick(list->lineEdit(), Qt::Key_End);
+        QTest::keyClicks(list->lineEdit(), "/sub/");
+        QCOMPARE(selected(), QDir::currentPath() + "/Downloads/sub/");
+        pick(2);
+        QCOMPARE(selected(), s->home.downloads() + "/");
+        typeReplacing(list->lineEdit(), "/x/");
+        QTest::keyClick(list->lineEdit(), Qt::Key_Down);
+        QVERIFY(list->currentIndex() >= 0);
+        QCOMPARE(selected(), s->h.window.theSpecDirs[list->currentIndex()].path() + "/");
+    }
 
     // Each click suggests a fresh name of its own. A name changed in the dialog
     // is the one written, plain on disk and escaped in the entries; a folder
@@ -48,24 +111,6 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(folder + "/100% x.txt"), s->h.window.textOutput.toUtf8());
         QCOMPARE(s->t.events,
                  wrote(s->home.root() + "/a%20b/%25s/100%25%20x.txt") + failed("/proc/" + nameB));
-    }
-
-    // Two saves into one folder leave two files, each of a fresh name.
-    void saveIntoChosenFolder() {
-        const QString folder = s->home.makeFolder("chosen");
-        for (int i = 0; i < 2; ++i) {
-            QFileDialog *d = clickForDialog(s->h, "saveToFolderButton");
-            QVERIFY(d);
-            accept(d, folder);
-        }
-        const QString a = s->t.events.value(0).section(": ", -1),
-                      b = s->t.events.value(2).section(": ", -1);
-        QCOMPARE(s->t.events, wrote(a) + wrote(b));
-        QVERIFY2(a != b && a.startsWith(folder + "/") && isTestFileName(a.section('/', -1)) &&
-                     isTestFileName(b.section('/', -1)),
-                 qPrintable(a + " " + b));
-        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
-        QCOMPARE(fileBytes(b), s->h.window.textOutput.toUtf8());
     }
 
     // Save into the protected folder: the item's folder past the guard, or a typed
