@@ -46,9 +46,11 @@ QByteArray opened(long fd) {
 long sysOpen(const QByteArray &path, int flags = O_RDONLY, int dirfd = AT_FDCWD) {
     return ::syscall(SYS_openat, dirfd, path.constData(), flags | O_CLOEXEC, 0666);
 }
-QByteArray write(long fd, const char *text) {
-    const long rc = fd < 0 ? fd : ::write(int(fd), text, std::strlen(text)) + ::close(int(fd));
+QByteArray done(long rc) {
     return rc < 0 ? QByteArray(strerrorname_np(errno)) : "ok";
+}
+QByteArray write(long fd, const char *text) {
+    return done(fd < 0 ? fd : ::write(int(fd), text, std::strlen(text)) + ::close(int(fd)));
 }
 
 // Sends `fd` over `socket` (SCM_RIGHTS), or receives one when `fd` is -1.
@@ -117,6 +119,14 @@ private slots:
                  return write(::syscall(SYS_creat, (docs + "/made.txt").data(), 0666), "made");
              },
              "ok"},
+            {"entries made and moved in Documents, not Documents itself",
+             [&] {
+                 QByteArray got = done(::syscall(SYS_mkdir, (docs + "/sub").data(), 0777));
+                 got += done(::syscall(SYS_rename, (docs + "/made.txt").data(),
+                                       (docs + "/sub/made.txt").data()));
+                 return got + done(::syscall(SYS_rename, docs.data(), (root + "/gone").data()));
+             },
+             "okokEPERM"},
             {"chosen in a dialog", [&] { return opened(sysOpen(down + "/chosen.txt")); }, "chosen"},
             {"link into Documents", [&] { return opened(sysOpen(root + "/into/secret.txt")); },
              "secret"},
@@ -210,8 +220,8 @@ private slots:
                  (std::vector<GuardedFolder>{GuardedFolder::Desktop, GuardedFolder::Documents}));
         QCOMPARE(QDir(t.desktop()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{"secret.txt"});
-        QVERIFY(!(QFile::permissions(t.documents() + "/made.txt") & 0x0077)); // umask 077
-        for (const QString &made : {t.documents() + "/made.txt", t.home() + "/new.txt"})
+        QVERIFY(!(QFile::permissions(t.documents() + "/sub/made.txt") & 0x0077)); // umask 077
+        for (const QString &made : {t.documents() + "/sub/made.txt", t.home() + "/new.txt"})
             QCOMPARE(contents(made), "made");
     }
 };
