@@ -17,10 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The first byte picks the folder and the answer to store; the rest is the file.
     const GuardedFolder folder = kGuardedFolders[data[0] % 3];
     const auto answer = static_cast<ConsentAnswer>((data[0] / 3) % 3);
-    // On a memory file system where there is one: every input writes the file twice.
-    static const QTemporaryDir dir(QDir("/dev/shm").exists()
-                                       ? "/dev/shm/pellim-fuzz-XXXXXX"
-                                       : QDir::tempPath() + "/pellim-fuzz-XXXXXX");
+    static const QTemporaryDir dir; // point TMPDIR at a memory file system for speed
     // The store trusts only a folder nobody else may write to, whatever the umask.
     FUZZ_CHECK(QDir(dir.path()).mkpath("pellim") &&
                QFile::setPermissions(dir.filePath("pellim"),

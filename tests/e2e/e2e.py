@@ -145,8 +145,7 @@ class Case:
 
     def end(self, keys="ctrl+q"):
         """`keys` end pellim with status 0, and it logs nothing after what was checked."""
-        self.xdotool("windowactivate", "--sync", self.main_window)
-        self.xdotool("key", "--clearmodifiers", keys)
+        self.press(keys)
         self.wait_for("pellim to exit", lambda: self.proc.poll() is not None)
         check(self.proc.returncode == 0, "exit status %s after %s" % (self.proc.returncode, keys))
         time.sleep(1)  # entries reach the journal asynchronously
