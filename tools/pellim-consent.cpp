@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "guard/ConsentCommand.h"
 #include "guard/ConsentStore.h"
+#include "sys/Descriptor.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -9,26 +10,7 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
-
-// Writes all of `bytes` to `fd`; false with errno set when that fails.
-bool writeAll(int fd, const QByteArray &bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-} // namespace
+using pellim::writeAll;
 
 // The output is gathered and written at the end, so that a failure to write it
 // (a full disk, a closed pipe) is seen and turns into a failing exit status

@@ -121,25 +121,10 @@ bool PosixFileAccess::writeText(const FileUrl &file, const QString &text) {
         openWalked(*target, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     if (!opened.isValid())
         return false;
-    const int fd = opened.release();
-    const char *data = bytes.constData();
-    std::size_t left = std::size_t(bytes.size());
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n > 0) {
-            data += n;
-            left -= std::size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            ok = false; // includes ENOSPC, EFBIG, EIO and a pipe that is full
-            break;
-        }
-    }
+    bool ok = writeAll(opened.get(), bytes); // fails on ENOSPC, EFBIG, EIO and a full pipe
     // close() is where some file systems report a failed write; an EINTR here
     // leaves it unknown whether the data arrived, so it fails too.
-    if (::close(fd) != 0)
+    if (opened.close() != 0)
         ok = false;
     return ok;
 }
@@ -153,7 +138,8 @@ std::optional<TextPrefix> PosixFileAccess::readText(const FileUrl &file, qsizety
     // effects of being opened; the check on the open descriptor is the one
     // that counts.
     struct stat info {};
-    if (::fstatat(target->parent.get(), target->name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (::fstatat(target->parent.get(), target->name.constData(), &info, AT_SYMLINK_NOFOLLOW) !=
+            0 ||
         !S_ISREG(info.st_mode))
         return std::nullopt;
     UniqueFd opened = openWalked(*target, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

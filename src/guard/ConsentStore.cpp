@@ -2,6 +2,7 @@
 #include "guard/ConsentStore.h"
 
 #include "guard/UserFolders.h"
+#include "sys/Descriptor.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,30 +31,6 @@ const QString kDenied = QStringLiteral("denied");
 QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-// Owns one file descriptor.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd &operator=(Fd &&other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now, for the error close() may report after a write.
-    int close() { return m_fd < 0 ? 0 : ::close(std::exchange(m_fd, -1)); }
-
-private:
-    int m_fd;
-};
 
 // Where the file lies: its folder and its name in it, as the file system spells them.
 struct Location {
@@ -124,9 +101,9 @@ std::optional<QString> foreignFolder(const struct stat &st, const QString &path)
 // is the person's alone. On failure `state` says how it failed: Missing when there
 // is no folder (or something on the way is not a folder), else Unreadable or
 // Refused, with the reason in `problem`.
-Fd openFolder(const Location &where, RawFile &failure) {
-    Fd dir(::open(where.folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!dir.valid()) {
+UniqueFd openFolder(const Location &where, RawFile &failure) {
+    UniqueFd dir(::open(where.folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir.isValid()) {
         const int error = errno;
         struct stat st {};
         if (error == ELOOP || (::lstat(where.folder.constData(), &st) == 0 && S_ISLNK(st.st_mode)))
@@ -138,18 +115,18 @@ Fd openFolder(const Location &where, RawFile &failure) {
             failure = failed(ConsentStore::FileState::Unreadable,
                              QStringLiteral("cannot open the folder %1: %2")
                                  .arg(where.folderText, errnoText(error)));
-        return Fd();
+        return UniqueFd();
     }
     struct stat st {};
     if (::fstat(dir.get(), &st) != 0) {
         failure = failed(ConsentStore::FileState::Unreadable,
                          QStringLiteral("cannot examine the folder %1: %2")
                              .arg(where.folderText, errnoText(errno)));
-        return Fd();
+        return UniqueFd();
     }
     if (std::optional<QString> problem = foreignFolder(st, where.folderText)) {
         failure = refused(std::move(*problem));
-        return Fd();
+        return UniqueFd();
     }
     return dir;
 }
@@ -166,9 +143,9 @@ RawFile readAt(int dir, const Location &where) {
     }
     if (std::optional<QString> problem = foreignFile(st, where.path))
         return refused(std::move(*problem));
-    Fd fd(::openat(dir, where.name.constData(),
-                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd.valid()) {
+    UniqueFd fd(::openat(dir, where.name.constData(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.isValid()) {
         if (errno == ELOOP)
             return refused(QStringLiteral("%1 is a symbolic link").arg(where.path));
         if (errno == ENOENT)
@@ -214,8 +191,8 @@ RawFile readRaw(const QString &path) {
             "there is nowhere to keep them: neither XDG_STATE_HOME nor HOME is an absolute path"));
     const Location where = locate(path);
     RawFile failure;
-    const Fd dir = openFolder(where, failure);
-    if (!dir.valid())
+    const UniqueFd dir = openFolder(where, failure);
+    if (!dir.isValid())
         return failure;
     return readAt(dir.get(), where);
 }
@@ -241,19 +218,6 @@ bool makeFolders(const QString &dir, QString *error) {
     return true;
 }
 
-bool writeAll(int fd, const QByteArray &bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // Puts `root` in place of the file in `dir`: written whole to a new file beside
 // it, then renamed over it. The rename replaces whatever name is there, never
 // what a link there points to.
@@ -269,9 +233,9 @@ bool replaceAt(int dir, const Location &where, const QJsonObject &root, QString 
     if (::unlinkat(dir, where.newName.constData(), 0) != 0 && errno != ENOENT)
         return fail(QStringLiteral("cannot remove the old new file"), errno);
     // The answers are the person's own business: nobody else may read them.
-    Fd fd(::openat(dir, where.newName.constData(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
-    if (!fd.valid())
+    UniqueFd fd(::openat(dir, where.newName.constData(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+    if (!fd.isValid())
         return fail(QStringLiteral("cannot create the new file"), errno);
     if (::fchmod(fd.get(), 0600) != 0)
         return fail(QStringLiteral("cannot make it private"), errno);
@@ -287,16 +251,16 @@ bool replaceAt(int dir, const Location &where, const QJsonObject &root, QString 
 }
 
 // Takes the writers' lock beside the file; held until the descriptor closes.
-Fd lockAt(int dir, const Location &where, QString *error) {
+UniqueFd lockAt(int dir, const Location &where, QString *error) {
     const QString lockPath = QFile::decodeName(where.folder + '/' + where.lockName);
     const auto fail = [&](const QString &why) {
         if (error)
             *error = QStringLiteral("cannot lock %1: %2").arg(lockPath, why);
-        return Fd();
+        return UniqueFd();
     };
-    Fd fd(::openat(dir, where.lockName.constData(),
-                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
-    if (!fd.valid())
+    UniqueFd fd(::openat(dir, where.lockName.constData(),
+                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    if (!fd.isValid())
         return fail(errno == ELOOP ? QStringLiteral("it is a symbolic link") : errnoText(errno));
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
@@ -418,8 +382,8 @@ template <typename Change> bool ConsentStore::rewrite(Change change, QString *er
             QStringLiteral("the stored answers are ignored and left as they are: %1").arg(problem));
     };
     RawFile failure;
-    const Fd dir = openFolder(where, failure);
-    if (!dir.valid()) {
+    const UniqueFd dir = openFolder(where, failure);
+    if (!dir.isValid()) {
         if (failure.state == FileState::Refused)
             return refusal(failure.problem);
         if (failure.state == FileState::Missing)
@@ -427,8 +391,8 @@ template <typename Change> bool ConsentStore::rewrite(Change change, QString *er
                             .arg(where.folderText, errnoText(ENOTDIR)));
         return fail(failure.problem);
     }
-    const Fd lock = lockAt(dir.get(), where, error);
-    if (!lock.valid())
+    const UniqueFd lock = lockAt(dir.get(), where, error);
+    if (!lock.isValid())
         return false;
     const RawFile raw = readAt(dir.get(), where);
     if (raw.state == FileState::Refused)

@@ -13,12 +13,6 @@
 
 namespace pellim {
 
-void UniqueFd::reset(int fd) {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
-
 namespace {
 
 // As many links as the kernel follows (MAXSYMLINKS) before ELOOP.

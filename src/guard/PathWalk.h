@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "sys/Descriptor.h"
+
 #include <QByteArray>
 
 #include <fcntl.h>
@@ -12,30 +14,6 @@
 #include <vector>
 
 namespace pellim {
-
-// Owns one descriptor and closes it once. Move-only, so an early return can
-// neither leak it nor close it twice.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) {}
-    UniqueFd &operator=(UniqueFd &&other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
 
 // What a folder or file is, whatever it is called: names can be renamed,
 // linked and bind-mounted, device and inode cannot be faked by a path.

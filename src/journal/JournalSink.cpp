@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal/JournalSink.h"
 
+#include "sys/Descriptor.h"
+
 #include <QDateTime>
 
 #include <fcntl.h>
@@ -36,22 +38,6 @@ const char *levelName(LogLevel level) {
 QByteArray escapedForLine(const QString &text) {
     return escapeControlCharacters(text, true).toUtf8();
 }
-
-// Closes a descriptor this file opened for one entry.
-class ScopedFd {
-public:
-    explicit ScopedFd(int fd) : m_fd(fd) {}
-    ~ScopedFd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    ScopedFd(const ScopedFd &) = delete;
-    ScopedFd &operator=(const ScopedFd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 int openSocket() {
     return ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -118,18 +104,11 @@ bool sendAsMemfd(int fd, const sockaddr_un &address, const QByteArray &entry) {
     int memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING | kMemfdNoExec);
     if (memfd < 0 && errno == EINVAL)
         memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    const ScopedFd data(memfd);
+    const UniqueFd data(memfd);
     if (data.get() < 0)
         return false;
-    for (qsizetype done = 0; done < entry.size();) {
-        const ssize_t n =
-            ::write(data.get(), entry.constData() + done, std::size_t(entry.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
+    if (!writeAll(data.get(), entry))
+        return false;
     constexpr int sealed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
     if (::fcntl(data.get(), F_ADD_SEALS, sealed) < 0)
         return false;
@@ -187,7 +166,7 @@ bool JournalSink::journalListening() const {
     const auto address = addressOf(m_socketPath);
     if (!address)
         return false;
-    const ScopedFd fd(openSocket());
+    const UniqueFd fd(openSocket());
     return fd.get() >= 0 && ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&*address),
                                       socklen_t(sizeof *address)) == 0;
 }
@@ -198,7 +177,7 @@ bool JournalSink::send(const QByteArray &entry) const {
         return false;
     // The socket is made once; should that have failed (no descriptors left at
     // start-up), each entry tries with one of its own.
-    const ScopedFd own(m_socket >= 0 ? -1 : openSocket());
+    const UniqueFd own(m_socket >= 0 ? -1 : openSocket());
     const int fd = m_socket >= 0 ? m_socket : own.get();
     if (fd < 0)
         return false;
