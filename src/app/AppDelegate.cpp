@@ -7,7 +7,7 @@
 
 namespace pellim {
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate(pid_t guardPid) : m_guardPid(guardPid) {}
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::openHelp() {
@@ -18,7 +18,8 @@ void AppDelegate::openHelp() {
 
 void AppDelegate::openActivity() {
     if (!m_activityWindow)
-        m_activityWindow = std::make_unique<ActivityWindow>(std::make_unique<SdJournalReader>());
+        m_activityWindow = std::make_unique<ActivityWindow>(std::make_unique<SdJournalReader>(
+            QStringLiteral("/run/systemd/journal/socket"), 0, m_guardPid));
     m_activityWindow->showAndRaise();
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace pellim {
 
 class ActivityWindow;
@@ -17,7 +19,9 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    AppDelegate();
+    // `guardPid`: the guard process whose entries the Activity window shows
+    // beside Pellim's own (0: none).
+    explicit AppDelegate(pid_t guardPid = 0);
     ~AppDelegate() override;
 
     // Every help window controller made so far, oldest first.
@@ -39,6 +43,7 @@ private:
     // Only grows: a closed help window keeps its controller until the process ends.
     std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow;
     std::unique_ptr<ActivityWindow> m_activityWindow;
+    pid_t m_guardPid;
 };
 
 } // namespace pellim

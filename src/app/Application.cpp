@@ -2,24 +2,37 @@
 #include "app/Application.h"
 
 #include "app/AppDelegate.h"
+#include "app/GuardProcess.h"
 #include "files/FileAccess.h"
 #include "guard/FolderGuard.h"
 #include "guard/FolderProtection.h"
+#include "guard/GuardLink.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
 #include "panels/Alert.h"
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
+#include "panels/GuardDialogs.h"
 #include "window/RandomSource.h"
 #include "window/ViewController.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 
 #include <memory>
+#include <variant>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pellim {
 
@@ -33,6 +46,16 @@ void configureApplication(QApplication &app) {
     // "closing" first); a help window left open must not keep it alive, nor
     // may closing the last help window end it.
     app.setQuitOnLastWindowClosed(false);
+}
+
+void showGuardInForce(ViewController &window, const QString &text) {
+    auto *line = new QLabel(text, window.statusBar());
+    line->setObjectName(QStringLiteral("guardInForce"));
+    line->setTextFormat(Qt::PlainText);
+    line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    line->setAccessibleName(QStringLiteral("Folder guard"));
+    window.statusBar()->addPermanentWidget(line, 1);
+    window.statusBar()->setSizeGripEnabled(false);
 }
 
 void connectDelegate(ViewController &window, AppDelegate &delegate) {
@@ -51,29 +74,131 @@ void connectDelegate(ViewController &window, AppDelegate &delegate) {
     window.menuBar()->insertMenu(help ? help->menuAction() : nullptr, windows);
 }
 
+namespace {
+
+// What the kernel keeps from Pellim: the guarded folders, and the guard's own
+// state folder, made now if missing so that it is kept out from the start.
+struct KeptOut {
+    std::vector<QByteArray> guarded;
+    std::vector<QByteArray> sealed;
+};
+
+KeptOut keptOutFolders() {
+    KeptOut keptOut;
+    for (const GuardedLocation &location : guardedLocations())
+        keptOut.guarded.push_back(location.path);
+    const QString store = ConsentStore::defaultPath();
+    if (store.isEmpty())
+        return keptOut;
+    const QString folder = QFileInfo(store).path();
+    QDir().mkpath(QFileInfo(folder).path());
+    const QByteArray bytes = QFile::encodeName(folder);
+    ::mkdir(bytes.constData(), 0700);
+    struct stat st {};
+    if (::lstat(bytes.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        keptOut.sealed.push_back(bytes);
+    return keptOut;
+}
+
+// How a process ended, for the person: "", " (exit status 3)", " (killed by signal 9)".
+QString howItEnded(pid_t pid) {
+    int status = 0;
+    // The channel closes as the guard ends; it is reaped a moment later.
+    for (int tries = 0; tries < 50; ++tries) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid && WIFSIGNALED(status))
+            return QStringLiteral(" (killed by signal %1)").arg(WTERMSIG(status));
+        if (done == pid && WIFEXITED(status))
+            return WEXITSTATUS(status)
+                       ? QStringLiteral(" (exit status %1)").arg(WEXITSTATUS(status))
+                       : QString();
+        if (done != 0)
+            return {};
+        ::usleep(10000);
+    }
+    return {};
+}
+
+} // namespace
+
 int runApplication(int argc, char **argv) {
+    // First, while Pellim has no thread but this one: the guard process, then
+    // Pellim's own confinement, which holds its calls into the kept-out
+    // folders until the guard has decided.
+    const KeptOut keptOut = keptOutFolders();
+    std::vector<QByteArray> all = keptOut.guarded;
+    all.insert(all.end(), keptOut.sealed.begin(), keptOut.sealed.end());
+    std::variant<KernelGuard, NoKernelGuard> kernel = startKernelGuard(all, [&](UniqueFd channel) {
+        return runGuardProcess(std::move(channel), argc, argv, keptOut.guarded, keptOut.sealed);
+    });
+
     QApplication app(argc, argv);
     configureApplication(app);
 
     // Declared in the order they depend on one another; they are destroyed in
     // reverse, so the window goes first and the journal last, all before `app`.
     const auto journal = std::make_unique<JournalSink>();
-    // Folder protection: the one place where it is chosen. Linux does not guard
-    // the person's folders, so Pellim brings its own guard; its decisions go to
-    // the same journal as the program's entries, under a subsystem of their own.
-    const auto prompter = std::make_unique<DialogConsentPrompter>();
-    const std::unique_ptr<FolderProtection> protection =
-        std::make_unique<FolderGuard>(*journal, *prompter);
-    const auto dialogs = std::make_unique<QtFileDialogs>(*protection);
+    const LogHandle guardLog(*journal, QStringLiteral("org.pellim.FolderGuard"),
+                             QStringLiteral("decisions"));
     const auto alert = std::make_unique<QtAlert>();
+    // Folder protection: the one place where it is chosen. Confined, the kernel
+    // holds every call into a guarded folder and the guard process decides, so
+    // Pellim's own checks let everything through; otherwise Pellim checks in
+    // its own process, with its decisions in the same journal.
+    std::unique_ptr<ConsentPrompter> prompter;
+    std::unique_ptr<FolderProtection> protection;
+    std::unique_ptr<GuardChannel> channel;
+    std::unique_ptr<FileDialogs> dialogs;
+    QString inForce;
+    pid_t guardPid = 0;
+    if (auto *confined = std::get_if<KernelGuard>(&kernel)) {
+        protection = std::make_unique<UnguardedProtection>();
+        channel = std::make_unique<GuardChannel>(std::move(confined->channel));
+        dialogs = std::make_unique<GuardFileDialogs>(*channel);
+        guardPid = confined->guardPid;
+        inForce = QStringLiteral("Folder guard: enforced by the kernel");
+    } else {
+        const NoKernelGuard &none = std::get<NoKernelGuard>(kernel);
+        if (none.lasting) {
+            guardLog.write(LogLevel::Error,
+                           QStringLiteral("Folder guard: cannot start: ") + none.reason);
+            alert->showCritical(nullptr, QStringLiteral("The folder guard could not start."),
+                                none.reason +
+                                    QStringLiteral(". Pellim cannot reach files without it."));
+            return 1;
+        }
+        prompter = std::make_unique<DialogConsentPrompter>();
+        protection = std::make_unique<FolderGuard>(*journal, *prompter);
+        dialogs = std::make_unique<QtFileDialogs>(*protection);
+        inForce = QStringLiteral("Folder guard: checks in Pellim only (%1)").arg(none.reason);
+    }
+    guardLog.write(LogLevel::Info, inForce);
+
     const auto files = std::make_unique<PosixFileAccess>(*protection);
     const auto random = std::make_unique<SystemRandomSource>();
-    const auto delegate = std::make_unique<AppDelegate>();
+    const auto delegate = std::make_unique<AppDelegate>(guardPid);
     const auto window =
         std::make_unique<ViewController>(Services{*journal, *dialogs, *alert, *files, *random});
     connectDelegate(*window, *delegate);
+    showGuardInForce(*window, inForce);
 
     window->show();
+    if (channel) {
+        GuardRequest hello;
+        hello.window = foreignWindowId(window.get());
+        channel->send(encodeRequest(hello));
+        // Confined, Pellim cannot reach a file without its guard.
+        QObject::connect(channel.get(), &GuardChannel::closed, window.get(), [&] {
+            guardLog.write(LogLevel::Error,
+                           QStringLiteral("Folder guard stopped%1; Pellim cannot reach files "
+                                          "without it and quits")
+                               .arg(howItEnded(guardPid)));
+            alert->showCritical(window.get(), QStringLiteral("The folder guard stopped."),
+                                QStringLiteral("Pellim cannot reach files without its guard, "
+                                               "so it quits now."));
+            QCoreApplication::exit(1);
+        });
+    }
     return QApplication::exec();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 class QApplication;
+class QString;
 
 namespace pellim {
 
@@ -11,6 +12,9 @@ class ViewController;
 // Sets what the application says about itself: its name, its desktop entry,
 // and that only the main window's close ends it.
 void configureApplication(QApplication &app);
+
+// The line at the foot of the main window that says which folder guard is in force.
+void showGuardInForce(ViewController &window, const QString &text);
 
 // Connects the menu commands of the main window that the delegate serves.
 void connectDelegate(ViewController &window, AppDelegate &delegate);

@@ -252,8 +252,11 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArra
     sock_fprog prog{static_cast<unsigned short>(program.size()), program.data()};
     const long listener =
         ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &prog);
-    if (listener < 0) // Landlock stays: the folders are out of reach, just never asked about
-        return failed(QStringLiteral("cannot install the seccomp filter"), errno);
+    if (listener < 0) { // Landlock stays: the folders are out of reach, just never asked about
+        ConfinementError error = failed(QStringLiteral("cannot install the seccomp filter"), errno);
+        error.lasting = true;
+        return error;
+    }
     return UniqueFd(int(listener));
 }
 

@@ -34,6 +34,8 @@ std::optional<ConfinementLayout> mapKeptOut(const std::vector<QByteArray> &keptO
 
 struct ConfinementError {
     QString message;
+    // Landlock was already in force: the kept-out folders stay out of reach.
+    bool lasting = false;
 };
 
 // Confines the calling process for good: no_new_privs; Landlock keeps

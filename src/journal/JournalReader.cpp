@@ -82,8 +82,9 @@ void SdJournalReader::Closer::operator()(sd_journal *j) const {
     sd_journal_close(j);
 }
 
-SdJournalReader::SdJournalReader(QString socketPath, pid_t pid)
-    : m_socketPath(std::move(socketPath)), m_pid(pid > 0 ? pid : getpid()) {}
+SdJournalReader::SdJournalReader(QString socketPath, pid_t pid, pid_t companion)
+    : m_socketPath(std::move(socketPath)), m_pid(pid > 0 ? pid : getpid()), m_companion(companion) {
+}
 
 SdJournalReader::~SdJournalReader() = default;
 
@@ -115,8 +116,9 @@ std::optional<JournalReadError> SdJournalReader::open() {
     char bootText[SD_ID128_STRING_MAX] = {};
     if (haveBoot)
         sd_id128_to_string(boot, bootText);
-    // Matches on different fields must all hold.
+    // Matches on different fields must all hold; two on the same field, either.
     if (!addMatch(raw, "_PID=" + QByteArray::number(m_pid)) ||
+        (m_companion > 0 && !addMatch(raw, "_PID=" + QByteArray::number(m_companion))) ||
         !addMatch(raw, QByteArray("SYSLOG_IDENTIFIER=") + kSyslogIdentifier) ||
         (haveBoot && !addMatch(raw, QByteArray("_BOOT_ID=") + bootText)))
         return JournalReadError{JournalReadError::Reason::OpenFailed, EINVAL};

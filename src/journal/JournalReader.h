@@ -56,12 +56,13 @@ public:
     virtual std::vector<JournalRecord> readNew() = 0;
 };
 
-// The real reader over sd_journal_*: matches _PID of `pid`, SYSLOG_IDENTIFIER
-// pellim and the current boot, from the moment `pid` started.
+// The real reader over sd_journal_*: matches _PID of `pid` (or of `companion`,
+// the guard process `pid` started), SYSLOG_IDENTIFIER pellim and the current
+// boot, from the moment `pid` started.
 class SdJournalReader final : public JournalReader {
 public:
     explicit SdJournalReader(QString socketPath = QStringLiteral("/run/systemd/journal/socket"),
-                             pid_t pid = 0 /* this process */);
+                             pid_t pid = 0 /* this process */, pid_t companion = 0 /* none */);
     ~SdJournalReader() override;
     SdJournalReader(const SdJournalReader &) = delete;
     SdJournalReader &operator=(const SdJournalReader &) = delete;
@@ -79,6 +80,7 @@ private:
 
     QString m_socketPath;
     pid_t m_pid;
+    pid_t m_companion;
     std::unique_ptr<sd_journal, Closer> m_journal;
     int m_fd = -1;
 };

@@ -6,10 +6,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <QWindow>
 
 namespace pellim {
 
+DialogConsentPrompter::DialogConsentPrompter(std::function<QWindow *()> before)
+    : m_before(std::move(before)) {}
+
 PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
+    QWindow *over = m_before ? m_before() : nullptr;
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
     if (!app || QCoreApplication::closingDown() || QThread::currentThread() != app->thread())
         return PromptAnswer::CannotAsk;
@@ -30,6 +35,10 @@ PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
     box.setDefaultButton(deny);
     box.setEscapeButton(deny);
     box.setWindowModality(Qt::ApplicationModal);
+    if (over) {
+        box.winId();
+        box.windowHandle()->setTransientParent(over);
+    }
     box.exec();
     // Anything but a click on Allow (Escape, closing, Enter on the default) refuses.
     return box.clickedButton() == allow ? PromptAnswer::Allow : PromptAnswer::Deny;

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QWindow>
 
 #include <memory>
 
@@ -156,7 +157,7 @@ FileUrl chosenLocation(const QString &chosen, bool isDirectory) {
 // a child of `parent`, so it goes when the parent goes: the completion then
 // never runs, as there is nobody left to tell.
 void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
-         DialogCompletion completion) {
+         QWindow *transientFor, DialogCompletion completion) {
     auto pending = std::make_shared<DialogCompletion>(std::move(completion));
     QObject::connect(dialog, &QDialog::finished, dialog,
                      [dialog, chooseFolder, &protection, pending](int result) {
@@ -177,6 +178,13 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
                          done(kResponseOK, url);
                      });
     dialog->setWindowModality(Qt::NonModal);
+    if (transientFor && !dialog->parentWidget()) {
+        // Without a parent, nothing else deletes it: a dialog never answered
+        // goes with the window it serves.
+        QObject::connect(transientFor, &QObject::destroyed, dialog, &QObject::deleteLater);
+        dialog->winId();
+        dialog->windowHandle()->setTransientParent(transientFor);
+    }
     dialog->show();
 }
 
@@ -198,7 +206,7 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
     }
     if (!options.suggestedName.isEmpty())
         dialog->selectFile(options.suggestedName);
-    run(dialog, false, m_protection, std::move(completion));
+    run(dialog, false, m_protection, m_transientFor, std::move(completion));
 }
 
 void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
@@ -223,7 +231,7 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
     }
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
-    run(dialog, chooseFolder, m_protection, std::move(completion));
+    run(dialog, chooseFolder, m_protection, m_transientFor, std::move(completion));
 }
 
 } // namespace pellim

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QWidget;
+class QWindow;
 
 namespace pellim {
 
@@ -73,10 +74,14 @@ public:
                    DialogCompletion completion) override;
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
+    // A dialog without a parent stays on top of `window` (one of another
+    // process: the guard shows Pellim's dialogs), or of none.
+    void setTransientFor(QWindow *window) { m_transientFor = window; }
 
 private:
     FolderProtection &m_protection;
     bool m_forceWidgetDialog;
+    QWindow *m_transientFor = nullptr;
 };
 
 } // namespace pellim

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sys/Descriptor.h"
+
+#include <QByteArray>
+
+#include <vector>
+
+namespace pellim {
+
+// The guard process's whole life: it takes the confined Pellim's seccomp
+// listener from `channel` and answers each held call (Supervisor, deciding with
+// a FolderGuard), and shows what only the person may answer: the prompt, the
+// Save and Open dialogs Pellim asks for, and Folder Access. It answers calls
+// before it has any window, and connects to the display only once something is
+// to be shown. Returns the exit status once Pellim is gone.
+// `guarded` and `sealed` are the folders Pellim was confined with.
+int runGuardProcess(UniqueFd channel, int &argc, char **argv, std::vector<QByteArray> guarded,
+                    std::vector<QByteArray> sealed);
+
+} // namespace pellim

@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "guard/GuardLink.h"
+
+#include "guard/Confinement.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace pellim {
+
+namespace {
+
+QString errorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::optional<QByteArray> receive(int channel, UniqueFd *descriptor, int flags) {
+    errno = 0;
+    // A packet comes whole or not at all: first its length, then the packet.
+    ssize_t length;
+    do
+        length = ::recv(channel, nullptr, 0, MSG_PEEK | MSG_TRUNC | flags);
+    while (length < 0 && errno == EINTR);
+    if (length <= 0) {
+        if (length == 0)
+            errno = 0;
+        return std::nullopt;
+    }
+    QByteArray message(length, Qt::Uninitialized);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec io{message.data(), std::size_t(length)};
+    msghdr header{};
+    header.msg_iov = &io;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t got;
+    do
+        got = ::recvmsg(channel, &header, MSG_CMSG_CLOEXEC | flags);
+    while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        if (got == 0)
+            errno = 0;
+        return std::nullopt;
+    }
+    message.truncate(got);
+    for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        int fd = -1;
+        std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+        UniqueFd owned(fd);
+        if (descriptor)
+            *descriptor = std::move(owned);
+    }
+    return message;
+}
+
+} // namespace
+
+bool sendMessage(int channel, const QByteArray &message, int descriptor) {
+    // An empty packet would read as the end of the channel.
+    Q_ASSERT(!message.isEmpty());
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof descriptor)] = {};
+    iovec io{const_cast<char *>(message.constData()), std::size_t(message.size())};
+    msghdr header{};
+    header.msg_iov = &io;
+    header.msg_iovlen = 1;
+    if (descriptor >= 0) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr *c = CMSG_FIRSTHDR(&header);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof descriptor);
+        std::memcpy(CMSG_DATA(c), &descriptor, sizeof descriptor);
+    }
+    ssize_t sent;
+    do
+        sent = ::sendmsg(channel, &header, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == message.size();
+}
+
+std::optional<QByteArray> receiveMessage(int channel, UniqueFd *descriptor) {
+    return receive(channel, descriptor, 0);
+}
+
+std::variant<KernelGuard, NoKernelGuard>
+startKernelGuard(const std::vector<QByteArray> &keptOut,
+                 const std::function<int(UniqueFd channel)> &guardMain) {
+    if (const std::optional<QString> why = confinementUnavailable())
+        return NoKernelGuard{*why};
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        return NoKernelGuard{QStringLiteral("cannot make the guard's channel: ") +
+                             errorText(errno)};
+    UniqueFd mine(ends[0]), theirs(ends[1]);
+    const pid_t pellim = ::getpid();
+    const pid_t guard = ::fork();
+    if (guard < 0)
+        return NoKernelGuard{QStringLiteral("cannot start the guard process: ") + errorText(errno)};
+    if (guard == 0) {
+        mine.reset();
+        // A guard outliving Pellim would guard nothing; one whose Pellim is
+        // already gone must not start at all.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != pellim)
+            ::_exit(1);
+        ::_exit(guardMain(std::move(theirs)));
+    }
+    theirs.reset();
+
+    std::variant<UniqueFd, ConfinementError> confined = confineSelf(keptOut);
+    if (auto *error = std::get_if<ConfinementError>(&confined)) {
+        mine.reset(); // the guard meets the end of the channel and exits
+        while (::waitpid(guard, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return NoKernelGuard{error->message, error->lasting};
+    }
+    const UniqueFd listener = std::move(std::get<UniqueFd>(confined));
+    if (!sendMessage(mine.get(), QByteArrayLiteral("listener"), listener.get())) {
+        // Confined with nobody to answer: every held call would fail.
+        return NoKernelGuard{
+            QStringLiteral("cannot hand the guard its listener: ") + errorText(errno), true};
+    }
+    return KernelGuard{std::move(mine), guard};
+}
+
+GuardChannel::GuardChannel(UniqueFd channel, QObject *parent)
+    : QObject(parent), m_channel(std::move(channel)),
+      m_notifier(new QSocketNotifier(m_channel.get(), QSocketNotifier::Read, this)) {
+    connect(m_notifier, &QSocketNotifier::activated, this, &GuardChannel::readReady);
+}
+
+GuardChannel::~GuardChannel() = default;
+
+bool GuardChannel::send(const QByteArray &message) {
+    return m_channel.isValid() && sendMessage(m_channel.get(), message);
+}
+
+void GuardChannel::readReady() {
+    while (m_channel.isValid()) {
+        std::optional<QByteArray> message = receive(m_channel.get(), nullptr, MSG_DONTWAIT);
+        if (!message) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK)
+                return;
+            m_notifier->setEnabled(false);
+            m_channel.reset();
+            Q_EMIT closed(error);
+            return;
+        }
+        // A slot may run a nested event loop; the next message waits for it.
+        Q_EMIT received(*message);
+    }
+}
+
+} // namespace pellim

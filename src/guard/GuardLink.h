@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sys/Descriptor.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include <sys/types.h>
+
+class QSocketNotifier;
+
+namespace pellim {
+
+// Pellim is confined; its calls into the kept-out folders wait for the guard
+// process, which `channel` leads to.
+struct KernelGuard {
+    UniqueFd channel;
+    pid_t guardPid = -1;
+};
+
+// The kernel cannot confine Pellim here; `reason` says why. With `lasting`,
+// Landlock was put in force before the failure: the kept-out folders stay out of
+// reach for good, and Pellim cannot work on.
+struct NoKernelGuard {
+    QString reason;
+    bool lasting = false;
+};
+
+// Starts the guard process and confines the calling one. Call it before any
+// thread exists. The guard is a fork that runs `guardMain` with its end of the
+// channel and exits with what it returns; it ends when the caller ends. The
+// caller keeps its process id, and the guard first receives the seccomp
+// listener over the channel (receiveMessage). `keptOut` are the folders the
+// guard decides on: the guarded folders and the guard's own state folder.
+std::variant<KernelGuard, NoKernelGuard>
+startKernelGuard(const std::vector<QByteArray> &keptOut,
+                 const std::function<int(UniqueFd channel)> &guardMain);
+
+// One message over a SOCK_SEQPACKET channel, with at most one descriptor.
+bool sendMessage(int channel, const QByteArray &message, int descriptor = -1);
+// The next message; nothing at the end of the channel or on an error (errno
+// says which: 0 at the end). A descriptor sent along goes to `descriptor`.
+std::optional<QByteArray> receiveMessage(int channel, UniqueFd *descriptor = nullptr);
+
+// The channel on the GUI thread: messages arrive as signals, and its end (the
+// other process gone) is reported once.
+class GuardChannel final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit GuardChannel(UniqueFd channel, QObject *parent = nullptr);
+    ~GuardChannel() override;
+
+    bool send(const QByteArray &message);
+    bool isOpen() const { return m_channel.isValid(); }
+
+Q_SIGNALS:
+    void received(const QByteArray &message);
+    // The other end is gone, or the channel failed; `error` is 0 at a plain end.
+    void closed(int error);
+
+private:
+    void readReady();
+
+    UniqueFd m_channel;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+} // namespace pellim

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "files/FileUrl.h"
+#include "panels/FileDialogs.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+namespace pellim {
+
+class GuardChannel;
+
+// What Pellim asks of its guard process, one message each. `window` is the X
+// window the guard's windows stay on top of (0: none).
+enum class GuardRequestKind : std::uint8_t { MainWindow = 1, Save, Open, FolderAccess };
+
+struct GuardRequest {
+    GuardRequestKind kind = GuardRequestKind::MainWindow;
+    std::uint32_t id = 0; // a dialog's, echoed in its reply
+    std::uint64_t window = 0;
+    SaveDialogOptions save;
+    OpenDialogOptions open;
+};
+
+// A dialog's outcome, as the completion gets it.
+struct GuardReply {
+    std::uint32_t id = 0;
+    int response = kResponseCancel;
+    std::optional<FileUrl> chosen;
+};
+
+QByteArray encodeRequest(const GuardRequest &request);
+std::optional<GuardRequest> decodeRequest(const QByteArray &message);
+QByteArray encodeReply(const GuardReply &reply);
+std::optional<GuardReply> decodeReply(const QByteArray &message);
+
+// The file dialogs of a confined Pellim: the guard process shows them, so that
+// browsing a guarded folder asks nothing and a choice grants access where no
+// code in Pellim can forge it. Each completion runs when the guard's answer
+// arrives; once the guard is gone, none runs.
+class GuardFileDialogs final : public FileDialogs {
+public:
+    explicit GuardFileDialogs(GuardChannel &channel);
+    ~GuardFileDialogs() override;
+
+    void beginSave(QWidget *parent, const SaveDialogOptions &options,
+                   DialogCompletion completion) override;
+    void beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                   DialogCompletion completion) override;
+
+private:
+    void begin(GuardRequest request, QWidget *parent, DialogCompletion completion);
+    void replied(const QByteArray &message);
+
+    GuardChannel &m_channel;
+    std::uint32_t m_lastId = 0;
+    std::map<std::uint32_t, DialogCompletion> m_pending;
+};
+
+// The X window of `widget`'s window, for the guard to stay on top of; 0 where
+// windows are not X windows.
+std::uint64_t foreignWindowId(QWidget *widget);
+
+} // namespace pellim
