@@ -8,6 +8,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -15,6 +16,7 @@ import time
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 APP_ID = "org.pellim.Pellim"
+GUARD_ID = "org.pellim.FolderGuard"
 TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
 
@@ -63,7 +65,7 @@ def display():
 class Case:
     """A pellim of its own in a temporary home; `seen` holds its entries checked so far."""
 
-    def __init__(self, suite, name):
+    def __init__(self, suite, name, preexec=None):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
         self.root = tempfile.mkdtemp(prefix=name + "-", dir=suite["root"])
         self.home = os.path.join(self.root, "home")
@@ -79,7 +81,7 @@ class Case:
                         LANG="C.UTF-8", QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
         self.proc = subprocess.Popen([suite["bin"]], env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=preexec)
         self.main_window = self.new_window("the main window", set(), "Pellim")
         self.wait_for("\"opened\"", lambda: self.messages()[:1] == [("6", "Pellim: opened")])
 
@@ -98,8 +100,15 @@ class Case:
     def xdotool(self, *args):
         return run(["xdotool", *args], env=self.env).stdout.strip()
 
+    def guard_pids(self):
+        with contextlib.suppress(OSError), open("/proc/%d/task/%d/children" % (self.proc.pid, self.proc.pid)) as f:
+            return [int(p) for p in f.read().split()]
+        return []
+
     def windows(self):
-        return set(self.xdotool("search", "--all", "--onlyvisible", "--pid", str(self.proc.pid)).split())
+        """Pellim's windows and its guard's (the prompt, the file dialogs)."""
+        return {w for pid in [self.proc.pid] + self.guard_pids()
+                for w in self.xdotool("search", "--all", "--onlyvisible", "--pid", str(pid)).split()}
 
     def new_window(self, what, before, name=None):
         """Waits for a window of pellim's not in `before` (named `name`), and activates it."""
@@ -127,12 +136,16 @@ class Case:
                 return self.wait_for("the dialog to close", lambda: wid not in self.windows(), seconds=5)
         raise AssertionError("the dialog did not close")
 
-    def messages(self):
+    def messages(self, subsystem=APP_ID):
         """(priority, text) of the program's own entries since it started, not the guard's."""
-        out = run(["journalctl", "-o", "json", "_PID=%d" % self.proc.pid]).stdout
+        out = run(["journalctl", "-o", "json", "SYSLOG_IDENTIFIER=pellim"] + (["_PID=%d" % self.proc.pid]
+                  if subsystem == APP_ID else ["--since", "@%d" % (self.started_us // 1000000)])).stdout
         return [(e.get("PRIORITY"), bytes(m).decode("utf-8", "replace") if isinstance(m := e["MESSAGE"], list) else m)
-                for e in map(json.loads, out.splitlines()) if e.get("SYSLOG_IDENTIFIER") == "pellim"
-                and e.get("SUBSYSTEM") == APP_ID and int(e["__REALTIME_TIMESTAMP"]) >= self.started_us]
+                for e in map(json.loads, out.splitlines()) if e.get("SUBSYSTEM") == subsystem
+                and int(e["__REALTIME_TIMESTAMP"]) >= self.started_us]
+
+    def guard_entries(self):
+        return [text for _, text in self.messages(GUARD_ID)]
 
     def expect(self, *want):
         """Once the last of `want` ((priority, text) pairs) has come, the program's entries
@@ -186,8 +199,58 @@ def close_window(c):
 
 
 def save_consent(c):
-    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # asked, so stored
+    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # asked by the guard process, so stored
     check(re.search(r"^documents\s+allowed", c.consent("list"), re.M), "the answer was not stored")
+    check(c.guard_pids(), "no guard process")
+    check(any(t.startswith("Documents folder, write access to %s/Pellim" % c.docs) and t.endswith("asked: allowed")
+              for t in c.guard_entries()), "the guard did not record its decision: %r" % c.guard_entries())
+
+
+def start_then_quit(c):
+    c.wait_for("the guard's line", lambda: "Folder guard: enforced by the kernel" in c.guard_entries())
+
+
+def guard_killed(c):
+    """Without its guard a confined Pellim can reach nothing: it says so and ends with status 1."""
+    before, guard = c.windows(), c.guard_pids()[0]
+    os.kill(guard, 9)
+    wid = c.new_window("the alert", before, "Pellim")
+    c.wait_for("the error entry", lambda: "Folder guard stopped (killed by signal 9); Pellim cannot reach files "
+               "without it and quits" in c.guard_entries())
+    c.xdotool("key", "--window", wid, "Return")
+    c.wait_for("pellim to exit", lambda: c.proc.poll() is not None)
+    check(c.proc.returncode == 1, "exit status %s" % c.proc.returncode)
+
+
+def pellim_killed(c):
+    guard = c.guard_pids()[0]
+    c.proc.kill()
+    c.proc.wait()
+    c.wait_for("the guard to end", lambda: not os.path.exists("/proc/%d" % guard) or
+               open("/proc/%d/stat" % guard).read().split(") ")[1].startswith("Z"), seconds=5)
+
+
+def no_landlock():
+    """In the child before exec: Landlock looks absent, as in a container that forbids it."""
+    import ctypes
+    libc = ctypes.CDLL(None, use_errno=True)
+    code = [(0x20, 0, 0, 0),  # load the call's number
+            (0x15, 0, 1, 444),  # landlock_create_ruleset?
+            (0x06, 0, 0, 0x00050000 | 38),  # ENOSYS
+            (0x06, 0, 0, 0x7fff0000)]  # allow the rest
+    filters = (ctypes.c_uint64 * len(code))(*[op | jt << 16 | jf << 24 | k << 32 for op, jt, jf, k in code])
+    prog = struct.pack("HxxxxxxP", len(code), ctypes.addressof(filters))
+    buf = ctypes.create_string_buffer(prog)
+    if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, buf, 0, 0):  # no_new_privs; SECCOMP_MODE_FILTER
+        raise OSError(ctypes.get_errno(), "cannot install the filter")
+
+
+def fallback(c):
+    """Where the kernel cannot confine, Pellim guards in its own process and says so."""
+    c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
+               in c.guard_entries())
+    check(not c.guard_pids(), "a guard process without confinement")
+    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # still asked, in Pellim's own process
 
 
 def open_with_dialog(c):
@@ -207,7 +270,8 @@ def open_from_chosen_folder(c):
 
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
-    "launch": [("start_then_quit", lambda c: None), ("close_window", close_window)],
+    "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
+               ("pellim_killed", pellim_killed), ("fallback", fallback)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent)],
@@ -219,7 +283,7 @@ def run_case(suite, name, fn):
     """One case; a pellim it leaves running must then quit cleanly."""
     c = None
     try:
-        c = Case(suite, name)
+        c = Case(suite, name, no_landlock if fn is fallback else None)
         fn(c)
         if c.proc.poll() is None:
             c.end()
