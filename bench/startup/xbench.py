@@ -144,7 +144,8 @@ class Launched:
             self.locate_read = locate_read
         self.log = tempfile.TemporaryFile()
         self.start_ns = time.monotonic_ns()
-        self.process = subprocess.Popen([str(program)], env=env, pass_fds=fds,
+        command = [*map(str, program)] if isinstance(program, (list, tuple)) else [str(program)]
+        self.process = subprocess.Popen(command, env=env, pass_fds=fds,
                                         stdin=subprocess.DEVNULL, stdout=self.log,
                                         stderr=self.log)
         for fd in fds:

@@ -8,7 +8,6 @@ import json
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -65,7 +64,7 @@ def display():
 class Case:
     """A pellim of its own in a temporary home; `seen` holds its entries checked so far."""
 
-    def __init__(self, suite, name, preexec=None):
+    def __init__(self, suite, name, wrapper=()):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
         self.root = tempfile.mkdtemp(prefix=name + "-", dir=suite["root"])
         self.home = os.path.join(self.root, "home")
@@ -80,8 +79,8 @@ class Case:
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
                         LANG="C.UTF-8", QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
-        self.proc = subprocess.Popen([suite["bin"]], env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=preexec)
+        self.proc = subprocess.Popen([*wrapper, suite["bin"]], env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)  # a wrapper execs
         self.main_window = self.new_window("the main window", set(), "Pellim")
         self.wait_for("\"opened\"", lambda: self.messages()[:1] == [("6", "Pellim: opened")])
 
@@ -230,21 +229,6 @@ def pellim_killed(c):
                open("/proc/%d/stat" % guard).read().split(") ")[1].startswith("Z"), seconds=5)
 
 
-def no_landlock():
-    """In the child before exec: Landlock looks absent, as in a container that forbids it."""
-    import ctypes
-    libc = ctypes.CDLL(None, use_errno=True)
-    code = [(0x20, 0, 0, 0),  # load the call's number
-            (0x15, 0, 1, 444),  # landlock_create_ruleset?
-            (0x06, 0, 0, 0x00050000 | 38),  # ENOSYS
-            (0x06, 0, 0, 0x7fff0000)]  # allow the rest
-    filters = (ctypes.c_uint64 * len(code))(*[op | jt << 16 | jf << 24 | k << 32 for op, jt, jf, k in code])
-    prog = struct.pack("HxxxxxxP", len(code), ctypes.addressof(filters))
-    buf = ctypes.create_string_buffer(prog)
-    if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, buf, 0, 0):  # no_new_privs; SECCOMP_MODE_FILTER
-        raise OSError(ctypes.get_errno(), "cannot install the filter")
-
-
 def fallback(c):
     """Where the kernel cannot confine, Pellim guards in its own process and says so."""
     c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
@@ -283,7 +267,7 @@ def run_case(suite, name, fn):
     """One case; a pellim it leaves running must then quit cleanly."""
     c = None
     try:
-        c = Case(suite, name, no_landlock if fn is fallback else None)
+        c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else ())
         fn(c)
         if c.proc.poll() is None:
             c.end()
