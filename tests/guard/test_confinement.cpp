@@ -99,7 +99,7 @@ private slots:
         t.makeFile("home/Desktop/secret.txt", "desk");
         t.makeFile("home/Downloads/chosen.txt", "chosen");
         t.makeFile("out/file.txt", "out");
-        t.makeFolder("home/.local/state/pellim");
+        const QString store = t.makeFile("home/.local/state/pellim/folder-access.json", "{}\n");
         QVERIFY(QFile::link(t.documents(), t.root() + "/into"));
 
         struct Step {
@@ -137,8 +137,13 @@ private slots:
              "secret"},
             {"/proc/self/cwd into Desktop",
              [&] { return opened(sysOpen("/proc/self/cwd/Desktop/secret.txt")); }, "EPERM"},
-            {"the guard's state", [&] { return opened(sysOpen(state + "/folder-access.json")); },
-             "EPERM"},
+            {"the guard's state: read, written, replaced",
+             [&] {
+                 const QByteArray store = state + "/folder-access.json";
+                 return opened(sysOpen(store)) + opened(sysOpen(store, O_WRONLY | O_TRUNC)) +
+                        done(::syscall(SYS_rename, (root + "/out/file.txt").data(), store.data()));
+             },
+             "EPERMEPERMEPERM"},
             {"outside", [&] { return opened(sysOpen(root + "/out/file.txt")); }, "out"},
             {"new file in the home folder",
              [&] {
@@ -221,6 +226,7 @@ private slots:
         QCOMPARE(QDir(t.desktop()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{"secret.txt"});
         QVERIFY(!(QFile::permissions(t.documents() + "/sub/made.txt") & 0x0077)); // umask 077
+        QVERIFY(contents(store).contains("\"desktop\": \"denied\"")); // the guard's, not replaced
         for (const QString &made : {t.documents() + "/sub/made.txt", t.home() + "/new.txt"})
             QCOMPARE(contents(made), "made");
     }
