@@ -15,6 +15,12 @@ QString accessKindWord(FileAccessKind kind) {
     return {};
 }
 
+QString answerScopeText() {
+    return QStringLiteral("An answer is remembered for the whole folder until it is changed. A "
+                          "file or folder you choose in a file dialog stays granted until Pellim "
+                          "quits, whatever the answer for its folder.");
+}
+
 QString promptText(GuardedFolder folder) {
     return QStringLiteral("Pellim wants to access your %1 folder.").arg(folderDisplayName(folder));
 }
@@ -32,9 +38,9 @@ QString promptInformativeText(const ConsentRequest &request) {
         what = QStringLiteral("It is trying to list this folder:");
         break;
     }
-    return QStringLiteral("%1\n%2\n\nYour answer is remembered until you reset it with "
-                          "\u201cpellim-consent reset %3\u201d.")
-        .arg(what, request.path, folderKey(request.folder));
+    return QStringLiteral("%1\n%2\n\n%3 To change the answer later, use Folder Access or "
+                          "\u201cpellim-consent reset %4\u201d.")
+        .arg(what, request.path, answerScopeText(), folderKey(request.folder));
 }
 
 } // namespace pellim

@@ -28,6 +28,10 @@ public:
 // "write", "read", "list".
 QString accessKindWord(FileAccessKind kind);
 
+// What an answer covers, in the same words wherever answers are given or changed:
+// the answer holds for the whole folder, but a choice in a file dialog outranks it.
+QString answerScopeText();
+
 // The prompt's texts.
 QString promptText(GuardedFolder folder);
 QString promptInformativeText(const ConsentRequest &request);

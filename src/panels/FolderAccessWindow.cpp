@@ -1,0 +1,321 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "panels/FolderAccessWindow.h"
+
+#include "guard/ConsentPrompter.h"
+#include "guard/FolderGuard.h"
+#include "guard/UserFolders.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace pellim {
+
+namespace {
+
+QString shownAnswer(ConsentAnswer answer) {
+    switch (answer) {
+    case ConsentAnswer::Allowed:
+        return FolderAccessWindow::tr("Allowed");
+    case ConsentAnswer::Denied:
+        return FolderAccessWindow::tr("Denied");
+    case ConsentAnswer::NotDecided:
+        break;
+    }
+    return FolderAccessWindow::tr("Not decided");
+}
+
+// A path or a reason may hold anything, markup included: always shown as text.
+QLabel *textLabel(QWidget *parent, bool wrap) {
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(wrap);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+} // namespace
+
+FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool kernelGuard,
+                                       QWidget *parent)
+    : QWidget(parent, Qt::Window),
+      m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
+      m_store(std::move(storePath)), m_watcher(new QFileSystemWatcher(this)) {
+    setWindowTitle(tr("Folder Access"));
+    // A helper window: closing it hides it and must never end the application.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+
+    QLabel *intro = textLabel(this, true);
+    intro->setText(tr("Pellim asks before it reaches into these folders. Your answers:"));
+    layout->addWidget(intro);
+
+    auto *grid = new QGridLayout;
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(4);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnMinimumWidth(1, fontMetrics().horizontalAdvance(tr("Not decided")) + 16);
+    const std::array<QString, 3> mnemonicNames = {tr("&Documents"), tr("D&esktop"),
+                                                  tr("Do&wnloads")};
+    // Widgets are made row by row, left to right: that is the tab order.
+    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
+        const GuardedFolder folder = kGuardedFolders[i];
+        const QString name = folderDisplayName(folder);
+        const int line = int(i) * 3;
+        Row &row = m_rows[i];
+
+        row.name = new QLabel(mnemonicNames[i], this);
+        QFont bold = row.name->font();
+        bold.setBold(true);
+        row.name->setFont(bold);
+        row.path = textLabel(this, false);
+        row.path->setObjectName(QStringLiteral("path-") + folderKey(folder));
+        row.path->setForegroundRole(QPalette::PlaceholderText);
+        row.answer = textLabel(this, false);
+        row.answer->setObjectName(QStringLiteral("answer-") + folderKey(folder));
+
+        const auto button = [&](const QString &text, const QString &verb, const QString &tip,
+                                ConsentAnswer answer) {
+            auto *b = new QPushButton(text, this);
+            b->setAccessibleName(verb.arg(name));
+            b->setToolTip(tip.arg(name));
+            b->setAutoDefault(false);
+            connect(b, &QPushButton::clicked, this,
+                    [this, folder, answer] { setAnswer(folder, answer); });
+            return b;
+        };
+        row.allow = button(tr("Allow"), tr("Allow %1"), tr("Let Pellim into %1 without asking"),
+                           ConsentAnswer::Allowed);
+        row.deny = button(tr("Deny"), tr("Deny %1"), tr("Keep Pellim out of %1 without asking"),
+                          ConsentAnswer::Denied);
+        row.reset = button(tr("Reset"), tr("Reset %1"),
+                           tr("Forget the answer for %1, so that Pellim asks again"),
+                           ConsentAnswer::NotDecided);
+        row.name->setBuddy(row.allow);
+
+        if (i > 0) {
+            auto *rule = new QFrame(this);
+            rule->setFrameShape(QFrame::HLine);
+            rule->setFrameShadow(QFrame::Sunken);
+            grid->addWidget(rule, line - 1, 0, 1, 5);
+        }
+        grid->addWidget(row.name, line, 0);
+        grid->addWidget(row.path, line + 1, 0);
+        grid->addWidget(row.answer, line, 1, 2, 1, Qt::AlignVCenter);
+        grid->addWidget(row.allow, line, 2, 2, 1, Qt::AlignVCenter);
+        grid->addWidget(row.deny, line, 3, 2, 1, Qt::AlignVCenter);
+        grid->addWidget(row.reset, line, 4, 2, 1, Qt::AlignVCenter);
+    }
+    layout->addLayout(grid);
+
+    m_problem = textLabel(this, true);
+    m_problem->setObjectName(QStringLiteral("problem"));
+    m_problem->hide();
+    layout->addWidget(m_problem);
+    m_failure = textLabel(this, true);
+    m_failure->setObjectName(QStringLiteral("failure"));
+    QPalette red = m_failure->palette();
+    red.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    m_failure->setPalette(red);
+    m_failure->hide();
+    layout->addWidget(m_failure);
+
+    QLabel *scope = textLabel(this, true);
+    scope->setText(answerScopeText());
+    layout->addWidget(scope);
+    if (!kernelGuard) {
+        QLabel *inProcess = textLabel(this, true);
+        inProcess->setObjectName(QStringLiteral("in-process"));
+        inProcess->setText(tr("The kernel does not guard these folders on this system: Pellim "
+                              "checks access in its own process only, so code running inside "
+                              "Pellim could change these answers."));
+        layout->addWidget(inProcess);
+    }
+    layout->addStretch(1);
+
+    auto *buttons = new QDialogButtonBox(this);
+    m_resetAll = buttons->addButton(tr("Reset &All"), QDialogButtonBox::ResetRole);
+    m_resetAll->setAccessibleName(tr("Reset All"));
+    m_resetAll->setToolTip(tr("Forget the answers for every folder, so that Pellim asks again"));
+    m_resetAll->setAutoDefault(false);
+    connect(m_resetAll, &QPushButton::clicked, this, &FolderAccessWindow::resetAll);
+    QPushButton *closeButton = buttons->addButton(QDialogButtonBox::Close);
+    closeButton->setText(tr("&Close"));
+    closeButton->setAutoDefault(false);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    layout->addWidget(buttons);
+
+    auto *close = new QAction(tr("Close"), this);
+    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderAccessWindow::refresh);
+
+    setMinimumWidth(560);
+    refresh();
+    resize(sizeHint().expandedTo(QSize(640, 0)));
+}
+
+FolderAccessWindow::~FolderAccessWindow() = default;
+
+void FolderAccessWindow::showEvent(QShowEvent *event) {
+    refresh();
+    QWidget::showEvent(event);
+}
+
+void FolderAccessWindow::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        refresh();
+    QWidget::changeEvent(event);
+}
+
+// The store's folder may not exist yet (pellim-consent or the guard makes it with
+// the first answer); until it does, the nearest folder above it is watched, so
+// that its creation is seen and the watch moves down.
+void FolderAccessWindow::watchStore() {
+    if (m_store.filePath().isEmpty())
+        return;
+    const auto target = [this] {
+        QString dir = QFileInfo(m_store.filePath()).absolutePath();
+        while (!QFileInfo(dir).isDir()) {
+            const QString up = QFileInfo(dir).absolutePath();
+            if (up == dir)
+                break;
+            dir = up;
+        }
+        return dir;
+    };
+    // The folder may appear between looking and watching: look again until the
+    // watch sits where it should.
+    for (QString dir = target();;) {
+        const QStringList watched = m_watcher->directories();
+        if (watched != QStringList{dir}) {
+            if (!watched.isEmpty())
+                m_watcher->removePaths(watched);
+            m_watcher->addPath(dir);
+        }
+        const QString now = target();
+        if (now == dir)
+            break;
+        dir = now;
+    }
+}
+
+void FolderAccessWindow::refresh() {
+    watchStore();
+    const ConsentStore::Contents contents = m_store.read();
+    const bool refused = contents.state == ConsentStore::FileState::Refused;
+    const QByteArray homeBytes = homeFolder();
+    const QString home =
+        homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
+    bool anyDecided = false;
+    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
+        const GuardedFolder folder = kGuardedFolders[i];
+        const Row &row = m_rows[i];
+        const QString path = userFolderPath(folder);
+        if (path.isEmpty())
+            row.path->setText(tr("(no such folder)"));
+        else if (!home.isEmpty() && resolvePath(path) == home)
+            row.path->setText(tr("%1 (the home folder itself: not guarded)").arg(path));
+        else
+            row.path->setText(path);
+        row.path->setToolTip(row.path->text()); // a long path may be cut off
+        const ConsentAnswer answer = contents.answer(folder);
+        anyDecided = anyDecided || answer != ConsentAnswer::NotDecided;
+        row.answer->setText(shownAnswer(answer));
+        // Heard on its own, the word needs its folder.
+        row.answer->setAccessibleName(
+            tr("%1: %2").arg(folderDisplayName(folder), shownAnswer(answer)));
+        // A refused store is never written, so no button there can change anything.
+        row.allow->setEnabled(!refused && answer != ConsentAnswer::Allowed);
+        row.deny->setEnabled(!refused && answer != ConsentAnswer::Denied);
+        row.reset->setEnabled(!refused && answer != ConsentAnswer::NotDecided);
+        row.name->setBuddy(row.allow->isEnabled() ? row.allow : row.deny);
+    }
+    // Resetting a damaged or unreadable store writes it afresh, which is a change.
+    m_resetAll->setEnabled(!refused && (anyDecided || !contents.problem.isEmpty()));
+
+    if (contents.problem.isEmpty()) {
+        m_problem->hide();
+    } else {
+        m_problem->setText(
+            refused ? tr("The stored answers are ignored: %1. Every folder counts as not "
+                         "decided, and no answer can be stored.")
+                          .arg(contents.problem)
+                    : tr("The stored answers are ignored: %1. Every folder counts as not "
+                         "decided until the next change.")
+                          .arg(contents.problem));
+        m_problem->show();
+    }
+    keepRoom();
+}
+
+bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
+    const QString name = folderDisplayName(folder);
+    QString error;
+    const bool done = m_store.setAnswer(folder, answer, &error);
+    if (done) {
+        m_failure->hide();
+        m_log.write(
+            LogLevel::Info,
+            QStringLiteral("%1 folder: set to %2 in Folder Access").arg(name, answerText(answer)));
+    } else {
+        showFailure(tr("%1 was not changed: %2").arg(name, error));
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("%1 folder: could not be set to %2 in Folder Access: %3")
+                        .arg(name, answerText(answer), error));
+    }
+    refresh();
+    return done;
+}
+
+bool FolderAccessWindow::resetAll() {
+    // Read just before the change, so the entries name what this reset changed,
+    // not what the window last showed.
+    const ConsentStore::Contents before = m_store.read();
+    QString error;
+    const bool done = m_store.resetAll(&error);
+    if (done) {
+        m_failure->hide();
+        for (GuardedFolder folder : kGuardedFolders) {
+            if (before.answer(folder) != ConsentAnswer::NotDecided)
+                m_log.write(LogLevel::Info, QStringLiteral("%1 folder: set to %2 in Folder Access")
+                                                .arg(folderDisplayName(folder),
+                                                     answerText(ConsentAnswer::NotDecided)));
+        }
+    } else {
+        showFailure(tr("The answers were not reset: %1").arg(error));
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("All folders: could not be set to %1 in Folder Access: %2")
+                        .arg(answerText(ConsentAnswer::NotDecided), error));
+    }
+    refresh();
+    return done;
+}
+
+void FolderAccessWindow::showFailure(const QString &text) {
+    m_failure->setText(text);
+    m_failure->show();
+    keepRoom();
+}
+
+// The layout sets no minimum height for wrapped text, so a notice that appears
+// would squeeze the rows instead of making the window taller. The text is
+// tallest at the narrowest width the window allows: that height is kept free.
+void FolderAccessWindow::keepRoom() {
+    setMinimumHeight(heightForWidth(minimumWidth()));
+}
+
+} // namespace pellim

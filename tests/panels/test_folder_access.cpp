@@ -1,0 +1,113 @@
+#include "guard/ConsentStore.h"
+#include "panels/FolderAccessWindow.h"
+#include "support/MemoryLogSink.h"
+#include "support/TestHome.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTest>
+
+using namespace pellim;
+
+namespace {
+
+QAbstractButton *button(const QWidget &window, const QString &accessibleName) {
+    for (QAbstractButton *b : window.findChildren<QAbstractButton *>())
+        if (b->accessibleName() == accessibleName)
+            return b;
+    qFatal("no button named %s", qPrintable(accessibleName));
+}
+
+// The answers of Documents, Desktop and Downloads as the window shows them.
+QStringList shown(const QWidget &window) {
+    QStringList result;
+    for (GuardedFolder folder : kGuardedFolders)
+        result << window.findChild<QLabel *>("answer-" + folderKey(folder))->text();
+    return result;
+}
+
+// "info: message" or "error: message"; one on another handle than the guard's stands out.
+QStringList entries(const MemoryLogSink &journal) {
+    QStringList result;
+    for (const LogEntry &e : journal.entries())
+        result << (e.subsystem + "/" + e.category == "org.pellim.FolderGuard/decisions"
+                       ? (e.level == LogLevel::Info ? "info: " : "error: ") + e.message
+                       : "elsewhere: " + e.message);
+    return result;
+}
+
+} // namespace
+
+class FolderAccessTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void change_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QStringList>("logged");
+        const QString set = "info: %1 folder: set to %2 in Folder Access";
+        const QString none = "Not decided";
+        QTest::newRow("allow") << "Allow Documents" << QStringList{"Allowed", "Allowed", "Denied"}
+                               << QStringList{set.arg("Documents", "allowed")};
+        QTest::newRow("deny") << "Deny Desktop" << QStringList{none, "Denied", "Denied"}
+                              << QStringList{set.arg("Desktop", "denied")};
+        QTest::newRow("reset") << "Reset Downloads" << QStringList{none, "Allowed", none}
+                               << QStringList{set.arg("Downloads", "not decided")};
+        // One entry for each folder it changed, and none for the others.
+        QTest::newRow("reset all")
+            << "Reset All" << QStringList(3, none)
+            << QStringList{set.arg("Desktop", "not decided"), set.arg("Downloads", "not decided")};
+        // Nothing changes, the window says why, and nothing is logged as done.
+        QTest::newRow("failed") << "Allow Documents" << QStringList{none, "Allowed", "Denied"}
+                                << QStringList{"error: Documents folder: could not be set to "
+                                               "allowed in Folder Access: %1"};
+    }
+    void change() {
+        QFETCH(QString, press);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, logged);
+        const bool lockBroken = logged[0].startsWith("error: "); // the row where writes fail
+        test::TestHome home;
+        ConsentStore store(ConsentStore::defaultPath());
+        QVERIFY(store.setAnswer(GuardedFolder::Desktop, ConsentAnswer::Allowed));
+        QVERIFY(store.setAnswer(GuardedFolder::Downloads, ConsentAnswer::Denied));
+        QString why; // a folder in the lock's place: every write fails, for this reason
+        const QString lock = QFileInfo(store.filePath()).path() + "/folder-access.lock";
+        if (lockBroken && QFile::remove(lock) && QDir().mkdir(lock))
+            QVERIFY(!store.setAnswer(GuardedFolder::Documents, ConsentAnswer::Allowed, &why));
+        MemoryLogSink journal;
+        FolderAccessWindow window(journal, store.filePath());
+        window.show();
+        QCOMPARE(shown(window), QStringList({"Not decided", "Allowed", "Denied"}));
+        // A button that would change nothing cannot be pressed.
+        QVERIFY(!button(window, "Allow Desktop")->isEnabled());
+        QVERIFY(!button(window, "Reset Documents")->isEnabled());
+
+        QTest::mouseClick(button(window, press), Qt::LeftButton);
+        QCOMPARE(shown(window), after);
+        for (std::size_t i = 0; i < kGuardedFolders.size(); ++i)
+            QCOMPARE(answerText(store.answer(kGuardedFolders[i])), after[int(i)].toLower());
+        QCOMPARE(entries(journal), lockBroken ? QStringList{logged[0].arg(why)} : logged);
+        const auto *failure = window.findChild<QLabel *>("failure"); // says why, and only then
+        QCOMPARE(failure->isVisible() && failure->text().contains(why), lockBroken);
+    }
+
+    // pellim-consent writes while the window is open, the first time before the
+    // store's folder even exists: the window follows.
+    void followsAnotherWriter() {
+        test::TestHome home;
+        MemoryLogSink journal;
+        FolderAccessWindow window(journal);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window)); // no refresh on activation hereafter
+        ConsentStore other(ConsentStore::defaultPath());
+        QVERIFY(other.setAnswer(GuardedFolder::Desktop, ConsentAnswer::Denied));
+        QTRY_COMPARE(shown(window)[1], "Denied");
+        QVERIFY(other.setAnswer(GuardedFolder::Desktop, ConsentAnswer::Allowed));
+        QTRY_COMPARE(shown(window)[1], "Allowed");
+    }
+};
+
+QTEST_MAIN(FolderAccessTest)
+#include "test_folder_access.moc"
