@@ -23,4 +23,9 @@ void AppDelegate::openActivity() {
     m_activityWindow->showAndRaise();
 }
 
+void AppDelegate::openFolderAccess() {
+    if (m_showFolderAccess)
+        m_showFolderAccess();
+}
+
 } // namespace pellim

@@ -3,6 +3,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 #include <memory>
 #include <vector>
 
@@ -38,12 +40,20 @@ public Q_SLOTS:
     // Shows and raises the one Activity window of this run, made on first use;
     // it lists the run's entries from its start whenever it is made.
     void openActivity();
+    // Shows Folder Access the way `setFolderAccess` said.
+    void openFolderAccess();
+
+public:
+    // Folder Access is shown by the guard process, where no code in Pellim can
+    // reach it, or, without the kernel guard, in Pellim itself.
+    void setFolderAccess(std::function<void()> show) { m_showFolderAccess = std::move(show); }
 
 private:
     // Only grows: a closed help window keeps its controller until the process ends.
     std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow;
     std::unique_ptr<ActivityWindow> m_activityWindow;
     pid_t m_guardPid;
+    std::function<void()> m_showFolderAccess;
 };
 
 } // namespace pellim

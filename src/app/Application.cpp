@@ -12,6 +12,7 @@
 #include "panels/Alert.h"
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
+#include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
 #include "window/RandomSource.h"
 #include "window/ViewController.h"
@@ -70,6 +71,9 @@ void connectDelegate(ViewController &window, AppDelegate &delegate) {
     // windows have no menu bar of their own.
     activity->setShortcutContext(Qt::ApplicationShortcut);
     QObject::connect(activity, &QAction::triggered, &delegate, &AppDelegate::openActivity);
+    QAction *folderAccess = windows->addAction(QObject::tr("&Folder Access…"));
+    folderAccess->setObjectName(QStringLiteral("actionFolderAccess"));
+    QObject::connect(folderAccess, &QAction::triggered, &delegate, &AppDelegate::openFolderAccess);
     const auto *help = window.findChild<QMenu *>(QStringLiteral("menuHelp"));
     window.menuBar()->insertMenu(help ? help->menuAction() : nullptr, windows);
 }
@@ -177,10 +181,29 @@ int runApplication(int argc, char **argv) {
     const auto files = std::make_unique<PosixFileAccess>(*protection);
     const auto random = std::make_unique<SystemRandomSource>();
     const auto delegate = std::make_unique<AppDelegate>(guardPid);
+    std::unique_ptr<FolderAccessWindow> folderAccess; // without the kernel guard, made on first use
     const auto window =
         std::make_unique<ViewController>(Services{*journal, *dialogs, *alert, *files, *random});
     connectDelegate(*window, *delegate);
     showGuardInForce(*window, inForce);
+
+    if (channel) {
+        delegate->setFolderAccess([&] {
+            GuardRequest request;
+            request.kind = GuardRequestKind::FolderAccess;
+            request.window = foreignWindowId(window.get());
+            channel->send(encodeRequest(request));
+        });
+    } else {
+        delegate->setFolderAccess([&] {
+            if (!folderAccess)
+                folderAccess = std::make_unique<FolderAccessWindow>(
+                    *journal, ConsentStore::defaultPath(), false);
+            folderAccess->show();
+            folderAccess->raise();
+            folderAccess->activateWindow();
+        });
+    }
 
     window->show();
     if (channel) {

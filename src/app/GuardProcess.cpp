@@ -9,6 +9,7 @@
 #include "journal/Log.h"
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
+#include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
 
 #include <QApplication>
@@ -58,6 +59,7 @@ private:
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<QtFileDialogs> m_dialogs;
+    std::unique_ptr<FolderAccessWindow> m_folderAccess;
     std::unique_ptr<GuardChannel> m_channel;
     std::unique_ptr<QSocketNotifier> m_calls;
     std::map<std::uint64_t, std::unique_ptr<QWindow>> m_foreign;
@@ -179,6 +181,15 @@ void GuardProcess::serve(const QByteArray &message) {
         m_dialogs->beginOpen(nullptr, request->open, reply);
         break;
     case GuardRequestKind::FolderAccess:
+        if (!m_folderAccess)
+            m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal);
+        if (QWindow *over = foreign(request->window)) {
+            m_folderAccess->winId();
+            m_folderAccess->windowHandle()->setTransientParent(over);
+        }
+        m_folderAccess->show();
+        m_folderAccess->raise();
+        m_folderAccess->activateWindow();
         break;
     }
 }

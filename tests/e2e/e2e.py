@@ -229,6 +229,20 @@ def pellim_killed(c):
                open("/proc/%d/stat" % guard).read().split(") ")[1].startswith("Z"), seconds=5)
 
 
+def folder_access(c):
+    """Window > Folder Access is the guard's window, not Pellim's; a change there is stored and recorded."""
+    c.press("alt+w")
+    c.xdotool("key", "--clearmodifiers", "f")
+    wid = c.wait_for("Folder Access", lambda: next(
+        (w for pid in c.guard_pids() for w in c.xdotool("search", "--onlyvisible", "--pid", str(pid),
+                                                         "--name", "^Folder Access$").split()), None))
+    c.xdotool("windowactivate", "--sync", wid)
+    c.xdotool("key", "--clearmodifiers", "alt+d", "Tab", "space")  # Documents: Deny
+    c.wait_for("the entry", lambda: "Documents folder: set to denied in Folder Access" in c.guard_entries())
+    check(re.search(r"^documents\s+denied", c.consent("list"), re.M), "the answer was not stored")
+    c.xdotool("key", "--clearmodifiers", "Escape")
+
+
 def fallback(c):
     """Where the kernel cannot confine, Pellim guards in its own process and says so."""
     c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
@@ -255,7 +269,7 @@ def open_from_chosen_folder(c):
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
-               ("pellim_killed", pellim_killed), ("fallback", fallback)],
+               ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent)],
