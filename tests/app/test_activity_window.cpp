@@ -14,6 +14,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace pellim;
@@ -108,7 +109,18 @@ private Q_SLOTS:
                                    10000);
         };
 
-        ActivityWindow activity(std::make_unique<SdJournalReader>());
+        // The guard process writes its own entries; they show beside Pellim's.
+        const LogEntry fromGuard{LogLevel::Info, QStringLiteral("org.pellim.FolderGuard"),
+                                 QStringLiteral("decisions"), QStringLiteral("from the guard")};
+        const pid_t guardProcess = ::fork();
+        if (guardProcess == 0) {
+            JournalSink(stderr).write(fromGuard);
+            ::_exit(0);
+        }
+        QCOMPARE(::waitpid(guardProcess, nullptr, 0), guardProcess);
+        sink.shown << "Info|Folder guard|from the guard";
+        ActivityWindow activity(std::make_unique<SdJournalReader>(
+            QStringLiteral("/run/systemd/journal/socket"), 0, guardProcess));
         activity.showAndRaise();
         QCOMPARE(activity.notice(), QString());
         QVERIFY2(showsAll(activity), qPrintable(tail(activity, sink.shown.size()).join('\n')));
