@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -55,6 +56,9 @@ void showGuardInForce(ViewController &window, const QString &text) {
     line->setTextFormat(Qt::PlainText);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     line->setAccessibleName(QStringLiteral("Folder guard"));
+    // Lined up with the form above it.
+    if (const QLayout *form = window.centralWidget() ? window.centralWidget()->layout() : nullptr)
+        line->setIndent(form->contentsMargins().left());
     window.statusBar()->addPermanentWidget(line, 1);
     window.statusBar()->setSizeGripEnabled(false);
 }
