@@ -99,8 +99,18 @@ private slots:
         t.makeFile("home/Desktop/secret.txt", "desk");
         t.makeFile("home/Downloads/chosen.txt", "chosen");
         t.makeFile("out/file.txt", "out");
+        t.makeFile("moved/file.txt", "moved");
         t.makeFolder("home/.local/state/pellim");
         QVERIFY(QFile::link(t.documents(), t.root() + "/into"));
+
+        // An unconfined helper moves root/moved into Desktop when asked. It keeps
+        // its own Landlock rule there: only the guard can notice where it went.
+        int ask[2], moved[2];
+        QVERIFY(::pipe2(ask, O_CLOEXEC) == 0 && ::pipe2(moved, O_CLOEXEC) == 0);
+        const auto moveIntoDesktop = [&] {
+            char byte = 0;
+            return ::write(ask[1], "", 1) == 1 && ::read(moved[0], &byte, 1) == 1;
+        };
 
         struct Step {
             const char *name;
@@ -140,6 +150,16 @@ private slots:
             {"the guard's state", [&] { return opened(sysOpen(state + "/folder-access.json")); },
              "EPERM"},
             {"outside", [&] { return opened(sysOpen(root + "/out/file.txt")); }, "out"},
+            {"a folder seen outside, then moved into Desktop",
+             [&] {
+                 const QByteArray before = opened(sysOpen(root + "/moved/file.txt"));
+                 const long held = sysOpen(root + "/moved", O_PATH | O_DIRECTORY);
+                 if (!moveIntoDesktop())
+                     return QByteArray("not moved");
+                 return before + opened(sysOpen(desk + "/moved/file.txt")) +
+                        opened(sysOpen("file.txt", O_RDONLY, int(held)));
+             },
+             "movedEPERMEPERM"},
             {"new file in the home folder",
              [&] {
                  QByteArray got = write(sysOpen(home + "/new.txt", O_WRONLY | O_CREAT), "made");
@@ -175,6 +195,15 @@ private slots:
 
         int sockets[2]; // the listener, then the child's report
         QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0);
+        if (::fork() == 0) {
+            char byte = 0;
+            ::close(ask[1]);
+            if (::read(ask[0], &byte, 1) == 1)
+                ::rename(QFile::encodeName(t.root() + "/moved"), desk + "/moved");
+            ::_exit(::write(moved[1], "", 1) != 1);
+        }
+        ::close(ask[0]);
+        ::close(moved[1]);
         const pid_t child = ::fork();
         if (child == 0) {
             ::alarm(60); // a supervisor that never answers must not hang the test
@@ -192,6 +221,8 @@ private slots:
             ::_exit(::write(sockets[1], report.constData(), std::size_t(report.size())) < 0);
         }
         ::close(sockets[1]);
+        ::close(ask[1]); // the helper ends once the child has
+        ::close(moved[0]);
         UniqueFd listener(passFd(sockets[0], -1));
         MemoryLogSink log;
         FakePrompter prompter;
@@ -219,7 +250,7 @@ private slots:
         QCOMPARE(prompter.asked,
                  (std::vector<GuardedFolder>{GuardedFolder::Desktop, GuardedFolder::Documents}));
         QCOMPARE(QDir(t.desktop()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList{"secret.txt"});
+                 (QStringList{"moved", "secret.txt"}));
         QVERIFY(!(QFile::permissions(t.documents() + "/sub/made.txt") & 0x0077)); // umask 077
         for (const QString &made : {t.documents() + "/sub/made.txt", t.home() + "/new.txt"})
             QCOMPARE(contents(made), "made");
