@@ -399,8 +399,9 @@ int calls(int rounds, int callsPerRound) {
                  target.path.mid(target.path.startsWith(root) ? root.size() + 1 : 0);
     std::printf("NOTE\t%s\tPer call: %d rounds of %d open+close of each file after one "
                 "warm-up round, the three ways taking turns; \"notification alone\" is a "
-                "confined process whose calls a loop lets go on unread. Files (home and out/ in a "
-                "temporary folder): %s.\n",
+                "confined process whose calls a loop lets go on unread, \"descriptor handed over "
+                "alone\" one whose calls the loop answers by opening the file and handing it over "
+                "unasked. Files (home and out/ in a temporary folder): %s.\n",
                 kBench, rounds, callsPerRound, files.constData());
     // Each open in Documents was decided by the guard, which says so once a call.
     if (log.entries != (long long)(rounds + 1) * callsPerRound) {
