@@ -43,9 +43,11 @@ QString userFolderPath(GuardedFolder folder) {
 
 std::vector<GuardedLocation> guardedLocations() {
     const std::optional<FileIdentity> home = identityOf(QFile::encodeName(QDir::homePath()));
+    const std::array<QByteArray, kGuardedFolders.size()> paths = userFolderLocations();
     std::vector<GuardedLocation> result;
-    for (GuardedFolder folder : kGuardedFolders) {
-        const QByteArray path = userFolderLocation(folder);
+    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
+        const GuardedFolder folder = kGuardedFolders[i];
+        const QByteArray &path = paths[i];
         const std::optional<FileIdentity> identity = identityOf(path);
         if (!identity || identity == home)
             continue;

@@ -4,12 +4,16 @@
 #include <QList>
 
 #include <linux/magic.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 namespace pellim {
 
@@ -120,6 +124,7 @@ private:
         return false;
     }
     bool jumpTo(Walked &w, UniqueFd to);
+    bool toRoot(Walked &w);
     bool goUp(Walked &w);
     std::optional<Walked> place(int fd, const struct stat &st);
     static Walked finish(Walked &w, const QByteArray &name);
@@ -138,6 +143,18 @@ bool Walker::jumpTo(Walked &w, UniqueFd to) {
     w.chain = std::move(*chain);
     w.display = describe(to.get());
     w.parent = std::move(to);
+    return true;
+}
+
+// The root is its own chain and is named "": nothing to climb or look up.
+bool Walker::toRoot(Walked &w) {
+    UniqueFd root(::openat(AT_FDCWD, "/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!root.isValid() || ::fstat(root.get(), &st) != 0)
+        return fail(errno);
+    w.chain.assign(1, identityOf(st));
+    w.display.clear();
+    w.parent = std::move(root);
     return true;
 }
 
@@ -190,9 +207,9 @@ std::optional<Walked> Walker::walk(const QByteArray &path, int start) {
         return std::nullopt;
     }
     Walked w;
-    if (!jumpTo(w, UniqueFd(::openat(path.startsWith('/') ? AT_FDCWD : start,
-                                     path.startsWith('/') ? "/" : ".",
-                                     O_PATH | O_DIRECTORY | O_CLOEXEC))))
+    if (path.startsWith('/')
+            ? !toRoot(w)
+            : !jumpTo(w, UniqueFd(::openat(start, ".", O_PATH | O_DIRECTORY | O_CLOEXEC))))
         return std::nullopt;
     std::vector<QByteArray> pending;
     pushComponents(pending, path);
@@ -208,6 +225,21 @@ std::optional<Walked> Walker::walk(const QByteArray &path, int start) {
             continue;
         }
         struct stat st {};
+        if (last) {
+            // Most last components are plain files: their identity is all the
+            // walk needs. Folders (automount points) and links go on below.
+            if (::fstatat(w.parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT)
+                    return finish(w, name); // missing: exists stays false
+                fail(errno);
+                return std::nullopt;
+            }
+            if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) {
+                w.exists = true;
+                w.identity = identityOf(st);
+                return finish(w, name);
+            }
+        }
         UniqueFd fd = openComponent(w.parent.get(), name, &st);
         if (!fd.isValid()) {
             if (errno == ENOENT && last)
@@ -246,8 +278,7 @@ std::optional<Walked> Walker::walk(const QByteArray &path, int start) {
                 fail(target ? ENOENT : errno);
                 return std::nullopt;
             }
-            if (target->startsWith('/') &&
-                !jumpTo(w, UniqueFd(::openat(AT_FDCWD, "/", O_PATH | O_DIRECTORY | O_CLOEXEC))))
+            if (target->startsWith('/') && !toRoot(w))
                 return std::nullopt;
             pushComponents(pending, *target);
             continue;
@@ -326,6 +357,143 @@ UniqueFd openWalked(const Walked &walked, int flags, mode_t mode, int *error) {
     if (truncate && S_ISREG(st.st_mode) && ::ftruncate(fd.get(), 0) != 0)
         return failed(errno);
     return fd;
+}
+
+namespace {
+
+// Beyond these, everything is forgotten and learned again: a bound on memory
+// and on inotify watches, not on correctness.
+constexpr std::size_t kMaxRemembered = 4096;
+constexpr std::size_t kMaxWatches = 8192;
+// A climb longer than this is left to the full walk.
+constexpr std::size_t kMaxClimb = 4096;
+
+constexpr std::uint32_t kMoved = IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR;
+
+} // namespace
+
+FolderChains::FolderChains()
+    : m_mounts(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)),
+      m_watches(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+FolderChains::~FolderChains() = default;
+
+std::size_t FolderChains::Hash::operator()(const Key &k) const {
+    return std::hash<std::uint64_t>()(std::uint64_t(k.id.ino) * 0x9E3779B97F4A7C15ULL ^
+                                      std::uint64_t(k.id.dev) ^ (k.mount << 40));
+}
+
+std::optional<FolderChains::Key> FolderChains::keyOf(int fd) const {
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_MNT_ID, &sx) != 0 ||
+        (sx.stx_mask & (STATX_INO | STATX_MNT_ID)) != (STATX_INO | STATX_MNT_ID))
+        return std::nullopt;
+    return Key{FileIdentity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino},
+               sx.stx_mnt_id};
+}
+
+bool FolderChains::reliable(int fd, std::uint64_t mount) {
+    if (const auto it = m_reliableMounts.find(mount); it != m_reliableMounts.end())
+        return it->second;
+    static constexpr unsigned long kLocal[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
+                                               F2FS_SUPER_MAGIC, TMPFS_MAGIC};
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    const bool local = std::find(std::begin(kLocal), std::end(kLocal),
+                                 static_cast<unsigned long>(fs.f_type)) != std::end(kLocal);
+    m_reliableMounts.emplace(mount, local);
+    return local;
+}
+
+bool FolderChains::watch(int fd) {
+    if (m_watched.size() >= kMaxWatches) {
+        // Closing drops every watch at once; the descriptor numbers start over.
+        m_watches.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        m_watched.clear();
+        m_known.clear();
+        return false;
+    }
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    const int wd = ::inotify_add_watch(m_watches.get(), path, kMoved);
+    if (wd < 0)
+        return false;
+    m_watched.insert(wd);
+    return true;
+}
+
+void FolderChains::forgetIfMoved() {
+    pollfd signs[2] = {{m_watches.get(), POLLIN, 0}, {m_mounts.get(), POLLPRI, 0}};
+    if (::poll(signs, 2, 0) == 0)
+        return;
+    // The watches stay (a folder watched again keeps its watch); their events go.
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_watches.get(), events, sizeof events);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            if (event->mask & IN_IGNORED) // the folder is gone, and its watch with it
+                m_watched.erase(event->wd);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    m_known.clear();
+    m_reliableMounts.clear(); // a mount number may now name another mount
+}
+
+FolderChains::Folder *FolderChains::find(int fd) {
+    if (!m_watches.isValid() || !m_mounts.isValid())
+        return nullptr;
+    forgetIfMoved();
+    std::optional<Key> key = keyOf(fd);
+    if (!key)
+        return nullptr;
+    if (const auto it = m_known.find(*key); it != m_known.end())
+        return &it->second;
+    if (m_known.size() >= kMaxRemembered)
+        m_known.clear();
+    // Each folder is watched before its ".." is read: a move after the watch is
+    // reported, a move before it shows in what ".." gives.
+    std::vector<Key> climbed; // from `fd` up
+    const Folder *known = nullptr;
+    UniqueFd held;
+    for (int at = fd;;) {
+        if (!reliable(at, key->mount) || !watch(at))
+            return nullptr;
+        climbed.push_back(*key);
+        UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const std::optional<Key> above = up.isValid() ? keyOf(up.get()) : std::nullopt;
+        if (!above || climbed.size() >= kMaxClimb)
+            return nullptr;
+        if (above->id == key->id)
+            break; // ".." of the root is the root
+        if (const auto it = m_known.find(*above); it != m_known.end()) {
+            known = &it->second;
+            break;
+        }
+        key = above;
+        held = std::move(up);
+        at = held.get();
+    }
+    std::vector<FileIdentity> chain = known ? known->chain : std::vector<FileIdentity>();
+    Folder *result = nullptr;
+    for (auto it = climbed.rbegin(); it != climbed.rend(); ++it) {
+        chain.push_back(it->id);
+        result = &m_known.insert_or_assign(*it, Folder{chain, {}}).first->second;
+    }
+    return result;
+}
+
+const QByteArray &FolderChains::displayOf(Folder &folder, int fd) {
+    if (folder.display.isEmpty()) {
+        folder.display = describe(fd);
+        if (folder.display.isEmpty())
+            folder.display = "/";
+    }
+    return folder.display;
 }
 
 } // namespace pellim

@@ -8,8 +8,11 @@
 #include <fcntl.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -71,5 +74,58 @@ std::optional<FileIdentity> innermost(const Walked &walked, std::span<const File
 // fails with EEXIST instead of being opened. The check follows the open: pass
 // O_NONBLOCK where a swapped-in FIFO must not block.
 UniqueFd openWalked(const Walked &walked, int flags, mode_t mode = 0, int *error = nullptr);
+
+// The chains of folders met before, so that a folder met again need not be
+// climbed: what walkPath's `chain` would hold for the folder, root first and
+// the folder itself last, kept per folder and per mount it was reached through.
+//
+// A chain stays right as long as no folder on it is moved or removed and no
+// mount changes (a bind mount puts a folder under other parents). Every folder
+// remembered is watched (inotify: moved or removed); the mount table is
+// watched too; any sign of either forgets everything. A folder is watched
+// before its ".." is read, so a move that the reading missed is one the watch
+// reports. Only file systems whose every rename passes through this kernel
+// are remembered (ext2/3/4, XFS, Btrfs, F2FS, tmpfs): a network file system's
+// folders can move on the server unseen.
+class FolderChains {
+public:
+    FolderChains();
+    ~FolderChains();
+    FolderChains(const FolderChains &) = delete;
+    FolderChains &operator=(const FolderChains &) = delete;
+
+    struct Folder {
+        std::vector<FileIdentity> chain;
+        QByteArray display; // as walkPath's `display` would name it; "" until asked for
+    };
+
+    // The folder `fd` is open on, or nothing when it lies where this cannot
+    // remember (then walk it in full). Forgets everything first if anything
+    // remembered has moved since.
+    Folder *find(int fd);
+    // Its name for messages: the names on a chain change only by a move, which
+    // forgets the chain, so the name is looked up once.
+    static const QByteArray &displayOf(Folder &folder, int fd);
+
+private:
+    struct Key {
+        FileIdentity id;
+        std::uint64_t mount = 0;
+        friend bool operator==(const Key &, const Key &) = default;
+    };
+    struct Hash {
+        std::size_t operator()(const Key &k) const;
+    };
+    std::optional<Key> keyOf(int fd) const;
+    bool reliable(int fd, std::uint64_t mount);
+    bool watch(int fd);
+    void forgetIfMoved();
+
+    UniqueFd m_mounts;  // /proc/self/mountinfo: POLLPRI when the mount table changes
+    UniqueFd m_watches; // inotify
+    std::unordered_set<int> m_watched;
+    std::unordered_map<Key, Folder, Hash> m_known;
+    std::unordered_map<std::uint64_t, bool> m_reliableMounts;
+};
 
 } // namespace pellim

@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,14 @@
 #include <climits>
 #include <cstring>
 #include <tuple>
+
+// Newer than the installed kernel headers.
+#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
+#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
+#endif
+#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
+#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP (1UL << 0)
+#endif
 
 namespace pellim {
 
@@ -94,10 +103,17 @@ QByteArray forCaller(const QByteArray &path, pid_t tgid, pid_t tid) {
 
 // A path as the caller passed it, and where a relative one starts.
 struct PathArg {
-    QByteArray text;
-    UniqueFd start; // invalid for an absolute path
-    QByteArray shown;
+    QByteArray text;   // to walk: /proc/self and the like spelled out for the caller
+    QByteArray passed; // as passed
+    UniqueFd start;    // invalid for an absolute path
     int startFd() const { return start.isValid() ? start.get() : AT_FDCWD; }
+    // For messages only, so made only when one is written.
+    QByteArray shown() const {
+        if (!start.isValid())
+            return passed;
+        return readLink("/proc/self/fd/" + QByteArray::number(start.get())).value_or("?") + "/" +
+               passed;
+    }
 };
 
 enum class Op { Open, MakeDir, MakeNode, Remove, Rename, Link, Symlink, Truncate };
@@ -136,29 +152,30 @@ struct Supervisor::Reply {
 
 struct Supervisor::Call {
     pid_t tid = 0;
-    UniqueFd memory;
     std::optional<ThreadStatus> status;
 
-    bool openMemory() {
-        if (!memory.isValid())
-            memory.reset(::open(procPath(tid, "/mem").constData(), O_RDONLY | O_CLOEXEC));
-        return memory.isValid();
+    // One call, no descriptor: the kernel checks, as for /proc/TID/mem, that
+    // this process may trace the caller. An unmapped or unreadable page ends it.
+    ssize_t readSome(unsigned long long address, void *to, std::size_t size) const {
+        iovec local{to, size};
+        iovec remote{reinterpret_cast<void *>(address), size};
+        return ::process_vm_readv(tid, &local, 1, &remote, 1, 0);
     }
 
-    bool readBytes(unsigned long long address, void *to, std::size_t size) {
-        return openMemory() && ::pread(memory.get(), to, size, off_t(address)) == ssize_t(size);
+    bool readBytes(unsigned long long address, void *to, std::size_t size) const {
+        return readSome(address, to, size) == ssize_t(size);
     }
 
     // The NUL-terminated string at `address` in the caller: read page by page,
     // since the page after it may not be mapped.
-    std::optional<QByteArray> readString(unsigned long long address) {
-        if (!openMemory() || address == 0)
+    std::optional<QByteArray> readString(unsigned long long address) const {
+        if (address == 0)
             return std::nullopt;
         QByteArray text;
         char page[4096];
         while (text.size() < PATH_MAX) {
             const std::size_t chunk = sizeof page - address % sizeof page;
-            const ssize_t n = ::pread(memory.get(), page, chunk, off_t(address));
+            const ssize_t n = readSome(address, page, chunk);
             if (n <= 0)
                 return std::nullopt;
             if (const void *nul = std::memchr(page, '\0', std::size_t(n)))
@@ -180,9 +197,8 @@ struct Supervisor::Call {
         const std::optional<QByteArray> text = readString(address);
         if (!text || text->isEmpty())
             return false;
-        arg.text = *text;
+        arg.text = arg.passed = *text;
         if (text->startsWith('/')) {
-            arg.shown = *text;
             if (text->startsWith("/proc/") || text->startsWith("/dev/")) {
                 const ThreadStatus *s = threadStatus();
                 if (!s)
@@ -194,7 +210,6 @@ struct Supervisor::Call {
         const QByteArray base = procPath(
             tid, dirfd == AT_FDCWD ? QByteArray("/cwd") : "/fd/" + QByteArray::number(dirfd));
         arg.start.reset(::open(base.constData(), O_PATH | O_CLOEXEC));
-        arg.shown = readLink(base).value_or("?") + "/" + *text;
         return arg.start.isValid();
     }
 };
@@ -202,9 +217,9 @@ struct Supervisor::Call {
 // One path of a call, walked.
 struct Supervisor::Side {
     Walked walked;
-    QByteArray shown;
-    bool entry = false;  // judged as an entry of its folder, a last link not followed
-    bool isLink = false; // the entry itself is a link
+    const PathArg *arg = nullptr; // how the caller named it
+    bool entry = false;           // judged as an entry of its folder, a last link not followed
+    bool isLink = false;          // the entry itself is a link
 };
 
 namespace {
@@ -299,6 +314,11 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
     std::sort(m_layout.allowed.begin(), m_layout.allowed.end(), before);
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
         m_ownUmask = own->umask;
+    // The caller waits while this process answers, and this process waits while
+    // the caller runs: each waking the other on its own CPU spares two wake-ups
+    // across CPUs a call, which cost more than the whole answer. Linux 6.6 and
+    // newer; an older kernel refuses the flag and only that is lost.
+    ::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_SET_FLAGS, SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP);
 }
 
 Supervisor::~Supervisor() = default;
@@ -349,14 +369,15 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
     if (const std::optional<FileIdentity> keeper = innermost(side.walked, m_layout.keptOut)) {
         if (contains(m_sealed, *keeper))
             return Verdict::Deny;
-        return m_protection.mayAccess(side.walked, side.shown, kind) ? Verdict::DoHere
-                                                                     : Verdict::Deny;
+        return m_protection.mayAccess(side.walked, side.arg->shown(), kind) ? Verdict::DoHere
+                                                                            : Verdict::Deny;
     }
     if (covered(side.walked, side.entry))
         return Verdict::GoOn;
     // Done here, so asked here too: a guarded folder made since the start is
     // not kept out by Landlock, but the guard knows it.
-    return m_protection.mayAccess(side.walked, side.shown, kind) ? Verdict::DoHere : Verdict::Deny;
+    return m_protection.mayAccess(side.walked, side.arg->shown(), kind) ? Verdict::DoHere
+                                                                        : Verdict::Deny;
 }
 
 void Supervisor::answer(const seccomp_notif &n) {
@@ -452,6 +473,17 @@ void Supervisor::answer(const seccomp_notif &n) {
     default:
         readable = false;
     }
+    std::optional<Walked> quick;
+    if (readable && r.op == Op::Open) {
+        quick = walkQuickly(r.a.text, r.a.startFd());
+        if (quick && goesOn(*quick)) {
+            // Nothing is done here, so nothing read needs checking against a
+            // reused thread id: if the call is gone, so is this answer.
+            Reply reply = Reply::goingOn();
+            send(n.id, reply);
+            return;
+        }
+    }
     const bool creates = r.op == Op::MakeDir || r.op == Op::MakeNode ||
                          (r.op == Op::Open && (r.flags & (O_CREAT | O_TMPFILE)));
     readable = readable && (!creates || call.threadStatus());
@@ -460,15 +492,68 @@ void Supervisor::answer(const seccomp_notif &n) {
     std::uint64_t id = n.id;
     if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
         return;
-    Reply reply = readable ? decide(r, call) : Reply::goingOn();
+    Reply reply = readable ? decide(r, call, std::move(quick)) : Reply::goingOn();
     send(n.id, reply);
 }
 
-Supervisor::Reply Supervisor::decide(Request &r, Call &call, bool retried) {
+// What walkObject gives for an open's path, found with a few calls: the kernel
+// resolves the folder (links and ".." too; a magic link is refused, those take
+// the full walk), and its chain is the one FolderChains remembers, which is the
+// one the walk would climb: a chain is forgotten once anything on it moves.
+// Nothing when the last component is a link or odd, or the chain is not
+// remembered.
+std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start) {
+    if (text.isEmpty() || text.endsWith('/'))
+        return std::nullopt;
+    const qsizetype slash = text.lastIndexOf('/');
+    const char *last = text.constData() + slash + 1;
+    if (std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0)
+        return std::nullopt;
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_MAGICLINKS;
+    const QByteArray head = slash < 0    ? QByteArray(".")
+                            : slash == 0 ? QByteArray("/")
+                                         : text.left(slash);
+    Walked w;
+    w.parent.reset(int(::syscall(SYS_openat2, start, head.constData(), &how, sizeof how)));
+    FolderChains::Folder *folder = w.parent.isValid() ? m_chains.find(w.parent.get()) : nullptr;
+    if (!folder)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstatat(w.parent.get(), last, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return std::nullopt;
+        if (S_ISDIR(st.st_mode)) {
+            // Opened as the walk opens it: an automount point shows what is mounted.
+            const UniqueFd dir(
+                ::openat(w.parent.get(), last, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!dir.isValid() || ::fstat(dir.get(), &st) != 0)
+                return std::nullopt;
+        }
+        w.exists = true;
+        w.isFolder = S_ISDIR(st.st_mode);
+        w.identity = FileIdentity{st.st_dev, st.st_ino};
+    } else if (errno != ENOENT) {
+        return std::nullopt;
+    }
+    w.name = last;
+    w.chain = folder->chain;
+    const QByteArray &above = FolderChains::displayOf(*folder, w.parent.get());
+    w.display = (above == "/" ? QByteArray() : above) + "/" + w.name;
+    return w;
+}
+
+bool Supervisor::goesOn(const Walked &object) const {
+    return !innermost(object, m_layout.keptOut) && covered(object, false);
+}
+
+Supervisor::Reply Supervisor::decide(Request &r, Call &call, std::optional<Walked> quick,
+                                     bool retried) {
     const mode_t umask = call.status ? call.status->umask : 0;
     const auto entrySide = [](const PathArg &arg, bool folderMeant, Side &side) {
         side.entry = true;
-        side.shown = arg.shown;
+        side.arg = &arg;
         return walkEntry(arg, folderMeant, side.walked, side.isLink);
     };
     const auto done = [](int rc) { return Reply::result(rc == 0 ? 0 : errno); };
@@ -477,8 +562,8 @@ Supervisor::Reply Supervisor::decide(Request &r, Call &call, bool retried) {
     case Op::Open:
     case Op::Truncate: {
         Side side;
-        side.shown = r.a.shown;
-        std::optional<Walked> walked = walkObject(r.a);
+        side.arg = &r.a;
+        std::optional<Walked> walked = quick ? std::move(quick) : walkObject(r.a);
         if (!walked)
             return Reply::goingOn();
         side.walked = std::move(*walked);
@@ -493,7 +578,7 @@ Supervisor::Reply Supervisor::decide(Request &r, Call &call, bool retried) {
             // the kernel would have, after walking and judging it again.
             const bool created = (r.flags & (O_CREAT | O_EXCL)) == O_CREAT && !side.walked.exists;
             if (created && reply.error == EEXIST && !retried)
-                return decide(r, call, true);
+                return decide(r, call, std::nullopt, true);
             return reply;
         }
         if (!side.walked.exists || side.walked.isFolder)
@@ -542,7 +627,7 @@ Supervisor::Reply Supervisor::decide(Request &r, Call &call, bool retried) {
             if (!walked)
                 return Reply::goingOn();
             from.walked = std::move(*walked);
-            from.shown = r.a.shown;
+            from.arg = &r.a;
         } else if (!entrySide(r.a, r.op == Op::Rename && r.a.text.endsWith('/'), from)) {
             return Reply::goingOn();
         }

@@ -35,6 +35,12 @@ namespace pellim {
 // A call that cannot be read or walked goes on in the caller too: the kernel
 // then gives its error, and Landlock keeps the folders out of reach.
 //
+// Most calls are opens outside the kept-out folders, in folders met before: the
+// kernel resolves an open's folder in one call and the chain above it is the one
+// remembered (FolderChains, forgotten as soon as anything on it moves or a mount
+// changes), so that such an open goes on after a handful of calls. Anything
+// else, or anything not remembered, is walked in full.
+//
 // Plain and single-threaded: whoever owns it waits for the listener to become
 // readable and calls handleOne.
 class Supervisor {
@@ -69,7 +75,9 @@ private:
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed);
     void answer(const seccomp_notif &notification);
-    Reply decide(Request &request, Call &call, bool retried = false);
+    std::optional<Walked> walkQuickly(const QByteArray &path, int start);
+    bool goesOn(const Walked &object) const;
+    Reply decide(Request &request, Call &call, std::optional<Walked> quick, bool retried = false);
     Reply performOpen(const Request &request, const Side &side, mode_t umask);
     void send(std::uint64_t id, Reply &reply);
     Verdict judge(const Side &side, FileAccessKind kind);
@@ -80,6 +88,7 @@ private:
     FolderProtection &m_protection;
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;
+    FolderChains m_chains;
     mode_t m_ownUmask = 0;
 };
 

@@ -142,24 +142,35 @@ QByteArray homeFolder() {
     return environmentPath("HOME");
 }
 
-QByteArray userFolderLocation(GuardedFolder folder) {
+std::array<QByteArray, kGuardedFolders.size()> userFolderLocations() {
     const QByteArray home = homeFolder();
     QByteArray config = environmentPath("XDG_CONFIG_HOME");
     if (config.isEmpty() && !home.isEmpty())
         config = underHome(home, "/.config");
 
-    std::optional<QByteArray> chosen;
+    std::array<std::optional<QByteArray>, kGuardedFolders.size()> chosen;
     if (!config.isEmpty()) {
-        const QByteArray name = settingName(folder);
         const QByteArray settings = readSettings(underHome(config, "/user-dirs.dirs"));
         for (const QByteArray &line : settings.split('\n')) {
-            if (std::optional<QByteArray> path = parseLine(line, name, home))
-                chosen = std::move(path);
+            for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
+                if (std::optional<QByteArray> path =
+                        parseLine(line, settingName(kGuardedFolders[i]), home))
+                    chosen[i] = std::move(path);
+            }
         }
     }
-    if (chosen)
-        return *chosen;
-    return home.isEmpty() ? QByteArray() : underHome(home, defaultName(folder));
+    std::array<QByteArray, kGuardedFolders.size()> locations;
+    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
+        if (chosen[i])
+            locations[i] = *chosen[i];
+        else if (!home.isEmpty())
+            locations[i] = underHome(home, defaultName(kGuardedFolders[i]));
+    }
+    return locations;
+}
+
+QByteArray userFolderLocation(GuardedFolder folder) {
+    return userFolderLocations()[static_cast<std::size_t>(folder)];
 }
 
 } // namespace pellim

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <array>
+
 namespace pellim {
 
 // The person's home folder: $HOME when it is an absolute path, empty otherwise.
@@ -28,5 +30,8 @@ QByteArray homeFolder();
 // (see guardedLocations). Empty when the folder cannot be known: no home folder
 // and no absolute setting.
 QByteArray userFolderLocation(GuardedFolder folder);
+
+// All of them from one reading of user-dirs.dirs, indexed like kGuardedFolders.
+std::array<QByteArray, kGuardedFolders.size()> userFolderLocations();
 
 } // namespace pellim

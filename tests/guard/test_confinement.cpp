@@ -99,8 +99,18 @@ private slots:
         t.makeFile("home/Desktop/secret.txt", "desk");
         t.makeFile("home/Downloads/chosen.txt", "chosen");
         t.makeFile("out/file.txt", "out");
+        t.makeFile("moved/file.txt", "moved");
         const QString store = t.makeFile("home/.local/state/pellim/folder-access.json", "{}\n");
         QVERIFY(QFile::link(t.documents(), t.root() + "/into"));
+
+        // An unconfined helper moves root/moved into Desktop when asked. It keeps
+        // its own Landlock rule there: only the guard can notice where it went.
+        int ask[2], moved[2];
+        QVERIFY(::pipe2(ask, O_CLOEXEC) == 0 && ::pipe2(moved, O_CLOEXEC) == 0);
+        const auto moveIntoDesktop = [&] {
+            char byte = 0;
+            return ::write(ask[1], "", 1) == 1 && ::read(moved[0], &byte, 1) == 1;
+        };
 
         struct Step {
             const char *name;
@@ -145,6 +155,16 @@ private slots:
              },
              "EPERMEPERMEPERM"},
             {"outside", [&] { return opened(sysOpen(root + "/out/file.txt")); }, "out"},
+            {"a folder seen outside, then moved into Desktop",
+             [&] {
+                 const QByteArray before = opened(sysOpen(root + "/moved/file.txt"));
+                 const long held = sysOpen(root + "/moved", O_PATH | O_DIRECTORY);
+                 if (!moveIntoDesktop())
+                     return QByteArray("not moved");
+                 return before + opened(sysOpen(desk + "/moved/file.txt")) +
+                        opened(sysOpen("file.txt", O_RDONLY, int(held)));
+             },
+             "movedEPERMEPERM"},
             {"new file in the home folder",
              [&] {
                  QByteArray got = write(sysOpen(home + "/new.txt", O_WRONLY | O_CREAT), "made");
@@ -180,6 +200,15 @@ private slots:
 
         int sockets[2]; // the listener, then the child's report
         QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0);
+        if (::fork() == 0) {
+            char byte = 0;
+            ::close(ask[1]);
+            if (::read(ask[0], &byte, 1) == 1)
+                ::rename(QFile::encodeName(t.root() + "/moved"), desk + "/moved");
+            ::_exit(::write(moved[1], "", 1) != 1);
+        }
+        ::close(ask[0]);
+        ::close(moved[1]);
         const pid_t child = ::fork();
         if (child == 0) {
             ::alarm(60); // a supervisor that never answers must not hang the test
@@ -197,6 +226,8 @@ private slots:
             ::_exit(::write(sockets[1], report.constData(), std::size_t(report.size())) < 0);
         }
         ::close(sockets[1]);
+        ::close(ask[1]); // the helper ends once the child has
+        ::close(moved[0]);
         UniqueFd listener(passFd(sockets[0], -1));
         MemoryLogSink log;
         FakePrompter prompter;
@@ -224,7 +255,7 @@ private slots:
         QCOMPARE(prompter.asked,
                  (std::vector<GuardedFolder>{GuardedFolder::Desktop, GuardedFolder::Documents}));
         QCOMPARE(QDir(t.desktop()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList{"secret.txt"});
+                 (QStringList{"moved", "secret.txt"}));
         QVERIFY(!(QFile::permissions(t.documents() + "/sub/made.txt") & 0x0077)); // umask 077
         QVERIFY(contents(store).contains("\"desktop\": \"denied\"")); // the guard's, not replaced
         for (const QString &made : {t.documents() + "/sub/made.txt", t.home() + "/new.txt"})

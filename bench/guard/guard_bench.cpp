@@ -1,0 +1,509 @@
+// What the folder guard costs a confined process, for run-guard-bench:
+//
+//   guard_bench calls [--rounds N] [--calls N]
+//       open+close of a few files, side by side in one run: in an unconfined
+//       process, in a process confined by confineSelf and answered by the real
+//       Supervisor and FolderGuard, and in one answered by a loop that lets every
+//       call go on (the notification's own round trip) or, in Documents, opens
+//       the file and hands it over unasked. A temporary home holds the guarded
+//       folders, with "allowed" stored for Documents. Prints RESULT lines.
+//   guard_bench exec [--unconfined] PROGRAM ARG...
+//       runs PROGRAM confined by the folders the current HOME names (the guard's
+//       state folder sealed), answered here as the application answers them, or
+//       not confined at all; then prints "key value" lines: exec_ns (from the
+//       exec to the program's exit), setup_ns (confinement and supervisor set-up)
+//       and notifications.
+#include "guard/Confinement.h"
+#include "guard/ConsentPrompter.h"
+#include "guard/ConsentStore.h"
+#include "guard/FolderGuard.h"
+#include "guard/Supervisor.h"
+#include "journal/Log.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <linux/seccomp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Newer than the installed kernel headers.
+#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
+#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
+#endif
+#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
+#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP (1UL << 0)
+#endif
+
+using namespace pellim;
+
+namespace {
+
+constexpr const char *kBench = "guard";
+
+long long nowNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+struct NeverAsks final : ConsentPrompter {
+    PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
+};
+
+struct CountingSink final : LogSink {
+    long long entries = 0;
+    void write(const LogEntry &) override { ++entries; }
+};
+
+// Sends `fd` over `socket` (SCM_RIGHTS), or receives one when `fd` is -1.
+int passFd(int socket, int fd) {
+    char byte = 0, control[CMSG_SPACE(sizeof fd)] = {};
+    iovec io{&byte, 1};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *c = CMSG_FIRSTHDR(&message);
+    if (fd >= 0) {
+        *c = cmsghdr{CMSG_LEN(sizeof fd), SOL_SOCKET, SCM_RIGHTS};
+        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+        return int(::sendmsg(socket, &message, 0));
+    }
+    if (::recvmsg(socket, &message, MSG_CMSG_CLOEXEC) == 1 && (c = CMSG_FIRSTHDR(&message)))
+        std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+    return fd;
+}
+
+bool readAll(int fd, void *to, std::size_t size) {
+    auto *bytes = static_cast<char *>(to);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+// What the person's folders and the guard's state are, as the application sees
+// them from the environment.
+struct Folders {
+    std::vector<QByteArray> guarded;
+    std::vector<QByteArray> sealed;
+};
+
+Folders currentFolders() {
+    Folders folders;
+    for (const GuardedLocation &location : guardedLocations())
+        folders.guarded.push_back(location.path);
+    const QString state = QFileInfo(ConsentStore::defaultPath()).path();
+    if (!state.isEmpty() && QDir().mkpath(state))
+        folders.sealed.push_back(QFile::encodeName(state));
+    return folders;
+}
+
+std::vector<QByteArray> allOf(const Folders &folders) {
+    std::vector<QByteArray> all = folders.guarded;
+    all.insert(all.end(), folders.sealed.begin(), folders.sealed.end());
+    return all;
+}
+
+// --- calls -----------------------------------------------------------------------
+
+struct Target {
+    const char *label;
+    QByteArray path;
+    double limitUs; // extra per open allowed under the guard
+    bool outside;   // Landlock lets it through: a loop that lets calls go on can open it
+};
+
+struct Command {
+    int target = -1; // -1: stop
+    int calls = 0;
+};
+
+struct Timing {
+    long long ns = 0;
+    int failures = 0;
+};
+
+Timing openClose(const QByteArray &path, int calls) {
+    Timing timing;
+    const long long start = nowNs();
+    for (int i = 0; i < calls; ++i) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            ++timing.failures;
+        else
+            ::close(fd);
+    }
+    timing.ns = nowNs() - start;
+    return timing;
+}
+
+// A child that confines itself with `keptOut`, hands its listener over and then
+// runs the rounds it is sent.
+class ConfinedChild {
+public:
+    ConfinedChild(const std::vector<QByteArray> &keptOut, const std::vector<Target> &targets) {
+        int sockets[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(sockets[0]);
+            const int control = sockets[1];
+            auto confined = confineSelf(keptOut);
+            UniqueFd *listener = std::get_if<UniqueFd>(&confined);
+            if (!listener) {
+                std::fprintf(stderr, "guard_bench: %s\n",
+                             qPrintable(std::get<ConfinementError>(confined).message));
+                ::_exit(1);
+            }
+            if (passFd(control, listener->get()) != 1)
+                ::_exit(1);
+            listener->reset(); // the supervisor alone answers
+            Command command;
+            while (readAll(control, &command, sizeof command) && command.target >= 0) {
+                const Timing timing =
+                    openClose(targets[std::size_t(command.target)].path, command.calls);
+                if (::write(control, &timing, sizeof timing) != sizeof timing)
+                    ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        ::close(sockets[1]);
+        m_control = UniqueFd(sockets[0]);
+        if (m_pid > 0)
+            m_listener = UniqueFd(passFd(m_control.get(), -1));
+    }
+    ~ConfinedChild() {
+        if (m_pid <= 0)
+            return;
+        const Command stop;
+        if (::write(m_control.get(), &stop, sizeof stop) < 0)
+            ::kill(m_pid, SIGKILL);
+        m_control.reset();
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    ConfinedChild(const ConfinedChild &) = delete;
+    ConfinedChild &operator=(const ConfinedChild &) = delete;
+
+    UniqueFd takeListener() { return std::move(m_listener); }
+    bool started() const { return m_listener.isValid(); }
+
+    // One round in the child; `answer` is called whenever a call waits on
+    // `listener` (false: stop).
+    std::optional<Timing> round(int listener, Command command,
+                                const std::function<bool()> &answer) {
+        if (::write(m_control.get(), &command, sizeof command) != sizeof command)
+            return std::nullopt;
+        for (;;) {
+            pollfd ready[2] = {{m_control.get(), POLLIN, 0}, {listener, POLLIN, 0}};
+            if (::poll(ready, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return std::nullopt;
+            }
+            if (ready[1].revents & POLLIN) {
+                if (!answer())
+                    return std::nullopt;
+                continue;
+            }
+            if (ready[0].revents & (POLLIN | POLLHUP)) {
+                Timing timing;
+                if (!readAll(m_control.get(), &timing, sizeof timing))
+                    return std::nullopt;
+                return timing;
+            }
+            if (ready[1].revents & (POLLHUP | POLLERR))
+                return std::nullopt;
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+    UniqueFd m_control;
+    UniqueFd m_listener;
+};
+
+// Lets the call go on without looking at it: what the notification alone costs.
+//
+// With `handOver`, opens that file instead and hands it over as the call's
+// result, unasked: what an answer made in the supervisor costs at the least.
+bool continueBlindly(int listener, const char *handOver) {
+    seccomp_notif notification{};
+    if (::ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &notification) != 0)
+        return errno == ENOENT || errno == EINTR;
+    if (handOver) {
+        const UniqueFd fd(::open(handOver, O_RDONLY | O_CLOEXEC));
+        seccomp_notif_addfd add{};
+        add.id = notification.id;
+        add.flags = SECCOMP_ADDFD_FLAG_SEND;
+        add.srcfd = unsigned(fd.get());
+        add.newfd_flags = O_CLOEXEC;
+        return ::ioctl(listener, SECCOMP_IOCTL_NOTIF_ADDFD, &add) >= 0 || errno == ENOENT;
+    }
+    seccomp_notif_resp response{};
+    response.id = notification.id;
+    response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+    return ::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response) == 0 || errno == ENOENT;
+}
+
+void result(const char *subject, const QByteArray &metric, double value, const char *unit) {
+    std::printf("RESULT\t%s\t%s\t%s\t%.3f\t%s\n", kBench, subject, metric.constData(), value, unit);
+}
+
+QByteArray firstExisting(std::initializer_list<const char *> paths) {
+    for (const char *path : paths) {
+        if (::access(path, R_OK) == 0)
+            return path;
+    }
+    return {};
+}
+
+int calls(int rounds, int callsPerRound) {
+    // A home of its own, as tests/support/TestHome.h makes one.
+    QTemporaryDir dir;
+    const QByteArray root = QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath());
+    const QByteArray home = root + "/home";
+    for (const char *folder : {"/.config", "/.local/state", "/Documents", "/Desktop", "/Downloads"})
+        QDir().mkpath(QFile::decodeName(home + folder));
+    QDir().mkpath(QFile::decodeName(root + "/out"));
+    const auto makeFile = [](const QByteArray &path, const QByteArray &bytes) {
+        QFile file(QFile::decodeName(path));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    if (!makeFile(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n"
+                                                    "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                                    "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n") ||
+        !makeFile(root + "/out/file.txt", "out") ||
+        !makeFile(home + "/Documents/file.txt", "document")) {
+        std::fprintf(stderr, "guard_bench: cannot make the temporary home in %s\n",
+                     root.constData());
+        return 1;
+    }
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", home + "/.config");
+    qputenv("XDG_STATE_HOME", home + "/.local/state");
+
+    const Folders folders = currentFolders();
+    CountingSink log;
+    NeverAsks prompter;
+    FolderGuard guard(log, prompter);
+    QString error;
+    if (!ConsentStore(ConsentStore::defaultPath())
+             .setAnswer(GuardedFolder::Documents, ConsentAnswer::Allowed, &error)) {
+        std::fprintf(stderr, "guard_bench: cannot store the answer: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    std::vector<Target> targets = {{"temp folder", root + "/out/file.txt", 20, true}};
+    if (QByteArray etc = firstExisting({"/etc/hostname", "/etc/passwd"}); !etc.isEmpty())
+        targets.push_back({"/etc file", etc, 20, true});
+    if (QByteArray lib = firstExisting(
+            {"/usr/lib/x86_64-linux-gnu/libc.so.6", "/usr/lib/libc.so.6", "/usr/bin/env"});
+        !lib.isEmpty())
+        targets.push_back({"/usr file", lib, 20, true});
+    targets.push_back({"Documents, stored allow", home + "/Documents/file.txt", 100, false});
+
+    ConfinedChild guarded(allOf(folders), targets);
+    ConfinedChild bare(allOf(folders), targets);
+    if (!guarded.started() || !bare.started()) {
+        std::fprintf(stderr, "guard_bench: the confined children did not start\n");
+        return 1;
+    }
+    const UniqueFd bareListener = bare.takeListener();
+    // Woken on one CPU, as the Supervisor asks for its own listener.
+    ::ioctl(bareListener.get(), SECCOMP_IOCTL_NOTIF_SET_FLAGS, SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP);
+    std::unique_ptr<Supervisor> supervisor =
+        Supervisor::create(guarded.takeListener(), guard, folders.guarded, folders.sealed, &error);
+    if (!supervisor) {
+        std::fprintf(stderr, "guard_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const auto answerGuarded = [&] {
+        return supervisor->handleOne() == Supervisor::Result::Answered;
+    };
+    const char *handOver = nullptr;
+    const auto answerBare = [&] { return continueBlindly(bareListener.get(), handOver); };
+
+    // Rounds take turns target by target, so that a slower moment on the
+    // machine touches all three ways alike; the first round is not counted.
+    std::vector<std::vector<double>> plain(targets.size()), confined(targets.size()),
+        blind(targets.size());
+    for (int r = 0; r <= rounds; ++r) {
+        for (std::size_t t = 0; t < targets.size(); ++t) {
+            const Command command{int(t), callsPerRound};
+            const Timing own = openClose(targets[t].path, callsPerRound);
+            const std::optional<Timing> underGuard =
+                guarded.round(supervisor->listener(), command, answerGuarded);
+            // Landlock refuses Documents to a process whose calls merely go on.
+            handOver = targets[t].outside ? nullptr : targets[t].path.constData();
+            const std::optional<Timing> underLoop =
+                bare.round(bareListener.get(), command, answerBare);
+            if (!underGuard || !underLoop || own.failures || underGuard->failures ||
+                underLoop->failures) {
+                std::fprintf(
+                    stderr, "guard_bench: round %d on %s failed (%d, %d, %d opens failed)\n", r,
+                    targets[t].path.constData(), own.failures,
+                    underGuard ? underGuard->failures : -1, underLoop ? underLoop->failures : -1);
+                return 1;
+            }
+            if (r == 0)
+                continue;
+            plain[t].push_back(double(own.ns) / callsPerRound / 1000);
+            confined[t].push_back(double(underGuard->ns) / callsPerRound / 1000);
+            blind[t].push_back(double(underLoop->ns) / callsPerRound / 1000);
+        }
+    }
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+        const QByteArray label = targets[t].label;
+        for (int r = 0; r < rounds; ++r) {
+            const std::size_t i = std::size_t(r);
+            result("unconfined", "open+close, " + label, plain[t][i], "µs");
+            result("pellim confined", "open+close, " + label, confined[t][i], "µs");
+            result("pellim confined", "extra per open, " + label, confined[t][i] - plain[t][i],
+                   "µs");
+            result(targets[t].outside ? "notification alone" : "descriptor handed over alone",
+                   "extra per open, " + label, blind[t][i] - plain[t][i], "µs");
+        }
+        std::printf("TARGET\t%s\textra per open, %s\tabsolute\t%g\n", kBench, label.constData(),
+                    targets[t].limitUs);
+    }
+    QByteArray files;
+    for (const Target &target : targets)
+        files += (files.isEmpty() ? "" : "; ") + QByteArray(target.label) + ": " +
+                 target.path.mid(target.path.startsWith(root) ? root.size() + 1 : 0);
+    std::printf("NOTE\t%s\tPer call: %d rounds of %d open+close of each file after one "
+                "warm-up round, the three ways taking turns; \"notification alone\" is a "
+                "confined process whose calls a loop lets go on unread, \"descriptor handed over "
+                "alone\" one whose calls the loop answers by opening the file and handing it over "
+                "unasked. Files (home and out/ in a temporary folder): %s.\n",
+                kBench, rounds, callsPerRound, files.constData());
+    // Each open in Documents was decided by the guard, which says so once a call.
+    if (log.entries != (long long)(rounds + 1) * callsPerRound) {
+        std::fprintf(stderr, "guard_bench: %lld decisions logged\n", log.entries);
+        return 1;
+    }
+    return 0;
+}
+
+// --- exec --------------------------------------------------------------------------
+
+int exec(bool confine, char **argv) {
+    const Folders folders = currentFolders();
+    const long long started = nowNs();
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+        return 1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(sockets[0]);
+        if (confine) {
+            auto confined = confineSelf(allOf(folders));
+            const UniqueFd *listener = std::get_if<UniqueFd>(&confined);
+            if (!listener) {
+                std::fprintf(stderr, "guard_bench: %s\n",
+                             qPrintable(std::get<ConfinementError>(confined).message));
+                ::_exit(126);
+            }
+            if (passFd(sockets[1], listener->get()) != 1)
+                ::_exit(126);
+        } else if (::write(sockets[1], "", 1) != 1) {
+            ::_exit(126);
+        }
+        ::execvp(argv[0], argv); // the listener and the socket close here
+        std::fprintf(stderr, "guard_bench: cannot run %s: %s\n", argv[0], std::strerror(errno));
+        ::_exit(127);
+    }
+    ::close(sockets[1]);
+    const UniqueFd control(sockets[0]);
+    if (child < 0)
+        return 1;
+    CountingSink log;
+    NeverAsks prompter;
+    FolderGuard guard(log, prompter);
+    std::unique_ptr<Supervisor> supervisor;
+    char byte = 0;
+    if (confine) {
+        UniqueFd listener(passFd(control.get(), -1));
+        QString error;
+        if (listener.isValid())
+            supervisor = Supervisor::create(std::move(listener), guard, folders.guarded,
+                                            folders.sealed, &error);
+        if (!supervisor)
+            std::fprintf(stderr, "guard_bench: no supervisor: %s\n", qPrintable(error));
+    } else if (::read(control.get(), &byte, 1) != 1) {
+        std::fprintf(stderr, "guard_bench: the child did not start\n");
+    }
+    const long long ready = nowNs();
+    long long notifications = 0;
+    while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered)
+        ++notifications;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const long long ended = nowNs();
+    std::fflush(stdout);
+    std::printf("exec_ns %lld\nsetup_ns %lld\nnotifications %lld\n", ended - ready, ready - started,
+                notifications);
+    if (confine && !supervisor)
+        return 1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: guard_bench calls [--rounds N] [--calls N]\n"
+                         "       guard_bench exec [--unconfined] PROGRAM ARG...\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (const std::optional<QString> why = confinementUnavailable()) {
+        std::fprintf(stderr, "guard_bench: %s\n", qPrintable(*why));
+        return 77;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "calls") == 0) {
+        int rounds = 15, perRound = 2000;
+        for (int i = 2; i + 1 < argc; i += 2) {
+            if (std::strcmp(argv[i], "--rounds") == 0)
+                rounds = std::max(1, std::atoi(argv[i + 1]));
+            else if (std::strcmp(argv[i], "--calls") == 0)
+                perRound = std::max(1, std::atoi(argv[i + 1]));
+            else
+                return usage();
+        }
+        return calls(rounds, perRound);
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "exec") == 0) {
+        const bool unconfined = std::strcmp(argv[2], "--unconfined") == 0;
+        if (unconfined && argc < 4)
+            return usage();
+        return exec(!unconfined, argv + (unconfined ? 3 : 2));
+    }
+    return usage();
+}
