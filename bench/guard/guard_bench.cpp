@@ -17,6 +17,8 @@
 #include "guard/ConsentPrompter.h"
 #include "guard/ConsentStore.h"
 #include "guard/FolderGuard.h"
+#include "guard/GuardLink.h"
+#include "guard/SeccompFlags.h"
 #include "guard/Supervisor.h"
 #include "journal/Log.h"
 
@@ -44,14 +46,6 @@
 #include <optional>
 #include <vector>
 
-// Newer than the installed kernel headers.
-#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
-#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
-#endif
-#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
-#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP (1UL << 0)
-#endif
-
 using namespace pellim;
 
 namespace {
@@ -73,26 +67,6 @@ struct CountingSink final : LogSink {
     void write(const LogEntry &) override { ++entries; }
 };
 
-// Sends `fd` over `socket` (SCM_RIGHTS), or receives one when `fd` is -1.
-int passFd(int socket, int fd) {
-    char byte = 0, control[CMSG_SPACE(sizeof fd)] = {};
-    iovec io{&byte, 1};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr *c = CMSG_FIRSTHDR(&message);
-    if (fd >= 0) {
-        *c = cmsghdr{CMSG_LEN(sizeof fd), SOL_SOCKET, SCM_RIGHTS};
-        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
-        return int(::sendmsg(socket, &message, 0));
-    }
-    if (::recvmsg(socket, &message, MSG_CMSG_CLOEXEC) == 1 && (c = CMSG_FIRSTHDR(&message)))
-        std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-    return fd;
-}
-
 bool readAll(int fd, void *to, std::size_t size) {
     auto *bytes = static_cast<char *>(to);
     while (size > 0) {
@@ -105,29 +79,6 @@ bool readAll(int fd, void *to, std::size_t size) {
         size -= std::size_t(n);
     }
     return true;
-}
-
-// What the person's folders and the guard's state are, as the application sees
-// them from the environment.
-struct Folders {
-    std::vector<QByteArray> guarded;
-    std::vector<QByteArray> sealed;
-};
-
-Folders currentFolders() {
-    Folders folders;
-    for (const GuardedLocation &location : guardedLocations())
-        folders.guarded.push_back(location.path);
-    const QString state = QFileInfo(ConsentStore::defaultPath()).path();
-    if (!state.isEmpty() && QDir().mkpath(state))
-        folders.sealed.push_back(QFile::encodeName(state));
-    return folders;
-}
-
-std::vector<QByteArray> allOf(const Folders &folders) {
-    std::vector<QByteArray> all = folders.guarded;
-    all.insert(all.end(), folders.sealed.begin(), folders.sealed.end());
-    return all;
 }
 
 // --- calls -----------------------------------------------------------------------
@@ -169,7 +120,7 @@ class ConfinedChild {
 public:
     ConfinedChild(const std::vector<QByteArray> &keptOut, const std::vector<Target> &targets) {
         int sockets[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
             return;
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -182,7 +133,7 @@ public:
                              qPrintable(std::get<ConfinementError>(confined).message));
                 ::_exit(1);
             }
-            if (passFd(control, listener->get()) != 1)
+            if (!sendMessage(control, QByteArrayLiteral("listener"), listener->get()))
                 ::_exit(1);
             listener->reset(); // the supervisor alone answers
             Command command;
@@ -197,7 +148,7 @@ public:
         ::close(sockets[1]);
         m_control = UniqueFd(sockets[0]);
         if (m_pid > 0)
-            m_listener = UniqueFd(passFd(m_control.get(), -1));
+            receiveMessage(m_control.get(), &m_listener);
     }
     ~ConfinedChild() {
         if (m_pid <= 0)
@@ -309,7 +260,7 @@ int calls(int rounds, int callsPerRound) {
     qputenv("XDG_CONFIG_HOME", home + "/.config");
     qputenv("XDG_STATE_HOME", home + "/.local/state");
 
-    const Folders folders = currentFolders();
+    const KeptOutFolders folders = keptOutFolders();
     CountingSink log;
     NeverAsks prompter;
     FolderGuard guard(log, prompter);
@@ -329,8 +280,8 @@ int calls(int rounds, int callsPerRound) {
         targets.push_back({"/usr file", lib, 20, true});
     targets.push_back({"Documents, stored allow", home + "/Documents/file.txt", 100, false});
 
-    ConfinedChild guarded(allOf(folders), targets);
-    ConfinedChild bare(allOf(folders), targets);
+    ConfinedChild guarded(folders.all(), targets);
+    ConfinedChild bare(folders.all(), targets);
     if (!guarded.started() || !bare.started()) {
         std::fprintf(stderr, "guard_bench: the confined children did not start\n");
         return 1;
@@ -414,23 +365,23 @@ int calls(int rounds, int callsPerRound) {
 // --- exec --------------------------------------------------------------------------
 
 int exec(bool confine, char **argv) {
-    const Folders folders = currentFolders();
+    const KeptOutFolders folders = keptOutFolders();
     const long long started = nowNs();
     int sockets[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return 1;
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(sockets[0]);
         if (confine) {
-            auto confined = confineSelf(allOf(folders));
+            auto confined = confineSelf(folders.all());
             const UniqueFd *listener = std::get_if<UniqueFd>(&confined);
             if (!listener) {
                 std::fprintf(stderr, "guard_bench: %s\n",
                              qPrintable(std::get<ConfinementError>(confined).message));
                 ::_exit(126);
             }
-            if (passFd(sockets[1], listener->get()) != 1)
+            if (!sendMessage(sockets[1], QByteArrayLiteral("listener"), listener->get()))
                 ::_exit(126);
         } else if (::write(sockets[1], "", 1) != 1) {
             ::_exit(126);
@@ -449,7 +400,8 @@ int exec(bool confine, char **argv) {
     std::unique_ptr<Supervisor> supervisor;
     char byte = 0;
     if (confine) {
-        UniqueFd listener(passFd(control.get(), -1));
+        UniqueFd listener;
+        receiveMessage(control.get(), &listener);
         QString error;
         if (listener.isValid())
             supervisor = Supervisor::create(std::move(listener), guard, folders.guarded,

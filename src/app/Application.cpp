@@ -19,8 +19,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLayout>
@@ -32,7 +30,6 @@
 #include <variant>
 #include <vector>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,30 +81,6 @@ void connectDelegate(ViewController &window, AppDelegate &delegate) {
 
 namespace {
 
-// What the kernel keeps from Pellim: the guarded folders, and the guard's own
-// state folder, made now if missing so that it is kept out from the start.
-struct KeptOut {
-    std::vector<QByteArray> guarded;
-    std::vector<QByteArray> sealed;
-};
-
-KeptOut keptOutFolders() {
-    KeptOut keptOut;
-    for (const GuardedLocation &location : guardedLocations())
-        keptOut.guarded.push_back(location.path);
-    const QString store = ConsentStore::defaultPath();
-    if (store.isEmpty())
-        return keptOut;
-    const QString folder = QFileInfo(store).path();
-    QDir().mkpath(QFileInfo(folder).path());
-    const QByteArray bytes = QFile::encodeName(folder);
-    ::mkdir(bytes.constData(), 0700);
-    struct stat st {};
-    if (::lstat(bytes.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        keptOut.sealed.push_back(bytes);
-    return keptOut;
-}
-
 // How a process ended, for the person: "", " (exit status 3)", " (killed by signal 9)".
 QString howItEnded(pid_t pid) {
     int status = 0;
@@ -133,12 +106,11 @@ int runApplication(int argc, char **argv) {
     // First, while Pellim has no thread but this one: the guard process, then
     // Pellim's own confinement, which holds its calls into the kept-out
     // folders until the guard has decided.
-    const KeptOut keptOut = keptOutFolders();
-    std::vector<QByteArray> all = keptOut.guarded;
-    all.insert(all.end(), keptOut.sealed.begin(), keptOut.sealed.end());
-    std::variant<KernelGuard, NoKernelGuard> kernel = startKernelGuard(all, [&](UniqueFd channel) {
-        return runGuardProcess(std::move(channel), argc, argv, keptOut.guarded, keptOut.sealed);
-    });
+    const KeptOutFolders keptOut = keptOutFolders();
+    std::variant<KernelGuard, NoKernelGuard> kernel =
+        startKernelGuard(keptOut.all(), [&](UniqueFd channel) {
+            return runGuardProcess(std::move(channel), argc, argv, keptOut.guarded, keptOut.sealed);
+        });
 
     QApplication app(argc, argv);
     configureApplication(app);

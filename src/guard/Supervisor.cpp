@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "guard/Supervisor.h"
+#include "guard/SeccompFlags.h"
 
 #include <QFile>
 
@@ -17,14 +18,6 @@
 #include <climits>
 #include <cstring>
 #include <tuple>
-
-// Newer than the installed kernel headers.
-#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
-#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
-#endif
-#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
-#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP (1UL << 0)
-#endif
 
 namespace pellim {
 
