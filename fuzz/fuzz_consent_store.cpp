@@ -3,7 +3,7 @@
 // storing an answer over it leaves a file that reads back that answer and keeps
 // the other folders' answers of a file that parsed; a reset clears them all.
 #include "FuzzCheck.h"
-#include "guard/ConsentStore.h"
+#include "consent/ConsentStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 // Replies, which Pellim reads, keep their rule: an OK carries one absolute
 // location, a cancel none.
 #include "FuzzCheck.h"
-#include "panels/GuardDialogs.h"
+#include "confine/GuardMessages.h"
 
 using namespace pellim;
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/ConsentCommand.h"
-#include "guard/ConsentStore.h"
+#include "consent/ConsentCommand.h"
+#include "consent/ConsentStore.h"
 #include "sys/Descriptor.h"
 
 #include <QCoreApplication>

@@ -13,13 +13,14 @@
 //       not confined at all; then prints "key value" lines: exec_ns (from the
 //       exec to the program's exit), setup_ns (confinement and supervisor set-up)
 //       and notifications.
-#include "guard/Confinement.h"
-#include "guard/ConsentPrompter.h"
-#include "guard/ConsentStore.h"
-#include "guard/FolderGuard.h"
-#include "guard/GuardLink.h"
-#include "guard/SeccompFlags.h"
-#include "guard/Supervisor.h"
+#include "confine/Confinement.h"
+#include "confine/GuardLink.h"
+#include "confine/SeccompFlags.h"
+#include "confine/Supervisor.h"
+#include "consent/ConsentPrompter.h"
+#include "consent/ConsentStore.h"
+#include "consent/FolderGuard.h"
+#include "consent/KeptOut.h"
 #include "journal/Log.h"
 
 #include <QByteArray>

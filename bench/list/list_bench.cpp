@@ -5,10 +5,10 @@
 //   list_bench list DIR         one listing: time of the call, heap it keeps, peak
 //   list_bench pick DIR         one pick in a chosen folder, through the main window
 #include "files/FileAccess.h"
-#include "guard/FolderProtection.h"
 #include "journal/Log.h"
 #include "panels/Alert.h"
 #include "panels/FileDialogs.h"
+#include "paths/FolderProtection.h"
 #include "window/RandomSource.h"
 #include "window/Services.h"
 #include "window/ViewController.h"

@@ -3,7 +3,7 @@
 //   read_bench naive FILE    QFile::readAll and QString::fromUtf8
 //   read_bench idle          everything but the read: the memory baseline
 #include "files/FileAccess.h"
-#include "guard/FolderProtection.h"
+#include "paths/FolderProtection.h"
 
 #include <QFile>
 #include <QString>

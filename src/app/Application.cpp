@@ -2,18 +2,20 @@
 #include "app/Application.h"
 
 #include "app/AppDelegate.h"
-#include "app/GuardProcess.h"
+#include "confine/GuardLink.h"
+#include "consent/FolderGuard.h"
+#include "consent/KeptOut.h"
 #include "files/FileAccess.h"
-#include "guard/FolderGuard.h"
-#include "guard/FolderProtection.h"
-#include "guard/GuardLink.h"
+#include "guard/GuardProcess.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
 #include "panels/Alert.h"
+#include "panels/AppIdentity.h"
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
+#include "paths/FolderProtection.h"
 #include "window/RandomSource.h"
 #include "window/ViewController.h"
 
@@ -34,18 +36,6 @@
 #include <unistd.h>
 
 namespace pellim {
-
-void configureApplication(QApplication &app) {
-    QApplication::setApplicationName(QStringLiteral("Pellim"));
-    QApplication::setApplicationVersion(QStringLiteral(PELLIM_VERSION));
-    QApplication::setDesktopFileName(QString::fromLatin1(kAppId));
-    // The PNG, not the SVG: Qt's SVG image plugin is not among the run-time packages.
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.pellim.Pellim.png")));
-    // The main window decides when the application ends (closing it logs
-    // "closing" first); a help window left open must not keep it alive, nor
-    // may closing the last help window end it.
-    app.setQuitOnLastWindowClosed(false);
-}
 
 void showGuardInForce(ViewController &window, const QString &text) {
     auto *line = new QLabel(text, window.statusBar());

@@ -9,10 +9,6 @@ namespace pellim {
 class AppDelegate;
 class ViewController;
 
-// Sets what the application says about itself: its name, its desktop entry,
-// and that only the main window's close ends it.
-void configureApplication(QApplication &app);
-
 // The line at the foot of the main window that says which folder guard is in force.
 void showGuardInForce(ViewController &window, const QString &text);
 

@@ -2,8 +2,8 @@
 #include "files/FileAccess.h"
 
 #include "files/TextReader.h"
-#include "guard/FolderProtection.h"
-#include "guard/PathWalk.h"
+#include "paths/FolderProtection.h"
+#include "paths/PathWalk.h"
 
 #include <dirent.h>
 #include <fcntl.h>

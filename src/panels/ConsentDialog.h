@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "guard/ConsentPrompter.h"
+#include "consent/ConsentPrompter.h"
 
 #include <functional>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "panels/FileDialogs.h"
 
-#include "guard/FolderProtection.h"
+#include "paths/FolderProtection.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "files/DialogOptions.h"
 #include "files/FileUrl.h"
 
 #include <QString>
@@ -15,44 +16,10 @@ namespace pellim {
 
 class FolderProtection;
 
-inline constexpr int kResponseOK = 1;
-inline constexpr int kResponseCancel = 0;
-
 // Called exactly once, on the GUI thread. `chosen` holds the one chosen location
 // when response == kResponseOK; an OK without exactly one location arrives as a
 // cancel.
 using DialogCompletion = std::function<void(int response, std::optional<FileUrl> chosen)>;
-
-struct SaveDialogOptions {
-    bool canCreateDirectories = true;
-    // The generic text type: text/plain and what inherits from it. A name typed
-    // without an extension gets ".txt".
-    bool textTypesOnly = true;
-    QString suggestedName;
-};
-
-struct OpenDialogOptions {
-    bool canChooseDirectories = false;
-    bool showsHiddenFiles = false;
-    bool canChooseFiles = true;
-    bool treatsPackagesAsDirectories = false;
-    // Only files Qt takes for the generic text type, a typed name included.
-    bool textTypesOnly = false;
-    QString prompt; // the confirm button's label
-};
-
-// One folder, no files, hidden items hidden, confirmed with "Select Folder": the
-// dialog of both tests that start from a folder the person chooses.
-inline OpenDialogOptions folderChooserOptions() {
-    OpenDialogOptions options;
-    options.canChooseDirectories = true;
-    options.showsHiddenFiles = false;
-    options.canChooseFiles = false;
-    options.treatsPackagesAsDirectories = false;
-    options.textTypesOnly = false;
-    options.prompt = QStringLiteral("Select Folder");
-    return options;
-}
 
 class FileDialogs {
 public:

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "panels/FolderAccessWindow.h"
 
-#include "guard/ConsentPrompter.h"
-#include "guard/FolderGuard.h"
-#include "guard/UserFolders.h"
+#include "consent/ConsentPrompter.h"
+#include "consent/FolderGuard.h"
+#include "consent/UserFolders.h"
 
 #include <QAction>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "guard/ConsentStore.h"
+#include "consent/ConsentStore.h"
 #include "journal/Log.h"
 
 #include <QString>

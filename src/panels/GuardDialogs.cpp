@@ -1,112 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "panels/GuardDialogs.h"
 
-#include "guard/GuardLink.h"
+#include "confine/GuardLink.h"
 
-#include <QDataStream>
 #include <QGuiApplication>
-#include <QIODevice>
 #include <QTimer>
 #include <QWidget>
 
 namespace pellim {
-
-namespace {
-
-constexpr quint8 kReplyTag = 0x80;
-
-QDataStream &operator<<(QDataStream &out, const SaveDialogOptions &o) {
-    return out << o.canCreateDirectories << o.textTypesOnly << o.suggestedName;
-}
-QDataStream &operator>>(QDataStream &in, SaveDialogOptions &o) {
-    return in >> o.canCreateDirectories >> o.textTypesOnly >> o.suggestedName;
-}
-QDataStream &operator<<(QDataStream &out, const OpenDialogOptions &o) {
-    return out << o.canChooseDirectories << o.showsHiddenFiles << o.canChooseFiles
-               << o.treatsPackagesAsDirectories << o.textTypesOnly << o.prompt;
-}
-QDataStream &operator>>(QDataStream &in, OpenDialogOptions &o) {
-    return in >> o.canChooseDirectories >> o.showsHiddenFiles >> o.canChooseFiles >>
-           o.treatsPackagesAsDirectories >> o.textTypesOnly >> o.prompt;
-}
-
-// A message read to its end and no further; anything else is not ours.
-bool wholeAndSound(const QDataStream &in) {
-    return in.status() == QDataStream::Ok && in.atEnd();
-}
-
-} // namespace
-
-QByteArray encodeRequest(const GuardRequest &r) {
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out << quint8(r.kind) << quint32(r.id) << quint64(r.window);
-    if (r.kind == GuardRequestKind::Save)
-        out << r.save;
-    else if (r.kind == GuardRequestKind::Open)
-        out << r.open;
-    return message;
-}
-
-std::optional<GuardRequest> decodeRequest(const QByteArray &message) {
-    QDataStream in(message);
-    quint8 kind = 0;
-    quint32 id = 0;
-    quint64 window = 0;
-    in >> kind >> id >> window;
-    GuardRequest r;
-    r.kind = GuardRequestKind(kind);
-    r.id = id;
-    r.window = window;
-    switch (r.kind) {
-    case GuardRequestKind::Save:
-        in >> r.save;
-        break;
-    case GuardRequestKind::Open:
-        in >> r.open;
-        break;
-    case GuardRequestKind::MainWindow:
-    case GuardRequestKind::FolderAccess:
-        break;
-    default:
-        return std::nullopt;
-    }
-    return wholeAndSound(in) ? std::optional(r) : std::nullopt;
-}
-
-QByteArray encodeReply(const GuardReply &r) {
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out << kReplyTag << quint32(r.id) << qint32(r.response) << r.chosen.has_value();
-    if (r.chosen)
-        out << r.chosen->pathBytes() << r.chosen->isDirectory();
-    return message;
-}
-
-std::optional<GuardReply> decodeReply(const QByteArray &message) {
-    QDataStream in(message);
-    quint8 tag = 0;
-    quint32 id = 0;
-    qint32 response = 0;
-    bool chosen = false;
-    in >> tag >> id >> response >> chosen;
-    GuardReply r{id, response, std::nullopt};
-    if (chosen) {
-        QByteArray path;
-        bool isDirectory = false;
-        in >> path >> isDirectory;
-        // Only an absolute path reaches a completion, as from Pellim's own dialogs.
-        if (!path.startsWith('/'))
-            return std::nullopt;
-        r.chosen = FileUrl::fromLocalBytes(path, isDirectory);
-    }
-    if (tag != kReplyTag || !wholeAndSound(in))
-        return std::nullopt;
-    // The completion's rule: an OK carries one location, a cancel none.
-    if ((response == kResponseOK) != chosen)
-        return std::nullopt;
-    return r;
-}
 
 std::uint64_t foreignWindowId(QWidget *widget) {
     if (!widget || QGuiApplication::platformName() != QLatin1String("xcb"))

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/ViewController.h"
 
-#include "guard/UserFolders.h"
+#include "consent/UserFolders.h"
 #include "ui_Main.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 // The Activity window: the run's entries read back from the journal, live, in
 // order; what it says when it cannot read them; rows as a person reads and copies them.
 #include "app/ActivityWindow.h"
-#include "guard/ConsentStore.h"
+#include "consent/ConsentStore.h"
 #include "journal/JournalSink.h"
 #include "panels/ConsentDialog.h"
 #include "support/WindowFixture.h"

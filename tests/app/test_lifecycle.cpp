@@ -6,6 +6,7 @@
 #include "app/AppDelegate.h"
 #include "app/Application.h"
 #include "app/HelpWindowController.h"
+#include "panels/AppIdentity.h"
 #include "support/WindowFixture.h"
 
 #include <QMenu>

@@ -1,5 +1,5 @@
 #include "files/FileAccess.h"
-#include "guard/FolderProtection.h"
+#include "paths/FolderProtection.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "files/ClusterCut.h"
 #include "files/StreamDecoder.h"
 #include "files/TextReader.h"
-#include "guard/FolderProtection.h"
+#include "paths/FolderProtection.h"
 
 #include <QStringEncoder>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "guard/ConsentStore.h"
+#include "consent/ConsentStore.h"
 #include "panels/FolderAccessWindow.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"

@@ -4,9 +4,9 @@
 // home, one record of what it showed, logged and alerted in order, and the hands
 // of a person in its file dialogs.
 
+#include "consent/ConsentPrompter.h"
+#include "consent/FolderGuard.h"
 #include "files/FileAccess.h"
-#include "guard/ConsentPrompter.h"
-#include "guard/FolderGuard.h"
 #include "panels/Alert.h"
 #include "panels/FileDialogs.h"
 #include "support/MemoryLogSink.h"

@@ -6,7 +6,7 @@
 // as typed, and the list keeps to that while the person types. Reading: one
 // file read and shown, and a text file drawn at random from a folder. And the
 // panels the window opens: the consent prompt and the file dialogs.
-#include "guard/ConsentStore.h"
+#include "consent/ConsentStore.h"
 #include "panels/ConsentDialog.h"
 #include "support/WindowFixture.h"
 

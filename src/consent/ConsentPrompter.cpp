@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/ConsentPrompter.h"
+#include "consent/ConsentPrompter.h"
 
 namespace pellim {
 

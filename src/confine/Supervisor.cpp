@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/Supervisor.h"
-#include "guard/SeccompFlags.h"
+#include "confine/Supervisor.h"
+#include "confine/SeccompFlags.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
-#include "guard/Confinement.h"
-#include "guard/ConsentPrompter.h"
-#include "guard/FolderGuard.h"
-#include "guard/GuardLink.h"
-#include "guard/Supervisor.h"
+#include "confine/Confinement.h"
+#include "confine/GuardLink.h"
+#include "confine/Supervisor.h"
+#include "consent/ConsentPrompter.h"
+#include "consent/FolderGuard.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 

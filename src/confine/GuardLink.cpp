@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/GuardLink.h"
+#include "confine/GuardLink.h"
 
-#include "guard/Confinement.h"
-#include "guard/ConsentStore.h"
-#include "guard/FolderGuard.h"
+#include "confine/Confinement.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -16,7 +11,6 @@
 
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,29 +65,6 @@ std::optional<QByteArray> receive(int channel, UniqueFd *descriptor, int flags) 
 }
 
 } // namespace
-
-std::vector<QByteArray> KeptOutFolders::all() const {
-    std::vector<QByteArray> both = guarded;
-    both.insert(both.end(), sealed.begin(), sealed.end());
-    return both;
-}
-
-KeptOutFolders keptOutFolders() {
-    KeptOutFolders keptOut;
-    for (const GuardedLocation &location : guardedLocations())
-        keptOut.guarded.push_back(location.path);
-    const QString store = ConsentStore::defaultPath();
-    if (store.isEmpty())
-        return keptOut;
-    const QString folder = QFileInfo(store).path();
-    QDir().mkpath(QFileInfo(folder).path());
-    const QByteArray bytes = QFile::encodeName(folder);
-    ::mkdir(bytes.constData(), 0700);
-    struct stat st {};
-    if (::lstat(bytes.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        keptOut.sealed.push_back(bytes);
-    return keptOut;
-}
 
 bool sendMessage(int channel, const QByteArray &message, int descriptor) {
     // An empty packet would read as the end of the channel.

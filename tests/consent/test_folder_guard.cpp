@@ -1,8 +1,7 @@
+#include "consent/ConsentPrompter.h"
+#include "consent/FolderGuard.h"
 #include "files/FileAccess.h"
-#include "guard/ConsentPrompter.h"
-#include "guard/FolderGuard.h"
-#include "guard/PathWalk.h"
-#include "panels/ConsentDialog.h"
+#include "paths/PathWalk.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
@@ -471,9 +470,9 @@ private slots:
         QVERIFY(stayed.open(QIODevice::ReadOnly) && stayed.readAll() == kAllAllowed);
         QVERIFY(state() == before);
 
-        // The guard, which cannot ask without a screen, says why it did not use them.
+        // The guard, when it cannot ask, says why it did not use them.
         MemoryLogSink log;
-        DialogConsentPrompter prompter;
+        FakePrompter prompter;
         FolderGuard guard(log, prompter);
         const QByteArray target = QFile::encodeName(home.documents() + "/x.txt");
         QVERIFY(!guard.mayAccess(*walkPath(target), target, FileAccessKind::Write));

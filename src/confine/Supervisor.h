@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "guard/Confinement.h"
-#include "guard/FolderProtection.h"
-#include "guard/PathWalk.h"
+#include "confine/Confinement.h"
+#include "paths/FolderProtection.h"
+#include "paths/PathWalk.h"
 
 #include <QByteArray>
 #include <QString>

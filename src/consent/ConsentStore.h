@@ -1,25 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "consent/GuardedFolders.h"
+
 #include <QString>
 
 #include <array>
 #include <optional>
 
 namespace pellim {
-
-// The person's folders that the guard watches over.
-enum class GuardedFolder { Documents, Desktop, Downloads };
-
-inline constexpr std::array<GuardedFolder, 3> kGuardedFolders = {
-    GuardedFolder::Documents, GuardedFolder::Desktop, GuardedFolder::Downloads};
-
-// "documents", "desktop", "downloads": the key in the store and the word on the command line.
-QString folderKey(GuardedFolder folder);
-// "Documents", "Desktop", "Downloads": the name shown to the person.
-QString folderDisplayName(GuardedFolder folder);
-// The folder a word names, in any letter case; nothing for any other word.
-std::optional<GuardedFolder> folderFromKey(const QString &word);
 
 enum class ConsentAnswer { NotDecided, Allowed, Denied };
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/ConsentCommand.h"
+#include "consent/ConsentCommand.h"
 
-#include "guard/ConsentStore.h"
-#include "guard/FolderGuard.h"
-#include "guard/UserFolders.h"
+#include "consent/ConsentStore.h"
+#include "consent/FolderGuard.h"
+#include "consent/UserFolders.h"
 #include "journal/JournalSink.h"
 
 #include <QDir>

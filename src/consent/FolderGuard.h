@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "guard/ConsentStore.h"
-#include "guard/FolderProtection.h"
-#include "guard/PathWalk.h"
+#include "consent/ConsentStore.h"
 #include "journal/Log.h"
+#include "paths/FolderProtection.h"
+#include "paths/PathWalk.h"
 
 #include <QByteArray>
 #include <QString>

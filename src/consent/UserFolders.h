@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "guard/ConsentStore.h"
+#include "consent/GuardedFolders.h"
 
 #include <QByteArray>
 

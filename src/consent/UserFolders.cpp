@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/UserFolders.h"
+#include "consent/UserFolders.h"
 
 #include <QByteArrayList>
 
@@ -23,30 +23,6 @@ bool isAbsolute(const QByteArray &path) {
 QByteArray environmentPath(const char *name) {
     const QByteArray value = qgetenv(name);
     return isAbsolute(value) ? value : QByteArray();
-}
-
-QByteArray settingName(GuardedFolder folder) {
-    switch (folder) {
-    case GuardedFolder::Documents:
-        return QByteArrayLiteral("XDG_DOCUMENTS_DIR");
-    case GuardedFolder::Desktop:
-        return QByteArrayLiteral("XDG_DESKTOP_DIR");
-    case GuardedFolder::Downloads:
-        return QByteArrayLiteral("XDG_DOWNLOAD_DIR");
-    }
-    return {};
-}
-
-QByteArray defaultName(GuardedFolder folder) {
-    switch (folder) {
-    case GuardedFolder::Documents:
-        return QByteArrayLiteral("/Documents");
-    case GuardedFolder::Desktop:
-        return QByteArrayLiteral("/Desktop");
-    case GuardedFolder::Downloads:
-        return QByteArrayLiteral("/Downloads");
-    }
-    return {};
 }
 
 // The whole file, or nothing when it is missing, unreadable, not a regular file
@@ -154,7 +130,7 @@ std::array<QByteArray, kGuardedFolders.size()> userFolderLocations() {
         for (const QByteArray &line : settings.split('\n')) {
             for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
                 if (std::optional<QByteArray> path =
-                        parseLine(line, settingName(kGuardedFolders[i]), home))
+                        parseLine(line, QByteArray(kGuardedFolderTable[i].setting), home))
                     chosen[i] = std::move(path);
             }
         }
@@ -164,7 +140,7 @@ std::array<QByteArray, kGuardedFolders.size()> userFolderLocations() {
         if (chosen[i])
             locations[i] = *chosen[i];
         else if (!home.isEmpty())
-            locations[i] = underHome(home, defaultName(kGuardedFolders[i]));
+            locations[i] = underHome(home, QByteArray("/") + kGuardedFolderTable[i].defaultName);
     }
     return locations;
 }

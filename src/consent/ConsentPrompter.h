@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "guard/ConsentStore.h"
-#include "guard/FolderProtection.h"
+#include "consent/ConsentStore.h"
+#include "paths/FolderProtection.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/FolderGuard.h"
+#include "consent/FolderGuard.h"
 
-#include "guard/ConsentPrompter.h"
-#include "guard/UserFolders.h"
+#include "consent/ConsentPrompter.h"
+#include "consent/UserFolders.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/ConsentStore.h"
+#include "consent/ConsentStore.h"
 
-#include "guard/UserFolders.h"
+#include "consent/UserFolders.h"
 #include "sys/Descriptor.h"
 
 #include <QDir>
@@ -275,38 +275,6 @@ UniqueFd lockAt(int dir, const Location &where, QString *error) {
 }
 
 } // namespace
-
-QString folderKey(GuardedFolder folder) {
-    switch (folder) {
-    case GuardedFolder::Documents:
-        return QStringLiteral("documents");
-    case GuardedFolder::Desktop:
-        return QStringLiteral("desktop");
-    case GuardedFolder::Downloads:
-        return QStringLiteral("downloads");
-    }
-    return {};
-}
-
-QString folderDisplayName(GuardedFolder folder) {
-    switch (folder) {
-    case GuardedFolder::Documents:
-        return QStringLiteral("Documents");
-    case GuardedFolder::Desktop:
-        return QStringLiteral("Desktop");
-    case GuardedFolder::Downloads:
-        return QStringLiteral("Downloads");
-    }
-    return {};
-}
-
-std::optional<GuardedFolder> folderFromKey(const QString &word) {
-    for (GuardedFolder folder : kGuardedFolders) {
-        if (word.compare(folderKey(folder), Qt::CaseInsensitive) == 0)
-            return folder;
-    }
-    return std::nullopt;
-}
 
 QString answerText(ConsentAnswer answer) {
     switch (answer) {

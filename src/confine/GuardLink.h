@@ -18,16 +18,6 @@ class QSocketNotifier;
 
 namespace pellim {
 
-// What the kernel keeps from Pellim: the guarded folders, and the guard's own
-// state folder, which keptOutFolders makes if it is missing, so that it is kept
-// out from the start.
-struct KeptOutFolders {
-    std::vector<QByteArray> guarded;
-    std::vector<QByteArray> sealed;
-    std::vector<QByteArray> all() const;
-};
-KeptOutFolders keptOutFolders();
-
 // Pellim is confined; its calls into the kept-out folders wait for the guard
 // process, which `channel` leads to.
 struct KernelGuard {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "guard/Confinement.h"
+#include "confine/Confinement.h"
 
 #include <QFile>
 

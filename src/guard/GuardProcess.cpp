@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/GuardProcess.h"
+#include "guard/GuardProcess.h"
 
-#include "app/Application.h"
-#include "guard/FolderGuard.h"
-#include "guard/GuardLink.h"
-#include "guard/Supervisor.h"
+#include "confine/GuardLink.h"
+#include "confine/Supervisor.h"
+#include "consent/FolderGuard.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
+#include "panels/AppIdentity.h"
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "files/DialogOptions.h"
+#include "files/FileUrl.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <optional>
+
+namespace pellim {
+
+// What Pellim asks of its guard process, one message each. `window` is the X
+// window the guard's windows stay on top of (0: none).
+enum class GuardRequestKind : std::uint8_t { MainWindow = 1, Save, Open, FolderAccess };
+
+struct GuardRequest {
+    GuardRequestKind kind = GuardRequestKind::MainWindow;
+    std::uint32_t id = 0; // a dialog's, echoed in its reply
+    std::uint64_t window = 0;
+    SaveDialogOptions save;
+    OpenDialogOptions open;
+};
+
+// A dialog's outcome, as the completion gets it.
+struct GuardReply {
+    std::uint32_t id = 0;
+    int response = kResponseCancel;
+    std::optional<FileUrl> chosen;
+};
+
+QByteArray encodeRequest(const GuardRequest &request);
+std::optional<GuardRequest> decodeRequest(const QByteArray &message);
+QByteArray encodeReply(const GuardReply &reply);
+std::optional<GuardReply> decodeReply(const QByteArray &message);
+
+} // namespace pellim

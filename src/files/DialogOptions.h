@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+namespace pellim {
+
+// How a file dialog is to be shown, whichever process shows it.
+inline constexpr int kResponseOK = 1;
+inline constexpr int kResponseCancel = 0;
+
+struct SaveDialogOptions {
+    bool canCreateDirectories = true;
+    // The generic text type: text/plain and what inherits from it. A name typed
+    // without an extension gets ".txt".
+    bool textTypesOnly = true;
+    QString suggestedName;
+};
+
+struct OpenDialogOptions {
+    bool canChooseDirectories = false;
+    bool showsHiddenFiles = false;
+    bool canChooseFiles = true;
+    bool treatsPackagesAsDirectories = false;
+    // Only files Qt takes for the generic text type, a typed name included.
+    bool textTypesOnly = false;
+    QString prompt; // the confirm button's label
+};
+
+// One folder, no files, hidden items hidden, confirmed with "Select Folder": the
+// dialog of both tests that start from a folder the person chooses.
+inline OpenDialogOptions folderChooserOptions() {
+    OpenDialogOptions options;
+    options.canChooseDirectories = true;
+    options.showsHiddenFiles = false;
+    options.canChooseFiles = false;
+    options.treatsPackagesAsDirectories = false;
+    options.textTypesOnly = false;
+    options.prompt = QStringLiteral("Select Folder");
+    return options;
+}
+
+} // namespace pellim
