@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "confine/Confinement.h"
 
+#include "confine/HeldCalls.h"
+
 #include <QFile>
 
 #include <dirent.h>
-#include <linux/audit.h>
-#include <linux/filter.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
+#include <seccomp.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -150,43 +151,34 @@ std::optional<ConfinementLayout> layoutOf(const std::vector<QByteArray> &keptOut
     return layout;
 }
 
-// Classic BPF: the calls that name a place in the file system go to the
-// supervisor, everything else runs. Another architecture's calls (int 0x80 from
-// a 64-bit process) would bypass the numbers below, so they end the process;
-// x32 calls fail.
-std::vector<sock_filter> filterProgram() {
-    static constexpr unsigned kNotified[] = {SYS_open,     SYS_openat,    SYS_openat2, SYS_creat,
-                                             SYS_mkdir,    SYS_mkdirat,   SYS_mknod,   SYS_mknodat,
-                                             SYS_unlink,   SYS_unlinkat,  SYS_rmdir,   SYS_rename,
-                                             SYS_renameat, SYS_renameat2, SYS_link,    SYS_linkat,
-                                             SYS_symlink,  SYS_symlinkat, SYS_truncate};
-    constexpr unsigned n = std::size(kNotified);
-    constexpr unsigned kX32Bit = 0x40000000;
-    static_assert(4 + n < 256, "jumps are 8 bits");
-    std::vector<sock_filter> p;
-    const auto load = [&](unsigned offset) {
-        p.push_back(sock_filter{BPF_LD | BPF_W | BPF_ABS, 0, 0, offset});
+// The calls that name a place in the file system go to the supervisor (the
+// held-call table), everything else runs. A call of another architecture's
+// (int 0x80 from a 64-bit process, an x32 call) would bypass the numbers, so it
+// ends the process. Loading sets no_new_privs too. The listener is the caller's
+// to own and hand over.
+std::optional<UniqueFd> installFilter(int *error) {
+    const std::unique_ptr<void, void (*)(scmp_filter_ctx)> filter(::seccomp_init(SCMP_ACT_ALLOW),
+                                                                  ::seccomp_release);
+    const auto failed = [error](int rc) -> std::optional<UniqueFd> {
+        *error = -rc;
+        return std::nullopt;
     };
-    // Skips `yes` instructions when the test holds, `no` when not.
-    const auto jump = [&](unsigned short test, unsigned value, unsigned yes, unsigned no) {
-        p.push_back(sock_filter{static_cast<unsigned short>(BPF_JMP | test | BPF_K),
-                                static_cast<unsigned char>(yes), static_cast<unsigned char>(no),
-                                value});
-    };
-    const auto ret = [&](unsigned value) {
-        p.push_back(sock_filter{BPF_RET | BPF_K, 0, 0, value});
-    };
-    load(offsetof(seccomp_data, arch));
-    jump(BPF_JEQ, AUDIT_ARCH_X86_64, 0, 4 + n); // to the kill
-    load(offsetof(seccomp_data, nr));
-    jump(BPF_JGE, kX32Bit, 3 + n, 0); // to ENOSYS
-    for (unsigned i = 0; i < n; ++i)
-        jump(BPF_JEQ, kNotified[i], n - i, 0); // to the notification
-    ret(SECCOMP_RET_ALLOW);
-    ret(SECCOMP_RET_USER_NOTIF);
-    ret(SECCOMP_RET_KILL_PROCESS);
-    ret(SECCOMP_RET_ERRNO | ENOSYS);
-    return p;
+    if (!filter)
+        return failed(-ENOMEM);
+    if (const int rc =
+            ::seccomp_attr_set(filter.get(), SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS))
+        return failed(rc);
+    const HeldCallTable calls;
+    for (const HeldCallTable::Entry &held : calls.entries()) {
+        if (const int rc = ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0))
+            return failed(rc);
+    }
+    if (const int rc = ::seccomp_load(filter.get()))
+        return failed(rc);
+    const int listener = ::seccomp_notify_fd(filter.get());
+    if (listener < 0)
+        return failed(listener);
+    return UniqueFd(listener);
 }
 
 } // namespace
@@ -248,16 +240,14 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArra
     if (::syscall(SYS_landlock_restrict_self, ruleset.get(), 0) != 0)
         return failed(QStringLiteral("cannot enforce the Landlock ruleset"), errno);
 
-    std::vector<sock_filter> program = filterProgram();
-    sock_fprog prog{static_cast<unsigned short>(program.size()), program.data()};
-    const long listener =
-        ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &prog);
-    if (listener < 0) { // Landlock stays: the folders are out of reach, just never asked about
-        ConfinementError error = failed(QStringLiteral("cannot install the seccomp filter"), errno);
-        error.lasting = true;
-        return error;
+    std::optional<UniqueFd> listener = installFilter(&error);
+    if (!listener) { // Landlock stays: the folders are out of reach, just never asked about
+        ConfinementError lasting =
+            failed(QStringLiteral("cannot install the seccomp filter"), error);
+        lasting.lasting = true;
+        return lasting;
     }
-    return UniqueFd(int(listener));
+    return std::move(*listener);
 }
 
 } // namespace pellim

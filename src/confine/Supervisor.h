@@ -2,6 +2,7 @@
 #pragma once
 
 #include "confine/Confinement.h"
+#include "confine/HeldCalls.h"
 #include "paths/FolderProtection.h"
 #include "paths/PathWalk.h"
 
@@ -16,6 +17,9 @@
 struct seccomp_notif;
 
 namespace pellim {
+
+struct HeldRequest;
+struct Reply;
 
 // Answers the calls a process confined by confineSelf sends to its listener.
 // Each call is judged on what its path reaches, walked here through descriptors:
@@ -66,10 +70,7 @@ public:
     Result handleOne(int *error = nullptr);
 
 private:
-    struct Call;
     struct Side;
-    struct Request;
-    struct Reply;
     enum class Verdict { GoOn, DoHere, Deny };
 
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
@@ -77,13 +78,13 @@ private:
     void answer(const seccomp_notif &notification);
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
     bool goesOn(const Walked &object) const;
-    Reply decide(Request &request, Call &call, std::optional<Walked> quick, bool retried = false);
-    Reply performOpen(const Request &request, const Side &side, mode_t umask);
-    void send(std::uint64_t id, Reply &reply);
+    Reply decide(HeldRequest &request, mode_t umask, std::optional<Walked> quick,
+                 bool retried = false);
     Verdict judge(const Side &side, FileAccessKind kind);
     bool ruled(FileIdentity id) const;
     bool covered(const Walked &walked, bool entry) const;
 
+    HeldCallTable m_calls;
     UniqueFd m_listener;
     FolderProtection &m_protection;
     ConfinementLayout m_layout;

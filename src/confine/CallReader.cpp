@@ -1,0 +1,234 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "confine/CallReader.h"
+
+#include <QFile>
+
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace pellim {
+
+namespace {
+
+QByteArray procPath(pid_t tid, const QByteArray &rest) {
+    return "/proc/" + QByteArray::number(tid) + rest;
+}
+
+std::optional<QByteArray> readLink(const QByteArray &path) {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+    return n < 0 ? std::nullopt : std::optional(QByteArray(buffer, int(n)));
+}
+
+// /proc/self and /dev/fd name the caller, not the guard: spelled out for the
+// caller. A link elsewhere that leads to /proc/self is still followed as the
+// guard's; what is then decided is what is then reached, so nothing gets past
+// the decision, but the caller may be refused what it meant.
+QByteArray forCaller(const QByteArray &path, pid_t tgid, pid_t tid) {
+    if (!path.startsWith('/'))
+        return path;
+    qsizetype at = 0;
+    const auto next = [&]() {
+        while (at < path.size() && path[at] == '/')
+            ++at;
+        const qsizetype start = at;
+        while (at < path.size() && path[at] != '/')
+            ++at;
+        return path.mid(start, at - start);
+    };
+    const QByteArray first = next(), second = next();
+    const QByteArray rest = path.mid(at);
+    if (first == "proc" && second == "self")
+        return procPath(tgid, rest);
+    if (first == "proc" && second == "thread-self")
+        return procPath(tgid, "/task/" + QByteArray::number(tid) + rest);
+    if (first == "dev" && second == "fd")
+        return procPath(tgid, "/fd" + rest);
+    return path;
+}
+
+} // namespace
+
+std::optional<ThreadStatus> statusOf(pid_t tid) {
+    QFile file(QString::fromLatin1(procPath(tid, "/status")));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return std::nullopt;
+    ThreadStatus status;
+    bool umaskSeen = false;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        bool ok = false;
+        if (line.startsWith("Umask:")) {
+            status.umask = mode_t(line.mid(6).trimmed().toUInt(&ok, 8));
+            umaskSeen = ok;
+        } else if (line.startsWith("Tgid:")) {
+            status.tgid = pid_t(line.mid(5).trimmed().toInt(&ok));
+        }
+    }
+    if (!umaskSeen || status.tgid <= 0)
+        return std::nullopt;
+    return status;
+}
+
+QByteArray PathArg::shown() const {
+    if (!start.isValid())
+        return passed;
+    return readLink("/proc/self/fd/" + QByteArray::number(start.get())).value_or("?") + "/" +
+           passed;
+}
+
+ssize_t Caller::readSome(unsigned long long address, void *to, std::size_t size) const {
+    iovec local{to, size};
+    iovec remote{reinterpret_cast<void *>(address), size};
+    return ::process_vm_readv(m_tid, &local, 1, &remote, 1, 0);
+}
+
+bool Caller::readBytes(unsigned long long address, void *to, std::size_t size) const {
+    return readSome(address, to, size) == ssize_t(size);
+}
+
+std::optional<QByteArray> Caller::readString(unsigned long long address) const {
+    if (address == 0)
+        return std::nullopt;
+    QByteArray text;
+    char page[4096];
+    while (text.size() < PATH_MAX) {
+        const std::size_t chunk = sizeof page - address % sizeof page;
+        const ssize_t n = readSome(address, page, chunk);
+        if (n <= 0)
+            return std::nullopt;
+        if (const void *nul = std::memchr(page, '\0', std::size_t(n)))
+            return text + QByteArray(page, int(static_cast<const char *>(nul) - page));
+        text.append(page, int(n));
+        address += std::size_t(n);
+    }
+    return std::nullopt; // too long: the kernel says ENAMETOOLONG itself
+}
+
+const ThreadStatus *Caller::threadStatus() {
+    if (!m_status)
+        m_status = statusOf(m_tid);
+    return knownStatus();
+}
+
+bool Caller::readPath(int dirfd, unsigned long long address, PathArg &arg) {
+    const std::optional<QByteArray> text = readString(address);
+    if (!text || text->isEmpty())
+        return false;
+    arg.text = arg.passed = *text;
+    if (text->startsWith('/')) {
+        if (text->startsWith("/proc/") || text->startsWith("/dev/")) {
+            const ThreadStatus *s = threadStatus();
+            if (!s)
+                return false;
+            arg.text = forCaller(*text, s->tgid, m_tid);
+        }
+        return true;
+    }
+    const QByteArray base = procPath(m_tid, dirfd == AT_FDCWD ? QByteArray("/cwd")
+                                                              : "/fd/" + QByteArray::number(dirfd));
+    arg.start.reset(::open(base.constData(), O_PATH | O_CLOEXEC));
+    return arg.start.isValid();
+}
+
+bool readRequest(const HeldCall &row, const unsigned long long (&args)[6], Caller &caller,
+                 HeldRequest &r) {
+    r.op = row.op;
+    r.flags = row.flags != kNoArg ? int(args[row.flags]) : row.fixedFlags;
+    r.mode = row.mode != kNoArg ? mode_t(args[row.mode]) : 0;
+    bool readable = true;
+    switch (row.op) {
+    case HeldOp::Open:
+        if (row.extra != kNoArg) {
+            // openat2: the kernel checks odd sizes and flags itself, and keeps
+            // the resolve rules (RESOLVE_BENEATH, ...) that a walk here would not.
+            open_how how{};
+            readable = args[row.extra + 1] == sizeof how &&
+                       caller.readBytes(args[row.extra], &how, sizeof how) &&
+                       how.flags <= unsigned(INT_MAX) && how.mode <= 07777 && how.resolve == 0;
+            r.flags = int(how.flags);
+            r.mode = mode_t(how.mode);
+        }
+        // O_PATH reaches no content; Landlock judges whatever it is used for.
+        readable = readable && !(r.flags & O_PATH);
+        break;
+    case HeldOp::MakeNode:
+        r.dev = unsigned(args[row.extra]);
+        break;
+    case HeldOp::Remove:
+        readable = (r.flags & ~AT_REMOVEDIR) == 0;
+        break;
+    case HeldOp::Link:
+        // A descriptor without a name (AT_EMPTY_PATH) is left to the kernel:
+        // Landlock refuses to link what lies in a kept-out folder.
+        readable = (r.flags & ~AT_SYMLINK_FOLLOW) == 0;
+        break;
+    case HeldOp::Symlink: {
+        const std::optional<QByteArray> text = caller.readString(args[row.extra]);
+        readable = text && !text->isEmpty();
+        r.linkText = text.value_or(QByteArray());
+        break;
+    }
+    case HeldOp::Truncate:
+        r.length = static_cast<long long>(args[row.extra]);
+        break;
+    case HeldOp::MakeDir:
+    case HeldOp::Rename:
+        break;
+    }
+    const auto path = [&](PathArg &arg, std::int8_t dirfd, std::int8_t at) {
+        if (at != kNoArg)
+            readable = readable && caller.readPath(dirfd == kNoArg ? AT_FDCWD : int(args[dirfd]),
+                                                   args[at], arg);
+    };
+    path(r.a, row.dirfd, row.path);
+    path(r.b, row.dirfd2, row.path2);
+    return readable;
+}
+
+std::optional<Walked> walkObject(const PathArg &arg) {
+    return walkPath(arg.text, arg.startFd());
+}
+
+bool walkEntry(const PathArg &arg, bool folderMeant, Walked &out, bool &isLink) {
+    QByteArray text = arg.text;
+    while (folderMeant && text.size() > 1 && text.endsWith('/'))
+        text.chop(1);
+    const qsizetype slash = text.lastIndexOf('/');
+    const QByteArray last = text.mid(slash + 1);
+    if (last.isEmpty() || last == "." || last == "..")
+        return false;
+    const QByteArray head = slash < 0    ? QByteArray(".")
+                            : slash == 0 ? QByteArray("/")
+                                         : text.left(slash);
+    std::optional<Walked> folder = walkPath(head, arg.startFd());
+    if (!folder || !folder->exists || !folder->isFolder)
+        return false;
+    UniqueFd parent = openWalked(*folder, O_PATH | O_DIRECTORY);
+    if (!parent.isValid())
+        return false;
+    out.chain = std::move(folder->chain);
+    if (folder->name != ".")
+        out.chain.push_back(folder->identity);
+    out.display = (folder->display == "/" ? QByteArray() : folder->display) + "/" + last;
+    out.name = last;
+    struct stat st {};
+    if (::fstatat(parent.get(), last.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        out.exists = true;
+        out.isFolder = S_ISDIR(st.st_mode);
+        out.identity = FileIdentity{st.st_dev, st.st_ino};
+        isLink = S_ISLNK(st.st_mode);
+        if (folderMeant && !out.isFolder)
+            return false; // "file/": the kernel says ENOTDIR
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    out.parent = std::move(parent);
+    return true;
+}
+
+} // namespace pellim

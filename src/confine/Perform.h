@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "confine/CallReader.h"
+#include "sys/Descriptor.h"
+
+#include <cstdint>
+
+#include <sys/types.h>
+
+namespace pellim {
+
+// What goes back to the caller of a held call.
+struct Reply {
+    bool goOn = false; // the call runs in the caller after all
+    int error = 0;
+    long long value = 0;
+    UniqueFd fd; // handed over as the call's result
+    bool cloexec = false;
+    static Reply goingOn() {
+        Reply r;
+        r.goOn = true;
+        return r;
+    }
+    static Reply result(int error) {
+        Reply r;
+        r.error = error;
+        return r;
+    }
+};
+
+// A held call done by the guard on what it walked, so that a path the caller
+// changes meanwhile changes nothing. `umask` is the caller's; `ownUmask` the
+// guard's, which the kernel applies on top and which is undone where it took
+// more than the caller's.
+Reply performOpen(const HeldRequest &request, const Walked &object, mode_t umask, mode_t ownUmask);
+Reply performTruncate(const Walked &object, long long length);
+// Making a folder or node, removing an entry, making a link that says something.
+Reply performEntry(const HeldRequest &request, const Walked &entry, mode_t umask, mode_t ownUmask);
+// Renaming or hard-linking `from` to `to`.
+Reply performMove(const HeldRequest &request, const Walked &from, const Walked &to);
+
+// Answers held call `id` on `listener`: an open's descriptor is installed in
+// the caller as the call's result.
+void sendReply(int listener, std::uint64_t id, Reply &reply);
+
+} // namespace pellim
