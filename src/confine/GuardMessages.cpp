@@ -44,6 +44,8 @@ QByteArray encodeRequest(const GuardRequest &r) {
 }
 
 std::optional<GuardRequest> decodeRequest(const QByteArray &message) {
+    if (message.size() > kMaxGuardMessage)
+        return std::nullopt;
     QDataStream in(message);
     quint8 kind = 0;
     quint32 id = 0;
@@ -79,6 +81,8 @@ QByteArray encodeReply(const GuardReply &r) {
 }
 
 std::optional<GuardReply> decodeReply(const QByteArray &message) {
+    if (message.size() > kMaxGuardMessage)
+        return std::nullopt;
     QDataStream in(message);
     quint8 tag = 0;
     quint32 id = 0;

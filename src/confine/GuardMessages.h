@@ -30,6 +30,13 @@ struct GuardReply {
     std::optional<FileUrl> chosen;
 };
 
+// Longer than any sound message by far: a request or reply beyond it is refused
+// unread, so a hostile peer cannot make the other side hold its bytes.
+inline constexpr qsizetype kMaxGuardMessage = 64 * 1024;
+
+// Each decode takes a whole, sound message of its own kind or gives nothing:
+// a field missing, a kind unknown, bytes left over or an oversized message are
+// refused, and a reply's chosen location is always an absolute path.
 QByteArray encodeRequest(const GuardRequest &request);
 std::optional<GuardRequest> decodeRequest(const QByteArray &message);
 QByteArray encodeReply(const GuardReply &reply);
