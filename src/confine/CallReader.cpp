@@ -4,9 +4,14 @@
 #include <QFile>
 
 #include <linux/openat2.h>
+#include <linux/xattr.h>
+#include <sys/fanotify.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <climits>
 #include <cstring>
@@ -135,12 +140,63 @@ bool Caller::readPath(int dirfd, unsigned long long address, PathArg &arg) {
     return arg.start.isValid();
 }
 
-bool readRequest(const HeldCall &row, const unsigned long long (&args)[6], Caller &caller,
-                 HeldRequest &r) {
+bool landlockSees(HeldOp op) {
+    switch (op) {
+    case HeldOp::Chmod:
+    case HeldOp::Chown:
+    case HeldOp::Times:
+    case HeldOp::SetXattr:
+    case HeldOp::RemoveXattr:
+    case HeldOp::InotifyWatch:
+    case HeldOp::FanotifyMark:
+        return false;
+    default:
+        return true;
+    }
+}
+
+namespace {
+
+// The times a utime-family call passes, as utimensat takes them.
+bool readTimes(const HeldCall &row, unsigned long long address, const Caller &caller,
+               HeldRequest &r) {
+    if (address == 0)
+        return true; // now
+    std::array<timespec, 2> ts{};
+    switch (row.times) {
+    case TimesForm::Utimbuf: {
+        utimbuf buf{};
+        if (!caller.readBytes(address, &buf, sizeof buf))
+            return false;
+        ts = {timespec{buf.actime, 0}, timespec{buf.modtime, 0}};
+        break;
+    }
+    case TimesForm::Timevals: {
+        timeval tv[2]{};
+        if (!caller.readBytes(address, tv, sizeof tv))
+            return false;
+        for (int i = 0; i < 2; ++i)
+            ts[std::size_t(i)] = timespec{tv[i].tv_sec, tv[i].tv_usec * 1000};
+        break;
+    }
+    case TimesForm::Timespecs:
+        if (!caller.readBytes(address, ts.data(), sizeof ts))
+            return false;
+        break;
+    }
+    r.times = ts;
+    return true;
+}
+
+} // namespace
+
+ReadOutcome readRequest(const HeldCall &row, const unsigned long long (&args)[6], Caller &caller,
+                        HeldRequest &r, int *error) {
     r.op = row.op;
-    r.flags = row.flags != kNoArg ? int(args[row.flags]) : row.fixedFlags;
+    r.flags = (row.flags != kNoArg ? int(args[row.flags]) : 0) | row.fixedFlags;
     r.mode = row.mode != kNoArg ? mode_t(args[row.mode]) : 0;
     bool readable = true;
+    bool emptyPath = false; // AT_EMPTY_PATH with "": the descriptor's own object
     switch (row.op) {
     case HeldOp::Open:
         if (row.extra != kNoArg) {
@@ -179,15 +235,105 @@ bool readRequest(const HeldCall &row, const unsigned long long (&args)[6], Calle
     case HeldOp::MakeDir:
     case HeldOp::Rename:
         break;
+    case HeldOp::Chmod:
+    case HeldOp::Chown:
+    case HeldOp::Times:
+    case HeldOp::SetXattr:
+    case HeldOp::RemoveXattr: {
+        const int known = row.op == HeldOp::SetXattr
+                              ? AT_SYMLINK_NOFOLLOW | XATTR_CREATE | XATTR_REPLACE
+                          : row.op == HeldOp::RemoveXattr ? AT_SYMLINK_NOFOLLOW
+                                                          : AT_SYMLINK_NOFOLLOW | AT_EMPTY_PATH;
+        if (r.flags & ~known) {
+            *error = EINVAL;
+            return ReadOutcome::Refuse;
+        }
+        r.followLast = !(r.flags & AT_SYMLINK_NOFOLLOW);
+        if (row.op == HeldOp::Chown) {
+            r.uid = unsigned(args[row.owner]);
+            r.gid = unsigned(args[row.owner + 1]);
+        }
+        if (row.op == HeldOp::Times) {
+            // utimensat(fd, NULL, ...) changes what the descriptor is open on,
+            // which was decided when it was opened (an O_PATH descriptor is
+            // refused by the kernel here).
+            if (args[row.path] == 0 && row.dirfd != kNoArg)
+                return ReadOutcome::LeaveToKernel;
+            if (!readTimes(row, args[row.extra], caller, r)) {
+                *error = EFAULT;
+                return ReadOutcome::Refuse;
+            }
+        }
+        if (row.xattrName != kNoArg) {
+            const std::optional<QByteArray> name = caller.readString(args[row.xattrName]);
+            if (!name || name->isEmpty() || name->size() > XATTR_NAME_MAX) {
+                *error = name ? ERANGE : EFAULT;
+                return ReadOutcome::Refuse;
+            }
+            r.xattrName = *name;
+            if (row.op == HeldOp::SetXattr) {
+                const std::size_t size = std::size_t(args[row.xattrName + 2]);
+                if (size > XATTR_SIZE_MAX) {
+                    *error = E2BIG;
+                    return ReadOutcome::Refuse;
+                }
+                r.xattrValue.resize(qsizetype(size));
+                if (size && !caller.readBytes(args[row.xattrName + 1], r.xattrValue.data(), size)) {
+                    *error = EFAULT;
+                    return ReadOutcome::Refuse;
+                }
+            }
+        }
+        emptyPath = r.flags & AT_EMPTY_PATH;
+        if (emptyPath) // the descriptor's own object, even a link opened with O_PATH
+            r.followLast = true;
+        break;
+    }
+    case HeldOp::InotifyWatch:
+    case HeldOp::FanotifyMark:
+        r.watchFd = int(args[row.watchFd]);
+        r.mask = args[row.mask];
+        if (row.op == HeldOp::InotifyWatch) {
+            r.followLast = !(r.mask & IN_DONT_FOLLOW);
+        } else {
+            // Removing marks shows nothing new. A mark on a whole mount or file
+            // system would see every guarded folder on it: never.
+            if (r.flags & (FAN_MARK_REMOVE | FAN_MARK_FLUSH))
+                return ReadOutcome::LeaveToKernel;
+            if (r.flags & (FAN_MARK_MOUNT | FAN_MARK_FILESYSTEM)) {
+                *error = EPERM;
+                return ReadOutcome::Refuse;
+            }
+            r.followLast = !(r.flags & FAN_MARK_DONT_FOLLOW);
+            emptyPath = args[row.path] == 0; // the folder descriptor's own object
+            if (emptyPath)
+                r.followLast = true;
+        }
+        break;
     }
     const auto path = [&](PathArg &arg, std::int8_t dirfd, std::int8_t at) {
-        if (at != kNoArg)
-            readable = readable && caller.readPath(dirfd == kNoArg ? AT_FDCWD : int(args[dirfd]),
-                                                   args[at], arg);
+        if (at == kNoArg || !readable)
+            return;
+        const int base = dirfd == kNoArg ? AT_FDCWD : int(args[dirfd]);
+        if (emptyPath && (args[at] == 0 || caller.readString(args[at]) == QByteArray())) {
+            // Spelled as the caller's own descriptor, which the walk follows as
+            // the kernel follows it.
+            arg.text = arg.passed =
+                procPath(caller.tid(),
+                         base == AT_FDCWD ? QByteArray("/cwd") : "/fd/" + QByteArray::number(base));
+            return;
+        }
+        readable = caller.readPath(base, args[at], arg);
     };
     path(r.a, row.dirfd, row.path);
     path(r.b, row.dirfd2, row.path2);
-    return readable;
+    if (readable)
+        return ReadOutcome::Read;
+    if (landlockSees(row.op))
+        return ReadOutcome::LeaveToKernel;
+    // A name the guard cannot read is one the kernel would not take either.
+    *error = args[row.path] == 0 ? EFAULT : ENOENT;
+    return ReadOutcome::Refuse;
 }
 
 std::optional<Walked> walkObject(const PathArg &arg) {

@@ -6,8 +6,11 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <cstdint>
 #include <optional>
+
+#include <time.h>
 
 #include <fcntl.h>
 #include <sys/types.h>
@@ -61,16 +64,35 @@ struct HeldRequest {
     mode_t mode = 0;
     unsigned dev = 0;
     long long length = 0;
-    QByteArray linkText; // symlink: what the new link says
-    PathArg a, b;        // b: the new name of rename and link, the link of symlink
+    QByteArray linkText;    // symlink: what the new link says
+    PathArg a, b;           // b: the new name of rename and link, the link of symlink
+    bool followLast = true; // the last component, where it is a link, is followed
+    // chown: -1 leaves one as it is.
+    unsigned uid = unsigned(-1), gid = unsigned(-1);
+    // utime*: nothing means "now" for both.
+    std::optional<std::array<timespec, 2>> times;
+    QByteArray xattrName, xattrValue;
+    int watchFd = -1; // the caller's inotify or fanotify descriptor
+    unsigned long long mask = 0;
+};
+
+// Whether Landlock itself keeps the kept-out folders from `op`: then a call the
+// guard cannot read goes on, and meets Landlock. Calls that change metadata or
+// add a watch are seen only by the guard, so nothing of theirs may go on unread.
+bool landlockSees(HeldOp op);
+
+// What readRequest made of a call.
+enum class ReadOutcome {
+    Read,          // `request` holds it
+    LeaveToKernel, // a form the kernel judges alone (O_PATH, openat2's resolve
+                   // rules, a link by descriptor, a times change on a descriptor);
+                   // Landlock keeps the kept-out folders out of reach for those
+    Refuse,        // fails with `error` (unreadable memory, an odd argument)
 };
 
 // Reads the call `row` describes from its arguments and the caller's memory.
-// False when it cannot be read, or is a form the kernel is left to judge
-// (O_PATH, openat2's resolve rules, a link by descriptor): Landlock still keeps
-// the kept-out folders out of reach for those.
-bool readRequest(const HeldCall &row, const unsigned long long (&args)[6], Caller &caller,
-                 HeldRequest &request);
+ReadOutcome readRequest(const HeldCall &row, const unsigned long long (&args)[6], Caller &caller,
+                        HeldRequest &request, int *error);
 
 // What open() reaches: links followed to the end.
 std::optional<Walked> walkObject(const PathArg &arg);

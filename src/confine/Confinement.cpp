@@ -173,6 +173,11 @@ std::optional<UniqueFd> installFilter(int *error) {
         if (const int rc = ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0))
             return failed(rc);
     }
+    for (const HeldCallTable::Refusal &refused : calls.refusals()) {
+        if (const int rc =
+                ::seccomp_rule_add(filter.get(), SCMP_ACT_ERRNO(refused.error), refused.nr, 0))
+            return failed(rc);
+    }
     if (const int rc = ::seccomp_load(filter.get()))
         return failed(rc);
     const int listener = ::seccomp_notify_fd(filter.get());

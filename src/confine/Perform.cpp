@@ -2,9 +2,12 @@
 #include "confine/Perform.h"
 
 #include <linux/seccomp.h>
+#include <sys/fanotify.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,6 +98,96 @@ Reply performMove(const HeldRequest &r, const Walked &from, const Walked &to) {
         return done(::linkat(fromParent, fromName, toParent, toName, 0));
     return done(
         int(::syscall(SYS_renameat2, fromParent, fromName, toParent, toName, unsigned(r.flags))));
+}
+
+namespace {
+
+// How the guard names what it walked: through its own descriptors, so that the
+// caller can change no path meanwhile. The object itself (a magic link the
+// kernel follows to exactly what the descriptor is open on), or the entry
+// `name` of the folder descriptor, for calls that do not follow a last link.
+struct Target {
+    UniqueFd held;
+    QByteArray path;
+    int error = 0;
+};
+
+Target targetOf(const HeldRequest &r, const Walked &object) {
+    Target t;
+    if (r.followLast) {
+        t.held = openWalked(object, O_PATH, 0, &t.error);
+        t.path = "/proc/self/fd/" + QByteArray::number(t.held.get());
+        return t;
+    }
+    t.path = "/proc/self/fd/" + QByteArray::number(object.parent.get()) + "/" + object.name;
+    return t;
+}
+
+} // namespace
+
+Reply performMetadata(const HeldRequest &r, const Walked &object) {
+    if (!object.exists)
+        return Reply::result(ENOENT);
+    const Target t = targetOf(r, object);
+    if (t.error)
+        return Reply::result(t.error);
+    const char *path = t.path.constData();
+    const int parent = object.parent.get();
+    const char *name = object.name.constData();
+    const bool follow = r.followLast;
+    switch (r.op) {
+    case HeldOp::Chmod:
+        // Without following, a link's own mode cannot be changed on Linux:
+        // glibc's fchmodat says so (EOPNOTSUPP) and changes anything else.
+        return done(follow ? ::chmod(path, r.mode & 07777)
+                           : ::fchmodat(parent, name, r.mode & 07777, AT_SYMLINK_NOFOLLOW));
+    case HeldOp::Chown:
+        return done(follow ? ::chown(path, r.uid, r.gid)
+                           : ::fchownat(parent, name, r.uid, r.gid, AT_SYMLINK_NOFOLLOW));
+    case HeldOp::Times: {
+        const timespec *times = r.times ? r.times->data() : nullptr;
+        return done(follow ? ::utimensat(AT_FDCWD, path, times, 0)
+                           : ::utimensat(parent, name, times, AT_SYMLINK_NOFOLLOW));
+    }
+    case HeldOp::SetXattr: {
+        const int flags = r.flags & (XATTR_CREATE | XATTR_REPLACE);
+        const auto value = r.xattrValue.constData();
+        const auto size = std::size_t(r.xattrValue.size());
+        return done(follow ? ::setxattr(path, r.xattrName.constData(), value, size, flags)
+                           : ::lsetxattr(path, r.xattrName.constData(), value, size, flags));
+    }
+    case HeldOp::RemoveXattr:
+        return done(follow ? ::removexattr(path, r.xattrName.constData())
+                           : ::lremovexattr(path, r.xattrName.constData()));
+    default:
+        return Reply::result(EINVAL);
+    }
+}
+
+Reply performWatch(const HeldRequest &r, pid_t tgid, const Walked &object) {
+    if (!object.exists)
+        return Reply::result(ENOENT);
+    // The caller's own descriptor, so that the watch is theirs: the kernel
+    // checks, as for reading its memory, that this process may trace it.
+    const UniqueFd pidfd(int(::syscall(SYS_pidfd_open, tgid, 0)));
+    const UniqueFd watcher(
+        pidfd.isValid() ? int(::syscall(SYS_pidfd_getfd, pidfd.get(), r.watchFd, 0)) : -1);
+    if (!watcher.isValid())
+        return Reply::result(errno == ESRCH ? EINTR : EBADF);
+    const Target t = targetOf(r, object);
+    if (t.error)
+        return Reply::result(t.error);
+    if (r.op == HeldOp::InotifyWatch) {
+        const int wd =
+            ::inotify_add_watch(watcher.get(), t.path.constData(), std::uint32_t(r.mask));
+        if (wd < 0)
+            return Reply::result(errno);
+        Reply reply;
+        reply.value = wd;
+        return reply;
+    }
+    return done(
+        ::fanotify_mark(watcher.get(), unsigned(r.flags), r.mask, AT_FDCWD, t.path.constData()));
 }
 
 void sendReply(int listener, std::uint64_t id, Reply &reply) {

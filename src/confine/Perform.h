@@ -40,6 +40,14 @@ Reply performEntry(const HeldRequest &request, const Walked &entry, mode_t umask
 // Renaming or hard-linking `from` to `to`.
 Reply performMove(const HeldRequest &request, const Walked &from, const Walked &to);
 
+// Changing the mode, owner, times or extended attributes of `object`: followed
+// to its end, or, with `request.followLast` false, the entry itself (`object`
+// from walkEntry).
+Reply performMetadata(const HeldRequest &request, const Walked &object);
+// Adding an inotify watch or fanotify mark on `object` to the caller's own
+// descriptor, taken from process `tgid`; an inotify watch's number is the result.
+Reply performWatch(const HeldRequest &request, pid_t tgid, const Walked &object);
+
 // Answers held call `id` on `listener`: an open's descriptor is installed in
 // the caller as the call's result.
 void sendReply(int listener, std::uint64_t id, Reply &reply);

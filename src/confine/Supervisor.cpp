@@ -115,6 +115,17 @@ Supervisor::Result Supervisor::handleOne(int *error) {
     return Result::Answered;
 }
 
+bool Supervisor::ownPlace(const Walked &object) const {
+    // What the guard stands on: the folders above the kept-out ones (their mode
+    // decides whether the next start can map them) and the guard's own state.
+    if (!object.exists)
+        return false;
+    if (contains(m_layout.ancestors, object.identity))
+        return true;
+    const std::optional<FileIdentity> keeper = innermost(object, m_layout.keptOut);
+    return keeper && contains(m_sealed, *keeper);
+}
+
 bool Supervisor::ruled(FileIdentity id) const {
     // Sorted: a folder above a kept-out one may hold thousands of entries.
     return std::binary_search(m_layout.allowed.begin(), m_layout.allowed.end(), id, before);
@@ -153,11 +164,19 @@ void Supervisor::answer(const seccomp_notif &n) {
     Caller caller(pid_t(n.pid));
     HeldRequest r;
     const HeldCall *row = m_calls.find(n.data.nr);
-    bool readable = row && readRequest(*row, n.data.args, caller, r);
+    int refusal = 0;
+    const ReadOutcome outcome =
+        row ? readRequest(*row, n.data.args, caller, r, &refusal) : ReadOutcome::LeaveToKernel;
+    if (outcome == ReadOutcome::Refuse) {
+        Reply reply = Reply::result(refusal);
+        sendReply(m_listener.get(), n.id, reply);
+        return;
+    }
+    bool readable = outcome == ReadOutcome::Read;
     std::optional<Walked> quick;
-    if (readable && r.op == HeldOp::Open) {
+    if (readable && (r.op == HeldOp::Open || (!landlockSees(r.op) && r.followLast))) {
         quick = walkQuickly(r.a.text, r.a.startFd());
-        if (quick && goesOn(*quick)) {
+        if (quick && r.op == HeldOp::Open && goesOn(*quick)) {
             // Nothing is done here, so nothing read needs checking against a
             // reused thread id: if the call is gone, so is this answer.
             Reply reply = Reply::goingOn();
@@ -167,14 +186,21 @@ void Supervisor::answer(const seccomp_notif &n) {
     }
     const bool creates = r.op == HeldOp::MakeDir || r.op == HeldOp::MakeNode ||
                          (r.op == HeldOp::Open && (r.flags & (O_CREAT | O_TMPFILE)));
-    readable = readable && (!creates || caller.threadStatus());
+    const bool watches = r.op == HeldOp::InotifyWatch || r.op == HeldOp::FanotifyMark;
+    if (readable && (creates || watches) && !caller.threadStatus()) {
+        // The caller's umask or process is needed, and it is gone or unreadable.
+        Reply reply = landlockSees(r.op) ? Reply::goingOn() : Reply::result(ESRCH);
+        sendReply(m_listener.get(), n.id, reply);
+        return;
+    }
     // All that came from the caller has been read: if the call is gone, the
     // thread id may name another process by now, whose memory that was.
     std::uint64_t id = n.id;
     if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
         return;
-    const mode_t umask = caller.knownStatus() ? caller.knownStatus()->umask : 0;
-    Reply reply = readable ? decide(r, umask, std::move(quick)) : Reply::goingOn();
+    const ThreadStatus *status = caller.knownStatus();
+    Reply reply = readable ? decide(r, status ? *status : ThreadStatus{0, 0}, std::move(quick))
+                           : Reply::goingOn();
     sendReply(m_listener.get(), n.id, reply);
 }
 
@@ -230,7 +256,9 @@ bool Supervisor::goesOn(const Walked &object) const {
     return !innermost(object, m_layout.keptOut) && covered(object, false);
 }
 
-Reply Supervisor::decide(HeldRequest &r, mode_t umask, std::optional<Walked> quick, bool retried) {
+Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::optional<Walked> quick,
+                         bool retried) {
+    const mode_t umask = caller.umask;
     const auto entrySide = [](const PathArg &arg, bool folderMeant, Side &side) {
         side.entry = true;
         side.arg = &arg;
@@ -261,7 +289,7 @@ Reply Supervisor::decide(HeldRequest &r, mode_t umask, std::optional<Walked> qui
         // kernel would have, after walking and judging it again.
         const bool created = (r.flags & (O_CREAT | O_EXCL)) == O_CREAT && !side.walked.exists;
         if (created && reply.error == EEXIST && !retried)
-            return decide(r, umask, std::nullopt, true);
+            return decide(r, caller, std::nullopt, true);
         return reply;
     }
     case HeldOp::MakeDir:
@@ -308,6 +336,35 @@ Reply Supervisor::decide(HeldRequest &r, mode_t umask, std::optional<Walked> qui
             innermost(to.walked, m_layout.keptOut))
             return Reply::result(EXDEV);
         return performMove(r, from.walked, to.walked);
+    }
+    case HeldOp::Chmod:
+    case HeldOp::Chown:
+    case HeldOp::Times:
+    case HeldOp::SetXattr:
+    case HeldOp::RemoveXattr:
+    case HeldOp::InotifyWatch:
+    case HeldOp::FanotifyMark: {
+        // Landlock does not see these: whatever the verdict, nothing goes on in
+        // the caller, where the path could be changed after it was walked here.
+        Side side;
+        side.arg = &r.a;
+        if (r.followLast) {
+            int error = 0;
+            std::optional<Walked> walked =
+                quick ? std::move(quick) : walkPath(r.a.text, r.a.startFd(), &error);
+            if (!walked)
+                return Reply::result(error ? error : ENOENT);
+            side.walked = std::move(*walked);
+        } else if (!entrySide(r.a, false, side)) {
+            return Reply::result(ENOENT);
+        }
+        const bool watch = r.op == HeldOp::InotifyWatch || r.op == HeldOp::FanotifyMark;
+        if (!watch && ownPlace(side.walked))
+            return Reply::result(EPERM);
+        const Verdict verdict = judge(side, watch ? FileAccessKind::List : FileAccessKind::Write);
+        if (verdict == Verdict::Deny)
+            return Reply::result(EPERM);
+        return watch ? performWatch(r, caller.tgid, side.walked) : performMetadata(r, side.walked);
     }
     }
     return Reply::goingOn();

@@ -20,6 +20,7 @@ namespace pellim {
 
 struct HeldRequest;
 struct Reply;
+struct ThreadStatus;
 
 // Answers the calls a process confined by confineSelf sends to its listener.
 // Each call is judged on what its path reaches, walked here through descriptors:
@@ -78,8 +79,9 @@ private:
     void answer(const seccomp_notif &notification);
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
     bool goesOn(const Walked &object) const;
-    Reply decide(HeldRequest &request, mode_t umask, std::optional<Walked> quick,
+    Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
                  bool retried = false);
+    bool ownPlace(const Walked &object) const;
     Verdict judge(const Side &side, FileAccessKind kind);
     bool ruled(FileIdentity id) const;
     bool covered(const Walked &walked, bool entry) const;

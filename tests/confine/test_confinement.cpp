@@ -10,11 +10,15 @@
 
 #include <QTest>
 
+#include <linux/io_uring.h>
 #include <linux/openat2.h>
+#include <sys/fanotify.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -297,6 +301,105 @@ const std::vector<HeldRow> &heldRows() {
         {"truncate: denied", "truncate",
          [](P, P k, P) { return done(::syscall(SYS_truncate, (k + "/a.txt").data(), 0)); },
          "EPERM k", "K/a.txt"},
+        // Metadata and watches: Landlock does not see them, so a call the filter
+        // stops holding succeeds in Desktop.
+        {"chmod", "chmod",
+         [](P d, P, P) { return done(::syscall(SYS_chmod, (d + "/a.txt").data(), 0600)); }, "ok",
+         nullptr},
+        {"chmod: denied", "chmod",
+         [](P, P k, P) { return done(::syscall(SYS_chmod, (k + "/a.txt").data(), 0777)); }, "EPERM",
+         nullptr},
+        {"chmod: the guard's state and the folder above it", "chmod",
+         [](P, P k, P) {
+             const QByteArray state = k + "/../.local/state";
+             return done(::syscall(SYS_chmod, (state + "/pellim").data(), 0777)) +
+                    done(::syscall(SYS_chmod, state.data(), 0311));
+         },
+         "EPERMEPERM", nullptr},
+        {"fchmodat: denied", "fchmodat",
+         [](P, P k, P) { return done(::syscall(SYS_fchmodat, at(k), "a.txt", 0777)); }, "EPERM",
+         nullptr},
+        {"fchmodat2: on an O_PATH descriptor, denied", "fchmodat2",
+         [](P, P k, P) {
+             return done(::syscall(452, sysOpen(k + "/a.txt", O_PATH), "", 0777, AT_EMPTY_PATH));
+         },
+         "EPERM", nullptr},
+        {"chown: denied", "chown",
+         [](P, P k, P) { return done(::syscall(SYS_chown, (k + "/a.txt").data(), -1, -1)); },
+         "EPERM", nullptr},
+        {"lchown: denied", "lchown",
+         [](P, P k, P) { return done(::syscall(SYS_lchown, (k + "/a.txt").data(), -1, -1)); },
+         "EPERM", nullptr},
+        {"fchownat: on an O_PATH descriptor, denied", "fchownat",
+         [](P, P k, P) {
+             return done(
+                 ::syscall(SYS_fchownat, sysOpen(k + "/a.txt", O_PATH), "", -1, -1, AT_EMPTY_PATH));
+         },
+         "EPERM", nullptr},
+        {"utime: denied", "utime",
+         [](P, P k, P) { return done(::syscall(SYS_utime, (k + "/a.txt").data(), nullptr)); },
+         "EPERM", nullptr},
+        {"utimes: denied", "utimes",
+         [](P, P k, P) { return done(::syscall(SYS_utimes, (k + "/a.txt").data(), nullptr)); },
+         "EPERM", nullptr},
+        {"futimesat: denied", "futimesat",
+         [](P, P k, P) { return done(::syscall(SYS_futimesat, at(k), "a.txt", nullptr)); }, "EPERM",
+         nullptr},
+        {"utimensat", "utimensat",
+         [](P d, P, P) { return done(::syscall(SYS_utimensat, at(d), "a.txt", nullptr, 0)); }, "ok",
+         nullptr},
+        {"utimensat: denied", "utimensat",
+         [](P, P k, P) { return done(::syscall(SYS_utimensat, at(k), "a.txt", nullptr, 0)); },
+         "EPERM", nullptr},
+        {"setxattr", "setxattr",
+         [](P d, P, P) {
+             return done(::syscall(SYS_setxattr, (d + "/a.txt").data(), "user.p", "1", 1, 0));
+         },
+         "ok", nullptr},
+        {"setxattr: denied", "setxattr",
+         [](P, P k, P) {
+             return done(::syscall(SYS_setxattr, (k + "/a.txt").data(), "user.p", "1", 1, 0));
+         },
+         "EPERM", nullptr},
+        {"lsetxattr: denied", "lsetxattr",
+         [](P, P k, P) {
+             return done(::syscall(SYS_lsetxattr, (k + "/a.txt").data(), "user.p", "1", 1, 0));
+         },
+         "EPERM", nullptr},
+        {"removexattr: denied", "removexattr",
+         [](P, P k, P) {
+             return done(::syscall(SYS_removexattr, (k + "/a.txt").data(), "user.k"));
+         },
+         "EPERM", nullptr},
+        {"lremovexattr: denied", "lremovexattr",
+         [](P, P k, P) {
+             return done(::syscall(SYS_lremovexattr, (k + "/a.txt").data(), "user.k"));
+         },
+         "EPERM", nullptr},
+        {"inotify_add_watch", "inotify_add_watch",
+         [](P d, P, P) {
+             return done(::inotify_add_watch(::inotify_init1(0), d.data(), IN_CREATE) - 1);
+         },
+         "ok", nullptr},
+        {"inotify_add_watch: denied", "inotify_add_watch",
+         [](P, P k, P) {
+             return done(::inotify_add_watch(::inotify_init1(0), k.data(), IN_CREATE));
+         },
+         "EPERM", nullptr},
+        {"fanotify_mark: denied, on the folder or its whole mount", "fanotify_mark",
+         [](P, P k, P) {
+             const int fan = ::fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_FID, O_RDONLY);
+             return done(::fanotify_mark(fan, FAN_MARK_ADD, FAN_CREATE, AT_FDCWD, k.data())) +
+                    done(::fanotify_mark(fan, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, FAN_CREATE,
+                                         AT_FDCWD, k.data()));
+         },
+         "EPERMEPERM", nullptr},
+        {"io_uring_setup: refused", "",
+         [](P, P, P) {
+             io_uring_params params{};
+             return done(::syscall(SYS_io_uring_setup, 1, &params));
+         },
+         "EPERM", nullptr},
     };
     return rows;
 }
@@ -333,6 +436,8 @@ private slots:
         t.makeFolder("home/Documents/empty");
         t.makeFile("home/Desktop/a.txt", "k");
         t.makeFolder("home/Desktop/empty");
+        t.makeFolder("home/.local/state/pellim");
+        QVERIFY(::setxattr(desk + "/a.txt", "user.k", "1", 1, 0) == 0);
         t.makeFile("out/o.txt", "o");
         QVERIFY(QFile::link(t.desktop() + "/a.txt", t.root() + "/out/to-desktop"));
         ConsentStore store(ConsentStore::defaultPath());
@@ -341,8 +446,8 @@ private slots:
         MemoryLogSink log;
         NoPrompter prompter;
         FolderGuard guard(log, prompter);
-        QByteArray got =
-            runConfined({docs, desk}, {}, guard, [&] { return held.run(docs, desk, out); });
+        QByteArray got = runConfined({docs, desk}, {bytes(t.home() + "/.local/state/pellim")},
+                                     guard, [&] { return held.run(docs, desk, out); });
         if (held.look) {
             const char folder = held.look[0];
             got += " " + disk((folder == 'D'   ? docs
