@@ -119,7 +119,7 @@ Timing openClose(const QByteArray &path, int calls) {
 // runs the rounds it is sent.
 class ConfinedChild {
 public:
-    ConfinedChild(const std::vector<QByteArray> &keptOut, const std::vector<Target> &targets) {
+    ConfinedChild(const KeptOutPaths &keptOut, const std::vector<Target> &targets) {
         int sockets[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
             return;
@@ -261,7 +261,7 @@ int calls(int rounds, int callsPerRound) {
     qputenv("XDG_CONFIG_HOME", home + "/.config");
     qputenv("XDG_STATE_HOME", home + "/.local/state");
 
-    const KeptOutFolders folders = keptOutFolders();
+    const KeptOutPaths folders = keptOutFolders();
     CountingSink log;
     NeverAsks prompter;
     FolderGuard guard(log, prompter);
@@ -281,8 +281,8 @@ int calls(int rounds, int callsPerRound) {
         targets.push_back({"/usr file", lib, 20, true});
     targets.push_back({"Documents, stored allow", home + "/Documents/file.txt", 100, false});
 
-    ConfinedChild guarded(folders.all(), targets);
-    ConfinedChild bare(folders.all(), targets);
+    ConfinedChild guarded(folders, targets);
+    ConfinedChild bare(folders, targets);
     if (!guarded.started() || !bare.started()) {
         std::fprintf(stderr, "guard_bench: the confined children did not start\n");
         return 1;
@@ -291,7 +291,7 @@ int calls(int rounds, int callsPerRound) {
     // Woken on one CPU, as the Supervisor asks for its own listener.
     ::ioctl(bareListener.get(), SECCOMP_IOCTL_NOTIF_SET_FLAGS, SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP);
     std::unique_ptr<Supervisor> supervisor =
-        Supervisor::create(guarded.takeListener(), guard, folders.guarded, folders.sealed, &error);
+        Supervisor::create(guarded.takeListener(), guard, folders, &error);
     if (!supervisor) {
         std::fprintf(stderr, "guard_bench: %s\n", qPrintable(error));
         return 1;
@@ -366,7 +366,7 @@ int calls(int rounds, int callsPerRound) {
 // --- exec --------------------------------------------------------------------------
 
 int exec(bool confine, char **argv) {
-    const KeptOutFolders folders = keptOutFolders();
+    const KeptOutPaths folders = keptOutFolders();
     const long long started = nowNs();
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
@@ -375,7 +375,7 @@ int exec(bool confine, char **argv) {
     if (child == 0) {
         ::close(sockets[0]);
         if (confine) {
-            auto confined = confineSelf(folders.all());
+            auto confined = confineSelf(folders);
             const UniqueFd *listener = std::get_if<UniqueFd>(&confined);
             if (!listener) {
                 std::fprintf(stderr, "guard_bench: %s\n",
@@ -405,8 +405,7 @@ int exec(bool confine, char **argv) {
         receiveMessage(control.get(), &listener);
         QString error;
         if (listener.isValid())
-            supervisor = Supervisor::create(std::move(listener), guard, folders.guarded,
-                                            folders.sealed, &error);
+            supervisor = Supervisor::create(std::move(listener), guard, folders, &error);
         if (!supervisor)
             std::fprintf(stderr, "guard_bench: no supervisor: %s\n", qPrintable(error));
     } else if (::read(control.get(), &byte, 1) != 1) {

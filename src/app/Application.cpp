@@ -96,10 +96,10 @@ int runApplication(int argc, char **argv) {
     // First, while Pellim has no thread but this one: the guard process, then
     // Pellim's own confinement, which holds its calls into the kept-out
     // folders until the guard has decided.
-    const KeptOutFolders keptOut = keptOutFolders();
+    const KeptOutPaths keptOut = keptOutFolders();
     std::variant<KernelGuard, NoKernelGuard> kernel =
-        startKernelGuard(keptOut.all(), [&](UniqueFd channel) {
-            return runGuardProcess(std::move(channel), argc, argv, keptOut.guarded, keptOut.sealed);
+        startKernelGuard(keptOut, [&](UniqueFd channel) {
+            return runGuardProcess(std::move(channel), argc, argv, keptOut);
         });
 
     QApplication app(argc, argv);

@@ -58,6 +58,9 @@ constexpr __u64 kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WR
                               LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_TRUNCATE |
                               LANDLOCK_ACCESS_FS_IOCTL_DEV;
 
+// What a read-only folder's rule allows: reading its files and listing it.
+constexpr __u64 kReadRights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
+
 bool contains(const std::vector<FileIdentity> &ids, FileIdentity id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -70,12 +73,13 @@ QString errorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-using RuleSink = std::function<bool(int fd, bool isFolder)>;
+using RuleSink = std::function<bool(int fd, bool isFolder, bool readOnly)>;
 
-// Climbs from each kept-out folder to the root (the way the kernel's ".." goes,
-// across mounts), then lists every folder met on the way.
-std::optional<ConfinementLayout> layoutOf(const std::vector<QByteArray> &keptOut,
-                                          const RuleSink &ruleFor, int *error) {
+// Climbs from each kept-out folder, and from the folder holding each read-only
+// item, to the root (the way the kernel's ".." goes, across mounts), then lists
+// every folder met on the way.
+std::optional<ConfinementLayout> layoutOf(const KeptOutPaths &paths, const RuleSink &ruleFor,
+                                          int *error) {
     const auto failed = [error](int e) -> std::optional<ConfinementLayout> {
         if (error)
             *error = e;
@@ -83,7 +87,7 @@ std::optional<ConfinementLayout> layoutOf(const std::vector<QByteArray> &keptOut
     };
     ConfinementLayout layout;
     std::vector<UniqueFd> folders;
-    for (const QByteArray &path : keptOut) {
+    for (const QByteArray &path : paths.keptOut()) {
         const std::optional<Walked> walked = walkPath(path);
         if (!walked || !walked->exists || !walked->isFolder)
             continue;
@@ -93,34 +97,65 @@ std::optional<ConfinementLayout> layoutOf(const std::vector<QByteArray> &keptOut
         layout.keptOut.push_back(walked->identity);
         folders.push_back(std::move(fd));
     }
+    // A read-only item's folder gets no rule of its own, so that the item's rule
+    // is the only one that covers it.
+    std::vector<UniqueFd> holders;
+    for (const QByteArray &path : paths.readOnly) {
+        const qsizetype slash = path.lastIndexOf('/');
+        const std::optional<Walked> folder = walkPath(slash > 0 ? path.left(slash) : "/");
+        if (slash < 0 || !folder || !folder->exists || !folder->isFolder)
+            continue; // nothing there to keep, and no folder to make it in
+        UniqueFd fd = openWalked(*folder, O_PATH | O_DIRECTORY);
+        struct stat st {};
+        if (!fd.isValid())
+            return failed(errno);
+        const QByteArray name = path.mid(slash + 1);
+        if (::fstatat(fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            layout.readOnly.push_back(identityOf(st));
+        else if (errno == ENOENT)
+            layout.readOnlyNames.push_back({folder->identity, name});
+        else
+            return failed(errno);
+        holders.push_back(std::move(fd));
+    }
     std::vector<UniqueFd> above; // open descriptors of layout.ancestors, same order
-    for (const UniqueFd &folder : folders) {
+    const auto climbFrom = [&](int start, bool includeStart) -> bool {
         std::vector<std::pair<FileIdentity, UniqueFd>> climb;
-        bool insideAnother = false;
-        for (int at = folder.get();;) {
+        if (includeStart) {
+            struct stat st {};
+            if (::fstat(start, &st) != 0)
+                return false;
+            if (contains(layout.keptOut, identityOf(st)))
+                return true; // inside a kept-out folder: out of reach already
+            climb.emplace_back(identityOf(st), UniqueFd(::fcntl(start, F_DUPFD_CLOEXEC, 0)));
+        }
+        for (int at = start;;) {
             UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
             struct stat st {};
             struct stat here {};
             if (!up.isValid() || ::fstat(up.get(), &st) != 0 || ::fstat(at, &here) != 0)
-                return failed(errno);
+                return false;
             if (identityOf(st) == identityOf(here))
                 break; // the root
-            if (contains(layout.keptOut, identityOf(st))) {
-                insideAnother = true; // that one's own climb covers the rest
-                break;
-            }
+            if (contains(layout.keptOut, identityOf(st)))
+                return true; // that one's own climb covers the rest
             climb.emplace_back(identityOf(st), std::move(up));
             at = climb.back().second.get();
         }
-        if (insideAnother)
-            continue;
         for (auto &[id, fd] : climb) {
             if (!contains(layout.ancestors, id)) {
                 layout.ancestors.push_back(id);
                 above.push_back(std::move(fd));
             }
         }
-    }
+        return true;
+    };
+    for (const UniqueFd &folder : folders)
+        if (!climbFrom(folder.get(), false))
+            return failed(errno);
+    for (const UniqueFd &holder : holders)
+        if (!climbFrom(holder.get(), true))
+            return failed(errno);
     for (const UniqueFd &folder : above) {
         UniqueFd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
@@ -143,8 +178,10 @@ std::optional<ConfinementLayout> layoutOf(const std::vector<QByteArray> &keptOut
             if (S_ISLNK(st.st_mode) || contains(layout.ancestors, identityOf(st)) ||
                 contains(layout.keptOut, identityOf(st)))
                 continue;
-            layout.allowed.push_back(identityOf(st));
-            if (ruleFor && !ruleFor(fd.get(), S_ISDIR(st.st_mode)))
+            const bool readOnly = contains(layout.readOnly, identityOf(st));
+            if (!readOnly)
+                layout.allowed.push_back(identityOf(st));
+            if (ruleFor && !ruleFor(fd.get(), S_ISDIR(st.st_mode), readOnly))
                 return failed(errno);
         }
     }
@@ -212,11 +249,11 @@ std::optional<QString> confinementUnavailable() {
 #endif
 }
 
-std::optional<ConfinementLayout> mapKeptOut(const std::vector<QByteArray> &keptOut, int *error) {
-    return layoutOf(keptOut, {}, error);
+std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error) {
+    return layoutOf(paths, {}, error);
 }
 
-std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArray> &keptOut) {
+std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) {
     const auto failed = [](const QString &what, int error) {
         return ConfinementError{what + QStringLiteral(": ") + errorText(error)};
     };
@@ -230,14 +267,16 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArra
         return failed(QStringLiteral("cannot make a Landlock ruleset"), errno);
 
     int error = 0;
-    const auto addRule = [&](int fd, bool isFolder) {
+    const auto addRule = [&](int fd, bool isFolder, bool readOnly) {
         landlock_path_beneath_attr rule{};
-        rule.allowed_access = isFolder ? rights : (rights & kFileRights);
+        rule.allowed_access = readOnly   ? (isFolder ? kReadRights : LANDLOCK_ACCESS_FS_READ_FILE)
+                              : isFolder ? rights
+                                         : (rights & kFileRights);
         rule.parent_fd = fd;
         return ::syscall(SYS_landlock_add_rule, ruleset.get(), LANDLOCK_RULE_PATH_BENEATH, &rule,
                          0) == 0;
     };
-    if (!layoutOf(keptOut, addRule, &error))
+    if (!layoutOf(paths, addRule, &error))
         return failed(QStringLiteral("cannot map the folders to keep out"), error);
 
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "paths/KeptOutPaths.h"
 #include "paths/PathWalk.h"
 
 #include <QByteArray>
@@ -24,13 +25,19 @@ struct ConfinementLayout {
     std::vector<FileIdentity> keptOut;   // the folders themselves, resolved
     std::vector<FileIdentity> ancestors; // every folder above one: no rule
     std::vector<FileIdentity> allowed;   // their other entries: a rule each
+    std::vector<FileIdentity> readOnly;  // read-only items: a rule that only reads
+    // A read-only item that does not exist: its folder and name, never to be made.
+    struct Name {
+        FileIdentity folder;
+        QByteArray name;
+    };
+    std::vector<Name> readOnlyNames;
 };
 
 // The layout as it is now, as confineSelf sees it; a kept-out folder that does
 // not exist is left out. Links among the entries get no rule (a rule on a link
 // would cover its target), so they are not in `allowed`.
-std::optional<ConfinementLayout> mapKeptOut(const std::vector<QByteArray> &keptOut,
-                                            int *error = nullptr);
+std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error = nullptr);
 
 struct ConfinementError {
     QString message;
@@ -38,9 +45,10 @@ struct ConfinementError {
     bool lasting = false;
 };
 
-// Confines the calling process for good: no_new_privs; Landlock keeps
-// `keptOut` (and everything below) out of reach, and new entries directly in the
-// folders above them; a seccomp filter turns every open and every call that
+// Confines the calling process for good: no_new_privs; Landlock keeps the
+// guarded and sealed folders of `paths` (and everything below) out of reach,
+// and new entries directly in the folders above them, and lets the read-only
+// items be read only; a seccomp filter turns every open and every call that
 // makes, removes, renames or links an entry, and truncate, into a notification
 // on the returned listener descriptor, which the supervising process answers
 // (see Supervisor). Until someone answers, those calls wait; once the listener
@@ -51,6 +59,6 @@ struct ConfinementError {
 // Call it before any thread exists: threads made earlier stay unconfined. A
 // failure while mapping the folders changes nothing; later ones may leave
 // no_new_privs set, or Landlock in force without a listener (say so and stop).
-std::variant<UniqueFd, ConfinementError> confineSelf(const std::vector<QByteArray> &keptOut);
+std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths);
 
 } // namespace pellim

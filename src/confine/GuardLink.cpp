@@ -95,7 +95,7 @@ std::optional<QByteArray> receiveMessage(int channel, UniqueFd *descriptor) {
 }
 
 std::variant<KernelGuard, NoKernelGuard>
-startKernelGuard(const std::vector<QByteArray> &keptOut,
+startKernelGuard(const KeptOutPaths &keptOut,
                  const std::function<int(UniqueFd channel)> &guardMain) {
     if (const std::optional<QString> why = confinementUnavailable())
         return NoKernelGuard{*why};

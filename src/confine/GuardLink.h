@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
 
 #include <QByteArray>
@@ -40,7 +41,7 @@ struct NoKernelGuard {
 // listener over the channel (receiveMessage). `keptOut` are the folders the
 // guard decides on: the guarded folders and the guard's own state folder.
 std::variant<KernelGuard, NoKernelGuard>
-startKernelGuard(const std::vector<QByteArray> &keptOut,
+startKernelGuard(const KeptOutPaths &keptOut,
                  const std::function<int(UniqueFd channel)> &guardMain);
 
 // One message over a SOCK_SEQPACKET channel, with at most one descriptor.

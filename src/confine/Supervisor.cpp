@@ -50,9 +50,7 @@ struct Supervisor::Side {
 };
 
 std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtection &protection,
-                                               const std::vector<QByteArray> &guarded,
-                                               const std::vector<QByteArray> &sealed,
-                                               QString *error) {
+                                               const KeptOutPaths &paths, QString *error) {
     const auto failed = [error](const QString &why) {
         if (error)
             *error = why;
@@ -64,11 +62,10 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     if (sizes.seccomp_notif != sizeof(seccomp_notif) ||
         sizes.seccomp_notif_resp != sizeof(seccomp_notif_resp))
         return failed(QStringLiteral("the kernel's notifications have an unknown layout"));
-    std::vector<QByteArray> all = guarded;
-    all.insert(all.end(), sealed.begin(), sealed.end());
     int e = 0;
-    std::optional<ConfinementLayout> layout = mapKeptOut(all, &e);
-    std::optional<ConfinementLayout> sealedLayout = mapKeptOut(sealed, &e);
+    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
+    std::optional<ConfinementLayout> sealedLayout =
+        mapKeptOut(KeptOutPaths{{}, paths.sealed, {}}, &e);
     if (!layout || !sealedLayout)
         return failed(QStringLiteral("cannot map the kept-out folders: %1")
                           .arg(QString::fromLocal8Bit(std::strerror(e))));
@@ -120,7 +117,7 @@ bool Supervisor::ownPlace(const Walked &object) const {
     // decides whether the next start can map them) and the guard's own state.
     if (!object.exists)
         return false;
-    if (contains(m_layout.ancestors, object.identity))
+    if (contains(m_layout.ancestors, object.identity) || readOnly(object))
         return true;
     const std::optional<FileIdentity> keeper = innermost(object, m_layout.keptOut);
     return keeper && contains(m_sealed, *keeper);
@@ -139,6 +136,17 @@ bool Supervisor::covered(const Walked &walked, bool entry) const {
                        [this](FileIdentity id) { return ruled(id); });
 }
 
+bool Supervisor::readOnly(const Walked &walked) const {
+    if (walked.exists)
+        return contains(m_layout.readOnly, walked.identity);
+    // One that did not exist at the start may not be made either.
+    return !walked.chain.empty() &&
+           std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
+                       [&](const ConfinementLayout::Name &n) {
+                           return n.folder == walked.chain.back() && n.name == walked.name;
+                       });
+}
+
 Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
     // Moving or removing a kept-out folder, or one above it, would take it out of
     // the place the desktop names and Landlock guards.
@@ -146,13 +154,18 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
         (contains(m_layout.ancestors, side.walked.identity) ||
          contains(m_layout.keptOut, side.walked.identity)))
         return Verdict::Deny;
+    // A read-only item is never written, made, removed, replaced or linked.
+    if (kind == FileAccessKind::Write && readOnly(side.walked))
+        return Verdict::Deny;
     if (const std::optional<FileIdentity> keeper = innermost(side.walked, m_layout.keptOut)) {
         if (contains(m_sealed, *keeper))
             return Verdict::Deny;
         return m_protection.mayAccess(side.walked, side.arg->shown(), kind) ? Verdict::DoHere
                                                                             : Verdict::Deny;
     }
-    if (covered(side.walked, side.entry))
+    // A folder guarded since the start is decided here, though Landlock lets
+    // calls into it go on.
+    if (covered(side.walked, side.entry) && !m_protection.guards(side.walked))
         return Verdict::GoOn;
     // Done here, so asked here too: a guarded folder made since the start is
     // not kept out by Landlock, but the guard knows it.
@@ -253,7 +266,8 @@ std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start)
 }
 
 bool Supervisor::goesOn(const Walked &object) const {
-    return !innermost(object, m_layout.keptOut) && covered(object, false);
+    return !innermost(object, m_layout.keptOut) && covered(object, false) &&
+           !m_protection.guards(object);
 }
 
 Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::optional<Walked> quick,

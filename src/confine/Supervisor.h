@@ -52,12 +52,10 @@ class Supervisor {
 public:
     enum class Result { Answered, Gone, Failed };
 
-    // `guarded` and `sealed` together must be what the process was confined
-    // with. Nothing when the folders cannot be mapped; `error` says why.
+    // `paths` must be what the process was confined with. Nothing when the folders cannot be
+    // mapped; `error` says why.
     static std::unique_ptr<Supervisor> create(UniqueFd listener, FolderProtection &protection,
-                                              const std::vector<QByteArray> &guarded,
-                                              const std::vector<QByteArray> &sealed,
-                                              QString *error = nullptr);
+                                              const KeptOutPaths &paths, QString *error = nullptr);
     ~Supervisor();
     Supervisor(const Supervisor &) = delete;
     Supervisor &operator=(const Supervisor &) = delete;
@@ -82,6 +80,7 @@ private:
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
                  bool retried = false);
     bool ownPlace(const Walked &object) const;
+    bool readOnly(const Walked &walked) const;
     Verdict judge(const Side &side, FileAccessKind kind);
     bool ruled(FileIdentity id) const;
     bool covered(const Walked &walked, bool entry) const;

@@ -31,6 +31,8 @@ void printHelp(QTextStream &out, const ConsentStore &store) {
            "  deny FOLDER     refuse Pellim access to FOLDER without asking\n"
            "  reset FOLDER    forget the answer, so that Pellim asks again\n"
            "  reset all       forget the answers for every folder\n"
+           "  release PATH    stop guarding a folder that was guarded before and that the\n"
+           "                  desktop's settings no longer name\n"
            "  --help          show this help\n"
            "\n"
            "FOLDER is documents, desktop or downloads, in any letter case.\n"
@@ -81,6 +83,15 @@ int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
                    .arg(answerText(contents.answer(folder)), -12)
                    .arg(where);
     }
+    // Folders guarded at an earlier start stay guarded until released.
+    for (const ConsentStore::RecordedFolder &recorded : contents.recorded) {
+        const QString path = QFile::decodeName(recorded.path);
+        if (path != userFolderPath(recorded.folder))
+            out << QStringLiteral("%1 %2 %3 (guarded before; release it to stop)\n")
+                       .arg(folderKey(recorded.folder), -10)
+                       .arg(answerText(contents.answer(recorded.folder)), -12)
+                       .arg(path);
+    }
     return kDone;
 }
 
@@ -116,6 +127,27 @@ int runCommand(const QStringList &arguments, ConsentStore &store, QTextStream &o
         if (store.filePath().isEmpty())
             return noStore(err);
         return list(store, out, err);
+    }
+
+    if (command == QLatin1String("release")) {
+        if (arguments.size() != 2)
+            return usageError(err, QStringLiteral("release needs the path of one folder"));
+        if (store.filePath().isEmpty())
+            return noStore(err);
+        const QByteArray path = QFile::encodeName(arguments.at(1));
+        for (GuardedFolder folder : kGuardedFolders)
+            if (userFolderLocation(folder) == path) {
+                err << kProgram << ": " << arguments.at(1) << " is the " << folderDisplayName(folder)
+                    << " folder the desktop's settings name now: it stays guarded\n";
+                return kNotWritten;
+            }
+        QString error;
+        if (!store.release(path, &error)) {
+            err << kProgram << ": " << error << "\n";
+            return kNotWritten;
+        }
+        out << arguments.at(1) << ": released\n";
+        return kDone;
     }
 
     ConsentAnswer answer;

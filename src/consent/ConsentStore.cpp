@@ -7,11 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -304,7 +307,89 @@ QString ConsentStore::defaultPath() {
     return QFile::decodeName(base + "/pellim/folder-access.json");
 }
 
+namespace {
+
+constexpr char kRecordedKey[] = "guarded";
+
+std::vector<ConsentStore::RecordedFolder> recordedIn(const QJsonObject &mine) {
+    std::vector<ConsentStore::RecordedFolder> folders;
+    for (const QJsonValue &value : mine.value(QLatin1String(kRecordedKey)).toArray()) {
+        const QJsonObject o = value.toObject();
+        const std::optional<GuardedFolder> folder = folderFromKey(o.value("folder").toString());
+        const QByteArray path =
+            QByteArray::fromPercentEncoding(o.value("path").toString().toLatin1());
+        if (!folder || !path.startsWith('/'))
+            continue; // damaged: guarding nothing is what the settings decide
+        folders.push_back({*folder, path,
+                           FileIdentity{dev_t(o.value("device").toInteger()),
+                                        ino_t(o.value("inode").toInteger())}});
+    }
+    return folders;
+}
+
+QJsonArray recordedArray(const std::vector<ConsentStore::RecordedFolder> &folders) {
+    QJsonArray array;
+    for (const ConsentStore::RecordedFolder &f : folders)
+        array.append(QJsonObject{{"folder", folderKey(f.folder)},
+                                 {"path", QString::fromLatin1(f.path.toPercentEncoding("/"))},
+                                 {"device", qint64(f.identity.dev)},
+                                 {"inode", qint64(f.identity.ino)}});
+    return array;
+}
+
+// What a reading depends on: the folder and the file as they are now.
+struct Stamp {
+    struct stat folder {};
+    struct stat file {};
+    bool fileThere = false;
+};
+
+bool same(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode &&
+           a.st_uid == b.st_uid && a.st_size == b.st_size && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::optional<Stamp> stampOf(const QString &path) {
+    if (path.isEmpty())
+        return std::nullopt;
+    const QByteArray file = QFile::encodeName(path);
+    const QByteArray folder = file.left(file.lastIndexOf('/'));
+    Stamp stamp;
+    if (::lstat(folder.constData(), &stamp.folder) != 0)
+        return std::nullopt;
+    stamp.fileThere = ::lstat(file.constData(), &stamp.file) == 0;
+    if (!stamp.fileThere && errno != ENOENT)
+        return std::nullopt;
+    return stamp;
+}
+
+} // namespace
+
+struct ConsentStore::Cached {
+    Stamp stamp;
+    Contents contents;
+};
+
 ConsentStore::Contents ConsentStore::read() const {
+    // A change made in the same clock tick with the same size would keep its
+    // stamp, so a reading less than a second old is never trusted.
+    const std::optional<Stamp> stamp = stampOf(m_filePath);
+    const std::shared_ptr<Cached> cached = m_cached;
+    if (stamp && cached && same(stamp->folder, cached->stamp.folder) &&
+        stamp->fileThere == cached->stamp.fileThere &&
+        (!stamp->fileThere || same(stamp->file, cached->stamp.file)) &&
+        ::time(nullptr) > stamp->file.st_ctim.tv_sec + 1 &&
+        ::time(nullptr) > stamp->folder.st_ctim.tv_sec + 1)
+        return cached->contents;
+    Contents contents = readFresh();
+    if (stamp)
+        m_cached = std::make_shared<Cached>(Cached{*stamp, contents});
+    return contents;
+}
+
+ConsentStore::Contents ConsentStore::readFresh() const {
     const RawFile raw = readRaw(m_filePath);
     Contents contents;
     contents.state = raw.state;
@@ -320,6 +405,7 @@ ConsentStore::Contents ConsentStore::read() const {
         return contents;
     }
     const QJsonObject answers = mine.toObject();
+    contents.recorded = recordedIn(answers);
     for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
         const QJsonValue value = answers.value(folderKey(kGuardedFolders[i]));
         if (value.toString() == kAllowed)
@@ -384,7 +470,62 @@ bool ConsentStore::setAnswer(GuardedFolder folder, ConsentAnswer answer, QString
 }
 
 bool ConsentStore::resetAll(QString *error) {
-    return rewrite([&](QJsonObject &root) { root.insert(m_appId, QJsonObject()); }, error);
+    // The answers go; the folders recorded as guarded stay guarded.
+    return rewrite(
+        [&](QJsonObject &root) {
+            const QJsonValue recorded = root.value(m_appId).toObject().value(kRecordedKey);
+            QJsonObject mine;
+            if (!recorded.isUndefined())
+                mine.insert(kRecordedKey, recorded);
+            root.insert(m_appId, mine);
+        },
+        error);
+}
+
+bool ConsentStore::record(const std::vector<RecordedFolder> &folders, QString *error) {
+    const std::vector<RecordedFolder> known = read().recorded;
+    const bool allKnown = std::all_of(folders.begin(), folders.end(), [&](const RecordedFolder &f) {
+        return std::find(known.begin(), known.end(), f) != known.end();
+    });
+    if (allKnown)
+        return true; // nothing to write: the start stays quick
+    return rewrite(
+        [&](QJsonObject &root) {
+            QJsonObject mine = root.value(m_appId).toObject();
+            std::vector<RecordedFolder> all = recordedIn(mine);
+            for (const RecordedFolder &f : folders) {
+                const auto same =
+                    std::find_if(all.begin(), all.end(), [&](const RecordedFolder &r) {
+                        return r.path == f.path && r.folder == f.folder;
+                    });
+                if (same == all.end())
+                    all.push_back(f);
+                else
+                    *same = f; // the identity it has now
+            }
+            mine.insert(kRecordedKey, recordedArray(all));
+            root.insert(m_appId, mine);
+        },
+        error);
+}
+
+bool ConsentStore::release(const QByteArray &path, QString *error) {
+    bool found = false;
+    const bool written = rewrite(
+        [&](QJsonObject &root) {
+            QJsonObject mine = root.value(m_appId).toObject();
+            std::vector<RecordedFolder> all = recordedIn(mine);
+            const auto gone = std::remove_if(
+                all.begin(), all.end(), [&](const RecordedFolder &r) { return r.path == path; });
+            found = gone != all.end();
+            all.erase(gone, all.end());
+            mine.insert(kRecordedKey, recordedArray(all));
+            root.insert(m_appId, mine);
+        },
+        error);
+    if (written && !found && error)
+        *error = QStringLiteral("%1 is not a recorded guarded folder").arg(QFile::decodeName(path));
+    return written && found;
 }
 
 } // namespace pellim

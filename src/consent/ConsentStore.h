@@ -2,11 +2,14 @@
 #pragma once
 
 #include "consent/GuardedFolders.h"
+#include "paths/PathWalk.h"
 
 #include <QString>
 
 #include <array>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace pellim {
 
@@ -34,6 +37,16 @@ class ConsentStore {
 public:
     enum class FileState { Missing, Readable, Unreadable, Damaged, Refused };
 
+    // A folder the guard has kept out of Pellim's reach, recorded so that it
+    // stays guarded at later starts whatever the settings file then says, until
+    // the person releases it.
+    struct RecordedFolder {
+        GuardedFolder folder;
+        QByteArray path; // as the file system spells it
+        FileIdentity identity;
+        bool operator==(const RecordedFolder &) const = default;
+    };
+
     // One reading of the file: its state and this application's answers.
     struct Contents {
         FileState state = FileState::Missing;
@@ -41,6 +54,7 @@ public:
         // Why the file's answers are not used (Unreadable, Damaged, Refused), for
         // the person: "/home/x/.local/state/pellim/folder-access.json is a symbolic link".
         QString problem;
+        std::vector<RecordedFolder> recorded;
         ConsentAnswer answer(GuardedFolder folder) const {
             return answers[static_cast<std::size_t>(folder)];
         }
@@ -58,6 +72,10 @@ public:
     const QString &filePath() const { return m_filePath; }
     const QString &appId() const { return m_appId; }
 
+    // Read afresh whenever the file or its folder has changed since the last
+    // reading (identity, mode, owner, change and modification times, size), so
+    // that a change by anyone counts at once and an unchanged file is not parsed
+    // again at every decision.
     Contents read() const;
     ConsentAnswer answer(GuardedFolder folder) const { return read().answer(folder); }
 
@@ -65,12 +83,19 @@ public:
     // a refused file is left exactly as it is.
     bool setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error = nullptr);
     bool resetAll(QString *error = nullptr);
+    // Adds the folders not recorded yet (same path); the others stay as they are.
+    bool record(const std::vector<RecordedFolder> &folders, QString *error = nullptr);
+    // Forgets the recorded folder at `path`; false with `error` when none is.
+    bool release(const QByteArray &path, QString *error = nullptr);
 
 private:
     template <typename Change> bool rewrite(Change change, QString *error);
+    Contents readFresh() const;
 
     QString m_filePath;
     QString m_appId;
+    struct Cached;
+    mutable std::shared_ptr<Cached> m_cached;
 };
 
 } // namespace pellim

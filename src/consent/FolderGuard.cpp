@@ -56,22 +56,86 @@ std::vector<GuardedLocation> guardedLocations() {
     return result;
 }
 
-FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
-    : m_log(sink, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
-      m_prompter(prompter), m_store(std::move(storePath)) {}
+namespace {
 
-bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) {
-    // The innermost guarded folder decides, should one lie inside another.
-    const std::vector<GuardedLocation> locations = guardedLocations();
+bool sameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+} // namespace
+
+GuardedSet::GuardedSet(const ConsentStore &store) {
+    m_settingsThere = ::stat(userDirsFile().constData(), &m_settings) == 0;
+    take(guardedLocations(), nullptr);
+    const std::optional<FileIdentity> home = identityOf(QFile::encodeName(QDir::homePath()));
+    std::vector<GuardedLocation> recorded;
+    for (const ConsentStore::RecordedFolder &folder : store.read().recorded) {
+        const std::optional<FileIdentity> identity = identityOf(folder.path);
+        if (identity && identity != home)
+            recorded.push_back(GuardedLocation{folder.folder, folder.path, *identity});
+    }
+    take(std::move(recorded), nullptr);
+}
+
+void GuardedSet::take(std::vector<GuardedLocation> found, std::vector<GuardedLocation> *added) {
+    for (GuardedLocation &location : found) {
+        const bool known =
+            std::any_of(m_locations.begin(), m_locations.end(),
+                        [&](const GuardedLocation &l) { return l.identity == location.identity; });
+        if (known)
+            continue;
+        if (added)
+            added->push_back(location);
+        m_locations.push_back(std::move(location));
+    }
+}
+
+std::vector<GuardedLocation> GuardedSet::refresh() {
+    struct stat now {};
+    const bool there = ::stat(userDirsFile().constData(), &now) == 0;
+    if (there == m_settingsThere && (!there || sameFile(now, m_settings)))
+        return {};
+    m_settings = now;
+    m_settingsThere = there;
+    std::vector<GuardedLocation> added;
+    take(guardedLocations(), &added);
+    return added;
+}
+
+const GuardedLocation *GuardedSet::keeping(const Walked &target) const {
     std::vector<FileIdentity> identities;
-    for (const GuardedLocation &location : locations)
+    identities.reserve(m_locations.size());
+    for (const GuardedLocation &location : m_locations)
         identities.push_back(location.identity);
     const std::optional<FileIdentity> guarding = innermost(target, identities);
     if (!guarding)
+        return nullptr;
+    return &*std::find_if(m_locations.begin(), m_locations.end(),
+                          [&](const GuardedLocation &l) { return l.identity == *guarding; });
+}
+
+FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
+    : m_log(sink, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
+      m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {}
+
+bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) {
+    for (const GuardedLocation &added : m_set.refresh()) {
+        // Guarded from now on, and at every later start until released.
+        QString error;
+        const bool recorded = m_store.record({{added.folder, added.path, added.identity}}, &error);
+        m_log.write(
+            LogLevel::Info,
+            QStringLiteral("%1 folder: the settings now name %2; it is guarded as well%3")
+                .arg(folderDisplayName(added.folder), QFile::decodeName(added.path),
+                     recorded ? QString() : QStringLiteral(" (not recorded: %1)").arg(error)));
+    }
+    // The innermost guarded folder decides, should one lie inside another.
+    const GuardedLocation *keeping = m_set.keeping(target);
+    if (!keeping)
         return true;
-    const GuardedLocation &location =
-        *std::find_if(locations.begin(), locations.end(),
-                      [&](const GuardedLocation &l) { return l.identity == *guarding; });
+    const GuardedLocation location = *keeping;
 
     if (isGranted(target)) {
         record(true, location, kind, path, target, QStringLiteral("chosen in a dialog"));

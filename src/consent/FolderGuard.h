@@ -10,6 +10,8 @@
 #include <QString>
 
 #include <optional>
+
+#include <sys/stat.h>
 #include <vector>
 
 namespace pellim {
@@ -29,9 +31,31 @@ struct GuardedLocation {
     FileIdentity identity; // what it is: a link or a bind mount cannot disguise it
 };
 
-// The folders guarded right now. One that does not exist, or that is the home
-// folder itself, is left out.
+// The folders the settings name right now. One that does not exist, or that is
+// the home folder itself, is left out.
 std::vector<GuardedLocation> guardedLocations();
+
+// The folders a guard keeps, which only grow while it runs: those the settings
+// named when it started, those recorded in its state at earlier starts (until
+// the person releases one), and any the settings name since. Rewriting the
+// settings file frees nothing.
+class GuardedSet {
+public:
+    explicit GuardedSet(const ConsentStore &store);
+    const std::vector<GuardedLocation> &locations() const { return m_locations; }
+    // If the settings file changed since the last look, takes in the folders it
+    // names now that the set lacks, and returns them.
+    std::vector<GuardedLocation> refresh();
+    // The innermost kept folder that `target` lies in or is.
+    const GuardedLocation *keeping(const Walked &target) const;
+
+private:
+    void take(std::vector<GuardedLocation> found, std::vector<GuardedLocation> *added);
+
+    std::vector<GuardedLocation> m_locations;
+    struct stat m_settings {};
+    bool m_settingsThere = false;
+};
 
 // Stands in for a system guard over the person's own folders. An access whose
 // target lies in a guarded folder goes on if the person chose it in a file dialog
@@ -44,6 +68,7 @@ public:
 
     bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) override;
     void grantChosen(const QByteArray &path, bool isDirectory) override;
+    bool guards(const Walked &target) const override { return m_set.keeping(target); }
 
 private:
     // A chosen folder covers its subtree; a chosen file is that file, or, for a
@@ -62,6 +87,7 @@ private:
     LogHandle m_log;
     ConsentPrompter &m_prompter;
     ConsentStore m_store;
+    GuardedSet m_set;
     std::vector<Grant> m_grants;
 };
 

@@ -118,15 +118,20 @@ QByteArray homeFolder() {
     return environmentPath("HOME");
 }
 
-std::array<QByteArray, kGuardedFolders.size()> userFolderLocations() {
+QByteArray userDirsFile() {
     const QByteArray home = homeFolder();
     QByteArray config = environmentPath("XDG_CONFIG_HOME");
     if (config.isEmpty() && !home.isEmpty())
         config = underHome(home, "/.config");
+    return config.isEmpty() ? QByteArray() : underHome(config, "/user-dirs.dirs");
+}
 
+std::array<QByteArray, kGuardedFolders.size()> userFolderLocations() {
+    const QByteArray home = homeFolder();
+    const QByteArray file = userDirsFile();
     std::array<std::optional<QByteArray>, kGuardedFolders.size()> chosen;
-    if (!config.isEmpty()) {
-        const QByteArray settings = readSettings(underHome(config, "/user-dirs.dirs"));
+    if (!file.isEmpty()) {
+        const QByteArray settings = readSettings(file);
         for (const QByteArray &line : settings.split('\n')) {
             for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
                 if (std::optional<QByteArray> path =

@@ -31,6 +31,10 @@ QByteArray homeFolder();
 // and no absolute setting.
 QByteArray userFolderLocation(GuardedFolder folder);
 
+// Where user-dirs.dirs is: $XDG_CONFIG_HOME, else $HOME/.config. Empty when
+// neither is an absolute path.
+QByteArray userDirsFile();
+
 // All of them from one reading of user-dirs.dirs, indexed like kGuardedFolders.
 std::array<QByteArray, kGuardedFolders.size()> userFolderLocations();
 

@@ -38,7 +38,7 @@ public:
           }),
           m_guard(m_journal, m_prompter) {}
 
-    int run(const std::vector<QByteArray> &guarded, const std::vector<QByteArray> &sealed);
+    int run(const KeptOutPaths &keptOut);
 
 private:
     void showable();
@@ -68,14 +68,13 @@ private:
     int m_status = 0;
 };
 
-int GuardProcess::run(const std::vector<QByteArray> &guarded,
-                      const std::vector<QByteArray> &sealed) {
+int GuardProcess::run(const KeptOutPaths &keptOut) {
     UniqueFd listener;
     // Nothing but the end: Pellim could not confine itself and guards alone.
     if (!receiveMessage(m_channelFd.get(), &listener) || !listener.isValid())
         return 0;
     QString why;
-    m_supervisor = Supervisor::create(std::move(listener), m_guard, guarded, sealed, &why);
+    m_supervisor = Supervisor::create(std::move(listener), m_guard, keptOut, &why);
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -196,10 +195,9 @@ void GuardProcess::serve(const QByteArray &message) {
 
 } // namespace
 
-int runGuardProcess(UniqueFd channel, int &argc, char **argv, std::vector<QByteArray> guarded,
-                    std::vector<QByteArray> sealed) {
+int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut) {
     GuardProcess guard(std::move(channel), argc, argv);
-    return guard.run(guarded, sealed);
+    return guard.run(keptOut);
 }
 
 } // namespace pellim

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
-
-#include <QByteArray>
-
-#include <vector>
 
 namespace pellim {
 
@@ -15,8 +12,7 @@ namespace pellim {
 // Save and Open dialogs Pellim asks for, and Folder Access. It answers calls
 // before it has any window, and connects to the display only once something is
 // to be shown. Returns the exit status once Pellim is gone.
-// `guarded` and `sealed` are the folders Pellim was confined with.
-int runGuardProcess(UniqueFd channel, int &argc, char **argv, std::vector<QByteArray> guarded,
-                    std::vector<QByteArray> sealed);
+// `keptOut` is what Pellim was confined with.
+int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut);
 
 } // namespace pellim

@@ -20,6 +20,10 @@ public:
     virtual bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) = 0;
     // The person chose this item in a file dialog; a folder covers its subtree.
     virtual void grantChosen(const QByteArray &path, bool isDirectory) = 0;
+    // Whether `target` lies in a folder this protection guards: one the kernel
+    // did not keep out at the start (named since) is still decided here. Cheap:
+    // asked about calls that would otherwise go on.
+    virtual bool guards(const Walked &) const { return false; }
 };
 
 // Everything may go on: the right choice where the operating system guards

@@ -70,8 +70,7 @@ QByteArray contents(const QString &path) {
 // Runs `body` in a child confined to keep `keptOut` out, answering its held
 // calls with the real supervisor deciding through `protection`, and returns
 // what the body reported (or why it could not be confined).
-QByteArray runConfined(const std::vector<QByteArray> &guarded,
-                       const std::vector<QByteArray> &sealed, FolderProtection &protection,
+QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
                        const std::function<QByteArray()> &body,
                        const QByteArray &workingFolder = "/") {
     int sockets[2]; // the listener, then the child's report
@@ -82,9 +81,7 @@ QByteArray runConfined(const std::vector<QByteArray> &guarded,
         ::alarm(60); // a supervisor that never answers must not hang the test
         if (::chdir(workingFolder.constData()) != 0)
             ::_exit(2);
-        std::vector<QByteArray> keptOut = guarded;
-        keptOut.insert(keptOut.end(), sealed.begin(), sealed.end());
-        auto confined = confineSelf(keptOut);
+        auto confined = confineSelf(paths);
         QByteArray report;
         if (const UniqueFd *listener = std::get_if<UniqueFd>(&confined)) {
             sendMessage(sockets[1], "listener", listener->get());
@@ -101,8 +98,7 @@ QByteArray runConfined(const std::vector<QByteArray> &guarded,
     const bool confined = listener.isValid();
     QString error;
     std::unique_ptr<Supervisor> supervisor =
-        confined ? Supervisor::create(std::move(listener), protection, guarded, sealed, &error)
-                 : nullptr;
+        confined ? Supervisor::create(std::move(listener), protection, paths, &error) : nullptr;
     while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
     }
     int status = 0;
@@ -394,6 +390,15 @@ const std::vector<HeldRow> &heldRows() {
                                          AT_FDCWD, k.data()));
          },
          "EPERMEPERM", nullptr},
+        {"the settings file: written, replaced, removed, its mode changed", "",
+         [](P d, P, P o) {
+             const QByteArray f = d + "/../.config/user-dirs.dirs";
+             return opened(sysOpen(f, O_WRONLY | O_TRUNC)) +
+                    done(::syscall(SYS_rename, (o + "/o.txt").data(), f.data())) +
+                    done(::syscall(SYS_unlink, f.data())) +
+                    done(::syscall(SYS_chmod, f.data(), 0666)) + opened(sysOpen(f)).left(3);
+         },
+         "EPERMEPERMEPERMEPERMXDG", nullptr},
         {"io_uring_setup: refused", "",
          [](P, P, P) {
              io_uring_params params{};
@@ -446,8 +451,10 @@ private slots:
         MemoryLogSink log;
         NoPrompter prompter;
         FolderGuard guard(log, prompter);
-        QByteArray got = runConfined({docs, desk}, {bytes(t.home() + "/.local/state/pellim")},
-                                     guard, [&] { return held.run(docs, desk, out); });
+        const QByteArray settings = bytes(t.home() + "/.config/user-dirs.dirs");
+        QByteArray got =
+            runConfined({{docs, desk}, {bytes(t.home() + "/.local/state/pellim")}, {settings}},
+                        guard, [&] { return held.run(docs, desk, out); });
         if (held.look) {
             const char folder = held.look[0];
             got += " " + disk((folder == 'D'   ? docs
@@ -599,7 +606,7 @@ private slots:
         FolderGuard guard(log, prompter);
         guard.grantChosen(down + "/chosen.txt", false);
         const QByteArray report = runConfined(
-            {docs, desk, down}, {state}, guard,
+            {{docs, desk, down}, {state}, {}}, guard,
             [&] {
                 QByteArray lines;
                 for (const Step &step : steps)

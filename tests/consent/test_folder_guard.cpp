@@ -1,5 +1,6 @@
 #include "consent/ConsentPrompter.h"
 #include "consent/FolderGuard.h"
+#include "consent/KeptOut.h"
 #include "files/FileAccess.h"
 #include "paths/PathWalk.h"
 #include "support/MemoryLogSink.h"
@@ -481,6 +482,36 @@ private slots:
         QVERIFY2(entry.endsWith(": not decided (the stored answers are ignored: " + reason +
                                 "), could not ask: denied"),
                  qPrintable(entry));
+    }
+
+    // What is guarded is the guard's: a rewritten settings file frees nothing,
+    // in this run or at the next start, until the person releases the folder.
+    void rewrittenSettingsFreeNothing() {
+        test::TestHome t;
+        ConsentStore(ConsentStore::defaultPath())
+            .setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied);
+        const QString secret = t.documents() + "/secret.txt", decoy = t.home() + "/Decoy";
+        QDir().mkpath(decoy);
+        keptOutFolders(); // a start: records the folders it keeps out
+        MemoryLogSink log;
+        FakePrompter prompter;
+        FolderGuard running(log, prompter);
+        QVERIFY(writeFile(QFile::encodeName(t.home() + "/.config/user-dirs.dirs"),
+                          "XDG_DOCUMENTS_DIR=\"$HOME/Decoy\"\n"));
+        QVERIFY(!asks(running, secret));
+        QVERIFY(!asks(running, decoy + "/x.txt")); // newly named: guarded as well
+        QVERIFY2(log.entries()[0].message.contains("the settings now name " + decoy),
+                 qPrintable(log.entries()[0].message));
+
+        FolderGuard next(log, prompter);
+        QVERIFY(!asks(next, secret));
+        const Run listed = consent("list");
+        QVERIFY2(listed.out.contains(t.documents() + " (guarded before"), qPrintable(listed.out));
+        QCOMPARE(consent("release " + decoy).status, 1); // named now: stays guarded
+        QCOMPARE(consent("release " + t.documents()).status, 0);
+        FolderGuard released(log, prompter);
+        QVERIFY(asks(released, secret));
+        QVERIFY(!asks(released, decoy + "/x.txt"));
     }
 
     // Writers all at once (separate descriptors lock as separate processes do),

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+
+#include <vector>
+
+namespace pellim {
+
+// What the kernel keeps from the confined Pellim, by path as it is at start.
+struct KeptOutPaths {
+    std::vector<QByteArray> guarded;  // the guard decides every access inside
+    std::vector<QByteArray> sealed;   // the guard's own state: no access at all
+    std::vector<QByteArray> readOnly; // may be read, never changed, made, removed or replaced
+    // The folders kept out of reach: guarded and sealed.
+    std::vector<QByteArray> keptOut() const {
+        std::vector<QByteArray> both = guarded;
+        both.insert(both.end(), sealed.begin(), sealed.end());
+        return both;
+    }
+};
+
+} // namespace pellim
