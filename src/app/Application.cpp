@@ -129,7 +129,7 @@ int runApplication(int argc, char **argv) {
         inForce = QStringLiteral("Folder guard: enforced by the kernel");
     } else {
         const NoKernelGuard &none = std::get<NoKernelGuard>(kernel);
-        if (none.lasting) {
+        if (!none.featureMissing) {
             guardLog.write(LogLevel::Error,
                            QStringLiteral("Folder guard: cannot start: ") + none.reason);
             alert->showCritical(nullptr, QStringLiteral("The folder guard could not start."),

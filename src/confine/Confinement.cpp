@@ -258,7 +258,7 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) 
         return ConfinementError{what + QStringLiteral(": ") + errorText(error)};
     };
     if (const std::optional<QString> why = confinementUnavailable())
-        return ConfinementError{*why};
+        return ConfinementError{*why, true};
     const __u64 rights = handledRights(landlockAbi());
     landlock_ruleset_attr attr{};
     attr.handled_access_fs = rights;
@@ -286,10 +286,7 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) 
 
     std::optional<UniqueFd> listener = installFilter(&error);
     if (!listener) { // Landlock stays: the folders are out of reach, just never asked about
-        ConfinementError lasting =
-            failed(QStringLiteral("cannot install the seccomp filter"), error);
-        lasting.lasting = true;
-        return lasting;
+        return failed(QStringLiteral("cannot install the seccomp filter"), error);
     }
     return std::move(*listener);
 }

@@ -41,8 +41,9 @@ std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *erro
 
 struct ConfinementError {
     QString message;
-    // Landlock was already in force: the kept-out folders stay out of reach.
-    bool lasting = false;
+    // The kernel lacks what confinement needs (confinementUnavailable): nothing
+    // was changed. Otherwise no_new_privs or Landlock may already be in force.
+    bool featureMissing = false;
 };
 
 // Confines the calling process for good: no_new_privs; Landlock keeps the

@@ -98,7 +98,7 @@ std::variant<KernelGuard, NoKernelGuard>
 startKernelGuard(const KeptOutPaths &keptOut,
                  const std::function<int(UniqueFd channel)> &guardMain) {
     if (const std::optional<QString> why = confinementUnavailable())
-        return NoKernelGuard{*why};
+        return NoKernelGuard{*why, true};
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
         return NoKernelGuard{QStringLiteral("cannot make the guard's channel: ") +
@@ -124,13 +124,13 @@ startKernelGuard(const KeptOutPaths &keptOut,
         mine.reset(); // the guard meets the end of the channel and exits
         while (::waitpid(guard, nullptr, 0) < 0 && errno == EINTR) {
         }
-        return NoKernelGuard{error->message, error->lasting};
+        return NoKernelGuard{error->message, error->featureMissing};
     }
     const UniqueFd listener = std::move(std::get<UniqueFd>(confined));
     if (!sendMessage(mine.get(), QByteArrayLiteral("listener"), listener.get())) {
         // Confined with nobody to answer: every held call would fail.
-        return NoKernelGuard{
-            QStringLiteral("cannot hand the guard its listener: ") + errorText(errno), true};
+        return NoKernelGuard{QStringLiteral("cannot hand the guard its listener: ") +
+                             errorText(errno)};
     }
     return KernelGuard{std::move(mine), guard};
 }

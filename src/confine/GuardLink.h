@@ -26,12 +26,14 @@ struct KernelGuard {
     pid_t guardPid = -1;
 };
 
-// The kernel cannot confine Pellim here; `reason` says why. With `lasting`,
-// Landlock was put in force before the failure: the kept-out folders stay out of
-// reach for good, and Pellim cannot work on.
+// Pellim is not confined; `reason` says why. Only a kernel that lacks what the
+// guard needs (`featureMissing`) leaves Pellim to check in its own process:
+// any other failure (a folder that cannot be read, a call that failed) could
+// have been brought about by something Pellim did at an earlier run, so it
+// must stop Pellim rather than weaken the guard.
 struct NoKernelGuard {
     QString reason;
-    bool lasting = false;
+    bool featureMissing = false;
 };
 
 // Starts the guard process and confines the calling one. Call it before any

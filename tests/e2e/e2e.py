@@ -78,9 +78,15 @@ class Case:
         self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config", XDG_STATE_HOME=self.root + "/state",
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
                         LANG="C.UTF-8", QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
+        self.start(wrapper)
+
+    def start(self, wrapper=()):
+        """Starts pellim in this home, and waits for its window and its first entry."""
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
-        self.proc = subprocess.Popen([*wrapper, suite["bin"]], env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)  # a wrapper execs
+        self.seen = [("6", "opened")]
+        self.proc = subprocess.Popen([*wrapper, self.suite["bin"]], env=self.env, cwd=self.root,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)  # a wrapper execs
         self.main_window = self.new_window("the main window", set(), "Pellim")
         self.wait_for("\"opened\"", lambda: self.messages()[:1] == [("6", "Pellim: opened")])
 
@@ -251,6 +257,27 @@ def fallback(c):
     writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # still asked, in Pellim's own process
 
 
+def settings_rewritten(c):
+    """Documents, kept out at one start, stays guarded at the next though the settings file
+    names a decoy by then: the guard recorded it. (From inside Pellim the file cannot be
+    written at all; here another program rewrites it between the runs.)"""
+    c.consent("deny", "documents")
+    c.end()
+    os.makedirs(c.home + "/Decoy")
+    with open(c.home + "/.config/user-dirs.dirs", "w") as f:
+        f.write('XDG_DOCUMENTS_DIR="$HOME/Decoy"\n')
+    make_file(c.docs + "/secret.txt")
+    c.start()
+    c.xdotool("key", "--clearmodifiers", "alt+p", "ctrl+a")  # Protected folder: the real Documents
+    c.xdotool("type", "--clearmodifiers", "--delay", "15", c.docs + "/")
+    c.press("ctrl+5")
+    c.expect(("6", "trying to list files in " + c.docs), ("3", "couldn't get contents of " + c.docs))
+    check(any(t.startswith("Documents folder, list access to %s" % c.docs) and t.endswith("stored: denied")
+              for t in c.guard_entries()), "the guard did not decide: %r" % c.guard_entries())
+    check(re.search(r"^documents\s+denied\s+%s \(guarded before" % re.escape(c.docs), c.consent("list"), re.M),
+          "pellim-consent does not list the recorded folder")
+
+
 def open_with_dialog(c):
     path = make_file(c.docs + "/notes 100% %n.txt")
     reading(c, "ctrl+4", path, typed=path)
@@ -274,7 +301,7 @@ SUITES = {
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent)],
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
-                ("open_from_chosen_folder", open_from_chosen_folder)]}
+                ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)]}
 
 
 def run_case(suite, name, fn):
