@@ -17,6 +17,12 @@ struct Reply {
     long long value = 0;
     UniqueFd fd; // handed over as the call's result
     bool cloexec = false;
+    bool later = false; // not answered yet: waits for a question on screen
+    static Reply waiting() {
+        Reply r;
+        r.later = true;
+        return r;
+    }
     static Reply goingOn() {
         Reply r;
         r.goOn = true;

@@ -108,7 +108,25 @@ Supervisor::Result Supervisor::handleOne(int *error) {
             *error = errno;
         return Result::Failed;
     }
+    ++m_depth;
     answer(notification);
+    --m_depth;
+    // Back at the top, no question is open: the calls that waited for one are
+    // decided now, in the order they came.
+    while (m_depth == 0 && !m_waiting.empty()) {
+        Waiting waiting = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        std::uint64_t id = waiting.id;
+        if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
+            continue; // the caller is gone
+        ++m_depth;
+        Reply reply = decide(*waiting.request, waiting.caller, std::nullopt);
+        --m_depth;
+        if (reply.later)
+            m_waiting.push_back(std::move(waiting)); // asked meanwhile elsewhere: waits again
+        else
+            sendReply(m_listener.get(), waiting.id, reply);
+    }
     return Result::Answered;
 }
 
@@ -147,6 +165,12 @@ bool Supervisor::readOnly(const Walked &walked) const {
                        });
 }
 
+Supervisor::Verdict Supervisor::ask(const Side &side, FileAccessKind kind) {
+    const std::optional<bool> allowed =
+        m_protection.mayAccessNow(side.walked, side.arg->shown(), kind);
+    return !allowed ? Verdict::Later : *allowed ? Verdict::DoHere : Verdict::Deny;
+}
+
 Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
     // Moving or removing a kept-out folder, or one above it, would take it out of
     // the place the desktop names and Landlock guards.
@@ -160,8 +184,7 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
     if (const std::optional<FileIdentity> keeper = innermost(side.walked, m_layout.keptOut)) {
         if (contains(m_sealed, *keeper))
             return Verdict::Deny;
-        return m_protection.mayAccess(side.walked, side.arg->shown(), kind) ? Verdict::DoHere
-                                                                            : Verdict::Deny;
+        return ask(side, kind);
     }
     // A folder guarded since the start is decided here, though Landlock lets
     // calls into it go on.
@@ -169,8 +192,7 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
         return Verdict::GoOn;
     // Done here, so asked here too: a guarded folder made since the start is
     // not kept out by Landlock, but the guard knows it.
-    return m_protection.mayAccess(side.walked, side.arg->shown(), kind) ? Verdict::DoHere
-                                                                        : Verdict::Deny;
+    return ask(side, kind);
 }
 
 void Supervisor::answer(const seccomp_notif &n) {
@@ -211,9 +233,19 @@ void Supervisor::answer(const seccomp_notif &n) {
     std::uint64_t id = n.id;
     if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
         return;
-    const ThreadStatus *status = caller.knownStatus();
-    Reply reply = readable ? decide(r, status ? *status : ThreadStatus{0, 0}, std::move(quick))
-                           : Reply::goingOn();
+    const ThreadStatus status = caller.knownStatus() ? *caller.knownStatus() : ThreadStatus{0, 0};
+    Reply reply = readable ? decide(r, status, std::move(quick)) : Reply::goingOn();
+    if (reply.later) {
+        // A question is on screen: this call waits for it, unanswered, so that
+        // the person sees one question at a time. A flood of them is refused.
+        if (m_waiting.size() >= kMaxWaiting) {
+            Reply refused = Reply::result(EAGAIN);
+            sendReply(m_listener.get(), n.id, refused);
+            return;
+        }
+        m_waiting.push_back(Waiting{n.id, std::make_unique<HeldRequest>(std::move(r)), status});
+        return;
+    }
     sendReply(m_listener.get(), n.id, reply);
 }
 
@@ -279,7 +311,9 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         return walkEntry(arg, folderMeant, side.walked, side.isLink);
     };
     const auto refused = [](Verdict verdict) {
-        return verdict == Verdict::GoOn ? Reply::goingOn() : Reply::result(EPERM);
+        return verdict == Verdict::GoOn    ? Reply::goingOn()
+               : verdict == Verdict::Later ? Reply::waiting()
+                                           : Reply::result(EPERM);
     };
 
     switch (r.op) {
@@ -339,6 +373,8 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         const Verdict second = first == Verdict::Deny ? first : judge(to, FileAccessKind::Write);
         if (first == Verdict::Deny || second == Verdict::Deny)
             return Reply::result(EPERM);
+        if (first == Verdict::Later || second == Verdict::Later)
+            return Reply::waiting();
         if (first == Verdict::GoOn && second == Verdict::GoOn)
             return Reply::goingOn();
         if (!from.walked.exists)
@@ -376,8 +412,8 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         if (!watch && ownPlace(side.walked))
             return Reply::result(EPERM);
         const Verdict verdict = judge(side, watch ? FileAccessKind::List : FileAccessKind::Write);
-        if (verdict == Verdict::Deny)
-            return Reply::result(EPERM);
+        if (verdict == Verdict::Deny || verdict == Verdict::Later)
+            return refused(verdict);
         return watch ? performWatch(r, caller.tgid, side.walked) : performMetadata(r, side.walked);
     }
     }

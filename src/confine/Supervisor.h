@@ -9,7 +9,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include "confine/CallReader.h"
+
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,9 +21,7 @@ struct seccomp_notif;
 
 namespace pellim {
 
-struct HeldRequest;
 struct Reply;
-struct ThreadStatus;
 
 // Answers the calls a process confined by confineSelf sends to its listener.
 // Each call is judged on what its path reaches, walked here through descriptors:
@@ -70,7 +71,15 @@ public:
 
 private:
     struct Side;
-    enum class Verdict { GoOn, DoHere, Deny };
+    enum class Verdict { GoOn, DoHere, Deny, Later };
+    // A call that waits for the question on screen to be answered.
+    struct Waiting {
+        std::uint64_t id;
+        std::unique_ptr<HeldRequest> request;
+        ThreadStatus caller;
+    };
+    // Far more than Pellim's threads ever hold at once.
+    static constexpr std::size_t kMaxWaiting = 256;
 
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed);
@@ -82,10 +91,13 @@ private:
     bool ownPlace(const Walked &object) const;
     bool readOnly(const Walked &walked) const;
     Verdict judge(const Side &side, FileAccessKind kind);
+    Verdict ask(const Side &side, FileAccessKind kind);
     bool ruled(FileIdentity id) const;
     bool covered(const Walked &walked, bool entry) const;
 
     HeldCallTable m_calls;
+    std::deque<Waiting> m_waiting;
+    int m_depth = 0; // calls being answered: more than one while a question is on screen
     UniqueFd m_listener;
     FolderProtection &m_protection;
     ConfinementLayout m_layout;

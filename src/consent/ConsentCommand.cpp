@@ -137,7 +137,8 @@ int runCommand(const QStringList &arguments, ConsentStore &store, QTextStream &o
         const QByteArray path = QFile::encodeName(arguments.at(1));
         for (GuardedFolder folder : kGuardedFolders)
             if (userFolderLocation(folder) == path) {
-                err << kProgram << ": " << arguments.at(1) << " is the " << folderDisplayName(folder)
+                err << kProgram << ": " << arguments.at(1) << " is the "
+                    << folderDisplayName(folder)
                     << " folder the desktop's settings name now: it stays guarded\n";
                 return kNotWritten;
             }

@@ -120,7 +120,8 @@ FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString store
     : m_log(sink, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
       m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {}
 
-bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) {
+std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &path,
+                                       FileAccessKind kind) {
     for (const GuardedLocation &added : m_set.refresh()) {
         // Guarded from now on, and at every later start until released.
         QString error;
@@ -132,26 +133,40 @@ bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAc
                      recorded ? QString() : QStringLiteral(" (not recorded: %1)").arg(error)));
     }
     // The innermost guarded folder decides, should one lie inside another.
-    const GuardedLocation *keeping = m_set.keeping(target);
-    if (!keeping)
+    const GuardedLocation *location = m_set.keeping(target);
+    if (!location)
         return true;
-    const GuardedLocation location = *keeping;
-
     if (isGranted(target)) {
-        record(true, location, kind, path, target, QStringLiteral("chosen in a dialog"));
+        record(true, *location, kind, path, target, QStringLiteral("chosen in a dialog"));
         return true;
     }
-    const ConsentStore::Contents stored = m_store.read();
-    switch (stored.answer(location.folder)) {
+    switch (m_store.read().answer(location->folder)) {
     case ConsentAnswer::Allowed:
-        record(true, location, kind, path, target, QStringLiteral("stored: allowed"));
+        record(true, *location, kind, path, target, QStringLiteral("stored: allowed"));
         return true;
     case ConsentAnswer::Denied:
-        record(false, location, kind, path, target, QStringLiteral("stored: denied"));
+        record(false, *location, kind, path, target, QStringLiteral("stored: denied"));
         return false;
     case ConsentAnswer::NotDecided:
         break;
     }
+    return std::nullopt;
+}
+
+std::optional<bool> FolderGuard::mayAccessNow(const Walked &target, const QByteArray &path,
+                                              FileAccessKind kind) {
+    if (const std::optional<bool> decided = known(target, path, kind))
+        return decided;
+    if (m_asking)
+        return std::nullopt;
+    return mayAccess(target, path, kind);
+}
+
+bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) {
+    if (const std::optional<bool> decided = known(target, path, kind))
+        return *decided;
+    const GuardedLocation location = *m_set.keeping(target);
+    const ConsentStore::Contents stored = m_store.read();
     // Answers that are there but not used count as none; the entry says why.
     const QString notDecided =
         stored.problem.isEmpty()
@@ -160,7 +175,9 @@ bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAc
                   .arg(stored.problem);
     const QString cannotAsk = notDecided + QStringLiteral("could not ask: denied");
 
+    m_asking = true;
     const PromptAnswer answer = m_prompter.ask(ConsentRequest{location.folder, kind, shown(path)});
+    m_asking = false;
     if (answer == PromptAnswer::CannotAsk) {
         // Nothing is stored: the person never saw the question.
         record(false, location, kind, path, target, cannotAsk);

@@ -68,6 +68,9 @@ public:
 
     bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) override;
     void grantChosen(const QByteArray &path, bool isDirectory) override;
+    // While a question is open, one more would stack over it: it waits instead.
+    std::optional<bool> mayAccessNow(const Walked &target, const QByteArray &path,
+                                     FileAccessKind kind) override;
     bool guards(const Walked &target) const override { return m_set.keeping(target); }
 
 private:
@@ -81,6 +84,8 @@ private:
         QByteArray name;
     };
     bool isGranted(const Walked &target) const;
+    // Decides from what is known; nothing when only the person can answer.
+    std::optional<bool> known(const Walked &target, const QByteArray &path, FileAccessKind kind);
     void record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
                 const QByteArray &path, const Walked &target, const QString &how);
 
@@ -88,6 +93,7 @@ private:
     ConsentPrompter &m_prompter;
     ConsentStore m_store;
     GuardedSet m_set;
+    bool m_asking = false; // a question is on screen
     std::vector<Grant> m_grants;
 };
 

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 namespace pellim {
 
 struct Walked;
@@ -20,6 +22,13 @@ public:
     virtual bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) = 0;
     // The person chose this item in a file dialog; a folder covers its subtree.
     virtual void grantChosen(const QByteArray &path, bool isDirectory) = 0;
+    // As mayAccess, but nothing where the answer must wait: a question about
+    // the same or another folder is being asked already. The caller asks again
+    // once that one is answered, so that the person sees one question at a time.
+    virtual std::optional<bool> mayAccessNow(const Walked &target, const QByteArray &path,
+                                             FileAccessKind kind) {
+        return mayAccess(target, path, kind);
+    }
     // Whether `target` lies in a folder this protection guards: one the kernel
     // did not keep out at the start (named since) is still decided here. Cheap:
     // asked about calls that would otherwise go on.

@@ -72,7 +72,7 @@ QByteArray contents(const QString &path) {
 // what the body reported (or why it could not be confined).
 QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
                        const std::function<QByteArray()> &body,
-                       const QByteArray &workingFolder = "/") {
+                       const QByteArray &workingFolder = "/", Supervisor **made = nullptr) {
     int sockets[2]; // the listener, then the child's report
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return "no socket pair";
@@ -99,6 +99,8 @@ QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
     QString error;
     std::unique_ptr<Supervisor> supervisor =
         confined ? Supervisor::create(std::move(listener), protection, paths, &error) : nullptr;
+    if (made)
+        *made = supervisor.get();
     while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
     }
     int status = 0;
@@ -463,6 +465,52 @@ private slots:
                               (held.look + 1));
         }
         QCOMPARE(got, held.expected);
+    }
+
+    // Calls that need the person wait for the question on screen: two into
+    // Documents get one question and its one answer; one into Desktop is asked
+    // about afterwards, not over it.
+    void oneQuestionAtATime() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const QByteArray docs = QFile::encodeName(t.documents()),
+                         desk = QFile::encodeName(t.desktop());
+        t.makeFile("home/Documents/a.txt", "a");
+        t.makeFile("home/Documents/b.txt", "b");
+        t.makeFile("home/Desktop/c.txt", "c");
+        Supervisor *supervisor = nullptr;
+        // While the first question is open, the other calls arrive and wait.
+        struct Nesting final : ConsentPrompter {
+            Supervisor **supervisor;
+            std::vector<GuardedFolder> asked;
+            explicit Nesting(Supervisor **s) : supervisor(s) {}
+            PromptAnswer ask(const ConsentRequest &request) override {
+                asked.push_back(request.folder);
+                if (asked.size() == 1)
+                    for (int i = 0; i < 2; ++i)
+                        (*supervisor)->handleOne();
+                return request.folder == GuardedFolder::Documents ? PromptAnswer::Allow
+                                                                  : PromptAnswer::Deny;
+            }
+        } prompter(&supervisor);
+        MemoryLogSink log;
+        FolderGuard guard(log, prompter);
+        const QByteArray got = runConfined(
+            {{docs, desk}, {}, {}}, guard,
+            [&] {
+                QByteArray results[3];
+                std::thread first([&] { results[0] = opened(sysOpen(docs + "/a.txt")); });
+                ::usleep(200000); // the first is held before the others come
+                std::thread second([&] { results[1] = opened(sysOpen(docs + "/b.txt")); });
+                std::thread third([&] { results[2] = opened(sysOpen(desk + "/c.txt")); });
+                first.join(), second.join(), third.join();
+                return results[0] + results[1] + results[2];
+            },
+            "/", &supervisor);
+        QCOMPARE(got, QByteArray("abEPERM"));
+        QCOMPARE(prompter.asked,
+                 (std::vector<GuardedFolder>{GuardedFolder::Documents, GuardedFolder::Desktop}));
     }
 
     // A call held by the filter and not tried above could change without a test noticing.
