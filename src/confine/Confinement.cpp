@@ -101,15 +101,24 @@ std::optional<ConfinementLayout> layoutOf(const KeptOutPaths &paths, const RuleS
     // is the only one that covers it.
     std::vector<UniqueFd> holders;
     for (const QByteArray &path : paths.readOnly) {
-        const qsizetype slash = path.lastIndexOf('/');
-        const std::optional<Walked> folder = walkPath(slash > 0 ? path.left(slash) : "/");
-        if (slash < 0 || !folder || !folder->exists || !folder->isFolder)
-            continue; // nothing there to keep, and no folder to make it in
+        // The nearest folder on the way that exists holds the item, or the
+        // first missing folder towards it: that name may not be made either.
+        QByteArray item = path;
+        std::optional<Walked> folder;
+        qsizetype slash = -1;
+        while ((slash = item.lastIndexOf('/')) > 0) {
+            folder = walkPath(item.left(slash));
+            if (folder && folder->exists)
+                break;
+            item = item.left(slash);
+        }
+        if (slash <= 0 || !folder || !folder->exists || !folder->isFolder)
+            continue;
         UniqueFd fd = openWalked(*folder, O_PATH | O_DIRECTORY);
         struct stat st {};
         if (!fd.isValid())
             return failed(errno);
-        const QByteArray name = path.mid(slash + 1);
+        const QByteArray name = item.mid(slash + 1);
         if (::fstatat(fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             layout.readOnly.push_back(identityOf(st));
         else if (errno == ENOENT)

@@ -155,10 +155,14 @@ bool Supervisor::covered(const Walked &walked, bool entry) const {
 }
 
 bool Supervisor::readOnly(const Walked &walked) const {
-    if (walked.exists)
-        return contains(m_layout.readOnly, walked.identity);
+    // The item itself, or anything in a read-only folder.
+    if (walked.exists && contains(m_layout.readOnly, walked.identity))
+        return true;
+    if (std::any_of(walked.chain.begin(), walked.chain.end(),
+                    [this](FileIdentity id) { return contains(m_layout.readOnly, id); }))
+        return true;
     // One that did not exist at the start may not be made either.
-    return !walked.chain.empty() &&
+    return !walked.exists && !walked.chain.empty() &&
            std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
                        [&](const ConfinementLayout::Name &n) {
                            return n.folder == walked.chain.back() && n.name == walked.name;

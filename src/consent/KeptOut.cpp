@@ -8,10 +8,120 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pellim {
+
+namespace {
+
+// Where a read-only item lies.
+enum class Base { Home, ConfigHome, DataHome };
+
+// What the confined Pellim may read but never write, make, remove or replace:
+// what runs or is read later outside it, with the person's rights, and what
+// the guard process reads once it shows a window. A plant in any of them would
+// let code in Pellim act unconfined. No list like this is complete: a program
+// the person runs may read settings from anywhere in their home; these are the
+// places that run code or decide what the guard and the session do on every
+// start, on Debian 12's desktops.
+struct ReadOnlyItem {
+    Base base;
+    const char *path;
+};
+constexpr ReadOnlyItem kReadOnly[] = {
+    // which folders are guarded
+    {Base::ConfigHome, "user-dirs.dirs"},
+    // shells' start files
+    {Base::Home, ".bashrc"},
+    {Base::Home, ".bash_profile"},
+    {Base::Home, ".bash_login"},
+    {Base::Home, ".bash_logout"},
+    {Base::Home, ".profile"},
+    {Base::Home, ".zshrc"},
+    {Base::Home, ".zprofile"},
+    {Base::Home, ".zshenv"},
+    {Base::Home, ".zlogin"},
+    // the session's: autostart, user services, environment, D-Bus activation,
+    // desktop entries, keys
+    {Base::ConfigHome, "autostart"},
+    {Base::ConfigHome, "systemd"},
+    {Base::DataHome, "systemd"},
+    {Base::ConfigHome, "environment.d"},
+    {Base::Home, ".pam_environment"},
+    {Base::Home, ".xsessionrc"},
+    {Base::Home, ".xprofile"},
+    {Base::Home, ".xinitrc"},
+    {Base::DataHome, "dbus-1"},
+    {Base::DataHome, "applications"},
+    {Base::Home, ".ssh"},
+    {Base::Home, ".gnupg"},
+    {Base::Home, ".Xauthority"},
+    // what the guard's toolkit reads once it connects to the display: GTK and
+    // Qt settings, fonts and their configuration, icons, the MIME database,
+    // X resources
+    {Base::ConfigHome, "gtk-3.0"},
+    {Base::ConfigHome, "gtk-4.0"},
+    {Base::Home, ".gtkrc-2.0"},
+    {Base::ConfigHome, "QtProject.conf"},
+    {Base::ConfigHome, "fontconfig"},
+    {Base::Home, ".fonts.conf"},
+    {Base::Home, ".fonts"},
+    {Base::DataHome, "fonts"},
+    {Base::Home, ".icons"},
+    {Base::DataHome, "icons"},
+    {Base::DataHome, "mime"},
+    {Base::Home, ".Xdefaults"},
+    {Base::Home, ".Xresources"},
+};
+
+QByteArray absoluteEnv(const char *name, const QByteArray &fallback) {
+    const QByteArray value = qgetenv(name);
+    return value.startsWith('/') ? value : fallback;
+}
+
+// The folder a program runs from and Qt loads plugins from, where the person
+// could write them (a build in their home, ~/.local/bin): the guard process
+// runs and loads from there too.
+std::vector<QByteArray> writableCodeFolders() {
+    std::vector<QByteArray> folders;
+    const QByteArray exe =
+        QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    const QByteArray candidates[] = {
+        exe.left(exe.lastIndexOf('/')),
+        QFile::encodeName(QLibraryInfo::path(QLibraryInfo::PluginsPath)),
+    };
+    for (const QByteArray &folder : candidates) {
+        struct stat st {};
+        if (!folder.startsWith('/') || ::stat(folder.constData(), &st) != 0)
+            continue;
+        if (st.st_uid == ::geteuid() || ::access(folder.constData(), W_OK) == 0)
+            folders.push_back(folder);
+    }
+    return folders;
+}
+
+} // namespace
+
+std::vector<QByteArray> readOnlyPaths() {
+    const QByteArray home = homeFolder();
+    if (home.isEmpty())
+        return {};
+    const QByteArray config = absoluteEnv("XDG_CONFIG_HOME", home + "/.config");
+    const QByteArray data = absoluteEnv("XDG_DATA_HOME", home + "/.local/share");
+    std::vector<QByteArray> paths;
+    for (const ReadOnlyItem &item : kReadOnly) {
+        const QByteArray &base = item.base == Base::Home         ? home
+                                 : item.base == Base::ConfigHome ? config
+                                                                 : data;
+        paths.push_back(base + '/' + item.path);
+    }
+    for (QByteArray &folder : writableCodeFolders())
+        paths.push_back(std::move(folder));
+    return paths;
+}
 
 KeptOutPaths keptOutFolders() {
     KeptOutPaths keptOut;
@@ -35,10 +145,7 @@ KeptOutPaths keptOutFolders() {
     // Not recorded (no state folder, a refused answers file): the settings still
     // decide this start, and the store's own problem is reported where it is read.
     store.record(record);
-    if (const QByteArray settings = userDirsFile(); !settings.isEmpty()) {
-        QDir().mkpath(QFile::decodeName(settings.left(settings.lastIndexOf('/'))));
-        keptOut.readOnly.push_back(settings);
-    }
+    keptOut.readOnly = readOnlyPaths();
     return keptOut;
 }
 

@@ -11,8 +11,15 @@ namespace pellim {
 //   whatever the settings file then says;
 // - sealed: the guard's own state folder, made (mode 0700) if it is missing, so
 //   that it is kept out from the start;
-// - read-only: the settings file that says where the folders are; its folder is
-//   made if missing, so that the file cannot be made in its place either.
+// - read-only: readOnlyPaths().
 KeptOutPaths keptOutFolders();
+
+// What the confined Pellim may read but never change, make, remove or replace:
+// the settings file that says where the folders are, what runs later outside
+// Pellim (shell start files, autostart, user services, D-Bus activation, keys),
+// what the guard process reads once it shows a window (toolkit settings, fonts,
+// icons, MIME data), and the program's and Qt's plugin folders where the person
+// could write them. One that does not exist may not be made either.
+std::vector<QByteArray> readOnlyPaths();
 
 } // namespace pellim

@@ -5,6 +5,7 @@
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
+#include "consent/KeptOut.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
@@ -401,6 +402,14 @@ const std::vector<HeldRow> &heldRows() {
                     done(::syscall(SYS_chmod, f.data(), 0666)) + opened(sysOpen(f)).left(3);
          },
          "EPERMEPERMEPERMEPERMXDG", nullptr},
+        {"start files: .bashrc appended to, a D-Bus service planted", "",
+         [](P d, P, P) {
+             const QByteArray home = d + "/..";
+             return opened(sysOpen(home + "/.bashrc", O_WRONLY | O_APPEND)) +
+                    done(::syscall(SYS_mkdir, (home + "/.local/share").data(), 0700)) +
+                    done(::syscall(SYS_mkdir, (home + "/.local/share/dbus-1").data(), 0700));
+         },
+         "EPERMEPERMENOENT b", "D/../.bashrc"},
         {"io_uring_setup: refused", "",
          [](P, P, P) {
              io_uring_params params{};
@@ -453,9 +462,9 @@ private slots:
         MemoryLogSink log;
         NoPrompter prompter;
         FolderGuard guard(log, prompter);
-        const QByteArray settings = bytes(t.home() + "/.config/user-dirs.dirs");
+        t.makeFile("home/.bashrc", "b");
         QByteArray got =
-            runConfined({{docs, desk}, {bytes(t.home() + "/.local/state/pellim")}, {settings}},
+            runConfined({{docs, desk}, {bytes(t.home() + "/.local/state/pellim")}, readOnlyPaths()},
                         guard, [&] { return held.run(docs, desk, out); });
         if (held.look) {
             const char folder = held.look[0];

@@ -83,7 +83,7 @@ class Case:
     def start(self, wrapper=()):
         """Starts pellim in this home, and waits for its window and its first entry."""
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
-        self.seen = [("6", "opened")]
+        self.seen, self.guards = [("6", "opened")], set()
         self.proc = subprocess.Popen([*wrapper, self.suite["bin"]], env=self.env, cwd=self.root,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)  # a wrapper execs
@@ -107,7 +107,9 @@ class Case:
 
     def guard_pids(self):
         with contextlib.suppress(OSError), open("/proc/%d/task/%d/children" % (self.proc.pid, self.proc.pid)) as f:
-            return [int(p) for p in f.read().split()]
+            pids = [int(p) for p in f.read().split()]
+            self.guards.update(pids)
+            return pids
         return []
 
     def windows(self):
@@ -143,8 +145,9 @@ class Case:
 
     def messages(self, subsystem=APP_ID):
         """(priority, text) of the program's own entries since it started, not the guard's."""
-        out = run(["journalctl", "-o", "json", "SYSLOG_IDENTIFIER=pellim"] + (["_PID=%d" % self.proc.pid]
-                  if subsystem == APP_ID else ["--since", "@%d" % (self.started_us // 1000000)])).stdout
+        # The guard's entries come from Pellim (the guard line) and from its guard processes.
+        pids = [self.proc.pid] + ([] if subsystem == APP_ID else sorted(self.guards.union(self.guard_pids())))
+        out = run(["journalctl", "-o", "json", "SYSLOG_IDENTIFIER=pellim"] + ["_PID=%d" % p for p in pids]).stdout
         return [(e.get("PRIORITY"), bytes(m).decode("utf-8", "replace") if isinstance(m := e["MESSAGE"], list) else m)
                 for e in map(json.loads, out.splitlines()) if e.get("SUBSYSTEM") == subsystem
                 and int(e["__REALTIME_TIMESTAMP"]) >= self.started_us]
