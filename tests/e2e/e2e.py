@@ -75,7 +75,7 @@ class Case:
         with open(self.home + "/.config/user-dirs.dirs", "w") as f:
             f.write('XDG_DOCUMENTS_DIR="$HOME/Documents"\nXDG_DESKTOP_DIR="$HOME/Desktop"\n'
                     'XDG_DOWNLOAD_DIR="$HOME/Downloads"\n')
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "QT_", "DBUS_", "LC_"))}
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "QT_", "LC_"))}  # the bus stays
         self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config", XDG_STATE_HOME=self.root + "/state",
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
                         LANG="C.UTF-8", QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
