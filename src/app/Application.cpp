@@ -2,6 +2,7 @@
 #include "app/Application.h"
 
 #include "app/AppDelegate.h"
+#include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
@@ -29,6 +30,7 @@
 #include <QStatusBar>
 
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -127,6 +129,8 @@ int runApplication(int argc, char **argv) {
         dialogs = std::make_unique<GuardFileDialogs>(*channel);
         guardPid = confined->guardPid;
         inForce = QStringLiteral("Folder guard: enforced by the kernel");
+        if (const std::optional<QString> shortfall = confinementShortfall())
+            inForce += QStringLiteral(" (%1)").arg(*shortfall);
     } else {
         const NoKernelGuard &none = std::get<NoKernelGuard>(kernel);
         if (!none.featureMissing) {

@@ -32,13 +32,13 @@
 
 namespace pellim {
 
-namespace {
-
 int landlockAbi() {
     const long abi =
         ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
     return abi < 0 ? -errno : int(abi);
 }
+
+namespace {
 
 // Every file system right the running Landlock knows: a right left unhandled
 // would stay allowed everywhere, inside the kept-out folders too.
@@ -256,6 +256,19 @@ std::optional<QString> confinementUnavailable() {
         return QStringLiteral("Yama forbids reading another process's memory");
     return std::nullopt;
 #endif
+}
+
+bool landlockRefusesTruncate() {
+    return landlockAbi() >= 3;
+}
+
+std::optional<QString> confinementShortfall() {
+    // Linux 6.1 (Debian 12's kernel) has ABI 2. What later ABIs add beyond
+    // truncation (device ioctls, network rules, scopes) the guard does not use.
+    if (!landlockRefusesTruncate())
+        return QStringLiteral("Landlock ABI %1: each truncate is done by the guard")
+            .arg(landlockAbi());
+    return std::nullopt;
 }
 
 std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error) {

@@ -18,6 +18,19 @@ namespace pellim {
 // notification, not x86-64), or nothing when it can. Changes nothing.
 std::optional<QString> confinementUnavailable();
 
+// The running kernel's Landlock ABI, or a negative errno when it has none.
+int landlockAbi();
+
+// Landlock refuses truncation by itself (ABI 3, Linux 6.2): without it, a
+// truncate that went on in the caller could meet a path changed meanwhile, so
+// the guard does each one itself.
+bool landlockRefusesTruncate();
+
+// What this kernel leaves to the guard process that a newer one does itself,
+// for the window's guard line and its entry ("Landlock ABI 2: ..."); nothing
+// when the kernel has all the guard uses.
+std::optional<QString> confinementShortfall();
+
 // How the kept-out folders sit in the tree at one moment. Landlock rules only
 // allow, and a rule covers a whole subtree: so every folder along the way from
 // "/" to a kept-out folder gets no rule, and each of their other entries does.

@@ -80,6 +80,7 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
     std::sort(m_layout.allowed.begin(), m_layout.allowed.end(), before);
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
         m_ownUmask = own->umask;
+    m_truncateGoesOn = landlockRefusesTruncate();
     // The caller waits while this process answers, and this process waits while
     // the caller runs: each waking the other on its own CPU spares two wake-ups
     // across CPUs a call, which cost more than the whole answer. Linux 6.6 and
@@ -250,6 +251,8 @@ void Supervisor::answer(const seccomp_notif &n) {
         m_waiting.push_back(Waiting{n.id, std::make_unique<HeldRequest>(std::move(r)), status});
         return;
     }
+    if (reply.goOn && row && row->op == HeldOp::Truncate && !m_truncateGoesOn)
+        reply = Reply::result(EFAULT); // not read: nothing would refuse what the kernel reads
     sendReply(m_listener.get(), n.id, reply);
 }
 
@@ -325,13 +328,20 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
     case HeldOp::Truncate: {
         Side side;
         side.arg = &r.a;
-        std::optional<Walked> walked = quick ? std::move(quick) : walkObject(r.a);
+        int walkError = 0;
+        std::optional<Walked> walked =
+            quick ? std::move(quick) : walkPath(r.a.text, r.a.startFd(), &walkError);
+        // Without Landlock's truncate right nothing would refuse a truncate whose
+        // path changed after the walk: the guard does each one, or fails it.
+        const bool truncateHere = r.op == HeldOp::Truncate && !m_truncateGoesOn;
         if (!walked)
-            return Reply::goingOn();
+            return truncateHere ? Reply::result(walkError ? walkError : ENOENT) : Reply::goingOn();
         side.walked = std::move(*walked);
         const FileAccessKind kind =
             r.op == HeldOp::Truncate ? FileAccessKind::Write : openKind(r.flags, side.walked);
         const Verdict verdict = judge(side, kind);
+        if (verdict == Verdict::GoOn && truncateHere)
+            return performTruncate(side.walked, r.length);
         if (verdict != Verdict::DoHere)
             return refused(verdict);
         if (r.op == HeldOp::Truncate)

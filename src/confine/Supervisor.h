@@ -39,7 +39,9 @@ struct Reply;
 //   done here once `protection` agrees, which asks only about a guarded folder
 //   that did not exist at the start.
 // A call that cannot be read or walked goes on in the caller too: the kernel
-// then gives its error, and Landlock keeps the folders out of reach.
+// then gives its error, and Landlock keeps the folders out of reach. Truncate
+// goes on only where Landlock refuses it (ABI 3, Linux 6.2); on an older one
+// the guard does it or fails it.
 //
 // Most calls are opens outside the kept-out folders, in folders met before: the
 // kernel resolves an open's folder in one call and the chain above it is the one
@@ -104,6 +106,7 @@ private:
     std::vector<FileIdentity> m_sealed;
     FolderChains m_chains;
     mode_t m_ownUmask = 0;
+    bool m_truncateGoesOn = true;
 };
 
 } // namespace pellim

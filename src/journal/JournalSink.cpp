@@ -23,13 +23,13 @@ namespace pellim {
 
 namespace {
 
-// Newer kernels can refuse (vm.memfd_noexec=2) or warn about a memfd that does
-// not say whether it may be executed; older ones do not know the flag.
-#ifdef MFD_NOEXEC_SEAL
-constexpr unsigned int kMemfdNoExec = MFD_NOEXEC_SEAL;
-#else
-constexpr unsigned int kMemfdNoExec = 0x0008U;
-#endif
+// Whether a memfd may be executed (Linux 6.3; older kernels refuse both flags).
+// A memfd made with MFD_NOEXEC_SEAL carries F_SEAL_EXEC as well, and Debian
+// 12's journald (systemd 252) takes a memfd from a user other than root only
+// when its seals are exactly the four below: it would drop the entry unseen.
+// So MFD_EXEC, which adds no seal; then no flag (an older kernel); then
+// MFD_NOEXEC_SEAL, where vm.memfd_noexec=2 refuses both others.
+constexpr std::array<unsigned int, 3> kMemfdExecFlags = {0x0010U, 0U, 0x0008U};
 
 const char *levelName(LogLevel level) {
     return level == LogLevel::Error ? "error" : "info";
@@ -101,9 +101,12 @@ bool sendOnce(int fd, const sockaddr_un &address, msghdr message) {
 // SCM_RIGHTS, the way the journal's own client does it; the daemon reads only
 // sealed ones, since the sender could change them under it otherwise.
 bool sendAsMemfd(int fd, const sockaddr_un &address, const QByteArray &entry) {
-    int memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING | kMemfdNoExec);
-    if (memfd < 0 && errno == EINVAL)
-        memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    int memfd = -1;
+    for (const unsigned int exec : kMemfdExecFlags) {
+        memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING | exec);
+        if (memfd >= 0 || (errno != EINVAL && errno != EACCES))
+            break;
+    }
     const UniqueFd data(memfd);
     if (data.get() < 0)
         return false;
