@@ -3,6 +3,7 @@
 
 #include "confine/GuardLink.h"
 #include "confine/Supervisor.h"
+#include "guard/SyntheticInput.h"
 #include "consent/FolderGuard.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
@@ -58,6 +59,7 @@ private:
     std::unique_ptr<Supervisor> m_supervisor;
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
+    std::unique_ptr<SyntheticInputFilter> m_inputFilter;
     std::unique_ptr<QtFileDialogs> m_dialogs;
     std::unique_ptr<FolderAccessWindow> m_folderAccess;
     std::unique_ptr<GuardChannel> m_channel;
@@ -135,6 +137,10 @@ void GuardProcess::showable() {
         return;
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     configureApplication(*m_app);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        m_inputFilter = std::make_unique<SyntheticInputFilter>(m_log);
+        m_app->installNativeEventFilter(m_inputFilter.get());
+    }
     m_dialogs = std::make_unique<QtFileDialogs>(m_guard);
     m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
     QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
