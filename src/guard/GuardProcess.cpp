@@ -4,6 +4,7 @@
 #include "confine/GuardLink.h"
 #include "confine/Supervisor.h"
 #include "consent/FolderGuard.h"
+#include "guard/SyntheticInput.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
 #include "panels/AppIdentity.h"
@@ -14,18 +15,45 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 #include <QWindow>
 
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include <poll.h>
 
 namespace pellim {
 
 namespace {
+
+// The guard's windows on screen at once, past which a request is refused: each
+// of Pellim's clicks may have its own dialog, but a flood of requests must not
+// bury the screen nor take the guard's memory with it.
+constexpr int kMaxWindows = 8;
+
+// Longer than any label or name Pellim asks for. A label makes its dialog as
+// wide as its text, so one long enough would cost the guard a window buffer
+// wider than any screen; a name is one entry of a folder (NAME_MAX bytes), never
+// a place to open the dialog in.
+constexpr qsizetype kMaxLabel = 64;
+constexpr qsizetype kMaxName = 255;
+
+SaveDialogOptions bounded(SaveDialogOptions options) {
+    if (options.suggestedName.contains(QLatin1Char('/')) ||
+        options.suggestedName.toUtf8().size() > kMaxName)
+        options.suggestedName.clear();
+    return options;
+}
+
+OpenDialogOptions bounded(OpenDialogOptions options) {
+    if (options.prompt.size() > kMaxLabel)
+        options.prompt.clear();
+    return options;
+}
 
 class GuardProcess {
 public:
@@ -44,6 +72,8 @@ private:
     void showable();
     QWindow *foreign(std::uint64_t window);
     QWindow *pellimWindow() { return foreign(m_mainWindow); }
+    void forgetUnusedForeign();
+    bool roomFor(const QString &what);
     bool answerCall();
     void serve(const QByteArray &message);
     void end(int status);
@@ -58,6 +88,7 @@ private:
     std::unique_ptr<Supervisor> m_supervisor;
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
+    std::unique_ptr<SyntheticInputFilter> m_inputFilter;
     std::unique_ptr<QtFileDialogs> m_dialogs;
     std::unique_ptr<FolderAccessWindow> m_folderAccess;
     std::unique_ptr<GuardChannel> m_channel;
@@ -134,6 +165,10 @@ void GuardProcess::showable() {
         return;
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     configureApplication(*m_app);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        m_inputFilter = std::make_unique<SyntheticInputFilter>(m_log);
+        m_app->installNativeEventFilter(m_inputFilter.get());
+    }
     m_dialogs = std::make_unique<QtFileDialogs>(m_guard);
     m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
     QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
@@ -151,10 +186,41 @@ void GuardProcess::showable() {
 QWindow *GuardProcess::foreign(std::uint64_t window) {
     if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
         return nullptr;
-    std::unique_ptr<QWindow> &found = m_foreign[window];
-    if (!found)
-        found.reset(QWindow::fromWinId(WId(window)));
-    return found.get();
+    if (const auto known = m_foreign.find(window); known != m_foreign.end())
+        return known->second.get();
+    forgetUnusedForeign();
+    std::unique_ptr<QWindow> &made = m_foreign[window];
+    made.reset(QWindow::fromWinId(WId(window)));
+    return made.get();
+}
+
+// Every request may name another window to stay on top of; those no window of
+// the guard's stays on top of any more are let go, so that they stay few.
+void GuardProcess::forgetUnusedForeign() {
+    std::set<const QWindow *> used;
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (const QWindow *window : windows)
+        used.insert(window->transientParent());
+    std::erase_if(m_foreign, [&](const auto &entry) {
+        return entry.first != m_mainWindow && !used.contains(entry.second.get());
+    });
+}
+
+// Whether one more of the guard's windows may be shown; if not, why is an entry.
+bool GuardProcess::roomFor(const QString &what) {
+    int shown = 0;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget *window : windows) {
+        const Qt::WindowType type = window->windowType();
+        shown += window->isVisible() && (type == Qt::Window || type == Qt::Dialog);
+    }
+    if (shown < kMaxWindows)
+        return true;
+    m_log.write(LogLevel::Error, QStringLiteral("Folder guard: refused to show %1: %2 of its "
+                                                "windows are on screen already")
+                                     .arg(what)
+                                     .arg(shown));
+    return false;
 }
 
 void GuardProcess::serve(const QByteArray &message) {
@@ -172,14 +238,26 @@ void GuardProcess::serve(const QByteArray &message) {
         m_mainWindow = request->window;
         break;
     case GuardRequestKind::Save:
+        if (!roomFor(QStringLiteral("a Save dialog"))) {
+            reply(kResponseCancel, std::nullopt);
+            break;
+        }
         m_dialogs->setTransientFor(foreign(request->window));
-        m_dialogs->beginSave(nullptr, request->save, reply);
+        m_dialogs->beginSave(nullptr, bounded(request->save), reply);
         break;
     case GuardRequestKind::Open:
+        if (!roomFor(QStringLiteral("an Open dialog"))) {
+            reply(kResponseCancel, std::nullopt);
+            break;
+        }
         m_dialogs->setTransientFor(foreign(request->window));
-        m_dialogs->beginOpen(nullptr, request->open, reply);
+        m_dialogs->beginOpen(nullptr, bounded(request->open), reply);
         break;
     case GuardRequestKind::FolderAccess:
+        // Shown already, it only comes to the front.
+        if (!(m_folderAccess && m_folderAccess->isVisible()) &&
+            !roomFor(QStringLiteral("Folder Access")))
+            break;
         if (!m_folderAccess)
             m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal);
         if (QWindow *over = foreign(request->window)) {

@@ -18,6 +18,7 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__f
 APP_ID = "org.pellim.Pellim"
 GUARD_ID = "org.pellim.FolderGuard"
 TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
+REFUSED = "Folder guard: ignored input sent by another program (XSendEvent)"
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
 
 
@@ -125,15 +126,23 @@ class Case:
         self.xdotool("windowactivate", "--sync", wid)
         return wid
 
-    def press(self, keys, answer=None, typed=None):
+    def press(self, keys, answer=None, typed=None, forged=()):
         """Presses `keys` in the main window; then types `typed` into the file dialog and
-        presses Return, or presses `answer` in the guard's prompt, until that window closes."""
+        presses Return, or presses `answer` in the guard's prompt, until that window closes.
+        `forged` keys go to that window first with XSendEvent, and must leave it open."""
         self.xdotool("windowactivate", "--sync", self.main_window)
         before = self.windows()
         self.xdotool("key", "--clearmodifiers", keys)
         if not (answer or typed):
             return
         wid = self.new_window("a dialog", before, None if typed else "Folder Access")
+        if forged:  # xdotool uses XSendEvent only for a window without the focus
+            self.xdotool("windowfocus", "--sync", self.main_window)
+            self.xdotool("key", "--window", wid, *forged)
+            self.wait_for("the refusal", lambda: REFUSED in self.guard_entries())
+            time.sleep(0.5)
+            check(wid in self.windows(), "keys sent with XSendEvent answered the dialog")
+            self.xdotool("windowactivate", "--sync", wid)
         if typed:
             time.sleep(0.3)  # let the dialog give its name field the focus
             self.xdotool("key", "--clearmodifiers", "ctrl+a")
@@ -181,9 +190,9 @@ def make_file(path):
     return path
 
 
-def writing(c, keys, path=None, folder=None, answer=None):
+def writing(c, keys, path=None, folder=None, answer=None, forged=()):
     """A writing test to `path`, or to a fresh test file in `folder`: its entries, and the file."""
-    c.press(keys, answer, typed=path or (None if answer else folder))
+    c.press(keys, answer, typed=path or (None if answer else folder), forged=forged)
     if not path:
         name = c.wait_for("the write", lambda: c.messages()[len(c.seen):])[0][1].rpartition("/")[2]
         check(TEST_NAME.fullmatch(name), "not a fresh test file: %r" % name)
@@ -213,6 +222,12 @@ def save_consent(c):
     check(c.guard_pids(), "no guard process")
     check(any(t.startswith("Documents folder, write access to %s/Pellim" % c.docs) and t.endswith("asked: allowed")
               for t in c.guard_entries()), "the guard did not record its decision: %r" % c.guard_entries())
+
+
+def forged_answer(c):
+    """Keys another program sends to the prompt (XSendEvent) answer nothing, and are one entry."""
+    writing(c, "ctrl+3", folder=c.docs, answer="alt+a", forged=("alt+a", "Return"))  # then real keys (XTEST)
+    check(c.guard_entries().count(REFUSED) == 1, "refusals: %r" % c.guard_entries())
 
 
 def start_then_quit(c):
@@ -251,8 +266,10 @@ def folder_access(c):
         (w for pid in c.guard_pids() for w in c.xdotool("search", "--onlyvisible", "--pid", str(pid),
                                                          "--name", "^Folder Access$").split()), None))
     c.xdotool("windowactivate", "--sync", wid)
-    c.xdotool("key", "--clearmodifiers", "alt+d", "Tab", "space")  # Documents: Deny
-    c.wait_for("the entry", lambda: "Documents folder: set to denied in Folder Access" in c.guard_entries())
+    # Documents' mnemonic clicks the first of its Allow and Deny still enabled, a tenth of a second later.
+    for answer in ("allowed", "denied"):
+        c.xdotool("key", "--clearmodifiers", "alt+d")
+        c.wait_for(answer, lambda: "Documents folder: set to %s in Folder Access" % answer in c.guard_entries())
     check(re.search(r"^documents\s+denied", c.consent("list"), re.M), "the answer was not stored")
     c.xdotool("key", "--clearmodifiers", "Escape")
 
@@ -307,7 +324,7 @@ SUITES = {
                ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
-                ("save_consent", save_consent)],
+                ("save_consent", save_consent), ("forged_answer", forged_answer)],
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
                 ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)]}
 

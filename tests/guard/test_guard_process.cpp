@@ -1,0 +1,86 @@
+// The guard process as Pellim starts it, flooded with dialog requests over its
+// channel: it shows at most 8 windows of its own at once and answers each
+// request past them at once with a cancel. The flood runs in a process of its
+// own (this program with --flood): the guard is forked before any application
+// object exists, and the process that starts it is confined.
+#include "confine/GuardLink.h"
+#include "confine/GuardMessages.h"
+#include "consent/KeptOut.h"
+#include "guard/GuardProcess.h"
+#include "support/TestHome.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <variant>
+
+using namespace pellim;
+
+namespace {
+
+// Prints the ids of the requests cancelled at once, or "skip" and why.
+int flood(int argc, char **argv) {
+    const KeptOutPaths keptOut = keptOutFolders();
+    auto kernel = startKernelGuard(keptOut, [&](UniqueFd channel) {
+        return runGuardProcess(std::move(channel), argc, argv, keptOut);
+    });
+    auto *guard = std::get_if<KernelGuard>(&kernel);
+    if (!guard) {
+        std::printf("skip: %s", qPrintable(std::get<NoKernelGuard>(kernel).reason));
+        return 0;
+    }
+    const int channel = guard->channel.get();
+    for (std::uint32_t id = 1; id <= 20; ++id) {
+        GuardRequest request;
+        request.id = id;
+        request.kind = id % 2 ? GuardRequestKind::Save : GuardRequestKind::Open;
+        sendMessage(channel, encodeRequest(request));
+    }
+    std::printf("cancelled");
+    pollfd ready{channel, POLLIN, 0};
+    while (::poll(&ready, 1, 3000) > 0) {
+        const auto reply = decodeReply(receiveMessage(channel).value_or(QByteArray()));
+        if (!reply)
+            break;
+        std::printf(reply->response == kResponseCancel ? " %u" : " (%u chosen)", reply->id);
+    }
+    guard->channel.reset(); // the guard ends with its channel
+    return ::waitpid(guard->guardPid, nullptr, 0) == guard->guardPid ? 0 : 1;
+}
+
+} // namespace
+
+class TestGuardProcess : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void floodShowsEightAndCancelsTheRest() {
+        test::TestHome home;
+        QProcess flood;
+        flood.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--flood")});
+        QVERIFY(flood.waitForFinished(60000) && flood.exitCode() == 0);
+        const QByteArray out = flood.readAllStandardOutput();
+        if (out.startsWith("skip"))
+            QSKIP(out.constData());
+        QCOMPARE(out, QByteArray("cancelled 9 10 11 12 13 14 15 16 17 18 19 20"));
+    }
+};
+
+int main(int argc, char **argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--flood") == 0) {
+        const int status = flood(argc, argv);
+        // Confined, and with the guard gone, no leak check could open a file.
+        std::fflush(stdout);
+        ::_exit(status);
+    }
+    QCoreApplication app(argc, argv);
+    TestGuardProcess test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_guard_process.moc"
