@@ -15,6 +15,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace pellim {
@@ -101,7 +102,17 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
         row.reset = button(tr("Reset"), tr("Reset %1"),
                            tr("Forget the answer for %1, so that Pellim asks again"),
                            ConsentAnswer::NotDecided);
-        row.name->setBuddy(row.allow);
+        // The folder's mnemonic takes the focus to its row, never a click: a
+        // label whose buddy is a button would press it, and one key would
+        // then change what is allowed.
+        auto *toRow = new QShortcut(QKeySequence::mnemonic(mnemonicNames[i]), this);
+        connect(toRow, &QShortcut::activated, this, [&row] {
+            for (QPushButton *b : {row.allow, row.deny, row.reset})
+                if (b->isEnabled()) {
+                    b->setFocus(Qt::ShortcutFocusReason);
+                    return;
+                }
+        });
 
         if (i > 0) {
             auto *rule = new QFrame(this);
