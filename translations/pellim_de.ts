@@ -39,7 +39,7 @@
     <name>QCommandLineParser</name>
     <message>
         <source>Displays help on commandline options.</source>
-        <translation type="unfinished"></translation>
+        <translation>Zeigt Hilfe zu den Kommandozeilenoptionen an.</translation>
     </message>
 </context>
 <context>
@@ -436,7 +436,7 @@ aber weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad.
     </message>
     <message>
         <source>Unexpected argument &apos;%1&apos;.</source>
-        <translation type="unfinished"></translation>
+        <translation>Unerwartetes Argument „%1“.</translation>
     </message>
 </context>
 <context>
