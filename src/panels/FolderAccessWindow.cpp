@@ -103,6 +103,7 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
                            tr("Forget the answer for %1, so that Pellim asks again"),
                            ConsentAnswer::NotDecided);
         row.name->setBuddy(row.allow);
+        row.name->installEventFilter(this);
 
         if (i > 0) {
             auto *rule = new QFrame(this);
@@ -172,6 +173,18 @@ FolderAccessWindow::~FolderAccessWindow() = default;
 void FolderAccessWindow::showEvent(QShowEvent *event) {
     refresh();
     QWidget::showEvent(event);
+}
+
+// A label's mnemonic does more than move to its buddy: QLabel clicks a button
+// buddy too, so Alt+D would allow Documents. Here it only moves to the row.
+bool FolderAccessWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::Shortcut) {
+        if (auto *label = qobject_cast<QLabel *>(watched); label && label->buddy()) {
+            label->buddy()->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FolderAccessWindow::changeEvent(QEvent *event) {

@@ -48,6 +48,7 @@ public Q_SLOTS:
     bool resetAll();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
 

@@ -6,6 +6,7 @@
 #include "support/TestHome.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
 #include <QTextStream>
@@ -142,6 +143,21 @@ private slots:
         const double a = luminance(red), b = luminance(background);
         QVERIFY2((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05) >= 4.5, qPrintable(red.name()));
         QVERIFY2(red.hslHue() >= 340 && red.red() > red.green() + 40, qPrintable(red.name()));
+    }
+
+    // A folder's mnemonic moves to its row and changes nothing: QLabel would
+    // click its button buddy, Allow, a moment later.
+    void mnemonicOnlyMoves() {
+        test::TestHome home;
+        MemoryLogSink journal;
+        FolderAccessWindow window(journal);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), button(window, "Allow Documents"));
+        QTest::qWait(300);
+        QCOMPARE(shown(window)[0], "Not decided");
+        QVERIFY(journal.entries().empty());
     }
 
     // pellim-consent writes while the window is open, the first time before the
