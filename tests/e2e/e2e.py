@@ -18,6 +18,9 @@ APP_ID = "org.pellim.Pellim"
 GUARD_ID = "org.pellim.FolderGuard"
 TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
+# The guard's question, its title and the key of its Allow button, by language.
+PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
+          "de_DE.UTF-8": ("Pellim: Ordnerzugriff erlauben?", "alt+e")}
 
 
 class Skip(Exception):
@@ -64,8 +67,9 @@ def display():
 class Case:
     """A pellim of its own in a temporary home; `seen` holds its entries checked so far."""
 
-    def __init__(self, suite, name, wrapper=()):
+    def __init__(self, suite, name, wrapper=(), lang="C.UTF-8"):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
+        self.prompt_title, self.allow = PROMPT[lang]
         self.root = tempfile.mkdtemp(prefix=name + "-", dir=suite["root"])
         self.home = os.path.join(self.root, "home")
         self.docs, self.downloads = os.path.join(self.home, "Documents"), os.path.join(self.home, "Downloads")
@@ -74,10 +78,11 @@ class Case:
         with open(self.home + "/.config/user-dirs.dirs", "w") as f:
             f.write('XDG_DOCUMENTS_DIR="$HOME/Documents"\nXDG_DESKTOP_DIR="$HOME/Desktop"\n'
                     'XDG_DOWNLOAD_DIR="$HOME/Downloads"\n')
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "QT_", "DBUS_", "LC_"))}
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith(("XDG_", "QT_", "DBUS_", "LC_", "LANGUAGE"))}
         self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config", XDG_STATE_HOME=self.root + "/state",
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
-                        LANG="C.UTF-8", QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
+                        LANG=lang, QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
         self.proc = subprocess.Popen([*wrapper, suite["bin"]], env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)  # a wrapper execs
@@ -124,7 +129,7 @@ class Case:
         self.xdotool("key", "--clearmodifiers", keys)
         if not (answer or typed):
             return
-        wid = self.new_window("a dialog", before, None if typed else "Folder Access")
+        wid = self.new_window("a dialog", before, None if typed else self.prompt_title)
         if typed:
             time.sleep(0.3)  # let the dialog give its name field the focus
             self.xdotool("key", "--clearmodifiers", "ctrl+a")
@@ -198,7 +203,7 @@ def close_window(c):
 
 
 def save_consent(c):
-    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # asked by the guard process, so stored
+    writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # asked by the guard process, so stored
     check(re.search(r"^documents\s+allowed", c.consent("list"), re.M), "the answer was not stored")
     check(c.guard_pids(), "no guard process")
     check(any(t.startswith("Documents folder, write access to %s/Pellim" % c.docs) and t.endswith("asked: allowed")
@@ -239,8 +244,11 @@ def folder_access(c):
     c.xdotool("windowactivate", "--sync", wid)
     c.xdotool("key", "--clearmodifiers", "alt+d", "Tab", "space")  # Documents: Deny
     c.wait_for("the entry", lambda: "Documents folder: set to denied in Folder Access" in c.guard_entries())
-    check(re.search(r"^documents\s+denied", c.consent("list"), re.M), "the answer was not stored")
+    listed = c.consent("list")
+    check(re.search(r"^documents\s+denied", listed, re.M), "the answer was not stored: %r" % listed)
     c.xdotool("key", "--clearmodifiers", "Escape")
+    c.consent("allow", "downloads")  # the same record, made from a terminal
+    c.wait_for("the tool's entry", lambda: "Downloads folder: set to allowed with pellim-consent" in c.guard_entries())
 
 
 def fallback(c):
@@ -248,7 +256,17 @@ def fallback(c):
     c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
                in c.guard_entries())
     check(not c.guard_pids(), "a guard process without confinement")
-    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # still asked, in Pellim's own process
+    writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # still asked, in Pellim's own process
+
+
+def german(c):
+    """Under LANG=de_DE.UTF-8 the windows speak German (the help, the guard's question and its
+    buttons), and the journal entries, Pellim's and the guard's, read as in English."""
+    before = c.windows()
+    c.press("F1")
+    c.new_window("the help window", before, "Pellim-Hilfe")
+    save_consent(c)
+    check("Folder guard: enforced by the kernel" in c.guard_entries(), "the guard's line: %r" % c.guard_entries())
 
 
 def open_with_dialog(c):
@@ -269,7 +287,8 @@ def open_from_chosen_folder(c):
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
-               ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access)],
+               ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access),
+               ("german", german)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent)],
@@ -281,7 +300,8 @@ def run_case(suite, name, fn):
     """One case; a pellim it leaves running must then quit cleanly."""
     c = None
     try:
-        c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else ())
+        c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else (),
+                 "de_DE.UTF-8" if fn is german else "C.UTF-8")
         fn(c)
         if c.proc.poll() is None:
             c.end()
