@@ -1,7 +1,6 @@
 # The two commands of a new user: `make run` and `make test`.
 BUILD ?= build
 CMAKE_FLAGS ?=
-JOBS ?= $(shell nproc)
 
 .PHONY: all deps configure build run test bench clean
 
@@ -10,18 +9,24 @@ all: build
 deps:
 	@scripts/install-deps
 
+# Ninja, whose output is one line that updates in place. A build folder made
+# earlier with another generator is configured afresh.
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$$' $(BUILD)/CMakeCache.txt || \
+		rm -rf $(BUILD)/CMakeCache.txt $(BUILD)/CMakeFiles
+	@cmake -G Ninja -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 
 build: configure
-	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --build $(BUILD)
 
-run: build
-	$(BUILD)/pellim
+# Only Pellim itself, not the tests and benchmarks.
+run: configure
+	@cmake --build $(BUILD) --target pellim
+	@$(BUILD)/pellim
 
 test: build
 	@scripts/ensure-journald || true
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(shell nproc)
 
 bench: build
 	@scripts/run-benchmarks $(BUILD)

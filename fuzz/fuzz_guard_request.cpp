@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(again->save.suggestedName == r->save.suggestedName &&
                    again->save.textTypesOnly == r->save.textTypesOnly &&
                    again->open.prompt == r->open.prompt &&
-                   again->open.canChooseFiles == r->open.canChooseFiles);
+                   again->open.canChooseFiles == r->open.canChooseFiles &&
+                   again->open.purpose == r->open.purpose);
+        // The guard has a title for every purpose it accepts.
+        FUZZ_CHECK(std::uint8_t(r->open.purpose) <= kLastOpenPurpose);
     }
     if (const std::optional<GuardReply> reply = decodeReply(bytes)) {
         FUZZ_CHECK((reply->response == kResponseOK) == reply->chosen.has_value());

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "consent/ConsentCommand.h"
 #include "consent/ConsentStore.h"
+#include "journal/JournalSink.h"
+#include "l10n/Translations.h"
 #include "sys/Descriptor.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,10 @@ using pellim::writeAll;
 // instead of a listing that silently went nowhere.
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pellim-consent"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELLIM_VERSION));
+    pellim::installTranslations(app);
+    pellim::JournalSink journal;
     QString outText;
     QString errText;
     int status;
@@ -24,7 +30,7 @@ int main(int argc, char **argv) {
         QTextStream out(&outText);
         QTextStream err(&errText);
         pellim::ConsentStore store(pellim::ConsentStore::defaultPath());
-        status = pellim::runConsentCommand(QCoreApplication::arguments().mid(1), store, out, err);
+        status = pellim::runConsentCommand(QCoreApplication::arguments(), store, journal, out, err);
     }
     writeAll(STDERR_FILENO, errText.toUtf8());
     if (!writeAll(STDOUT_FILENO, outText.toUtf8())) {

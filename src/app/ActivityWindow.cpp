@@ -4,6 +4,7 @@
 #include "journal/JournalSink.h"
 
 #include "journal/Log.h"
+#include "panels/ErrorColour.h"
 #include "ui_ActivityWindow.h"
 
 #include <QAbstractTableModel>
@@ -164,10 +165,7 @@ ActivityWindow::ActivityWindow(std::unique_ptr<JournalReader> reader, QWidget *p
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
 
-    // Dark red reads on light and on the usual dark palettes; the icon and the
-    // level's word carry the meaning for those who cannot tell the colour.
-    m_model->setErrorLook(style()->standardIcon(QStyle::SP_MessageBoxCritical),
-                          QColor(0xc0, 0x1c, 0x28));
+    showErrorsInRed();
     m_ui->entries->setModel(m_model);
 
     QHeaderView *header = m_ui->entries->horizontalHeader();
@@ -304,6 +302,24 @@ void ActivityWindow::copySelection() const {
     const QString text = selectedText();
     if (!text.isEmpty())
         QApplication::clipboard()->setText(text);
+}
+
+// A red that reads on the theme's own background, light or dark; the icon and
+// the level's word carry the meaning for those who cannot tell the colour.
+void ActivityWindow::showErrorsInRed() {
+    m_model->setErrorLook(style()->standardIcon(QStyle::SP_MessageBoxCritical),
+                          errorTextColour(m_ui->entries->palette(), QPalette::Base));
+    m_errorLookSet = true;
+}
+
+void ActivityWindow::changeEvent(QEvent *event) {
+    // Not while setupUi() is still making the widgets.
+    if (m_errorLookSet &&
+        (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)) {
+        showErrorsInRed();
+        m_ui->entries->viewport()->update();
+    }
+    QWidget::changeEvent(event);
 }
 
 void ActivityWindow::showEvent(QShowEvent *event) {

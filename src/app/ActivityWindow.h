@@ -56,8 +56,10 @@ public Q_SLOTS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void showErrorsInRed();
     void openJournal();
     void readEntries();
 
@@ -68,6 +70,7 @@ private:
     // the descriptor.
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_follow = true;
+    bool m_errorLookSet = false;
 };
 
 } // namespace pellim

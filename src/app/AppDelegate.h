@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 
@@ -34,11 +36,21 @@ public:
     // The Activity window, once the command has first been chosen.
     ActivityWindow *activityWindow() const { return m_activityWindow.get(); }
 
+    // The About box, while it is open.
+    QMessageBox *aboutBox() const { return m_about; }
+
+    // The window the others are placed beside, and the About box's parent.
+    void setMainWindow(QWidget *window) { m_mainWindow = window; }
+
 public Q_SLOTS:
-    // Opens one more help window. Earlier ones stay as they are, open or closed.
+    // Opens one more help window beside the main window. Earlier ones stay as
+    // they are, open or closed.
     void openHelp();
-    // Shows and raises the one Activity window of this run, made on first use;
-    // it lists the run's entries from its start whenever it is made.
+    // Shows the About box: version, licence and where the answers are kept.
+    void openAbout();
+    // Shows and raises the one Activity window of this run, made on first use
+    // and placed beside the main window; it lists the run's entries from its
+    // start whenever it is made.
     void openActivity();
     // Shows Folder Access the way `setFolderAccess` said.
     void openFolderAccess();
@@ -52,6 +64,8 @@ private:
     // Only grows: a closed help window keeps its controller until the process ends.
     std::vector<std::unique_ptr<HelpWindowController>> myHelpWindow;
     std::unique_ptr<ActivityWindow> m_activityWindow;
+    QPointer<QWidget> m_mainWindow;
+    QPointer<QMessageBox> m_about; // deletes itself when closed
     pid_t m_guardPid;
     std::function<void()> m_showFolderAccess;
 };

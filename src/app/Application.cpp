@@ -2,6 +2,7 @@
 #include "app/Application.h"
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "consent/FolderGuard.h"
@@ -44,7 +45,8 @@ void showGuardInForce(ViewController &window, const QString &text) {
     line->setObjectName(QStringLiteral("guardInForce"));
     line->setTextFormat(Qt::PlainText);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    line->setAccessibleName(QStringLiteral("Folder guard"));
+    // No accessible name of its own: a screen reader reads a label's name in
+    // place of its text, and here the text is what must be heard.
     // Lined up with the form above it.
     if (const QLayout *form = window.centralWidget() ? window.centralWidget()->layout() : nullptr)
         line->setIndent(form->contentsMargins().left());
@@ -53,18 +55,20 @@ void showGuardInForce(ViewController &window, const QString &text) {
 }
 
 void connectDelegate(ViewController &window, AppDelegate &delegate) {
+    delegate.setMainWindow(&window);
     QObject::connect(window.helpAction(), &QAction::triggered, &delegate, &AppDelegate::openHelp);
+    QObject::connect(window.aboutAction(), &QAction::triggered, &delegate, &AppDelegate::openAbout);
 
     // The Window menu lists the windows the delegate keeps beside the main one.
-    auto *windows = new QMenu(QObject::tr("&Window"), window.menuBar());
+    auto *windows = new QMenu(AppDelegate::tr("&Window"), window.menuBar());
     windows->setObjectName(QStringLiteral("menuWindow"));
-    QAction *activity = windows->addAction(QObject::tr("&Activity"));
+    QAction *activity = windows->addAction(AppDelegate::tr("&Activity"));
     activity->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     // Like Quit and Help, from every Pellim window: the Activity and help
     // windows have no menu bar of their own.
     activity->setShortcutContext(Qt::ApplicationShortcut);
     QObject::connect(activity, &QAction::triggered, &delegate, &AppDelegate::openActivity);
-    QAction *folderAccess = windows->addAction(QObject::tr("&Folder Access…"));
+    QAction *folderAccess = windows->addAction(AppDelegate::tr("&Folder Access…"));
     folderAccess->setObjectName(QStringLiteral("actionFolderAccess"));
     QObject::connect(folderAccess, &QAction::triggered, &delegate, &AppDelegate::openFolderAccess);
     const auto *help = window.findChild<QMenu *>(QStringLiteral("menuHelp"));
@@ -72,6 +76,17 @@ void connectDelegate(ViewController &window, AppDelegate &delegate) {
 }
 
 namespace {
+
+QString translated(const char *text) {
+    return QCoreApplication::translate("pellim::Application", text);
+}
+
+// The line that says which guard is in force goes to the journal in English and
+// into the window in the person's language.
+const char *const kEnforcedByKernel =
+    QT_TRANSLATE_NOOP("pellim::Application", "Folder guard: enforced by the kernel");
+const char *const kChecksInPellim =
+    QT_TRANSLATE_NOOP("pellim::Application", "Folder guard: checks in Pellim only (%1)");
 
 // How a process ended, for the person: "", " (exit status 3)", " (killed by signal 9)".
 QString howItEnded(pid_t pid) {
@@ -95,6 +110,9 @@ QString howItEnded(pid_t pid) {
 } // namespace
 
 int runApplication(int argc, char **argv) {
+    if (const std::optional<int> answered = answerCommandLine(argc, argv))
+        return *answered;
+
     // First, while Pellim has no thread but this one: the guard process, then
     // Pellim's own confinement, which holds its calls into the kept-out
     // folders until the guard has decided.
@@ -106,6 +124,8 @@ int runApplication(int argc, char **argv) {
 
     QApplication app(argc, argv);
     configureApplication(app);
+    if (const std::optional<int> refused = refuseUnknownArguments(QCoreApplication::arguments()))
+        return *refused;
 
     // Declared in the order they depend on one another; they are destroyed in
     // reverse, so the window goes first and the journal last, all before `app`.
@@ -121,30 +141,40 @@ int runApplication(int argc, char **argv) {
     std::unique_ptr<FolderProtection> protection;
     std::unique_ptr<GuardChannel> channel;
     std::unique_ptr<FileDialogs> dialogs;
-    QString inForce;
+    QString inForce; // for the journal
+    QString shownInForce;
     pid_t guardPid = 0;
     if (auto *confined = std::get_if<KernelGuard>(&kernel)) {
         protection = std::make_unique<UnguardedProtection>();
         channel = std::make_unique<GuardChannel>(std::move(confined->channel));
         dialogs = std::make_unique<GuardFileDialogs>(*channel);
         guardPid = confined->guardPid;
-        inForce = QStringLiteral("Folder guard: enforced by the kernel");
-        if (const std::optional<QString> shortfall = confinementShortfall())
+        inForce = QString::fromLatin1(kEnforcedByKernel);
+        shownInForce = translated(kEnforcedByKernel);
+        // The shortfall's words are the journal's too, so they stay as they are.
+        if (const std::optional<QString> shortfall = confinementShortfall()) {
             inForce += QStringLiteral(" (%1)").arg(*shortfall);
+            shownInForce += QStringLiteral(" (%1)").arg(*shortfall);
+        }
     } else {
         const NoKernelGuard &none = std::get<NoKernelGuard>(kernel);
         if (!none.featureMissing) {
             guardLog.write(LogLevel::Error,
                            QStringLiteral("Folder guard: cannot start: ") + none.reason);
-            alert->showCritical(nullptr, QStringLiteral("The folder guard could not start."),
-                                none.reason +
-                                    QStringLiteral(". Pellim cannot reach files without it."));
+            alert->showCritical(
+                nullptr,
+                translated(
+                    QT_TRANSLATE_NOOP("pellim::Application", "The folder guard could not start.")),
+                translated(QT_TRANSLATE_NOOP("pellim::Application",
+                                             "%1. Pellim cannot reach files without it."))
+                    .arg(none.reason));
             return 1;
         }
         prompter = std::make_unique<DialogConsentPrompter>();
         protection = std::make_unique<FolderGuard>(*journal, *prompter);
         dialogs = std::make_unique<QtFileDialogs>(*protection);
-        inForce = QStringLiteral("Folder guard: checks in Pellim only (%1)").arg(none.reason);
+        inForce = QString::fromLatin1(kChecksInPellim).arg(none.reason);
+        shownInForce = translated(kChecksInPellim).arg(none.reason);
     }
     guardLog.write(LogLevel::Info, inForce);
 
@@ -155,7 +185,7 @@ int runApplication(int argc, char **argv) {
     const auto window =
         std::make_unique<ViewController>(Services{*journal, *dialogs, *alert, *files, *random});
     connectDelegate(*window, *delegate);
-    showGuardInForce(*window, inForce);
+    showGuardInForce(*window, shownInForce);
 
     if (channel) {
         delegate->setFolderAccess([&] {
@@ -186,9 +216,12 @@ int runApplication(int argc, char **argv) {
                            QStringLiteral("Folder guard stopped%1; Pellim cannot reach files "
                                           "without it and quits")
                                .arg(howItEnded(guardPid)));
-            alert->showCritical(window.get(), QStringLiteral("The folder guard stopped."),
-                                QStringLiteral("Pellim cannot reach files without its guard, "
-                                               "so it quits now."));
+            alert->showCritical(
+                window.get(),
+                translated(QT_TRANSLATE_NOOP("pellim::Application", "The folder guard stopped.")),
+                translated(QT_TRANSLATE_NOOP("pellim::Application",
+                                             "Pellim cannot reach files without its guard, so it "
+                                             "quits now.")));
             QCoreApplication::exit(1);
         });
     }

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/HelpWindowController.h"
 
+#include "l10n/Translations.h"
 #include "ui_HelpWindow.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QKeySequence>
 #include <QShortcut>
@@ -12,10 +14,13 @@ namespace pellim {
 
 namespace {
 
+// The help page in the person's language, where there is one.
 QString helpText() {
-    QFile file(QStringLiteral(":/help/help.html"));
+    QFile file(localizedResource(QStringLiteral(":/help/help.html")));
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("<p>The help text is missing from this build of Pellim.</p>");
+        return QCoreApplication::translate(
+            "pellim::HelpWindowController",
+            "<p>The help text is missing from this build of Pellim.</p>");
     return QString::fromUtf8(file.readAll());
 }
 

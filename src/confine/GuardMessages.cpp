@@ -18,11 +18,17 @@ QDataStream &operator>>(QDataStream &in, SaveDialogOptions &o) {
 }
 QDataStream &operator<<(QDataStream &out, const OpenDialogOptions &o) {
     return out << o.canChooseDirectories << o.showsHiddenFiles << o.canChooseFiles
-               << o.treatsPackagesAsDirectories << o.textTypesOnly << o.prompt;
+               << o.treatsPackagesAsDirectories << o.textTypesOnly << o.prompt << quint8(o.purpose);
 }
 QDataStream &operator>>(QDataStream &in, OpenDialogOptions &o) {
-    return in >> o.canChooseDirectories >> o.showsHiddenFiles >> o.canChooseFiles >>
-           o.treatsPackagesAsDirectories >> o.textTypesOnly >> o.prompt;
+    quint8 purpose = 0;
+    in >> o.canChooseDirectories >> o.showsHiddenFiles >> o.canChooseFiles >>
+        o.treatsPackagesAsDirectories >> o.textTypesOnly >> o.prompt >> purpose;
+    // A purpose the guard has no title for is not a request of ours.
+    if (purpose > kLastOpenPurpose)
+        in.setStatus(QDataStream::ReadCorruptData);
+    o.purpose = OpenPurpose(purpose);
+    return in;
 }
 
 // A message read to its end and no further; anything else is not ours.

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "consent/ConsentCommand.h"
 
+#include "consent/AnswerChanges.h"
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
 #include "consent/UserFolders.h"
 #include "journal/JournalSink.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
@@ -20,64 +23,111 @@ constexpr int kUsage = 2;
 
 const QString kProgram = QStringLiteral("pellim-consent");
 
-void printHelp(QTextStream &out, const ConsentStore &store) {
-    out << "Usage: pellim-consent COMMAND [FOLDER]\n"
-           "\n"
-           "Shows and changes Pellim's stored answers to its folder access prompts.\n"
-           "\n"
-           "Commands:\n"
-           "  list            show each folder, its path and its stored answer\n"
-           "  allow FOLDER    let Pellim reach into FOLDER without asking\n"
-           "  deny FOLDER     refuse Pellim access to FOLDER without asking\n"
-           "  reset FOLDER    forget the answer, so that Pellim asks again\n"
-           "  reset all       forget the answers for every folder\n"
-           "  release PATH    stop guarding a folder that was guarded before and that the\n"
-           "                  desktop's settings no longer name\n"
-           "  --help          show this help\n"
-           "\n"
-           "FOLDER is documents, desktop or downloads, in any letter case.\n"
-           "Changes count at once, even while Pellim runs.\n"
-           "\n"
-           "Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.\n";
+QString translated(const char *text) {
+    return QCoreApplication::translate("pellim-consent", text);
+}
+
+// The options and arguments, for parsing and for --help; Qt writes the usage
+// line and the lists of options and arguments.
+struct CommandLine {
+    QCommandLineParser parser;
+    CommandLine() {
+        parser.setApplicationDescription(translated(QT_TRANSLATE_NOOP(
+            "pellim-consent", "Shows and changes Pellim's stored answers to its folder access "
+                              "prompts.")));
+        // Not addHelpOption(): its --help-all would offer Qt's own options, and
+        // this tool takes none. The description is Qt's, so Qt's translations
+        // carry it.
+        parser.addOption(
+            QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                               QCoreApplication::translate(
+                                   "QCommandLineParser", "Displays help on commandline options.")));
+        parser.addVersionOption();
+        parser.addPositionalArgument(
+            QStringLiteral("COMMAND"),
+            translated(QT_TRANSLATE_NOOP("pellim-consent", "list, allow, deny, reset or release")));
+        parser.addPositionalArgument(
+            QStringLiteral("FOLDER"),
+            translated(QT_TRANSLATE_NOOP("pellim-consent", "documents, desktop or downloads")),
+            QStringLiteral("[FOLDER]"));
+    }
+};
+
+void printHelp(QTextStream &out, const CommandLine &line, const ConsentStore &store) {
+    out << line.parser.helpText() << "\n"
+        << translated(QT_TRANSLATE_NOOP(
+               "pellim-consent",
+               "Commands:\n"
+               "  list            show each folder, its path and its stored answer\n"
+               "  allow FOLDER    let Pellim reach into FOLDER without asking\n"
+               "  deny FOLDER     refuse Pellim access to FOLDER without asking\n"
+               "  reset FOLDER    forget the answer, so that Pellim asks again\n"
+               "  reset all       forget the answers for every folder\n"
+               "  release PATH    stop guarding a folder that was guarded before and that\n"
+               "                  the desktop's settings no longer name\n"
+               "\n"
+               "FOLDER is documents, desktop or downloads, in any letter case.\n"
+               "Changes count at once, even while Pellim runs. Each change is an entry in\n"
+               "the journal, as in Folder Access: journalctl SUBSYSTEM=org.pellim.FolderGuard\n"
+               "\n"
+               "Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage "
+               "error.\n"));
     if (store.filePath().isEmpty())
-        out << "Answers are stored in $XDG_STATE_HOME/pellim (default ~/.local/state/pellim),\n"
-               "but neither XDG_STATE_HOME nor HOME is set to an absolute path.\n";
+        out << translated(QT_TRANSLATE_NOOP(
+            "pellim-consent",
+            "Answers are stored in $XDG_STATE_HOME/pellim (default ~/.local/state/pellim),\n"
+            "but neither XDG_STATE_HOME nor HOME is set to an absolute path.\n"));
     else
-        out << "Answers are stored in " << store.filePath() << "\n";
+        out << translated(QT_TRANSLATE_NOOP("pellim-consent", "Answers are stored in %1\n"))
+                   .arg(store.filePath());
 }
 
 // Every command but --help needs to know where the answers are.
 int noStore(QTextStream &err) {
-    err << kProgram
-        << ": cannot tell where the answers are stored: neither XDG_STATE_HOME nor HOME is set "
-           "to an absolute path\n";
+    err << kProgram << ": "
+        << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                        "cannot tell where the answers are stored: neither "
+                                        "XDG_STATE_HOME nor HOME is set to an absolute path"))
+        << "\n";
     return kNotWritten;
 }
 
 int usageError(QTextStream &err, const QString &message) {
-    err << kProgram << ": " << message << " (see pellim-consent --help)\n";
+    err << kProgram << ": " << message << " "
+        << translated(QT_TRANSLATE_NOOP("pellim-consent", "(see pellim-consent --help)")) << "\n";
     return kUsage;
 }
 
 int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
     const ConsentStore::Contents contents = store.read();
     if (!contents.problem.isEmpty()) {
-        err << kProgram << ": note: the stored answers are ignored: " << contents.problem
+        err << kProgram << ": "
             << (contents.state == ConsentStore::FileState::Refused
-                    ? "; every folder counts as not decided, and no answer can be stored"
-                    : "; every folder counts as not decided until the next change")
+                    ? translated(QT_TRANSLATE_NOOP(
+                          "pellim-consent", "note: the stored answers are ignored: %1; every "
+                                            "folder counts as not decided, and no answer can be "
+                                            "stored"))
+                    : translated(QT_TRANSLATE_NOOP(
+                          "pellim-consent", "note: the stored answers are ignored: %1; every "
+                                            "folder counts as not decided until the next "
+                                            "change")))
+                   .arg(contents.problem)
             << "\n";
     }
     const QByteArray homeBytes = homeFolder();
     const QString home =
         homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
+    // The first two columns are the words the commands take and the journal
+    // uses, the same in every language, so that scripts can read them.
     for (GuardedFolder folder : kGuardedFolders) {
         const QString path = userFolderPath(folder);
         QString where = path;
         if (path.isEmpty())
-            where = QStringLiteral("(no such folder)");
+            where = translated(QT_TRANSLATE_NOOP("pellim-consent", "(no such folder)"));
         else if (!home.isEmpty() && resolvePath(path) == home)
-            where += QStringLiteral(" (the home folder itself: not guarded)");
+            where = translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                                 "%1 (the home folder itself: not guarded)"))
+                        .arg(path);
         out << QStringLiteral("%1 %2 %3\n")
                    .arg(folderKey(folder), -10)
                    .arg(answerText(contents.answer(folder)), -12)
@@ -87,21 +137,49 @@ int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
     for (const ConsentStore::RecordedFolder &recorded : contents.recorded) {
         const QString path = QFile::decodeName(recorded.path);
         if (path != userFolderPath(recorded.folder))
-            out << QStringLiteral("%1 %2 %3 (guarded before; release it to stop)\n")
+            out << QStringLiteral("%1 %2 %3\n")
                        .arg(folderKey(recorded.folder), -10)
                        .arg(answerText(contents.answer(recorded.folder)), -12)
-                       .arg(path);
+                       .arg(translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                                         "%1 (guarded before; release it to stop)"))
+                                .arg(path));
     }
     return kDone;
 }
 
-int change(ConsentStore &store, const QList<GuardedFolder> &folders, ConsentAnswer answer,
-           QTextStream &out, QTextStream &err) {
+int release(ConsentStore &store, LogSink &journal, const QString &word, QTextStream &out,
+            QTextStream &err) {
+    const QByteArray path = QFile::encodeName(word);
+    for (GuardedFolder folder : kGuardedFolders)
+        if (userFolderLocation(folder) == path) {
+            err << kProgram << ": "
+                << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                                "%1 is the folder the desktop's settings name "
+                                                "now: it stays guarded"))
+                       .arg(word)
+                << "\n";
+            return kNotWritten;
+        }
+    QString error;
+    if (!store.release(path, &error)) {
+        err << kProgram << ": " << error << "\n";
+        return kNotWritten;
+    }
+    LogHandle(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions"))
+        .write(LogLevel::Info,
+               QStringLiteral("%1: released with pellim-consent; no longer guarded").arg(word));
+    out << translated(QT_TRANSLATE_NOOP("pellim-consent", "%1: released")).arg(word) << "\n";
+    return kDone;
+}
+
+int change(ConsentStore &store, LogSink &journal, const QList<GuardedFolder> &folders,
+           ConsentAnswer answer, QTextStream &out, QTextStream &err) {
+    AnswerChanges changes(store, journal, QStringLiteral("with pellim-consent"));
     QString error;
     const bool ok =
         folders.size() == qsizetype(kGuardedFolders.size()) && answer == ConsentAnswer::NotDecided
-            ? store.resetAll(&error)
-            : store.setAnswer(folders.front(), answer, &error);
+            ? changes.resetAll(&error)
+            : changes.setAnswer(folders.front(), answer, &error);
     if (!ok) {
         err << kProgram << ": " << error << "\n";
         return kNotWritten;
@@ -111,44 +189,41 @@ int change(ConsentStore &store, const QList<GuardedFolder> &folders, ConsentAnsw
     return kDone;
 }
 
-int runCommand(const QStringList &arguments, ConsentStore &store, QTextStream &out,
-               QTextStream &err) {
-    if (arguments.isEmpty())
-        return usageError(err, QStringLiteral("no command given"));
-    const QString command = arguments.front();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
-        command == QLatin1String("help")) {
-        printHelp(out, store);
+int runCommand(const QStringList &arguments, ConsentStore &store, LogSink &journal,
+               QTextStream &out, QTextStream &err) {
+    CommandLine line;
+    const bool parsed = line.parser.parse(arguments);
+    if (line.parser.isSet(QStringLiteral("help")) ||
+        line.parser.positionalArguments().value(0) == QLatin1String("help")) {
+        printHelp(out, line, store);
         return kDone;
     }
+    if (line.parser.isSet(QStringLiteral("version"))) {
+        out << kProgram << " " << QStringLiteral(PELLIM_VERSION) << "\n";
+        return kDone;
+    }
+    if (!parsed)
+        return usageError(err, line.parser.errorText());
+    const QStringList words = line.parser.positionalArguments();
+    if (words.isEmpty())
+        return usageError(err, translated(QT_TRANSLATE_NOOP("pellim-consent", "no command given")));
+    const QString command = words.front();
     if (command == QLatin1String("list")) {
-        if (arguments.size() > 1)
-            return usageError(err, QStringLiteral("list takes no folder"));
+        if (words.size() > 1)
+            return usageError(
+                err, translated(QT_TRANSLATE_NOOP("pellim-consent", "list takes no folder")));
         if (store.filePath().isEmpty())
             return noStore(err);
         return list(store, out, err);
     }
 
     if (command == QLatin1String("release")) {
-        if (arguments.size() != 2)
-            return usageError(err, QStringLiteral("release needs the path of one folder"));
+        if (words.size() != 2)
+            return usageError(err, translated(QT_TRANSLATE_NOOP(
+                                       "pellim-consent", "release needs the path of one folder")));
         if (store.filePath().isEmpty())
             return noStore(err);
-        const QByteArray path = QFile::encodeName(arguments.at(1));
-        for (GuardedFolder folder : kGuardedFolders)
-            if (userFolderLocation(folder) == path) {
-                err << kProgram << ": " << arguments.at(1) << " is the "
-                    << folderDisplayName(folder)
-                    << " folder the desktop's settings name now: it stays guarded\n";
-                return kNotWritten;
-            }
-        QString error;
-        if (!store.release(path, &error)) {
-            err << kProgram << ": " << error << "\n";
-            return kNotWritten;
-        }
-        out << arguments.at(1) << ": released\n";
-        return kDone;
+        return release(store, journal, words.at(1), out, err);
     }
 
     ConsentAnswer answer;
@@ -159,14 +234,19 @@ int runCommand(const QStringList &arguments, ConsentStore &store, QTextStream &o
     else if (command == QLatin1String("reset"))
         answer = ConsentAnswer::NotDecided;
     else
-        return usageError(err, QStringLiteral("unknown command '%1'").arg(command));
-
-    if (arguments.size() < 2)
         return usageError(
-            err, QStringLiteral("%1 needs a folder: documents, desktop or downloads").arg(command));
-    if (arguments.size() > 2)
-        return usageError(err, QStringLiteral("too many arguments"));
-    const QString word = arguments.at(1);
+            err,
+            translated(QT_TRANSLATE_NOOP("pellim-consent", "unknown command '%1'")).arg(command));
+
+    if (words.size() < 2)
+        return usageError(
+            err, translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                              "%1 needs a folder: documents, desktop or downloads"))
+                     .arg(command));
+    if (words.size() > 2)
+        return usageError(err,
+                          translated(QT_TRANSLATE_NOOP("pellim-consent", "too many arguments")));
+    const QString word = words.at(1);
     QList<GuardedFolder> folders;
     if (answer == ConsentAnswer::NotDecided &&
         word.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
@@ -175,13 +255,18 @@ int runCommand(const QStringList &arguments, ConsentStore &store, QTextStream &o
         folders.append(*folder);
     } else {
         return usageError(
-            err, QStringLiteral("unknown folder '%1': use documents, desktop or downloads%2")
-                     .arg(word, answer == ConsentAnswer::NotDecided ? QStringLiteral(" or all")
-                                                                    : QString()));
+            err, (answer == ConsentAnswer::NotDecided
+                      ? translated(QT_TRANSLATE_NOOP(
+                            "pellim-consent",
+                            "unknown folder '%1': use documents, desktop, downloads or all"))
+                      : translated(QT_TRANSLATE_NOOP(
+                            "pellim-consent",
+                            "unknown folder '%1': use documents, desktop or downloads")))
+                     .arg(word));
     }
     if (store.filePath().isEmpty())
         return noStore(err);
-    return change(store, folders, answer, out, err);
+    return change(store, journal, folders, answer, out, err);
 }
 
 // Whatever the tool prints may hold text from its arguments, a path or the
@@ -197,15 +282,15 @@ void writeEscaped(const QString &text, QTextStream &to) {
 
 } // namespace
 
-int runConsentCommand(const QStringList &arguments, ConsentStore &store, QTextStream &out,
-                      QTextStream &err) {
+int runConsentCommand(const QStringList &arguments, ConsentStore &store, LogSink &journal,
+                      QTextStream &out, QTextStream &err) {
     QString outText;
     QString errText;
     int status;
     {
         QTextStream outBuffer(&outText);
         QTextStream errBuffer(&errText);
-        status = runCommand(arguments, store, outBuffer, errBuffer);
+        status = runCommand(arguments, store, journal, outBuffer, errBuffer);
     }
     writeEscaped(errText, err);
     writeEscaped(outText, out);

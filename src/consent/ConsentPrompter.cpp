@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "consent/ConsentPrompter.h"
 
+#include <QCoreApplication>
+
 namespace pellim {
 
 QString accessKindWord(FileAccessKind kind) {
@@ -15,31 +17,47 @@ QString accessKindWord(FileAccessKind kind) {
     return {};
 }
 
+namespace {
+
+QString translated(const char *text) {
+    return QCoreApplication::translate("pellim::ConsentPrompter", text);
+}
+
+} // namespace
+
 QString answerScopeText() {
-    return QStringLiteral("An answer is remembered for the whole folder until it is changed. A "
-                          "file or folder you choose in a file dialog stays granted until Pellim "
-                          "quits, whatever the answer for its folder.");
+    return translated(QT_TRANSLATE_NOOP(
+        "pellim::ConsentPrompter",
+        "An answer is remembered for the whole folder until it is changed. A file or folder you "
+        "choose in a file dialog stays granted until Pellim quits, whatever the answer for its "
+        "folder."));
 }
 
 QString promptText(GuardedFolder folder) {
-    return QStringLiteral("Pellim wants to access your %1 folder.").arg(folderDisplayName(folder));
+    return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                        "Pellim wants to access your %1 folder."))
+        .arg(shownFolderName(folder));
 }
 
 QString promptInformativeText(const ConsentRequest &request) {
     QString what;
     switch (request.kind) {
     case FileAccessKind::Write:
-        what = QStringLiteral("It is trying to write to this file:");
+        what = translated(
+            QT_TRANSLATE_NOOP("pellim::ConsentPrompter", "It is trying to write to this file:"));
         break;
     case FileAccessKind::Read:
-        what = QStringLiteral("It is trying to read this file:");
+        what = translated(
+            QT_TRANSLATE_NOOP("pellim::ConsentPrompter", "It is trying to read this file:"));
         break;
     case FileAccessKind::List:
-        what = QStringLiteral("It is trying to list this folder:");
+        what = translated(
+            QT_TRANSLATE_NOOP("pellim::ConsentPrompter", "It is trying to list this folder:"));
         break;
     }
-    return QStringLiteral("%1\n%2\n\n%3 To change the answer later, use Folder Access or "
-                          "\u201cpellim-consent reset %4\u201d.")
+    return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                        "%1\n%2\n\n%3 To change the answer later, use Folder "
+                                        "Access or “pellim-consent reset %4”."))
         .arg(what, request.path, answerScopeText(), folderKey(request.folder));
 }
 

@@ -31,10 +31,6 @@ constexpr qint64 kMaxFileBytes = 1 << 20;
 const QString kAllowed = QStringLiteral("allowed");
 const QString kDenied = QStringLiteral("denied");
 
-QString errnoText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Where the file lies: its folder and its name in it, as the file system spells them.
 struct Location {
     QString path;       // the file, for messages

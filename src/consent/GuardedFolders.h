@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <array>
@@ -15,15 +16,18 @@ enum class GuardedFolder { Documents, Desktop, Downloads };
 struct GuardedFolderInfo {
     GuardedFolder folder;
     const char *key;         // in the answers file and on pellim-consent's command line
-    const char *displayName; // shown to the person
+    const char *displayName; // in journal entries; shownFolderName translates it
     const char *setting;     // its line in user-dirs.dirs
     const char *defaultName; // below the home folder when user-dirs.dirs names none
 };
 
 inline constexpr std::array<GuardedFolderInfo, 3> kGuardedFolderTable = {{
-    {GuardedFolder::Documents, "documents", "Documents", "XDG_DOCUMENTS_DIR", "Documents"},
-    {GuardedFolder::Desktop, "desktop", "Desktop", "XDG_DESKTOP_DIR", "Desktop"},
-    {GuardedFolder::Downloads, "downloads", "Downloads", "XDG_DOWNLOAD_DIR", "Downloads"},
+    {GuardedFolder::Documents, "documents",
+     QT_TRANSLATE_NOOP("pellim::GuardedFolders", "Documents"), "XDG_DOCUMENTS_DIR", "Documents"},
+    {GuardedFolder::Desktop, "desktop", QT_TRANSLATE_NOOP("pellim::GuardedFolders", "Desktop"),
+     "XDG_DESKTOP_DIR", "Desktop"},
+    {GuardedFolder::Downloads, "downloads",
+     QT_TRANSLATE_NOOP("pellim::GuardedFolders", "Downloads"), "XDG_DOWNLOAD_DIR", "Downloads"},
 }};
 
 inline constexpr std::array<GuardedFolder, kGuardedFolderTable.size()> kGuardedFolders = {
@@ -39,8 +43,11 @@ static_assert(infoOf(GuardedFolder::Documents).folder == GuardedFolder::Document
 
 // "documents", "desktop", "downloads": the key in the store and the word on the command line.
 QString folderKey(GuardedFolder folder);
-// "Documents", "Desktop", "Downloads": the name shown to the person.
+// "Documents", "Desktop", "Downloads": the name in journal entries, the same in
+// every language, since it is what a person searches the journal for.
 QString folderDisplayName(GuardedFolder folder);
+// The same name as the person's language has it, for windows and dialogs.
+QString shownFolderName(GuardedFolder folder);
 // The folder a word names, in any letter case; nothing for any other word.
 std::optional<GuardedFolder> folderFromKey(const QString &word);
 

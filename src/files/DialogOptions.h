@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
+
+#include <cstdint>
 
 namespace pellim {
 
@@ -17,6 +20,11 @@ struct SaveDialogOptions {
     QString suggestedName;
 };
 
+// What an Open dialog's choice is for. Its title says so: the dialog is shown by
+// another process, the guard, and must say whose it is and what it is for.
+enum class OpenPurpose : std::uint8_t { ReadFile, ReadFromFolder, SaveIntoFolder };
+inline constexpr std::uint8_t kLastOpenPurpose = std::uint8_t(OpenPurpose::SaveIntoFolder);
+
 struct OpenDialogOptions {
     bool canChooseDirectories = false;
     bool showsHiddenFiles = false;
@@ -25,18 +33,20 @@ struct OpenDialogOptions {
     // Only files Qt takes for the generic text type, a typed name included.
     bool textTypesOnly = false;
     QString prompt; // the confirm button's label
+    OpenPurpose purpose = OpenPurpose::ReadFile;
 };
 
 // One folder, no files, hidden items hidden, confirmed with "Select Folder": the
 // dialog of both tests that start from a folder the person chooses.
-inline OpenDialogOptions folderChooserOptions() {
+inline OpenDialogOptions folderChooserOptions(OpenPurpose purpose) {
     OpenDialogOptions options;
     options.canChooseDirectories = true;
     options.showsHiddenFiles = false;
     options.canChooseFiles = false;
     options.treatsPackagesAsDirectories = false;
     options.textTypesOnly = false;
-    options.prompt = QStringLiteral("Select Folder");
+    options.prompt = QCoreApplication::translate("pellim::FileDialogs", "Select Folder");
+    options.purpose = purpose;
     return options;
 }
 

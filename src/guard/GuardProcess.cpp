@@ -12,6 +12,7 @@
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
+#include "sys/Descriptor.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -117,8 +118,8 @@ int GuardProcess::run(const KeptOutPaths &keptOut) {
         if (::poll(ready, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot wait for calls: ") +
-                                             QString::fromLocal8Bit(std::strerror(errno)));
+            m_log.write(LogLevel::Error,
+                        QStringLiteral("Folder guard: cannot wait for calls: ") + errnoText(errno));
             return 1;
         }
         if (ready[0].revents && !answerCall())
@@ -145,7 +146,7 @@ bool GuardProcess::answerCall() {
         return false;
     case Supervisor::Result::Failed:
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot read Pellim's calls: ") +
-                                         QString::fromLocal8Bit(std::strerror(error)));
+                                         errnoText(error));
         end(1);
         return false;
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "panels/Alert.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -19,7 +20,8 @@ void QtAlert::showCritical(QWidget *parent, const QString &message,
     if (auto *informative = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
     box.setStandardButtons(QMessageBox::NoButton);
-    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    QPushButton *ok =
+        box.addButton(QCoreApplication::translate("pellim::Alert", "OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();

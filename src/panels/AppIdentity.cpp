@@ -2,6 +2,7 @@
 #include "panels/AppIdentity.h"
 
 #include "journal/Log.h"
+#include "l10n/Translations.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -18,6 +19,7 @@ void configureApplication(QApplication &app) {
     // "closing" first); a help window left open must not keep it alive, nor
     // may closing the last help window end it.
     app.setQuitOnLastWindowClosed(false);
+    installTranslations(app);
 }
 
 } // namespace pellim

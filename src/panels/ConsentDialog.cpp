@@ -22,7 +22,9 @@ PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
     // No parent: a window that closes while the box is up must not take the box
     // (and the answer) with it.
     QMessageBox box;
-    box.setWindowTitle(QStringLiteral("Folder Access"));
+    // Not "Folder Access": that is the window that lists the answers.
+    box.setWindowTitle(
+        QCoreApplication::translate("pellim::ConsentDialog", "Pellim: allow folder access?"));
     box.setIcon(QMessageBox::Question);
     // Paths are shown as they are; a name that looks like markup stays text.
     box.setTextFormat(Qt::PlainText);
@@ -30,8 +32,11 @@ PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
     box.setInformativeText(promptInformativeText(request));
     if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         label->setTextFormat(Qt::PlainText);
-    QPushButton *allow = box.addButton(QStringLiteral("&Allow"), QMessageBox::AcceptRole);
-    QPushButton *deny = box.addButton(QStringLiteral("&Don't Allow"), QMessageBox::RejectRole);
+    QPushButton *allow = box.addButton(
+        QCoreApplication::translate("pellim::ConsentDialog", "&Allow"), QMessageBox::AcceptRole);
+    QPushButton *deny =
+        box.addButton(QCoreApplication::translate("pellim::ConsentDialog", "&Don't Allow"),
+                      QMessageBox::RejectRole);
     box.setDefaultButton(deny);
     box.setEscapeButton(deny);
     box.setWindowModality(Qt::ApplicationModal);

@@ -4,6 +4,7 @@
 #include "paths/FolderProtection.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeDatabase>
@@ -18,8 +19,14 @@ namespace pellim {
 
 namespace {
 
+QString translated(const char *text) {
+    return QCoreApplication::translate("pellim::FileDialogs", text);
+}
+
 // One filter for the generic text type: the file-name patterns of text/plain
 // and of every type that builds on it, as the system's MIME database knows them.
+// They are well over a hundred, so the dialog shows only the filter's name
+// (QFileDialog::HideNameFilterDetails).
 QString textNameFilter() {
     QStringList patterns;
     const QList<QMimeType> types = QMimeDatabase().allMimeTypes();
@@ -29,7 +36,25 @@ QString textNameFilter() {
     }
     patterns.removeDuplicates();
     patterns.sort();
-    return QStringLiteral("Text (%1)").arg(patterns.join(QLatin1Char(' ')));
+    return translated(QT_TRANSLATE_NOOP("pellim::FileDialogs", "Text files (%1)"))
+        .arg(patterns.join(QLatin1Char(' ')));
+}
+
+// The dialogs are windows of the guard process, which shows them for Pellim:
+// the title says whose they are and what the choice is for.
+QString openTitle(OpenPurpose purpose) {
+    switch (purpose) {
+    case OpenPurpose::ReadFromFolder:
+        return translated(
+            QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a folder to read from"));
+    case OpenPurpose::SaveIntoFolder:
+        return translated(
+            QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a folder to save into"));
+    case OpenPurpose::ReadFile:
+        break;
+    }
+    return translated(
+        QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a text file to read"));
 }
 
 void applyHidden(QFileDialog *dialog, bool showHidden) {
@@ -109,7 +134,16 @@ private:
 } // namespace
 
 QtFileDialogs::QtFileDialogs(FolderProtection &protection, bool forceWidgetDialog)
-    : m_protection(protection), m_forceWidgetDialog(forceWidgetDialog) {}
+    : m_protection(protection), m_forceWidgetDialog(forceWidgetDialog),
+      m_lastFolder(std::make_shared<QString>()) {}
+
+// As the desktop's own dialogs do: the folder of the last choice, else the home
+// folder; never the process's working folder, which means nothing to the person.
+QString QtFileDialogs::startFolder() const {
+    if (!m_lastFolder->isEmpty() && QFileInfo(*m_lastFolder).isDir())
+        return *m_lastFolder;
+    return QDir::homePath();
+}
 
 namespace {
 
@@ -153,14 +187,15 @@ FileUrl chosenLocation(const QString &chosen, bool isDirectory) {
     return FileUrl::fromLocalBytes(path, url.isDirectory());
 }
 
-// Shows `dialog` without blocking and reports its outcome once. The dialog is
-// a child of `parent`, so it goes when the parent goes: the completion then
-// never runs, as there is nobody left to tell.
+// Shows `dialog` without blocking and reports its outcome once; a choice makes
+// its folder `lastFolder`. The dialog is a child of `parent`, so it goes when
+// the parent goes: the completion then never runs, as there is nobody left to
+// tell.
 void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
-         QWindow *transientFor, DialogCompletion completion) {
+         QWindow *transientFor, std::shared_ptr<QString> lastFolder, DialogCompletion completion) {
     auto pending = std::make_shared<DialogCompletion>(std::move(completion));
     QObject::connect(dialog, &QDialog::finished, dialog,
-                     [dialog, chooseFolder, &protection, pending](int result) {
+                     [dialog, chooseFolder, &protection, pending, lastFolder](int result) {
                          if (!*pending)
                              return; // already reported
                          const DialogCompletion done = std::move(*pending);
@@ -172,6 +207,7 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
                              done(kResponseCancel, std::nullopt);
                              return;
                          }
+                         *lastFolder = dialog->directory().absolutePath();
                          const FileUrl url = chosenLocation(chosen.front(), chooseFolder);
                          // The choice grants access before anyone acts on it.
                          protection.grantChosen(url.pathBytes(), chooseFolder);
@@ -194,11 +230,15 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
                               DialogCompletion completion) {
     auto *dialog = new QFileDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
+    dialog->setWindowTitle(translated(
+        QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose where to save the test file")));
+    dialog->setDirectory(startFolder());
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     // ReadOnly is what takes away the widget dialog's "New Folder".
     dialog->setOption(QFileDialog::ReadOnly, !options.canCreateDirectories);
     if (options.textTypesOnly) {
+        dialog->setOption(QFileDialog::HideNameFilterDetails, true);
         dialog->setNameFilter(textNameFilter());
         // A name typed without an extension is saved as text; a name with any
         // extension is saved as typed.
@@ -206,13 +246,15 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
     }
     if (!options.suggestedName.isEmpty())
         dialog->selectFile(options.suggestedName);
-    run(dialog, false, m_protection, m_transientFor, std::move(completion));
+    run(dialog, false, m_protection, m_transientFor, m_lastFolder, std::move(completion));
 }
 
 void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
                               DialogCompletion completion) {
     auto *dialog = new OpenDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
+    dialog->setWindowTitle(openTitle(options.purpose));
+    dialog->setDirectory(startFolder());
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // A file dialog chooses files or folders, not both; folders win only when
     // files cannot be chosen. There are no packages on this system, so
@@ -226,12 +268,13 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
     }
     applyHidden(dialog, options.showsHiddenFiles);
     if (options.textTypesOnly && !chooseFolder) {
+        dialog->setOption(QFileDialog::HideNameFilterDetails, true);
         dialog->setNameFilter(textNameFilter());
         dialog->setTextOnly(true);
     }
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
-    run(dialog, chooseFolder, m_protection, m_transientFor, std::move(completion));
+    run(dialog, chooseFolder, m_protection, m_transientFor, m_lastFolder, std::move(completion));
 }
 
 } // namespace pellim

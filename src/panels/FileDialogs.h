@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QWidget;
@@ -31,7 +32,9 @@ public:
                            DialogCompletion completion) = 0;
 };
 
-// QFileDialog-based dialogs. A chosen item is reported to `protection`.
+// QFileDialog-based dialogs. A chosen item is reported to `protection`. Each
+// dialog starts in the folder of the last choice made in one of them, else in
+// the home folder.
 class QtFileDialogs final : public FileDialogs {
 public:
     // With `forceWidgetDialog`, Qt's own widget dialog is used even where the
@@ -46,9 +49,13 @@ public:
     void setTransientFor(QWindow *window) { m_transientFor = window; }
 
 private:
+    QString startFolder() const;
+
     FolderProtection &m_protection;
     bool m_forceWidgetDialog;
     QWindow *m_transientFor = nullptr;
+    // Shared with the dialogs still open, which may outlive this object.
+    std::shared_ptr<QString> m_lastFolder;
 };
 
 } // namespace pellim

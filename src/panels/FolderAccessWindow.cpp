@@ -4,6 +4,7 @@
 #include "consent/ConsentPrompter.h"
 #include "consent/FolderGuard.h"
 #include "consent/UserFolders.h"
+#include "panels/ErrorColour.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
@@ -15,7 +16,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace pellim {
@@ -47,9 +47,9 @@ QLabel *textLabel(QWidget *parent, bool wrap) {
 
 FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool kernelGuard,
                                        QWidget *parent)
-    : QWidget(parent, Qt::Window),
-      m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
-      m_store(std::move(storePath)), m_watcher(new QFileSystemWatcher(this)) {
+    : QWidget(parent, Qt::Window), m_store(std::move(storePath)),
+      m_changes(m_store, journal, QStringLiteral("in Folder Access")),
+      m_watcher(new QFileSystemWatcher(this)) {
     setWindowTitle(tr("Folder Access"));
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -71,7 +71,7 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
     // Widgets are made row by row, left to right: that is the tab order.
     for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
         const GuardedFolder folder = kGuardedFolders[i];
-        const QString name = folderDisplayName(folder);
+        const QString name = shownFolderName(folder);
         const int line = int(i) * 3;
         Row &row = m_rows[i];
 
@@ -102,17 +102,8 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
         row.reset = button(tr("Reset"), tr("Reset %1"),
                            tr("Forget the answer for %1, so that Pellim asks again"),
                            ConsentAnswer::NotDecided);
-        // The folder's mnemonic takes the focus to its row, never a click: a
-        // label whose buddy is a button would press it, and one key would
-        // then change what is allowed.
-        auto *toRow = new QShortcut(QKeySequence::mnemonic(mnemonicNames[i]), this);
-        connect(toRow, &QShortcut::activated, this, [&row] {
-            for (QPushButton *b : {row.allow, row.deny, row.reset})
-                if (b->isEnabled()) {
-                    b->setFocus(Qt::ShortcutFocusReason);
-                    return;
-                }
-        });
+        row.name->setBuddy(row.allow);
+        row.name->installEventFilter(this);
 
         if (i > 0) {
             auto *rule = new QFrame(this);
@@ -135,10 +126,8 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
     layout->addWidget(m_problem);
     m_failure = textLabel(this, true);
     m_failure->setObjectName(QStringLiteral("failure"));
-    QPalette red = m_failure->palette();
-    red.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
-    m_failure->setPalette(red);
     m_failure->hide();
+    showFailureInRed();
     layout->addWidget(m_failure);
 
     QLabel *scope = textLabel(this, true);
@@ -186,10 +175,33 @@ void FolderAccessWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
 }
 
+// A label's mnemonic does more than move to its buddy: QLabel clicks a button
+// buddy too, so Alt+D would allow Documents. Here it only moves to the row.
+bool FolderAccessWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::Shortcut) {
+        if (auto *label = qobject_cast<QLabel *>(watched); label && label->buddy()) {
+            label->buddy()->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void FolderAccessWindow::changeEvent(QEvent *event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         refresh();
+    if (event->type() == QEvent::PaletteChange)
+        showFailureInRed();
     QWidget::changeEvent(event);
+}
+
+// Red as the theme allows: a dark theme needs a lighter red than a light one.
+void FolderAccessWindow::showFailureInRed() {
+    if (!m_failure)
+        return; // not made yet
+    QPalette red = m_failure->palette();
+    red.setColor(QPalette::WindowText, errorTextColour(palette(), QPalette::Window));
+    m_failure->setPalette(red);
 }
 
 // The store's folder may not exist yet (pellim-consent or the guard makes it with
@@ -248,7 +260,7 @@ void FolderAccessWindow::refresh() {
         row.answer->setText(shownAnswer(answer));
         // Heard on its own, the word needs its folder.
         row.answer->setAccessibleName(
-            tr("%1: %2").arg(folderDisplayName(folder), shownAnswer(answer)));
+            tr("%1: %2").arg(shownFolderName(folder), shownAnswer(answer)));
         // A refused store is never written, so no button there can change anything.
         row.allow->setEnabled(!refused && answer != ConsentAnswer::Allowed);
         row.deny->setEnabled(!refused && answer != ConsentAnswer::Denied);
@@ -274,44 +286,23 @@ void FolderAccessWindow::refresh() {
 }
 
 bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
-    const QString name = folderDisplayName(folder);
     QString error;
-    const bool done = m_store.setAnswer(folder, answer, &error);
-    if (done) {
+    const bool done = m_changes.setAnswer(folder, answer, &error);
+    if (done)
         m_failure->hide();
-        m_log.write(
-            LogLevel::Info,
-            QStringLiteral("%1 folder: set to %2 in Folder Access").arg(name, answerText(answer)));
-    } else {
-        showFailure(tr("%1 was not changed: %2").arg(name, error));
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("%1 folder: could not be set to %2 in Folder Access: %3")
-                        .arg(name, answerText(answer), error));
-    }
+    else
+        showFailure(tr("%1 was not changed: %2").arg(shownFolderName(folder), error));
     refresh();
     return done;
 }
 
 bool FolderAccessWindow::resetAll() {
-    // Read just before the change, so the entries name what this reset changed,
-    // not what the window last showed.
-    const ConsentStore::Contents before = m_store.read();
     QString error;
-    const bool done = m_store.resetAll(&error);
-    if (done) {
+    const bool done = m_changes.resetAll(&error);
+    if (done)
         m_failure->hide();
-        for (GuardedFolder folder : kGuardedFolders) {
-            if (before.answer(folder) != ConsentAnswer::NotDecided)
-                m_log.write(LogLevel::Info, QStringLiteral("%1 folder: set to %2 in Folder Access")
-                                                .arg(folderDisplayName(folder),
-                                                     answerText(ConsentAnswer::NotDecided)));
-        }
-    } else {
+    else
         showFailure(tr("The answers were not reset: %1").arg(error));
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("All folders: could not be set to %1 in Folder Access: %2")
-                        .arg(answerText(ConsentAnswer::NotDecided), error));
-    }
     refresh();
     return done;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "consent/AnswerChanges.h"
 #include "consent/ConsentStore.h"
 #include "journal/Log.h"
 
@@ -47,6 +48,7 @@ public Q_SLOTS:
     bool resetAll();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
 
@@ -62,10 +64,11 @@ private:
 
     void watchStore();
     void showFailure(const QString &text);
+    void showFailureInRed();
     void keepRoom();
 
-    LogHandle m_log;
     ConsentStore m_store;
+    AnswerChanges m_changes;
     std::array<Row, kGuardedFolders.size()> m_rows{};
     QLabel *m_problem = nullptr;
     QLabel *m_failure = nullptr;

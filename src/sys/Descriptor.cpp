@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace pellim {
 
@@ -31,6 +32,13 @@ bool writeAll(int fd, const QByteArray &bytes) {
         done += n;
     }
     return true;
+}
+
+QString errnoText(int error) {
+    // strerror() speaks the locale's language once the application has set it.
+    if (const char *text = ::strerrordesc_np(error))
+        return QString::fromLatin1(text);
+    return QStringLiteral("error %1").arg(error);
 }
 
 } // namespace pellim

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The two things every part that works on file descriptors needs: owning one,
-// and writing a whole buffer to one.
+// What every part that works on file descriptors needs: owning one, writing a
+// whole buffer to one, and saying what went wrong.
 
 #include <QByteArray>
+#include <QString>
 
 #include <utility>
 
@@ -41,5 +42,10 @@ private:
 // False, with errno set (EIO where the kernel took nothing and said nothing),
 // on the first write that fails: a full disk, a file-size limit, a full pipe.
 bool writeAll(int fd, const QByteArray &bytes);
+
+// What `error` (an errno value) means, in English whatever the locale:
+// "Permission denied". Journal entries carry it, and they read the same in
+// every language.
+QString errnoText(int error);
 
 } // namespace pellim

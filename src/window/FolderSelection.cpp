@@ -74,6 +74,10 @@ void ViewController::setUpFolderList() {
     // No inline completion: the field holds only what the person typed.
     folderList->setCompleter(nullptr);
     field->setAccessibleName(folderList->accessibleName());
+    field->setAccessibleDescription(folderList->accessibleDescription());
+    // A typed path names a folder only with its final "/"; say so where it is typed.
+    field->setToolTip(folderList->toolTip());
+    field->setPlaceholderText(tr("A folder's full path, ending in “/”: /home/you/Reports/"));
 
     QComboBox *list = folderList;
     connect(field, &QLineEdit::editingFinished, folderList, [list, field, state]() {

@@ -7,6 +7,7 @@
 #include "window/Preview.h"
 #include "window/ViewController.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPointer>
 
@@ -26,7 +27,7 @@ bool hasTextExtension(const DirectoryListing &listing, std::size_t i) {
 }
 
 QString consentListingStatus(const QString &folderText) {
-    return QStringLiteral("[Couldn't get contents of ") + folderText + QStringLiteral(" folder]");
+    return ViewController::tr("[Couldn't get contents of %1 folder]").arg(folderText);
 }
 
 } // namespace
@@ -52,7 +53,7 @@ bool ViewController::readAndShow(const FileUrl &file, bool reportFailure) {
     if (!text) {
         if (reportFailure) {
             openedText->setText(QString());
-            fileName->setText(QStringLiteral("Couldn't get text for ") + pathText);
+            fileName->setText(tr("Couldn't get text for %1").arg(pathText));
             logError(QStringLiteral("couldn't read from: ") + pathText);
         }
         return false;
@@ -75,12 +76,12 @@ void ViewController::pickTextFile(const FileUrl &folder, PickVariant variant) {
     if (!listing) {
         endPickWithoutText(variant,
                            consent ? consentListingStatus(plainText)
-                                   : QStringLiteral("[Couldn't get contents of folder]"),
+                                   : tr("[Couldn't get contents of folder]"),
                            QStringLiteral("couldn't get contents of ") + errorText);
         return;
     }
     if (listing->empty()) {
-        endPickWithoutText(variant, QStringLiteral("[No files found]"),
+        endPickWithoutText(variant, tr("[No files found]"),
                            QStringLiteral("no files found in ") + errorText);
         return;
     }
@@ -93,7 +94,7 @@ void ViewController::pickTextFile(const FileUrl &folder, PickVariant variant) {
         if (readAndShow(listing->url(i), false))
             return;
     }
-    endPickWithoutText(variant, QStringLiteral("[Couldn't find text file]"),
+    endPickWithoutText(variant, tr("[Couldn't find text file]"),
                        QStringLiteral("couldn't find text file in ") + errorText);
 }
 
@@ -104,7 +105,8 @@ void ViewController::doOpenIntent() {
     options.canChooseFiles = true;
     options.treatsPackagesAsDirectories = false;
     options.textTypesOnly = true;
-    options.prompt = QStringLiteral("Select File");
+    options.prompt = QCoreApplication::translate("pellim::FileDialogs", "Select File");
+    options.purpose = OpenPurpose::ReadFile;
     services().dialogs.beginOpen(
         this, options,
         [self = QPointer<ViewController>(this)](int response, std::optional<FileUrl> chosen) {
@@ -129,7 +131,7 @@ void ViewController::doOpenConsent() {
 }
 
 void ViewController::doOpenFolder() {
-    const OpenDialogOptions options = folderChooserOptions();
+    const OpenDialogOptions options = folderChooserOptions(OpenPurpose::ReadFromFolder);
     services().dialogs.beginOpen(
         this, options,
         [self = QPointer<ViewController>(this)](int response, std::optional<FileUrl> chosen) {

@@ -79,9 +79,9 @@ void fitEightyCharacters(QLineEdit *field, const QString &prose) {
 ViewController::ViewController(const Services &services, QWidget *parent)
     : QMainWindow(parent),
       gen_log(services.log, QString::fromLatin1(kAppId), QStringLiteral("general")),
-      textOutput(sampleText()), theSpecFolderList{QStringLiteral("Documents"),
-                                                  QStringLiteral("Desktop"),
-                                                  QStringLiteral("Downloads")},
+      textOutput(sampleText()), theSpecFolderList{shownFolderName(GuardedFolder::Documents),
+                                                  shownFolderName(GuardedFolder::Desktop),
+                                                  shownFolderName(GuardedFolder::Downloads)},
       theSpecDirs(protectedFolders()), m_services(services),
       m_ui(std::make_unique<Ui::ViewController>()) {
     m_ui->setupUi(this);
@@ -105,6 +105,10 @@ QAction *ViewController::helpAction() const {
     return m_ui->actionHelp;
 }
 
+QAction *ViewController::aboutAction() const {
+    return m_ui->actionAbout;
+}
+
 void ViewController::showEvent(QShowEvent *event) {
     QMainWindow::showEvent(event);
     // Each time the window is shown it starts afresh. The window system follows
@@ -125,8 +129,8 @@ void ViewController::closeEvent(QCloseEvent *event) {
 
 void ViewController::windowSetUp() {
     setWindowTitle(QStringLiteral("Pellim"));
-    openedText->setText(QStringLiteral("[empty]"));
-    fileName->setText(QStringLiteral("[no filename]"));
+    openedText->setText(tr("[empty]"));
+    fileName->setText(tr("[no filename]"));
     folderList->clear();
     folderList->addItems(theSpecFolderList);
     folderList->setCurrentIndex(0);

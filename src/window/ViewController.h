@@ -47,8 +47,9 @@ public:
     QLineEdit *fileName = nullptr;
     QComboBox *folderList = nullptr;
 
-    // The menu command that opens a help window.
+    // The menu commands that open a help window and the About box.
     QAction *helpAction() const;
+    QAction *aboutAction() const;
 
     std::optional<FileUrl> selectedProtectedFolder() const;
 

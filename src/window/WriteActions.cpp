@@ -26,7 +26,7 @@ void ViewController::writeTestFile(const FileUrl &target) {
 }
 
 void ViewController::showWriteFailureAlert(const QString &encodedPath) {
-    services().alert.showCritical(this, QStringLiteral("Couldn't save file to path"), encodedPath);
+    services().alert.showCritical(this, tr("Couldn't save file to path"), encodedPath);
 }
 
 void ViewController::doSaveIntent() {
@@ -50,7 +50,7 @@ void ViewController::doSaveIntent() {
 
 void ViewController::doSaveToFolder() {
     const QString name = makeTestFileName();
-    const OpenDialogOptions options = folderChooserOptions();
+    const OpenDialogOptions options = folderChooserOptions(OpenPurpose::SaveIntoFolder);
     QPointer<ViewController> self(this);
     services().dialogs.beginOpen(this, options,
                                  [self, name](int response, std::optional<FileUrl> chosen) {
@@ -68,8 +68,8 @@ void ViewController::doSaveConsent() {
         // should it ever, the test ends as any failed save does rather than
         // writing somewhere nobody chose.
         logError(QStringLiteral("couldn't write to: no folder selected for ") + name);
-        services().alert.showCritical(this, QStringLiteral("Couldn't save file to path"),
-                                      QStringLiteral("No folder is selected in the folder list."));
+        services().alert.showCritical(this, tr("Couldn't save file to path"),
+                                      tr("No folder is selected in the folder list."));
         return;
     }
     writeTestFile(folder->appendingPathComponent(name));

@@ -1,7 +1,8 @@
 // Closing the main window logs "closing" and ends the run, whatever else is open;
 // closing a help window or the Activity window ends nothing; Quit (Ctrl+Q), Help
 // (F1) and Activity (Ctrl+L) answer in every window, though only the main window
-// has the menus that hold them. Quit logs nothing.
+// has the menus that hold them. Quit logs nothing. Help and Activity open beside
+// the main window and on screen. The command line of both programs.
 #include "app/ActivityWindow.h"
 #include "app/AppDelegate.h"
 #include "app/Application.h"
@@ -9,7 +10,12 @@
 #include "panels/AppIdentity.h"
 #include "support/WindowFixture.h"
 
+#include <QAccessible>
+#include <QLabel>
 #include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -85,6 +91,62 @@ private Q_SLOTS:
         QVERIFY(s.delegate.activityWindow() == activity && activity->isVisible());
         QCOMPARE(runLoop([&] { press(s.help(1), Qt::CTRL | Qt::Key_Q); }), 0);
         QCOMPARE(s.messages(), QStringList{"Pellim: opened"});
+    }
+
+    // The offscreen screen (800 x 600) is smaller than both windows: they are
+    // made to fit, and neither lands on the main window's corner.
+    void besideTheMainWindowAndOnScreen() {
+        Shell s;
+        const QRect room = s.h.window.screen()->availableGeometry();
+        for (QWidget *w : {s.help(0), static_cast<QWidget *>(s.delegate.activityWindow())}) {
+            QVERIFY2(room.contains(w->frameGeometry()), qPrintable(w->windowTitle()));
+            QVERIFY(w->pos() != s.h.window.pos());
+        }
+        QVERIFY(room.contains(s.delegate.activityWindow()->clearButton()->mapTo(
+            s.delegate.activityWindow(), QPoint(0, 0))));
+    }
+
+    // A screen reader hears the whole guard line, not a name standing in for it.
+    void guardLineHeardInFull() {
+        Shell s;
+        showGuardInForce(s.h.window, "Folder guard: enforced by the kernel");
+        const auto *line = s.h.window.statusBar()->findChild<QLabel *>("guardInForce");
+        QCOMPARE(QAccessible::queryAccessibleInterface(const_cast<QLabel *>(line))
+                     ->text(QAccessible::Name),
+                 "Folder guard: enforced by the kernel");
+    }
+
+    // --help and --version answer at once, with no display to open a window
+    // on; anything unknown is a usage error.
+    void commandLine_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // on standard output, or error when failing
+        QTest::newRow("pellim version") << "pellim --version" << 0 << "pellim " PELLIM_VERSION "\n";
+        QTest::newRow("pellim help") << "pellim -h" << 0 << "--version";
+        QTest::newRow("consent version")
+            << "pellim-consent --version" << 0 << "pellim-consent " PELLIM_VERSION "\n";
+        QTest::newRow("consent help") << "pellim-consent --help" << 0 << "reset all";
+        QTest::newRow("consent unknown option")
+            << "pellim-consent --frobnicate" << 2 << "Unknown option 'frobnicate'";
+    }
+    void commandLine() {
+        QFETCH(QString, line);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QStringList words = line.split(' ');
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY"), env.remove("WAYLAND_DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        p.setProcessEnvironment(env);
+        p.start(PELLIM_BINARY_DIR "/" + words.takeFirst(), words);
+        QVERIFY(p.waitForFinished(20000));
+        const QString out = p.readAllStandardOutput(), err = p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), status);
+        QVERIFY2(status ? err.contains(says) : out.contains(says) && err.isEmpty(),
+                 qPrintable(out + err));
     }
 };
 

@@ -20,6 +20,9 @@ GUARD_ID = "org.pellim.FolderGuard"
 TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
 REFUSED = "Folder guard: ignored input sent by another program (XSendEvent)"
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
+# The guard's question, its title and the key of its Allow button, by language.
+PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
+          "de_DE.UTF-8": ("Pellim: Ordnerzugriff erlauben?", "alt+e")}
 
 
 class Skip(Exception):
@@ -66,8 +69,9 @@ def display():
 class Case:
     """A pellim of its own in a temporary home; `seen` holds its entries checked so far."""
 
-    def __init__(self, suite, name, wrapper=()):
+    def __init__(self, suite, name, wrapper=(), lang="C.UTF-8"):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
+        self.prompt_title, self.allow = PROMPT[lang]
         self.root = tempfile.mkdtemp(prefix=name + "-", dir=suite["root"])
         self.home = os.path.join(self.root, "home")
         self.docs, self.downloads = os.path.join(self.home, "Documents"), os.path.join(self.home, "Downloads")
@@ -76,10 +80,11 @@ class Case:
         with open(self.home + "/.config/user-dirs.dirs", "w") as f:
             f.write('XDG_DOCUMENTS_DIR="$HOME/Documents"\nXDG_DESKTOP_DIR="$HOME/Desktop"\n'
                     'XDG_DOWNLOAD_DIR="$HOME/Downloads"\n')
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "QT_", "LC_"))}  # the bus stays
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith(("XDG_", "QT_", "LC_", "LANGUAGE"))}  # the bus stays
         self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config", XDG_STATE_HOME=self.root + "/state",
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
-                        LANG="C.UTF-8", QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
+                        LANG=lang, QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
         self.start(wrapper)
 
     def start(self, wrapper=()):
@@ -135,7 +140,7 @@ class Case:
         self.xdotool("key", "--clearmodifiers", keys)
         if not (answer or typed):
             return
-        wid = self.new_window("a dialog", before, None if typed else "Folder Access")
+        wid = self.new_window("a dialog", before, None if typed else self.prompt_title)
         if forged:  # xdotool uses XSendEvent only for a window without the focus
             self.xdotool("windowfocus", "--sync", self.main_window)
             self.xdotool("key", "--window", wid, *forged)
@@ -217,7 +222,7 @@ def close_window(c):
 
 
 def save_consent(c):
-    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # asked by the guard process, so stored
+    writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # asked by the guard process, so stored
     check(re.search(r"^documents\s+allowed", c.consent("list"), re.M), "the answer was not stored")
     check(c.guard_pids(), "no guard process")
     check(any(t.startswith("Documents folder, write access to %s/Pellim" % c.docs) and t.endswith("asked: allowed")
@@ -230,12 +235,15 @@ def forged_answer(c):
     check(c.guard_entries().count(REFUSED) == 1, "refusals: %r" % c.guard_entries())
 
 
-def start_then_quit(c):
+def guard_line():
     # Before Landlock ABI 3 (Debian 12's Linux 6.1; scripts/as-linux-6.1) the line says what the guard gives up.
     abi = ctypes.CDLL(None).syscall(444, None, 0, 1)  # landlock_create_ruleset: the version
-    line = "Folder guard: enforced by the kernel" + (
+    return "Folder guard: enforced by the kernel" + (
         "" if abi >= 3 else " (Landlock ABI %d: each truncate is done by the guard)" % abi)
-    c.wait_for("the guard's line", lambda: line in c.guard_entries())
+
+
+def start_then_quit(c):
+    c.wait_for("the guard's line", lambda: guard_line() in c.guard_entries())
 
 
 def guard_killed(c):
@@ -270,8 +278,11 @@ def folder_access(c):
     c.xdotool("key", "--clearmodifiers", "alt+d", "Tab", "space")
     c.wait_for("the entry", lambda: "Documents folder: set to denied in Folder Access" in c.guard_entries())
     check("Documents folder: set to allowed in Folder Access" not in c.guard_entries(), "the mnemonic clicked Allow")
-    check(re.search(r"^documents\s+denied", c.consent("list"), re.M), "the answer was not stored")
+    listed = c.consent("list")
+    check(re.search(r"^documents\s+denied", listed, re.M), "the answer was not stored: %r" % listed)
     c.xdotool("key", "--clearmodifiers", "Escape")
+    c.consent("allow", "downloads")  # the same record, made from a terminal
+    c.wait_for("the tool's entry", lambda: "Downloads folder: set to allowed with pellim-consent" in c.guard_entries())
 
 
 def fallback(c):
@@ -279,7 +290,7 @@ def fallback(c):
     c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
                in c.guard_entries())
     check(not c.guard_pids(), "a guard process without confinement")
-    writing(c, "ctrl+3", folder=c.docs, answer="alt+a")  # still asked, in Pellim's own process
+    writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # still asked, in Pellim's own process
 
 
 def settings_rewritten(c):
@@ -303,6 +314,16 @@ def settings_rewritten(c):
           "pellim-consent does not list the recorded folder")
 
 
+def german(c):
+    """Under LANG=de_DE.UTF-8 the windows speak German (the help, the guard's question and its
+    buttons), and the journal entries, Pellim's and the guard's, read as in English."""
+    before = c.windows()
+    c.press("F1")
+    c.new_window("the help window", before, "Pellim-Hilfe")
+    save_consent(c)
+    check(guard_line() in c.guard_entries(), "the guard's line: %r" % c.guard_entries())
+
+
 def open_with_dialog(c):
     path = make_file(c.docs + "/notes 100% %n.txt")
     reading(c, "ctrl+4", path, typed=path)
@@ -321,7 +342,8 @@ def open_from_chosen_folder(c):
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
-               ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access)],
+               ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access),
+               ("german", german)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent), ("forged_answer", forged_answer)],
@@ -333,7 +355,8 @@ def run_case(suite, name, fn):
     """One case; a pellim it leaves running must then quit cleanly."""
     c = None
     try:
-        c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else ())
+        c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else (),
+                 "de_DE.UTF-8" if fn is german else "C.UTF-8")
         fn(c)
         if c.proc.poll() is None:
             c.end()

@@ -1,11 +1,17 @@
+#include "consent/ConsentCommand.h"
 #include "consent/ConsentStore.h"
+#include "panels/ErrorColour.h"
 #include "panels/FolderAccessWindow.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <QTextStream>
+
+#include <cmath>
 
 using namespace pellim;
 
@@ -42,11 +48,14 @@ class FolderAccessTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // A button pressed in the window, or the same change made with
+    // pellim-consent: stored, shown, and written to the journal in the same words.
     void change_data() {
-        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("press"); // a button, or "pellim-consent …"
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QStringList>("logged");
         const QString set = "info: %1 folder: set to %2 in Folder Access";
+        const QString tool = "info: %1 folder: set to %2 with pellim-consent";
         const QString none = "Not decided";
         QTest::newRow("allow") << "Allow Documents" << QStringList{"Allowed", "Allowed", "Denied"}
                                << QStringList{set.arg("Documents", "allowed")};
@@ -62,6 +71,17 @@ private slots:
         QTest::newRow("failed") << "Allow Documents" << QStringList{none, "Allowed", "Denied"}
                                 << QStringList{"error: Documents folder: could not be set to "
                                                "allowed in Folder Access: %1"};
+        QTest::newRow("pellim-consent deny")
+            << "pellim-consent deny documents" << QStringList{"Denied", "Allowed", "Denied"}
+            << QStringList{tool.arg("Documents", "denied")};
+        QTest::newRow("pellim-consent reset all")
+            << "pellim-consent reset all" << QStringList(3, none)
+            << QStringList{tool.arg("Desktop", "not decided"),
+                           tool.arg("Downloads", "not decided")};
+        QTest::newRow("pellim-consent failed")
+            << "pellim-consent allow documents" << QStringList{none, "Allowed", "Denied"}
+            << QStringList{"error: Documents folder: could not be set to allowed with "
+                           "pellim-consent: %1"};
     }
     void change() {
         QFETCH(QString, press);
@@ -84,13 +104,60 @@ private slots:
         QVERIFY(!button(window, "Allow Desktop")->isEnabled());
         QVERIFY(!button(window, "Reset Documents")->isEnabled());
 
-        QTest::mouseClick(button(window, press), Qt::LeftButton);
-        QCOMPARE(shown(window), after);
+        const bool tool = press.startsWith("pellim-consent ");
+        if (tool) {
+            QString out, err;
+            QTextStream outStream(&out), errStream(&err);
+            runConsentCommand(press.split(' '), store, journal, outStream, errStream);
+        } else {
+            QTest::mouseClick(button(window, press), Qt::LeftButton);
+        }
+        QTRY_COMPARE(shown(window), after);
         for (std::size_t i = 0; i < kGuardedFolders.size(); ++i)
             QCOMPARE(answerText(store.answer(kGuardedFolders[i])), after[int(i)].toLower());
         QCOMPARE(entries(journal), lockBroken ? QStringList{logged[0].arg(why)} : logged);
         const auto *failure = window.findChild<QLabel *>("failure"); // says why, and only then
-        QCOMPARE(failure->isVisible() && failure->text().contains(why), lockBroken);
+        QCOMPARE(failure->isVisible() && failure->text().contains(why), lockBroken && !tool);
+    }
+
+    // Error text is red that reads on the theme's background, light or dark.
+    void errorRedReads_data() {
+        QTest::addColumn<QColor>("background");
+        QTest::newRow("light") << QColor(Qt::white);
+        QTest::newRow("grey") << QColor(0xef, 0xef, 0xef);
+        QTest::newRow("dark") << QColor(0x24, 0x24, 0x24);
+        QTest::newRow("black") << QColor(Qt::black);
+    }
+    void errorRedReads() {
+        QFETCH(QColor, background);
+        QPalette palette;
+        palette.setColor(QPalette::Base, background);
+        const QColor red = errorTextColour(palette, QPalette::Base);
+        const auto luminance = [](const QColor &c) {
+            const auto linear = [](double v) {
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) +
+                   0.0722 * linear(c.blueF());
+        };
+        const double a = luminance(red), b = luminance(background);
+        QVERIFY2((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05) >= 4.5, qPrintable(red.name()));
+        QVERIFY2(red.hslHue() >= 340 && red.red() > red.green() + 40, qPrintable(red.name()));
+    }
+
+    // A folder's mnemonic moves to its row and changes nothing: QLabel would
+    // click its button buddy, Allow, a moment later.
+    void mnemonicOnlyMoves() {
+        test::TestHome home;
+        MemoryLogSink journal;
+        FolderAccessWindow window(journal);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), button(window, "Allow Documents"));
+        QTest::qWait(300);
+        QCOMPARE(shown(window)[0], "Not decided");
+        QVERIFY(journal.entries().empty());
     }
 
     // pellim-consent writes while the window is open, the first time before the

@@ -143,6 +143,26 @@ private Q_SLOTS:
                  wrote(s->home.root() + "/a%20b/%25s/100%25%20x.txt") + failed("/proc/" + nameB));
     }
 
+    // The dialogs are the guard's windows: each title says it is Pellim's and
+    // what the choice is for. The first opens in the home folder, the next in
+    // the folder of the last choice; the text filter shows by its name alone.
+    void dialogsSayWhatForAndStartWhereLastChosen() {
+        QFileDialog *folder = clickForDialog(s->h, "saveToFolderButton");
+        QVERIFY(folder);
+        QCOMPARE(folder->windowTitle(), "Pellim: choose a folder to save into");
+        QCOMPARE(folder->directory().absolutePath(), s->home.home());
+        accept(folder, s->home.downloads());
+        QFileDialog *file = clickForDialog(s->h, "openIntentButton");
+        QVERIFY(file);
+        QCOMPARE(file->windowTitle(), "Pellim: choose a text file to read");
+        QCOMPARE(file->directory().absolutePath(), s->home.downloads());
+        QVERIFY2(file->testOption(QFileDialog::HideNameFilterDetails) &&
+                     file->nameFilters().value(0).startsWith("Text files (") &&
+                     file->nameFilters().value(0).contains(" *.txt "),
+                 qPrintable(file->nameFilters().value(0).left(60)));
+        file->reject();
+    }
+
     // Save into the protected folder: the item's folder past the guard, or a typed
     // folder as typed (the folder list's tests say how), which need not exist.
     void saveConsent_data() {

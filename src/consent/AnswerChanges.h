@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "consent/ConsentStore.h"
+#include "journal/Log.h"
+
+#include <QString>
+
+namespace pellim {
+
+// A change the person makes to the stored answers, in Folder Access or with
+// pellim-consent. It is made in the store, under the store's lock, and written
+// to the folder guard's journal handle, one entry per folder changed, in the
+// same words wherever the change was made: only `where` tells them apart
+// ("in Folder Access", "with pellim-consent"). A change that fails is one error
+// entry, with the reason.
+class AnswerChanges {
+public:
+    AnswerChanges(ConsentStore &store, LogSink &journal, QString where);
+
+    // False, with the reason in `error` (if given), when the store was not changed.
+    bool setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error = nullptr);
+    // Forgets the answer for every folder; an entry for each folder that had one.
+    bool resetAll(QString *error = nullptr);
+
+private:
+    ConsentStore &m_store;
+    LogHandle m_log;
+    QString m_where;
+};
+
+} // namespace pellim

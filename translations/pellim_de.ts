@@ -1,0 +1,729 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE" sourcelanguage="en">
+<context>
+    <name>ActivityWindow</name>
+    <message>
+        <source>Activity</source>
+        <translation>Aktivität</translation>
+    </message>
+    <message>
+        <source>Journal status</source>
+        <translation>Zustand des Journals</translation>
+    </message>
+    <message>
+        <source>Activity entries</source>
+        <translation>Einträge der Aktivität</translation>
+    </message>
+    <message>
+        <source>What this run of Pellim wrote to the journal, oldest first</source>
+        <translation>Was Pellim in diesem Lauf ins Journal geschrieben hat, die ältesten Einträge zuerst</translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation>&amp;Leeren</translation>
+    </message>
+    <message>
+        <source>Empties this view; the journal keeps its entries</source>
+        <translation>Leert diese Ansicht; das Journal behält seine Einträge</translation>
+    </message>
+</context>
+<context>
+    <name>HelpWindow</name>
+    <message>
+        <source>Pellim Help</source>
+        <translation>Pellim-Hilfe</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays help on commandline options.</source>
+        <translation>Zeigt Hilfe zu den Kommandozeilenoptionen an.</translation>
+    </message>
+</context>
+<context>
+    <name>ViewController</name>
+    <message>
+        <source>&amp;Protected folder:</source>
+        <translation>&amp;Geschützter Ordner:</translation>
+    </message>
+    <message>
+        <source>Protected folder</source>
+        <translation>Geschützter Ordner</translation>
+    </message>
+    <message>
+        <source>The folder the two protected-folder tests use. Pick one, or type the full path of any folder, ending in “/”: /home/you/Reports/ is the folder Reports, while /home/you/Reports, without the final “/”, names the folder it is in, /home/you.</source>
+        <translation>Der Ordner, den die beiden Tests mit dem geschützten Ordner verwenden. Wählen Sie einen aus, oder geben Sie den vollständigen Pfad eines beliebigen Ordners ein, mit „/“ am Ende: /home/sie/Berichte/ ist der Ordner Berichte, /home/sie/Berichte ohne das abschließende „/“ dagegen bezeichnet den Ordner, in dem er liegt, /home/sie.</translation>
+    </message>
+    <message>
+        <source>The folder the two protected-folder tests use: pick one, or type the full path of a folder, ending in a slash, for example /home/you/Reports/.</source>
+        <translation>Der Ordner, den die beiden Tests mit dem geschützten Ordner verwenden: Wählen Sie einen aus, oder geben Sie den vollständigen Pfad eines Ordners ein, mit einem Schrägstrich am Ende, zum Beispiel /home/sie/Berichte/.</translation>
+    </message>
+    <message>
+        <source>Write a test file</source>
+        <translation>Eine Testdatei schreiben</translation>
+    </message>
+    <message>
+        <source>Save with a dialog…</source>
+        <translation>Mit einem Dialog speichern …</translation>
+    </message>
+    <message>
+        <source>Writes a test file where you choose in a Save dialog.</source>
+        <translation>Schreibt eine Testdatei dorthin, wo Sie es in einem Speichern-Dialog wählen.</translation>
+    </message>
+    <message>
+        <source>Save with a dialog</source>
+        <translation>Mit einem Dialog speichern</translation>
+    </message>
+    <message>
+        <source>Save into a chosen folder…</source>
+        <translation>In einen gewählten Ordner speichern …</translation>
+    </message>
+    <message>
+        <source>Writes a test file into a folder you choose in an Open dialog.</source>
+        <translation>Schreibt eine Testdatei in einen Ordner, den Sie in einem Öffnen-Dialog wählen.</translation>
+    </message>
+    <message>
+        <source>Save into a chosen folder</source>
+        <translation>In einen gewählten Ordner speichern</translation>
+    </message>
+    <message>
+        <source>Save into the protected folder</source>
+        <translation>In den geschützten Ordner speichern</translation>
+    </message>
+    <message>
+        <source>Writes a test file straight into the protected folder, without a dialog.</source>
+        <translation>Schreibt eine Testdatei direkt in den geschützten Ordner, ohne Dialog.</translation>
+    </message>
+    <message>
+        <source>Read a text file</source>
+        <translation>Eine Textdatei lesen</translation>
+    </message>
+    <message>
+        <source>Open with a dialog…</source>
+        <translation>Mit einem Dialog öffnen …</translation>
+    </message>
+    <message>
+        <source>Reads a text file you choose in an Open dialog.</source>
+        <translation>Liest eine Textdatei, die Sie in einem Öffnen-Dialog wählen.</translation>
+    </message>
+    <message>
+        <source>Open with a dialog</source>
+        <translation>Mit einem Dialog öffnen</translation>
+    </message>
+    <message>
+        <source>Open from the protected folder</source>
+        <translation>Aus dem geschützten Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Reads a text file found in the protected folder, without a dialog.</source>
+        <translation>Liest eine Textdatei, die im geschützten Ordner gefunden wird, ohne Dialog.</translation>
+    </message>
+    <message>
+        <source>Open from a chosen folder…</source>
+        <translation>Aus einem gewählten Ordner öffnen …</translation>
+    </message>
+    <message>
+        <source>Reads a text file found in a folder you choose in an Open dialog.</source>
+        <translation>Liest eine Textdatei aus einem Ordner, den Sie in einem Öffnen-Dialog wählen.</translation>
+    </message>
+    <message>
+        <source>Open from a chosen folder</source>
+        <translation>Aus einem gewählten Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Te&amp;xt:</source>
+        <translation>Te&amp;xt:</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>The beginning of the text the last reading test read.</source>
+        <translation>Der Anfang des Textes, den der letzte Lesetest gelesen hat.</translation>
+    </message>
+    <message>
+        <source>Fi&amp;le:</source>
+        <translation>Dat&amp;ei:</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>The path of the file the last reading test read, or why it could not show one.</source>
+        <translation>Der Pfad der Datei, die der letzte Lesetest gelesen hat, oder warum er keine zeigen konnte.</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Tests</source>
+        <translation>&amp;Tests</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Pellim &amp;Help</source>
+        <translation>Pellim-&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;About Pellim</source>
+        <translation>Ü&amp;ber Pellim</translation>
+    </message>
+</context>
+<context>
+    <name>pellim-consent</name>
+    <message>
+        <source>Shows and changes Pellim&apos;s stored answers to its folder access prompts.</source>
+        <translation>Zeigt und ändert Pellims gespeicherte Antworten auf seine Fragen nach Ordnerzugriff.</translation>
+    </message>
+    <message>
+        <source>documents, desktop or downloads</source>
+        <translation>documents, desktop oder downloads</translation>
+    </message>
+    <message>
+        <source>Answers are stored in $XDG_STATE_HOME/pellim (default ~/.local/state/pellim),
+but neither XDG_STATE_HOME nor HOME is set to an absolute path.
+</source>
+        <translation>Die Antworten werden in $XDG_STATE_HOME/pellim gespeichert (sonst ~/.local/state/pellim),
+aber weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad.
+</translation>
+    </message>
+    <message>
+        <source>Answers are stored in %1
+</source>
+        <translation>Die Antworten werden gespeichert in %1
+</translation>
+    </message>
+    <message>
+        <source>cannot tell where the answers are stored: neither XDG_STATE_HOME nor HOME is set to an absolute path</source>
+        <translation>unklar, wo die Antworten gespeichert sind: weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad</translation>
+    </message>
+    <message>
+        <source>(see pellim-consent --help)</source>
+        <translation>(siehe pellim-consent --help)</translation>
+    </message>
+    <message>
+        <source>note: the stored answers are ignored: %1; every folder counts as not decided, and no answer can be stored</source>
+        <translation>Hinweis: Die gespeicherten Antworten werden nicht beachtet: %1; jeder Ordner gilt als nicht entschieden, und keine Antwort kann gespeichert werden</translation>
+    </message>
+    <message>
+        <source>note: the stored answers are ignored: %1; every folder counts as not decided until the next change</source>
+        <translation>Hinweis: Die gespeicherten Antworten werden nicht beachtet: %1; jeder Ordner gilt bis zur nächsten Änderung als nicht entschieden</translation>
+    </message>
+    <message>
+        <source>(no such folder)</source>
+        <translation>(kein solcher Ordner)</translation>
+    </message>
+    <message>
+        <source>%1 (the home folder itself: not guarded)</source>
+        <translation>%1 (der persönliche Ordner selbst: nicht bewacht)</translation>
+    </message>
+    <message>
+        <source>no command given</source>
+        <translation>kein Befehl angegeben</translation>
+    </message>
+    <message>
+        <source>list takes no folder</source>
+        <translation>list nimmt keinen Ordner</translation>
+    </message>
+    <message>
+        <source>unknown command &apos;%1&apos;</source>
+        <translation>unbekannter Befehl „%1“</translation>
+    </message>
+    <message>
+        <source>%1 needs a folder: documents, desktop or downloads</source>
+        <translation>%1 braucht einen Ordner: documents, desktop oder downloads</translation>
+    </message>
+    <message>
+        <source>too many arguments</source>
+        <translation>zu viele Argumente</translation>
+    </message>
+    <message>
+        <source>unknown folder &apos;%1&apos;: use documents, desktop, downloads or all</source>
+        <translation>unbekannter Ordner „%1“: documents, desktop, downloads oder all verwenden</translation>
+    </message>
+    <message>
+        <source>unknown folder &apos;%1&apos;: use documents, desktop or downloads</source>
+        <translation>unbekannter Ordner „%1“: documents, desktop oder downloads verwenden</translation>
+    </message>
+    <message>
+        <source>list, allow, deny, reset or release</source>
+        <translation>list, allow, deny, reset oder release</translation>
+    </message>
+    <message>
+        <source>Commands:
+  list            show each folder, its path and its stored answer
+  allow FOLDER    let Pellim reach into FOLDER without asking
+  deny FOLDER     refuse Pellim access to FOLDER without asking
+  reset FOLDER    forget the answer, so that Pellim asks again
+  reset all       forget the answers for every folder
+  release PATH    stop guarding a folder that was guarded before and that
+                  the desktop&apos;s settings no longer name
+
+FOLDER is documents, desktop or downloads, in any letter case.
+Changes count at once, even while Pellim runs. Each change is an entry in
+the journal, as in Folder Access: journalctl SUBSYSTEM=org.pellim.FolderGuard
+
+Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.
+</source>
+        <translation>Befehle:
+  list            jeden Ordner zeigen, mit Pfad und gespeicherter Antwort
+  allow FOLDER    Pellim ohne Nachfrage in FOLDER lassen
+  deny FOLDER     Pellim ohne Nachfrage aus FOLDER fernhalten
+  reset FOLDER    die Antwort vergessen, sodass Pellim wieder fragt
+  reset all       die Antworten für alle Ordner vergessen
+  release PATH    einen früher geschützten Ordner freigeben, den die
+                  Einstellungen der Arbeitsumgebung nicht mehr nennen
+
+FOLDER ist documents, desktop oder downloads, in beliebiger Schreibung.
+Änderungen gelten sofort, auch während Pellim läuft. Jede Änderung ist ein
+Eintrag im Journal, wie im Ordnerzugriff: journalctl SUBSYSTEM=org.pellim.FolderGuard
+
+Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zeigen, 2 ein Bedienfehler.
+</translation>
+    </message>
+    <message>
+        <source>%1 (guarded before; release it to stop)</source>
+        <translation>%1 (früher geschützt; mit release freigeben)</translation>
+    </message>
+    <message>
+        <source>%1 is the folder the desktop&apos;s settings name now: it stays guarded</source>
+        <translation>%1 ist der Ordner, den die Einstellungen der Arbeitsumgebung jetzt nennen: er bleibt geschützt</translation>
+    </message>
+    <message>
+        <source>%1: released</source>
+        <translation>%1: freigegeben</translation>
+    </message>
+    <message>
+        <source>release needs the path of one folder</source>
+        <translation>release braucht den Pfad eines Ordners</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::ActivityWindow</name>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>Info</translation>
+    </message>
+    <message>
+        <source>Debug</source>
+        <translation>Debug</translation>
+    </message>
+    <message>
+        <source>Folder guard</source>
+        <translation>Ordnerwächter</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Level</source>
+        <translation>Stufe</translation>
+    </message>
+    <message>
+        <source>Source</source>
+        <translation>Quelle</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Meldung</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Kopieren</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Pellim cannot read the journal because no journal service is running; start it (sudo systemctl start systemd-journald) and choose Window &gt; Activity again, and until then Pellim writes its entries to standard error.</source>
+        <translation>Pellim kann das Journal nicht lesen, weil kein Journal-Dienst läuft; starten Sie ihn (sudo systemctl start systemd-journald) und wählen Sie erneut Fenster &gt; Aktivität. Bis dahin schreibt Pellim seine Einträge auf die Standardfehlerausgabe.</translation>
+    </message>
+    <message>
+        <source>Pellim cannot read the journal because you may not read it; add yourself to the systemd-journal group (sudo usermod -aG systemd-journal $USER), log in again and restart Pellim, and until then its entries are still recorded in the journal for those who may read it.</source>
+        <translation>Pellim kann das Journal nicht lesen, weil Sie es nicht lesen dürfen; fügen Sie sich der Gruppe systemd-journal hinzu (sudo usermod -aG systemd-journal $USER), melden Sie sich erneut an und starten Sie Pellim neu. Bis dahin werden seine Einträge weiter im Journal aufgezeichnet, für alle, die es lesen dürfen.</translation>
+    </message>
+    <message>
+        <source>Pellim cannot read the journal because the journal service keeps no files here; set Storage=auto or persistent in journald.conf and restart the service, and until then the journal does not keep Pellim&apos;s entries.</source>
+        <translation>Pellim kann das Journal nicht lesen, weil der Journal-Dienst hier keine Dateien anlegt; setzen Sie Storage=auto oder persistent in journald.conf und starten Sie den Dienst neu. Bis dahin behält das Journal Pellims Einträge nicht.</translation>
+    </message>
+    <message>
+        <source>Pellim cannot read the journal (%1); check the journal service and choose Window &gt; Activity again, and until then Pellim&apos;s entries still go to the journal.</source>
+        <translation>Pellim kann das Journal nicht lesen (%1); prüfen Sie den Journal-Dienst und wählen Sie erneut Fenster &gt; Aktivität. Bis dahin gehen Pellims Einträge weiter ins Journal.</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::Alert</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::AppDelegate</name>
+    <message>
+        <source>nowhere: neither XDG_STATE_HOME nor HOME is set to an absolute path</source>
+        <translation>nirgends: weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad</translation>
+    </message>
+    <message>
+        <source>About Pellim</source>
+        <translation>Über Pellim</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Pellim %1&lt;/h3&gt;&lt;p&gt;Watch how the system guards your own folders.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Pellim %1&lt;/h3&gt;&lt;p&gt;Sehen Sie zu, wie das System Ihre eigenen Ordner bewacht.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;Your answers to the folder guard are kept in&lt;br&gt;&lt;tt&gt;%1&lt;/tt&gt;&lt;br&gt;where Pellim itself cannot reach them. Change them in Window › Folder Access… or with &lt;tt&gt;pellim-consent&lt;/tt&gt;.&lt;/p&gt;&lt;p&gt;Pellim is free software under the GNU General Public License, version 3 or later. Built with Qt %2.&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Ihre Antworten an den Ordnerwächter liegen in&lt;br&gt;&lt;tt&gt;%1&lt;/tt&gt;&lt;br&gt;wo Pellim selbst sie nicht erreicht. Ändern Sie sie unter Fenster › Ordnerzugriff … oder mit &lt;tt&gt;pellim-consent&lt;/tt&gt;.&lt;/p&gt;&lt;p&gt;Pellim ist freie Software unter der GNU General Public License, Version 3 oder später. Erstellt mit Qt %2.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>&amp;Window</source>
+        <translation>&amp;Fenster</translation>
+    </message>
+    <message>
+        <source>&amp;Activity</source>
+        <translation>&amp;Aktivität</translation>
+    </message>
+    <message>
+        <source>&amp;Folder Access…</source>
+        <translation>&amp;Ordnerzugriff …</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::Application</name>
+    <message>
+        <source>Folder guard: enforced by the kernel</source>
+        <translation>Ordnerwächter: vom Kernel durchgesetzt</translation>
+    </message>
+    <message>
+        <source>Folder guard: checks in Pellim only (%1)</source>
+        <translation>Ordnerwächter: prüft nur in Pellim selbst (%1)</translation>
+    </message>
+    <message>
+        <source>The folder guard could not start.</source>
+        <translation>Der Ordnerwächter konnte nicht starten.</translation>
+    </message>
+    <message>
+        <source>%1. Pellim cannot reach files without it.</source>
+        <translation>%1. Ohne ihn kann Pellim keine Dateien erreichen.</translation>
+    </message>
+    <message>
+        <source>The folder guard stopped.</source>
+        <translation>Der Ordnerwächter wurde beendet.</translation>
+    </message>
+    <message>
+        <source>Pellim cannot reach files without its guard, so it quits now.</source>
+        <translation>Ohne seinen Wächter kann Pellim keine Dateien erreichen und wird deshalb jetzt beendet.</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::CommandLine</name>
+    <message>
+        <source>Watch how the system guards your own folders: six tests write or read a file in your Documents, Desktop or Downloads folder, by intent or by consent, and every step goes to the systemd journal.</source>
+        <translation>Sehen Sie zu, wie das System Ihre eigenen Ordner bewacht: Sechs Tests schreiben oder lesen eine Datei in Ihrem Ordner Dokumente, Schreibtisch oder Downloads, durch Ihre Wahl oder mit Ihrer Zustimmung, und jeder Schritt geht ins systemd-Journal.</translation>
+    </message>
+    <message>
+        <source>Try &apos;pellim --help&apos;.
+</source>
+        <translation>Siehe „pellim --help“.
+</translation>
+    </message>
+    <message>
+        <source>Unexpected argument &apos;%1&apos;.</source>
+        <translation>Unerwartetes Argument „%1“.</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::ConsentDialog</name>
+    <message>
+        <source>Pellim: allow folder access?</source>
+        <translation>Pellim: Ordnerzugriff erlauben?</translation>
+    </message>
+    <message>
+        <source>&amp;Allow</source>
+        <translation>&amp;Erlauben</translation>
+    </message>
+    <message>
+        <source>&amp;Don&apos;t Allow</source>
+        <translation>&amp;Nicht erlauben</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::ConsentPrompter</name>
+    <message>
+        <source>An answer is remembered for the whole folder until it is changed. A file or folder you choose in a file dialog stays granted until Pellim quits, whatever the answer for its folder.</source>
+        <translation>Eine Antwort gilt für den ganzen Ordner, bis sie geändert wird. Eine Datei oder ein Ordner, die Sie in einem Dateidialog wählen, bleibt freigegeben, bis Pellim beendet wird, was immer die Antwort für ihren Ordner ist.</translation>
+    </message>
+    <message>
+        <source>Pellim wants to access your %1 folder.</source>
+        <translation>Pellim möchte auf Ihren Ordner „%1“ zugreifen.</translation>
+    </message>
+    <message>
+        <source>It is trying to write to this file:</source>
+        <translation>Es versucht, in diese Datei zu schreiben:</translation>
+    </message>
+    <message>
+        <source>It is trying to read this file:</source>
+        <translation>Es versucht, diese Datei zu lesen:</translation>
+    </message>
+    <message>
+        <source>It is trying to list this folder:</source>
+        <translation>Es versucht, den Inhalt dieses Ordners aufzulisten:</translation>
+    </message>
+    <message>
+        <source>%1
+%2
+
+%3 To change the answer later, use Folder Access or “pellim-consent reset %4”.</source>
+        <translation>%1
+%2
+
+%3 Um die Antwort später zu ändern, verwenden Sie den Ordnerzugriff oder „pellim-consent reset %4“.</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::FileDialogs</name>
+    <message>
+        <source>Select Folder</source>
+        <translation>Ordner wählen</translation>
+    </message>
+    <message>
+        <source>Text files (%1)</source>
+        <translation>Textdateien (%1)</translation>
+    </message>
+    <message>
+        <source>Pellim: choose a folder to read from</source>
+        <translation>Pellim: einen Ordner zum Lesen wählen</translation>
+    </message>
+    <message>
+        <source>Pellim: choose a folder to save into</source>
+        <translation>Pellim: einen Ordner zum Speichern wählen</translation>
+    </message>
+    <message>
+        <source>Pellim: choose a text file to read</source>
+        <translation>Pellim: eine Textdatei zum Lesen wählen</translation>
+    </message>
+    <message>
+        <source>Pellim: choose where to save the test file</source>
+        <translation>Pellim: wählen, wo die Testdatei gespeichert wird</translation>
+    </message>
+    <message>
+        <source>Select File</source>
+        <translation>Datei wählen</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::FolderAccessWindow</name>
+    <message>
+        <source>Allowed</source>
+        <translation>Erlaubt</translation>
+    </message>
+    <message>
+        <source>Denied</source>
+        <translation>Verweigert</translation>
+    </message>
+    <message>
+        <source>Not decided</source>
+        <translation>Nicht entschieden</translation>
+    </message>
+    <message>
+        <source>Folder Access</source>
+        <translation>Ordnerzugriff</translation>
+    </message>
+    <message>
+        <source>Pellim asks before it reaches into these folders. Your answers:</source>
+        <translation>Pellim fragt, bevor es in diese Ordner greift. Ihre Antworten:</translation>
+    </message>
+    <message>
+        <source>&amp;Documents</source>
+        <translation>&amp;Dokumente</translation>
+    </message>
+    <message>
+        <source>D&amp;esktop</source>
+        <translation>&amp;Schreibtisch</translation>
+    </message>
+    <message>
+        <source>Do&amp;wnloads</source>
+        <translation>Do&amp;wnloads</translation>
+    </message>
+    <message>
+        <source>Allow</source>
+        <translation>Erlauben</translation>
+    </message>
+    <message>
+        <source>Allow %1</source>
+        <translation>%1 erlauben</translation>
+    </message>
+    <message>
+        <source>Let Pellim into %1 without asking</source>
+        <translation>Pellim ohne Nachfrage in %1 lassen</translation>
+    </message>
+    <message>
+        <source>Deny</source>
+        <translation>Verweigern</translation>
+    </message>
+    <message>
+        <source>Deny %1</source>
+        <translation>%1 verweigern</translation>
+    </message>
+    <message>
+        <source>Keep Pellim out of %1 without asking</source>
+        <translation>Pellim ohne Nachfrage aus %1 fernhalten</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset %1</source>
+        <translation>%1 zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Forget the answer for %1, so that Pellim asks again</source>
+        <translation>Die Antwort für %1 vergessen, sodass Pellim wieder fragt</translation>
+    </message>
+    <message>
+        <source>The kernel does not guard these folders on this system: Pellim checks access in its own process only, so code running inside Pellim could change these answers.</source>
+        <translation>Auf diesem System bewacht der Kernel diese Ordner nicht: Pellim prüft Zugriffe nur in seinem eigenen Prozess, daher könnte Code, der in Pellim läuft, diese Antworten ändern.</translation>
+    </message>
+    <message>
+        <source>Reset &amp;All</source>
+        <translation>&amp;Alle zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset All</source>
+        <translation>Alle zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Forget the answers for every folder, so that Pellim asks again</source>
+        <translation>Die Antworten für alle Ordner vergessen, sodass Pellim wieder fragt</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>Schl&amp;ießen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>(no such folder)</source>
+        <translation>(kein solcher Ordner)</translation>
+    </message>
+    <message>
+        <source>%1 (the home folder itself: not guarded)</source>
+        <translation>%1 (der persönliche Ordner selbst: nicht bewacht)</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>The stored answers are ignored: %1. Every folder counts as not decided, and no answer can be stored.</source>
+        <translation>Die gespeicherten Antworten werden nicht beachtet: %1. Jeder Ordner gilt als nicht entschieden, und keine Antwort kann gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>The stored answers are ignored: %1. Every folder counts as not decided until the next change.</source>
+        <translation>Die gespeicherten Antworten werden nicht beachtet: %1. Jeder Ordner gilt bis zur nächsten Änderung als nicht entschieden.</translation>
+    </message>
+    <message>
+        <source>%1 was not changed: %2</source>
+        <translation>%1 wurde nicht geändert: %2</translation>
+    </message>
+    <message>
+        <source>The answers were not reset: %1</source>
+        <translation>Die Antworten wurden nicht zurückgesetzt: %1</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::GuardedFolders</name>
+    <message>
+        <source>Documents</source>
+        <translation>Dokumente</translation>
+    </message>
+    <message>
+        <source>Desktop</source>
+        <translation>Schreibtisch</translation>
+    </message>
+    <message>
+        <source>Downloads</source>
+        <translation>Downloads</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::HelpWindowController</name>
+    <message>
+        <source>&lt;p&gt;The help text is missing from this build of Pellim.&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Der Hilfetext fehlt in diesem Build von Pellim.&lt;/p&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::ViewController</name>
+    <message>
+        <source>A folder&apos;s full path, ending in “/”: /home/you/Reports/</source>
+        <translation>Vollständiger Pfad eines Ordners, mit „/“ am Ende: /home/sie/Berichte/</translation>
+    </message>
+    <message>
+        <source>[Couldn&apos;t get contents of %1 folder]</source>
+        <translation>[Inhalt des Ordners %1 nicht erhalten]</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t get text for %1</source>
+        <translation>Kein Text erhalten für %1</translation>
+    </message>
+    <message>
+        <source>[Couldn&apos;t get contents of folder]</source>
+        <translation>[Inhalt des Ordners nicht erhalten]</translation>
+    </message>
+    <message>
+        <source>[No files found]</source>
+        <translation>[Keine Dateien gefunden]</translation>
+    </message>
+    <message>
+        <source>[Couldn&apos;t find text file]</source>
+        <translation>[Keine Textdatei gefunden]</translation>
+    </message>
+    <message>
+        <source>[empty]</source>
+        <translation>[leer]</translation>
+    </message>
+    <message>
+        <source>[no filename]</source>
+        <translation>[kein Dateiname]</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t save file to path</source>
+        <translation>Datei konnte nicht unter diesem Pfad gespeichert werden</translation>
+    </message>
+    <message>
+        <source>No folder is selected in the folder list.</source>
+        <translation>In der Ordnerliste ist kein Ordner gewählt.</translation>
+    </message>
+</context>
+</TS>
