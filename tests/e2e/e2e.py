@@ -71,6 +71,7 @@ class Case:
 
     def __init__(self, suite, name, wrapper=(), lang="C.UTF-8"):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
+        self.guards = set()  # pids whose guard entries are this case's: guard processes, pellim-consent
         self.prompt_title, self.allow = PROMPT[lang]
         self.root = tempfile.mkdtemp(prefix=name + "-", dir=suite["root"])
         self.home = os.path.join(self.root, "home")
@@ -90,7 +91,7 @@ class Case:
     def start(self, wrapper=()):
         """Starts pellim in this home, and waits for its window and its first entry."""
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
-        self.seen, self.guards = [("6", "opened")], set()
+        self.seen = [("6", "opened")]
         self.proc = subprocess.Popen([*wrapper, self.suite["bin"]], env=self.env, cwd=self.root,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)  # a wrapper execs
@@ -105,9 +106,13 @@ class Case:
         return value
 
     def consent(self, *args):
-        r = run([self.suite["consent_bin"], *args], env=self.env)
-        check(r.returncode == 0, "pellim-consent %s failed: %s" % (" ".join(args), r.stderr))
-        return r.stdout
+        """Runs pellim-consent; its entries count among the guard's."""
+        p = subprocess.Popen([self.suite["consent_bin"], *args], env=self.env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        self.guards.add(p.pid)
+        out, err = p.communicate(timeout=20)
+        check(p.returncode == 0, "pellim-consent %s failed: %s" % (" ".join(args), err))
+        return out
 
     def xdotool(self, *args):
         return run(["xdotool", *args], env=self.env).stdout.strip()
