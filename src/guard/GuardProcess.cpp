@@ -3,8 +3,10 @@
 
 #include "confine/GuardLink.h"
 #include "confine/Supervisor.h"
+#include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
 #include "guard/SyntheticInput.h"
+#include "guard/ToolkitEnvironment.h"
 #include "guard/WindowOwner.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
@@ -16,6 +18,7 @@
 #include "sys/Descriptor.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
@@ -267,6 +270,10 @@ void GuardProcess::serve(const QByteArray &message) {
 } // namespace
 
 int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut) {
+    // Here, just forked, the guard has one thread: nothing reads the environment
+    // while it changes.
+    const QString store = ConsentStore::defaultPath();
+    freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
     GuardProcess guard(std::move(channel), argc, argv);
     return guard.run(keptOut);
 }
