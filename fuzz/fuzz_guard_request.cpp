@@ -14,13 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::optional<GuardRequest> again = decodeRequest(encodeRequest(*r));
         FUZZ_CHECK(again && again->kind == r->kind && again->id == r->id &&
                    again->window == r->window);
-        FUZZ_CHECK(again->save.suggestedName == r->save.suggestedName &&
-                   again->save.textTypesOnly == r->save.textTypesOnly &&
-                   again->open.prompt == r->open.prompt &&
-                   again->open.canChooseFiles == r->open.canChooseFiles &&
-                   again->open.purpose == r->open.purpose);
-        // The guard has a title for every purpose it accepts.
-        FUZZ_CHECK(std::uint8_t(r->open.purpose) <= kLastOpenPurpose);
+        FUZZ_CHECK(again->suggestedName == r->suggestedName && again->purpose == r->purpose);
+        // The guard has a dialog for every purpose it accepts, and a Save's name
+        // is never a place.
+        FUZZ_CHECK(std::uint8_t(r->purpose) <= kLastOpenPurpose);
+        FUZZ_CHECK(r->kind != GuardRequestKind::Save || isPlainName(r->suggestedName));
     }
     if (const std::optional<GuardReply> reply = decodeReply(bytes)) {
         FUZZ_CHECK((reply->response == kResponseOK) == reply->chosen.has_value());

@@ -33,14 +33,13 @@ public:
     explicit Flood(int channel) : m_channel(channel) {}
 
     bool send(int count) {
-        // A message holds at most 64 KiB; UTF-16 text in it at most half as many characters.
-        const QString longest(kMaxGuardMessage / 2 - 64, QLatin1Char('x'));
+        // The longest name a Save may propose (NAME_MAX bytes).
+        const QString longest(255, QLatin1Char('x'));
         for (int i = 0; i < count; ++i) {
             GuardRequest request;
             request.id = ++m_sent;
             request.kind = i % 2 ? GuardRequestKind::Open : GuardRequestKind::Save;
-            request.save.suggestedName = longest;
-            request.open.prompt = longest;
+            request.suggestedName = longest;
             // Replies are read between requests: neither side may wait on a
             // full channel while the other waits on it too.
             if (!sendMessage(m_channel, encodeRequest(request)) || !read(0))

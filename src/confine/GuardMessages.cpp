@@ -10,27 +10,6 @@ namespace {
 
 constexpr quint8 kReplyTag = 0x80;
 
-QDataStream &operator<<(QDataStream &out, const SaveDialogOptions &o) {
-    return out << o.canCreateDirectories << o.textTypesOnly << o.suggestedName;
-}
-QDataStream &operator>>(QDataStream &in, SaveDialogOptions &o) {
-    return in >> o.canCreateDirectories >> o.textTypesOnly >> o.suggestedName;
-}
-QDataStream &operator<<(QDataStream &out, const OpenDialogOptions &o) {
-    return out << o.canChooseDirectories << o.showsHiddenFiles << o.canChooseFiles
-               << o.treatsPackagesAsDirectories << o.textTypesOnly << o.prompt << quint8(o.purpose);
-}
-QDataStream &operator>>(QDataStream &in, OpenDialogOptions &o) {
-    quint8 purpose = 0;
-    in >> o.canChooseDirectories >> o.showsHiddenFiles >> o.canChooseFiles >>
-        o.treatsPackagesAsDirectories >> o.textTypesOnly >> o.prompt >> purpose;
-    // A purpose the guard has no title for is not a request of ours.
-    if (purpose > kLastOpenPurpose)
-        in.setStatus(QDataStream::ReadCorruptData);
-    o.purpose = OpenPurpose(purpose);
-    return in;
-}
-
 // A message read to its end and no further; anything else is not ours.
 bool wholeAndSound(const QDataStream &in) {
     return in.status() == QDataStream::Ok && in.atEnd();
@@ -38,14 +17,21 @@ bool wholeAndSound(const QDataStream &in) {
 
 } // namespace
 
+bool isPlainName(const QString &name) {
+    constexpr qsizetype kMaxName = 255; // NAME_MAX
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
+           name.toUtf8().size() <= kMaxName;
+}
+
 QByteArray encodeRequest(const GuardRequest &r) {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
     out << quint8(r.kind) << quint32(r.id) << quint64(r.window);
     if (r.kind == GuardRequestKind::Save)
-        out << r.save;
+        out << r.suggestedName;
     else if (r.kind == GuardRequestKind::Open)
-        out << r.open;
+        out << quint8(r.purpose);
     return message;
 }
 
@@ -63,11 +49,19 @@ std::optional<GuardRequest> decodeRequest(const QByteArray &message) {
     r.window = window;
     switch (r.kind) {
     case GuardRequestKind::Save:
-        in >> r.save;
+        in >> r.suggestedName;
+        if (!isPlainName(r.suggestedName))
+            return std::nullopt;
         break;
-    case GuardRequestKind::Open:
-        in >> r.open;
+    case GuardRequestKind::Open: {
+        quint8 purpose = 0;
+        in >> purpose;
+        // A purpose the guard has no dialog for is not a request of ours.
+        if (purpose > kLastOpenPurpose)
+            return std::nullopt;
+        r.purpose = OpenPurpose(purpose);
         break;
+    }
     case GuardRequestKind::MainWindow:
     case GuardRequestKind::FolderAccess:
         break;

@@ -12,16 +12,25 @@
 namespace pellim {
 
 // What Pellim asks of its guard process, one message each. `window` is the X
-// window the guard's windows stay on top of (0: none).
+// window the guard's windows stay on top of (0: none). A request names what is
+// asked and nothing of how it looks: the guard's dialogs take their titles and
+// labels from the guard alone (openOptionsFor, saveOptionsFor), so a confined
+// Pellim cannot label a button that accepts "Cancel".
 enum class GuardRequestKind : std::uint8_t { MainWindow = 1, Save, Open, FolderAccess };
 
 struct GuardRequest {
     GuardRequestKind kind = GuardRequestKind::MainWindow;
     std::uint32_t id = 0; // a dialog's, echoed in its reply
     std::uint64_t window = 0;
-    SaveDialogOptions save;
-    OpenDialogOptions open;
+    // A Save's proposed name: one plain entry of a folder, never a place.
+    QString suggestedName;
+    // An Open's: a file to read, or a folder to read from or save into.
+    OpenPurpose purpose = OpenPurpose::ReadFile;
 };
+
+// Whether `name` is one plain entry of a folder: not empty, not "." or "..",
+// without '/' or NUL, and at most NAME_MAX bytes.
+bool isPlainName(const QString &name);
 
 // A dialog's outcome, as the completion gets it.
 struct GuardReply {
@@ -36,7 +45,7 @@ inline constexpr qsizetype kMaxGuardMessage = 64 * 1024;
 
 // Each decode takes a whole, sound message of its own kind or gives nothing:
 // a field missing, a kind unknown, bytes left over or an oversized message are
-// refused, and a reply's chosen location is always an absolute path.
+// refused, a Save's name must be plain, and a reply's chosen location is always an absolute path.
 QByteArray encodeRequest(const GuardRequest &request);
 std::optional<GuardRequest> decodeRequest(const QByteArray &message);
 QByteArray encodeReply(const GuardReply &reply);

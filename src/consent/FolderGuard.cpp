@@ -136,7 +136,7 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
     const GuardedLocation *location = m_set.keeping(target);
     if (!location)
         return true;
-    if (isGranted(target)) {
+    if (chosenFor(target, location->identity).granted) {
         record(true, *location, kind, path, target, QStringLiteral("chosen in a dialog"));
         return true;
     }
@@ -205,27 +205,54 @@ void FolderGuard::grantChosen(const QByteArray &path, bool isDirectory) {
     if (!chosen->chain.empty())
         grant.folder = chosen->chain.back();
     grant.name = chosen->name;
+    grant.display = chosen->display;
     m_grants.push_back(std::move(grant));
 }
 
-bool FolderGuard::isGranted(const Walked &target) const {
+namespace {
+
+// How deep `folder` lies on the way to `target` (the target itself deepest);
+// -1 when it is not on the way.
+std::ptrdiff_t depthOf(const Walked &target, FileIdentity folder) {
+    if (target.exists && target.identity == folder)
+        return std::ptrdiff_t(target.chain.size());
+    const auto at = std::find(target.chain.begin(), target.chain.end(), folder);
+    return at == target.chain.end() ? -1 : at - target.chain.begin();
+}
+
+} // namespace
+
+FolderGuard::Chosen FolderGuard::chosenFor(const Walked &target, FileIdentity guarded) const {
+    Chosen result;
+    const std::ptrdiff_t guardedDepth = depthOf(target, guarded);
     for (const Grant &g : m_grants) {
         if (g.isDirectory) {
-            if (g.exists && within(target, g.identity))
-                return true;
+            if (!g.exists || !within(target, g.identity))
+                continue;
+            // The guarded folder itself, or a folder inside it: the person chose
+            // what they were shown. A folder around it grants only itself.
+            if (depthOf(target, g.identity) >= guardedDepth)
+                result.granted = true;
+            else
+                result.around = g.display;
         } else if (g.exists) {
-            if (target.exists && target.identity == g.identity)
-                return true;
-        } else if (!target.chain.empty() && target.chain.back() == g.folder &&
-                   target.name == g.name) {
-            return true;
+            result.granted |= target.exists && target.identity == g.identity;
+        } else {
+            result.granted |=
+                !target.chain.empty() && target.chain.back() == g.folder && target.name == g.name;
         }
+        if (result.granted)
+            return Chosen{true, {}};
     }
-    return false;
+    return result;
 }
 
 void FolderGuard::record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
-                         const QByteArray &path, const Walked &target, const QString &how) {
+                         const QByteArray &path, const Walked &target, QString how) {
+    if (const QByteArray around = chosenFor(target, location.identity).around; !around.isEmpty())
+        how += QStringLiteral(" (%1 was chosen in a dialog; it holds this folder, which keeps its "
+                              "own answer)")
+                   .arg(QDir::cleanPath(shown(around)));
     QString text = shown(path);
     const QString resolved = QDir::cleanPath(shown(target.display));
     if (resolved != QDir::cleanPath(text))

@@ -74,20 +74,29 @@ public:
     bool guards(const Walked &target) const override { return m_set.keeping(target); }
 
 private:
-    // A chosen folder covers its subtree; a chosen file is that file, or, for a
-    // file the Save dialog named that does not exist yet, that name in that folder.
+    // A chosen folder covers its subtree, except the guarded folders inside it:
+    // choosing the home is not choosing Documents. A chosen file is that file,
+    // or, for a file the Save dialog named that does not exist yet, that name in
+    // that folder.
     struct Grant {
         FileIdentity identity;
         bool isDirectory = false;
         bool exists = true;
         FileIdentity folder;
         QByteArray name;
+        QByteArray display; // for entries only
     };
-    bool isGranted(const Walked &target) const;
+    struct Chosen {
+        bool granted = false;
+        // A chosen folder that holds the target's guarded folder, which keeps
+        // its own answer; for the entry that says so.
+        QByteArray around;
+    };
+    Chosen chosenFor(const Walked &target, FileIdentity guarded) const;
     // Decides from what is known; nothing when only the person can answer.
     std::optional<bool> known(const Walked &target, const QByteArray &path, FileAccessKind kind);
     void record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
-                const QByteArray &path, const Walked &target, const QString &how);
+                const QByteArray &path, const Walked &target, QString how);
 
     LogHandle m_log;
     ConsentPrompter &m_prompter;

@@ -50,4 +50,33 @@ inline OpenDialogOptions folderChooserOptions(OpenPurpose purpose) {
     return options;
 }
 
+// One existing text file, confirmed with "Select File".
+inline OpenDialogOptions fileChooserOptions() {
+    OpenDialogOptions options;
+    options.canChooseDirectories = false;
+    options.showsHiddenFiles = false;
+    options.canChooseFiles = true;
+    options.treatsPackagesAsDirectories = false;
+    options.textTypesOnly = true;
+    options.prompt = QCoreApplication::translate("pellim::FileDialogs", "Select File");
+    options.purpose = OpenPurpose::ReadFile;
+    return options;
+}
+
+// Every Open dialog Pellim shows, from its purpose alone: a file to read, or a
+// folder to read from or save into. The guard builds its dialogs from this, so
+// a request cannot bring its own labels.
+inline OpenDialogOptions openOptionsFor(OpenPurpose purpose) {
+    return purpose == OpenPurpose::ReadFile ? fileChooserOptions() : folderChooserOptions(purpose);
+}
+
+// The Save dialog: text, new folders allowed, `name` proposed.
+inline SaveDialogOptions saveOptionsFor(const QString &name) {
+    SaveDialogOptions options;
+    options.canCreateDirectories = true;
+    options.textTypesOnly = true;
+    options.suggestedName = name;
+    return options;
+}
+
 } // namespace pellim

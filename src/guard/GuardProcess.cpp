@@ -3,8 +3,11 @@
 
 #include "confine/GuardLink.h"
 #include "confine/Supervisor.h"
+#include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
 #include "guard/SyntheticInput.h"
+#include "guard/ToolkitEnvironment.h"
+#include "guard/WindowOwner.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
 #include "panels/AppIdentity.h"
@@ -15,6 +18,7 @@
 #include "sys/Descriptor.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
@@ -26,6 +30,7 @@
 #include <set>
 
 #include <poll.h>
+#include <unistd.h>
 
 namespace pellim {
 
@@ -36,30 +41,10 @@ namespace {
 // bury the screen nor take the guard's memory with it.
 constexpr int kMaxWindows = 8;
 
-// Longer than any label or name Pellim asks for. A label makes its dialog as
-// wide as its text, so one long enough would cost the guard a window buffer
-// wider than any screen; a name is one entry of a folder (NAME_MAX bytes), never
-// a place to open the dialog in.
-constexpr qsizetype kMaxLabel = 64;
-constexpr qsizetype kMaxName = 255;
-
-SaveDialogOptions bounded(SaveDialogOptions options) {
-    if (options.suggestedName.contains(QLatin1Char('/')) ||
-        options.suggestedName.toUtf8().size() > kMaxName)
-        options.suggestedName.clear();
-    return options;
-}
-
-OpenDialogOptions bounded(OpenDialogOptions options) {
-    if (options.prompt.size() > kMaxLabel)
-        options.prompt.clear();
-    return options;
-}
-
 class GuardProcess {
 public:
     GuardProcess(UniqueFd channel, int &argc, char **argv)
-        : m_channelFd(std::move(channel)), m_argc(argc), m_argv(argv),
+        : m_channelFd(std::move(channel)), m_pellim(::getppid()), m_argc(argc), m_argv(argv),
           m_log(m_journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
           m_prompter([this] {
               showable();
@@ -80,6 +65,7 @@ private:
     void end(int status);
 
     UniqueFd m_channelFd; // until the channel gets its notifier
+    pid_t m_pellim;       // the guard's parent: the only process whose windows it stays on
     int &m_argc;
     char **m_argv;
     JournalSink m_journal;
@@ -189,6 +175,15 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
         return nullptr;
     if (const auto known = m_foreign.find(window); known != m_foreign.end())
         return known->second.get();
+    // Only Pellim's own windows: another program's would lend the guard's
+    // dialog its place and its look.
+    const auto *x11 = m_app->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !windowOfProcess(x11->connection(), window, m_pellim)) {
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: window 0x%1 is not Pellim's; "
+                                                    "shown on its own")
+                                         .arg(window, 0, 16));
+        return nullptr;
+    }
     forgetUnusedForeign();
     std::unique_ptr<QWindow> &made = m_foreign[window];
     made.reset(QWindow::fromWinId(WId(window)));
@@ -244,7 +239,7 @@ void GuardProcess::serve(const QByteArray &message) {
             break;
         }
         m_dialogs->setTransientFor(foreign(request->window));
-        m_dialogs->beginSave(nullptr, bounded(request->save), reply);
+        m_dialogs->beginSave(nullptr, saveOptionsFor(request->suggestedName), reply);
         break;
     case GuardRequestKind::Open:
         if (!roomFor(QStringLiteral("an Open dialog"))) {
@@ -252,7 +247,7 @@ void GuardProcess::serve(const QByteArray &message) {
             break;
         }
         m_dialogs->setTransientFor(foreign(request->window));
-        m_dialogs->beginOpen(nullptr, bounded(request->open), reply);
+        m_dialogs->beginOpen(nullptr, openOptionsFor(request->purpose), reply);
         break;
     case GuardRequestKind::FolderAccess:
         // Shown already, it only comes to the front.
@@ -275,6 +270,10 @@ void GuardProcess::serve(const QByteArray &message) {
 } // namespace
 
 int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut) {
+    // Here, just forked, the guard has one thread: nothing reads the environment
+    // while it changes.
+    const QString store = ConsentStore::defaultPath();
+    freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
     GuardProcess guard(std::move(channel), argc, argv);
     return guard.run(keptOut);
 }

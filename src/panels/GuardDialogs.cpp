@@ -28,7 +28,7 @@ void GuardFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &optio
                                  DialogCompletion completion) {
     GuardRequest request;
     request.kind = GuardRequestKind::Save;
-    request.save = options;
+    request.suggestedName = options.suggestedName;
     begin(std::move(request), parent, std::move(completion));
 }
 
@@ -36,7 +36,7 @@ void GuardFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &optio
                                  DialogCompletion completion) {
     GuardRequest request;
     request.kind = GuardRequestKind::Open;
-    request.open = options;
+    request.purpose = options.purpose;
     begin(std::move(request), parent, std::move(completion));
 }
 

@@ -99,14 +99,7 @@ void ViewController::pickTextFile(const FileUrl &folder, PickVariant variant) {
 }
 
 void ViewController::doOpenIntent() {
-    OpenDialogOptions options;
-    options.canChooseDirectories = false;
-    options.showsHiddenFiles = false;
-    options.canChooseFiles = true;
-    options.treatsPackagesAsDirectories = false;
-    options.textTypesOnly = true;
-    options.prompt = QCoreApplication::translate("pellim::FileDialogs", "Select File");
-    options.purpose = OpenPurpose::ReadFile;
+    const OpenDialogOptions options = fileChooserOptions();
     services().dialogs.beginOpen(
         this, options,
         [self = QPointer<ViewController>(this)](int response, std::optional<FileUrl> chosen) {

@@ -33,10 +33,7 @@ void ViewController::doSaveIntent() {
     // The name comes first so that every click, even one that ends in a cancel,
     // has its own.
     const QString name = makeTestFileName();
-    SaveDialogOptions options;
-    options.canCreateDirectories = true;
-    options.textTypesOnly = true;
-    options.suggestedName = name;
+    const SaveDialogOptions options = saveOptionsFor(name);
     QPointer<ViewController> self(this);
     services().dialogs.beginSave(this, options,
                                  [self](int response, std::optional<FileUrl> chosen) {

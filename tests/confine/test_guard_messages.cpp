@@ -16,8 +16,17 @@ QByteArray saveRequest(const QString &name) {
     request.kind = GuardRequestKind::Save;
     request.id = 7;
     request.window = 0x2a00005;
-    request.save.suggestedName = name;
+    request.suggestedName = name;
     return encodeRequest(request);
+}
+
+// An Open request as an older, label-carrying Pellim would have written it.
+QByteArray labelledOpen(const QString &label) {
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << quint8(GuardRequestKind::Open) << quint32(7) << quint64(0x2a00005) << label
+        << quint8(OpenPurpose::ReadFile);
+    return message;
 }
 
 QByteArray reply(int response, bool chosen, const QByteArray &path, bool trailing = false) {
@@ -49,6 +58,11 @@ private slots:
         QTest::newRow("an unknown kind") << unknown << false;
         QTest::newRow("oversized") << saveRequest(QString(kMaxGuardMessage, 'a')) << false;
         QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("a name with a slash") << saveRequest("/home/a/Documents/x.txt") << false;
+        QTest::newRow("a name that is a folder") << saveRequest("..") << false;
+        QTest::newRow("no name") << saveRequest("") << false;
+        QTest::newRow("a name past NAME_MAX") << saveRequest(QString(256, 'a')) << false;
+        QTest::newRow("a label in a request") << labelledOpen("Cancel") << false;
     }
     void requests() {
         QFETCH(QByteArray, message);
@@ -59,7 +73,7 @@ private slots:
             QCOMPARE(request->kind, GuardRequestKind::Save);
             QCOMPARE(request->id, 7u);
             QCOMPARE(request->window, 0x2a00005u);
-            QCOMPARE(request->save.suggestedName, QStringLiteral("Pellim.txt"));
+            QCOMPARE(request->suggestedName, QStringLiteral("Pellim.txt"));
         }
     }
 

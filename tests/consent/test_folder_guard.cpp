@@ -233,25 +233,40 @@ private slots:
 
     // Every way a decision is made, and its entry. The answer is stored, privately,
     // so a second guard (as after a restart) does not ask again until it is reset.
+    // The home chosen in a dialog grants the home, not the guarded folders in it.
     void decisionsAreStoredAndReused_data() {
         QTest::addColumn<ConsentAnswer>("stored");
         QTest::addColumn<PromptAnswer>("answer");
-        QTest::newRow("stored: allowed") << ConsentAnswer::Allowed << PromptAnswer::CannotAsk;
-        QTest::newRow("stored: denied") << ConsentAnswer::Denied << PromptAnswer::CannotAsk;
-        QTest::newRow("asked: allowed") << ConsentAnswer::NotDecided << PromptAnswer::Allow;
-        QTest::newRow("asked: denied") << ConsentAnswer::NotDecided << PromptAnswer::Deny;
+        QTest::addColumn<bool>("homeChosen");
+        QTest::newRow("stored: allowed")
+            << ConsentAnswer::Allowed << PromptAnswer::CannotAsk << false;
+        QTest::newRow("stored: denied")
+            << ConsentAnswer::Denied << PromptAnswer::CannotAsk << false;
+        QTest::newRow("asked: allowed")
+            << ConsentAnswer::NotDecided << PromptAnswer::Allow << false;
+        QTest::newRow("asked: denied") << ConsentAnswer::NotDecided << PromptAnswer::Deny << false;
         QTest::newRow("could not ask: denied")
-            << ConsentAnswer::NotDecided << PromptAnswer::CannotAsk;
+            << ConsentAnswer::NotDecided << PromptAnswer::CannotAsk << false;
+        QTest::newRow("stored: denied (home chosen)")
+            << ConsentAnswer::Denied << PromptAnswer::CannotAsk << true;
     }
     void decisionsAreStoredAndReused() {
         QFETCH(ConsentAnswer, stored);
         QFETCH(PromptAnswer, answer);
-        const QString how = QTest::currentDataTag(), path = m_home->desktop() + "/note.txt";
+        QFETCH(bool, homeChosen);
+        QString how = QString(QTest::currentDataTag()).section(" (", 0, 0);
+        const QString path = m_home->desktop() + "/note.txt";
         const bool allowed = how.endsWith(": allowed"), asked = stored == ConsentAnswer::NotDecided;
         const bool remembered = answer != PromptAnswer::CannotAsk || !asked;
         QVERIFY(asked || m_store->setAnswer(GuardedFolder::Desktop, stored));
         FakePrompter prompter({answer});
         FolderGuard first(m_log, prompter);
+        if (homeChosen) {
+            first.grantChosen(QFile::encodeName(QDir::homePath()), true);
+            QVERIFY(asks(first, QDir::homePath() + "/x.txt"));
+            how += " (" + QDir::homePath() +
+                   " was chosen in a dialog; it holds this folder, which keeps its own answer)";
+        }
         QCOMPARE(asks(first, path), allowed);
         QCOMPARE(prompter.asked, asked ? 1 : 0);
         QCOMPARE(entries(), QStringList("Desktop folder, write access to " + path + ": " + how));

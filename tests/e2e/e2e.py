@@ -5,6 +5,7 @@ run here (a failure under CI=true)."""
 
 import contextlib
 import ctypes
+import glob
 import json
 import os
 import re
@@ -69,7 +70,7 @@ def display():
 class Case:
     """A pellim of its own in a temporary home; `seen` holds its entries checked so far."""
 
-    def __init__(self, suite, name, wrapper=(), lang="C.UTF-8"):
+    def __init__(self, suite, name, wrapper=(), lang="C.UTF-8", before=None):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
         self.guards = set()  # pids whose guard entries are this case's: guard processes, pellim-consent
         self.prompt_title, self.allow = PROMPT[lang]
@@ -86,6 +87,8 @@ class Case:
         self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config", XDG_STATE_HOME=self.root + "/state",
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
                         LANG=lang, QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
+        if before:
+            before(self)
         self.start(wrapper)
 
     def start(self, wrapper=()):
@@ -329,6 +332,44 @@ def german(c):
     check(guard_line() in c.guard_entries(), "the guard's line: %r" % c.guard_entries())
 
 
+def plant_hostile_home(c):
+    """What a hostile earlier run could have left: a GTK module named in GTK's settings, a font
+    configuration that names Documents, and a stored deny for Documents."""
+    c.marker = c.home + "/marker-module.so"
+    shutil.copy(glob.glob("/usr/lib/*/libz.so.1")[0], c.marker)  # any library: only its name is looked for
+    for path, text in (("/.config/gtk-3.0/settings.ini", "[Settings]\ngtk-modules=%s\n" % c.marker),
+                       ("/.config/fontconfig/fonts.conf", '<?xml version="1.0"?>\n<fontconfig><dir>%s</dir>'
+                                                          '</fontconfig>\n' % c.docs)):
+        os.makedirs(os.path.dirname(c.home + path), exist_ok=True)
+        with open(c.home + path, "w") as f:
+            f.write(text)
+    shutil.copy(run(["fc-match", "-f", "%{file}", "sans"]).stdout, c.docs)  # a font for a scan to find
+    c.env.update(XDG_CURRENT_DESKTOP="GNOME", GTK_MODULES=c.marker, LD_LIBRARY_PATH=c.home + "/lib")
+    c.consent("deny", "documents")
+
+
+def hostile_home(c):
+    """The guard shows its prompt, a dialog and Folder Access; it loads no module and scans no
+    folder the person's settings name: no font cache holds Documents."""
+    c.xdotool("key", "--clearmodifiers", "alt+p", "ctrl+a")  # Protected folder: Downloads, not decided
+    c.xdotool("type", "--clearmodifiers", "--delay", "15", c.downloads + "/")
+    writing(c, "ctrl+3", folder=c.downloads, answer=c.allow)  # the prompt
+    writing(c, "ctrl+1", path=c.downloads + "/typed.txt")  # a dialog
+    c.press("alt+w")
+    c.xdotool("key", "--clearmodifiers", "f")
+    c.wait_for("Folder Access", lambda: any(c.xdotool("search", "--onlyvisible", "--pid", str(pid), "--name",
+                                                      "^Folder Access$") for pid in c.guard_pids()))
+    guard = c.guard_pids()[0]
+    with open("/proc/%d/maps" % guard) as f:
+        check(c.marker not in f.read(), "the guard loaded the marker module")
+    # A scan writes its cache to the first of these it may write (the system's, for root).
+    for caches in (c.home + "/.cache/fontconfig", "/var/cache/fontconfig"):
+        for name in os.listdir(caches) if os.path.isdir(caches) else []:
+            with open(os.path.join(caches, name), "rb") as f:
+                check(c.docs.encode() not in f.read(), "a font cache lists Documents: " + name)
+    c.xdotool("key", "--clearmodifiers", "Escape")
+
+
 def open_with_dialog(c):
     path = make_file(c.docs + "/notes 100% %n.txt")
     reading(c, "ctrl+4", path, typed=path)
@@ -351,7 +392,7 @@ SUITES = {
                ("german", german)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
-                ("save_consent", save_consent), ("forged_answer", forged_answer)],
+                ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home)],
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
                 ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)]}
 
@@ -361,7 +402,7 @@ def run_case(suite, name, fn):
     c = None
     try:
         c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else (),
-                 "de_DE.UTF-8" if fn is german else "C.UTF-8")
+                 "de_DE.UTF-8" if fn is german else "C.UTF-8", plant_hostile_home if fn is hostile_home else None)
         fn(c)
         if c.proc.poll() is None:
             c.end()

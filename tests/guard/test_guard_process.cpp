@@ -40,6 +40,7 @@ int flood(int argc, char **argv) {
         GuardRequest request;
         request.id = id;
         request.kind = id % 2 ? GuardRequestKind::Save : GuardRequestKind::Open;
+        request.suggestedName = QStringLiteral("t.txt");
         sendMessage(channel, encodeRequest(request));
     }
     std::printf("cancelled");
