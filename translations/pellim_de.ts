@@ -660,6 +660,26 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>The answers were not reset: %1</source>
         <translation>Die Antworten wurden nicht zurückgesetzt: %1</translation>
     </message>
+    <message>
+        <source>Guarded before, and still guarded though the desktop&apos;s settings no longer name them:</source>
+        <translation>Früher geschützt und weiter geschützt, obwohl die Einstellungen der Arbeitsumgebung sie nicht mehr nennen:</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>Freigeben</translation>
+    </message>
+    <message>
+        <source>Release %1</source>
+        <translation>%1 freigeben</translation>
+    </message>
+    <message>
+        <source>Stop guarding %1</source>
+        <translation>%1 nicht mehr schützen</translation>
+    </message>
+    <message>
+        <source>%1 was not released: %2</source>
+        <translation>%1 wurde nicht freigegeben: %2</translation>
+    </message>
 </context>
 <context>
     <name>pellim::GuardedFolders</name>

@@ -14,6 +14,7 @@
 #include <QFileSystemWatcher>
 #include <QFrame>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -49,7 +50,8 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
                                        QWidget *parent)
     : QWidget(parent, Qt::Window), m_store(std::move(storePath)),
       m_changes(m_store, journal, QStringLiteral("in Folder Access")),
-      m_watcher(new QFileSystemWatcher(this)) {
+      m_watcher(new QFileSystemWatcher(this)),
+      m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")) {
     setWindowTitle(tr("Folder Access"));
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -119,6 +121,12 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
         grid->addWidget(row.reset, line, 4, 2, 1, Qt::AlignVCenter);
     }
     layout->addLayout(grid);
+    m_recorded = new QWidget(this);
+    m_recorded->setObjectName(QStringLiteral("recorded"));
+    new QVBoxLayout(m_recorded);
+    m_recorded->layout()->setContentsMargins(0, 0, 0, 0);
+    m_recorded->hide();
+    layout->addWidget(m_recorded);
 
     m_problem = textLabel(this, true);
     m_problem->setObjectName(QStringLiteral("problem"));
@@ -267,6 +275,7 @@ void FolderAccessWindow::refresh() {
         row.reset->setEnabled(!refused && answer != ConsentAnswer::NotDecided);
         row.name->setBuddy(row.allow->isEnabled() ? row.allow : row.deny);
     }
+    showRecorded(contents.recorded);
     // Resetting a damaged or unreadable store writes it afresh, which is a change.
     m_resetAll->setEnabled(!refused && (anyDecided || !contents.problem.isEmpty()));
 
@@ -292,6 +301,55 @@ bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
         m_failure->hide();
     else
         showFailure(tr("%1 was not changed: %2").arg(shownFolderName(folder), error));
+    refresh();
+    return done;
+}
+
+void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded) {
+    // Made afresh: there are few, and a change by pellim-consent may add or drop one.
+    for (QWidget *old : m_recorded->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        old->deleteLater();
+    bool any = false;
+    for (const ConsentStore::RecordedFolder &folder : recorded) {
+        const QString path = QFile::decodeName(folder.path);
+        if (path == userFolderPath(folder.folder))
+            continue; // named now: it stays guarded, and its row above says so
+        if (!any) {
+            QLabel *heading = textLabel(m_recorded, true);
+            heading->setText(tr("Guarded before, and still guarded though the desktop's settings "
+                                "no longer name them:"));
+            m_recorded->layout()->addWidget(heading);
+            any = true;
+        }
+        auto *line = new QWidget(m_recorded);
+        auto *row = new QHBoxLayout(line);
+        row->setContentsMargins(0, 0, 0, 0);
+        QLabel *text = textLabel(line, false);
+        text->setText(tr("%1: %2").arg(shownFolderName(folder.folder), path));
+        row->addWidget(text, 1);
+        auto *releaseButton = new QPushButton(tr("Release"), line);
+        releaseButton->setAccessibleName(tr("Release %1").arg(path));
+        releaseButton->setToolTip(tr("Stop guarding %1").arg(path));
+        releaseButton->setAutoDefault(false);
+        connect(releaseButton, &QPushButton::clicked, this,
+                [this, bytes = folder.path] { release(bytes); });
+        row->addWidget(releaseButton);
+        m_recorded->layout()->addWidget(line);
+    }
+    m_recorded->setVisible(any);
+}
+
+bool FolderAccessWindow::release(const QByteArray &path) {
+    QString error;
+    const QString shown = QFile::decodeName(path);
+    const bool done = m_store.release(path, &error);
+    if (done) {
+        m_log.write(LogLevel::Info,
+                    QStringLiteral("%1: released in Folder Access; no longer guarded").arg(shown));
+        m_failure->hide();
+    } else {
+        showFailure(tr("%1 was not released: %2").arg(shown, error));
+    }
     refresh();
     return done;
 }

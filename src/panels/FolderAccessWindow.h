@@ -46,6 +46,9 @@ public Q_SLOTS:
     void refresh();
     // Forgets the answers for every folder, so that Pellim asks again.
     bool resetAll();
+    // Stops guarding a folder guarded at an earlier start that the settings no
+    // longer name.
+    bool release(const QByteArray &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -66,6 +69,7 @@ private:
     void showFailure(const QString &text);
     void showFailureInRed();
     void keepRoom();
+    void showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded);
 
     ConsentStore m_store;
     AnswerChanges m_changes;
@@ -74,6 +78,8 @@ private:
     QLabel *m_failure = nullptr;
     QPushButton *m_resetAll = nullptr;
     QFileSystemWatcher *m_watcher = nullptr;
+    LogHandle m_log;
+    QWidget *m_recorded = nullptr; // folders guarded before, with a Release button each
 };
 
 } // namespace pellim

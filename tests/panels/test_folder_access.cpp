@@ -160,6 +160,25 @@ private slots:
         QVERIFY(journal.entries().empty());
     }
 
+    // A folder guarded at an earlier start that the settings no longer name is
+    // listed with a Release button, which lets it go and says so.
+    void releasesAFolderGuardedBefore() {
+        test::TestHome home;
+        const QString old = home.home() + "/Old";
+        ConsentStore store(ConsentStore::defaultPath());
+        QVERIFY(
+            store.record({{GuardedFolder::Documents, QFile::encodeName(old), FileIdentity{1, 2}}}));
+        MemoryLogSink journal;
+        FolderAccessWindow window(journal);
+        window.show();
+        QVERIFY(window.findChild<QWidget *>("recorded")->isVisible());
+        button(window, "Release " + old)->click();
+        QVERIFY(store.read().recorded.empty());
+        QCOMPARE(entries(journal),
+                 QStringList{"info: " + old + ": released in Folder Access; no longer guarded"});
+        QVERIFY(!window.findChild<QWidget *>("recorded")->isVisible());
+    }
+
     // pellim-consent writes while the window is open, the first time before the
     // store's folder even exists: the window follows.
     void followsAnotherWriter() {
