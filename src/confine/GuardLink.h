@@ -40,8 +40,8 @@ struct NoKernelGuard {
 // thread exists. The guard is a fork that runs `guardMain` with its end of the
 // channel and exits with what it returns; it ends when the caller ends. The
 // caller keeps its process id, and the guard first receives the seccomp
-// listener over the channel (receiveMessage). `keptOut` are the folders the
-// guard decides on: the guarded folders and the guard's own state folder.
+// listener over the channel (receiveMessage). `keptOut` is what the caller is
+// confined with (confineSelf) and the guard decides on.
 std::variant<KernelGuard, NoKernelGuard>
 startKernelGuard(const KeptOutPaths &keptOut,
                  const std::function<int(UniqueFd channel)> &guardMain);
