@@ -35,6 +35,13 @@
 #include <variant>
 #include <vector>
 
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include <cstdlib>
+
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +114,42 @@ QString howItEnded(pid_t pid) {
     return {};
 }
 
+// Confined, Pellim's buses are the proxies its guard started: the session's
+// own would start or call any service, outside the confinement, for it. With
+// no proxy there is no bus at all: an empty address makes libdbus give up
+// without looking for the session's.
+GuardBuses takeGuardBuses(int channel) {
+    GuardBuses buses;
+    pollfd ready{channel, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&ready, 1, 10000);
+    while (rc < 0 && errno == EINTR);
+    const std::optional<QByteArray> message = rc == 1 ? receiveMessage(channel) : std::nullopt;
+    if (const std::optional<GuardBuses> sent = message ? decodeBuses(*message) : std::nullopt)
+        buses = *sent;
+    else
+        buses.problem = QStringLiteral("the guard named no buses");
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", buses.session.constData(), 1);
+    // Qt takes an accessibility bus it is given as the one to register on.
+    if (buses.accessibility.isEmpty())
+        ::unsetenv("AT_SPI_BUS_ADDRESS");
+    else
+        ::setenv("AT_SPI_BUS_ADDRESS", buses.accessibility.constData(), 1);
+    return buses;
+}
+
+// Qt 6.4, given AT_SPI_BUS_ADDRESS, says "accessibility on" before its bridge
+// listens, so the bridge never registers Pellim and a screen reader finds
+// nothing. Said again once the event loop runs, the bridge registers. (Said
+// twice, as by a later Qt, it changes nothing.)
+void announceAccessibility() {
+    const QPlatformIntegration *integration = QGuiApplicationPrivate::platformIntegration();
+    auto *bridge = dynamic_cast<QObject *>(integration ? integration->accessibility() : nullptr);
+    if (bridge && bridge->metaObject()->indexOfSlot("enabledChanged(bool)") >= 0)
+        QMetaObject::invokeMethod(bridge, "enabledChanged", Qt::QueuedConnection, Q_ARG(bool, true));
+}
+
 } // namespace
 
 int runApplication(int argc, char **argv) {
@@ -121,6 +164,9 @@ int runApplication(int argc, char **argv) {
         startKernelGuard(keptOut, [&](UniqueFd channel) {
             return runGuardProcess(std::move(channel), argc, argv, keptOut);
         });
+    std::optional<GuardBuses> buses;
+    if (const auto *confined = std::get_if<KernelGuard>(&kernel))
+        buses = takeGuardBuses(confined->channel.get());
 
     QApplication app(argc, argv);
     configureApplication(app);
@@ -177,6 +223,9 @@ int runApplication(int argc, char **argv) {
         shownInForce = translated(kChecksInPellim).arg(none.reason);
     }
     guardLog.write(LogLevel::Info, inForce);
+    if (buses && !buses->problem.isEmpty())
+        guardLog.write(LogLevel::Error,
+                       QStringLiteral("Folder guard: Pellim has no session bus: ") + buses->problem);
 
     const auto files = std::make_unique<PosixFileAccess>(*protection);
     const auto random = std::make_unique<SystemRandomSource>();
@@ -206,6 +255,8 @@ int runApplication(int argc, char **argv) {
     }
 
     window->show();
+    if (buses && !buses->accessibility.isEmpty())
+        announceAccessibility();
     if (channel) {
         GuardRequest hello;
         hello.window = foreignWindowId(window.get());

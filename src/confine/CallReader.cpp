@@ -310,6 +310,13 @@ ReadOutcome readRequest(const HeldCall &row, const unsigned long long (&args)[6]
                 r.followLast = true;
         }
         break;
+    case HeldOp::Connect:
+    case HeldOp::SendTo:
+    case HeldOp::SendMsg:
+    case HeldOp::SendMmsg:
+        // Read by SocketDoors, never here.
+        *error = EINVAL;
+        return ReadOutcome::Refuse;
     }
     const auto path = [&](PathArg &arg, std::int8_t dirfd, std::int8_t at) {
         if (at == kNoArg || !readable)

@@ -32,6 +32,20 @@
 
 namespace pellim {
 
+namespace {
+
+// The ruleset's attributes as ABI 6 has them, newer than the installed kernel
+// headers: network rights (none handled: the network stays open) and scopes.
+struct RulesetAttr {
+    __u64 handledAccessFs = 0;
+    __u64 handledAccessNet = 0;
+    __u64 scoped = 0;
+};
+constexpr __u64 kScopeAbstractUnixSocket = 1ULL << 0;
+constexpr __u64 kScopeSignal = 1ULL << 1;
+
+} // namespace
+
 int landlockAbi() {
     const long abi =
         ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
@@ -216,7 +230,12 @@ std::optional<UniqueFd> installFilter(int *error) {
         return failed(rc);
     const HeldCallTable calls;
     for (const HeldCallTable::Entry &held : calls.entries()) {
-        if (const int rc = ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0))
+        const int set = held.call->heldIfSet;
+        if (const int rc =
+                set == kNoArg
+                    ? ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0)
+                    : ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 1,
+                                         SCMP_CMP(unsigned(set), SCMP_CMP_NE, 0)))
             return failed(rc);
     }
     for (const HeldCallTable::Refusal &refused : calls.refusals()) {
@@ -264,7 +283,8 @@ bool landlockRefusesTruncate() {
 
 std::optional<QString> confinementShortfall() {
     // Linux 6.1 (Debian 12's kernel) has ABI 2. What later ABIs add beyond
-    // truncation (device ioctls, network rules, scopes) the guard does not use.
+    // truncation the guard does not need: scopes (ABI 6) only narrow what is
+    // already held, and the network stays open.
     if (!landlockRefusesTruncate())
         return QStringLiteral("Landlock ABI %1: each truncate is done by the guard")
             .arg(landlockAbi());
@@ -281,10 +301,20 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) 
     };
     if (const std::optional<QString> why = confinementUnavailable())
         return ConfinementError{*why, true};
-    const __u64 rights = handledRights(landlockAbi());
-    landlock_ruleset_attr attr{};
-    attr.handled_access_fs = rights;
-    UniqueFd ruleset(int(::syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
+    const int abi = landlockAbi();
+    const __u64 rights = handledRights(abi);
+    // From ABI 6 on, Landlock also keeps Pellim from the abstract sockets and
+    // the processes outside its own domain: the guard and what the guard runs
+    // cannot be signalled, and no abstract name is reached behind the guard's
+    // back. An older kernel takes the shorter attributes only.
+    RulesetAttr attr;
+    attr.handledAccessFs = rights;
+    std::size_t attrSize = offsetof(RulesetAttr, handledAccessNet);
+    if (abi >= 6) {
+        attr.scoped = kScopeAbstractUnixSocket | kScopeSignal;
+        attrSize = sizeof attr;
+    }
+    UniqueFd ruleset(int(::syscall(SYS_landlock_create_ruleset, &attr, attrSize, 0)));
     if (!ruleset.isValid())
         return failed(QStringLiteral("cannot make a Landlock ruleset"), errno);
 

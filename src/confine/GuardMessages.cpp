@@ -9,6 +9,7 @@ namespace pellim {
 namespace {
 
 constexpr quint8 kReplyTag = 0x80;
+constexpr quint8 kBusesTag = 0x81;
 
 // A message read to its end and no further; anything else is not ours.
 bool wholeAndSound(const QDataStream &in) {
@@ -105,6 +106,29 @@ std::optional<GuardReply> decodeReply(const QByteArray &message) {
     if ((response == kResponseOK) != chosen)
         return std::nullopt;
     return r;
+}
+
+QByteArray encodeBuses(const GuardBuses &b) {
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << kBusesTag << b.session << b.accessibility << b.problem;
+    return message;
+}
+
+std::optional<GuardBuses> decodeBuses(const QByteArray &message) {
+    if (message.size() > kMaxGuardMessage)
+        return std::nullopt;
+    QDataStream in(message);
+    quint8 tag = 0;
+    GuardBuses b;
+    in >> tag >> b.session >> b.accessibility >> b.problem;
+    // A bus is a local socket's address; nothing else is handed to libdbus.
+    const auto sound = [](const QByteArray &address) {
+        return address.isEmpty() || (address.startsWith("unix:path=/") && !address.contains(','));
+    };
+    if (tag != kBusesTag || !wholeAndSound(in) || !sound(b.session) || !sound(b.accessibility))
+        return std::nullopt;
+    return b;
 }
 
 } // namespace pellim

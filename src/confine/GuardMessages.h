@@ -39,6 +39,15 @@ struct GuardReply {
     std::optional<FileUrl> chosen;
 };
 
+// The guard's first message, sent before Pellim makes any connection: the
+// buses it started for Pellim (D-Bus addresses, "unix:path=..."; empty: none),
+// and why one is missing, for the journal.
+struct GuardBuses {
+    QByteArray session;
+    QByteArray accessibility;
+    QString problem;
+};
+
 // Longer than any sound message by far: a request or reply beyond it is refused
 // unread, so a hostile peer cannot make the other side hold its bytes.
 inline constexpr qsizetype kMaxGuardMessage = 64 * 1024;
@@ -50,5 +59,7 @@ QByteArray encodeRequest(const GuardRequest &request);
 std::optional<GuardRequest> decodeRequest(const QByteArray &message);
 QByteArray encodeReply(const GuardReply &reply);
 std::optional<GuardReply> decodeReply(const QByteArray &message);
+QByteArray encodeBuses(const GuardBuses &buses);
+std::optional<GuardBuses> decodeBuses(const QByteArray &message);
 
 } // namespace pellim

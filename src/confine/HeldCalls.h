@@ -28,7 +28,19 @@ enum class HeldOp : std::uint8_t {
     // listing it, and added by the guard to the caller's own watch descriptor.
     InotifyWatch,
     FanotifyMark,
+    // What a socket reaches: a connection, or a datagram with an address. The
+    // guard decides these on the address, not on the file system.
+    Connect,
+    SendTo,
+    SendMsg,
+    SendMmsg,
 };
+
+// Whether `op` is a socket call (SocketDoors) rather than a file one.
+constexpr bool isSocketOp(HeldOp op) {
+    return op == HeldOp::Connect || op == HeldOp::SendTo || op == HeldOp::SendMsg ||
+           op == HeldOp::SendMmsg;
+}
 
 // How a call passes the times it sets.
 enum class TimesForm : std::uint8_t { Utimbuf, Timevals, Timespecs };
@@ -60,6 +72,14 @@ struct HeldCall {
     std::int8_t watchFd = kNoArg;
     std::int8_t mask = kNoArg;
     TimesForm times = TimesForm::Timespecs; // where `extra` points, for HeldOp::Times
+    // Sockets: the descriptor; the address (sendmsg, sendmmsg: the message
+    // headers) and its length (sendmmsg: how many headers); and an argument
+    // without which the call is not held at all (sendto without an address
+    // sends to the socket's own peer).
+    std::int8_t socket = kNoArg;
+    std::int8_t address = kNoArg;
+    std::int8_t addressLength = kNoArg;
+    std::int8_t heldIfSet = kNoArg;
     // The call's number on x86-64 where libseccomp is older than the call.
     int x86_64 = -1;
 };
@@ -155,6 +175,15 @@ inline constexpr std::array kHeldCalls = {
              .flags = 1,
              .watchFd = 0,
              .mask = 2},
+    HeldCall{.name = "connect", .op = HeldOp::Connect, .socket = 0, .address = 1, .addressLength = 2},
+    HeldCall{.name = "sendto",
+             .op = HeldOp::SendTo,
+             .socket = 0,
+             .address = 4,
+             .addressLength = 5,
+             .heldIfSet = 4},
+    HeldCall{.name = "sendmsg", .op = HeldOp::SendMsg, .socket = 0, .address = 1},
+    HeldCall{.name = "sendmmsg", .op = HeldOp::SendMmsg, .socket = 0, .address = 1, .addressLength = 2},
 };
 
 // Calls the confined process may not make at all, and the error they give.

@@ -50,7 +50,8 @@ struct Supervisor::Side {
 };
 
 std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtection &protection,
-                                               const KeptOutPaths &paths, QString *error) {
+                                               const KeptOutPaths &paths, QString *error,
+                                               std::vector<AllowedSocket> sockets) {
     const auto failed = [error](const QString &why) {
         if (error)
             *error = why;
@@ -70,13 +71,14 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
         return failed(QStringLiteral("cannot map the kept-out folders: %1")
                           .arg(QString::fromLocal8Bit(std::strerror(e))));
     return std::unique_ptr<Supervisor>(new Supervisor(
-        std::move(listener), protection, std::move(*layout), std::move(sealedLayout->keptOut)));
+        std::move(listener), protection, std::move(*layout), std::move(sealedLayout->keptOut),
+        std::move(sockets)));
 }
 
 Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
-                       std::vector<FileIdentity> sealed)
+                       std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets)
     : m_listener(std::move(listener)), m_protection(protection), m_layout(std::move(layout)),
-      m_sealed(std::move(sealed)) {
+      m_sealed(std::move(sealed)), m_sockets(std::move(sockets)) {
     std::sort(m_layout.allowed.begin(), m_layout.allowed.end(), before);
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
         m_ownUmask = own->umask;
@@ -204,6 +206,14 @@ void Supervisor::answer(const seccomp_notif &n) {
     Caller caller(pid_t(n.pid));
     HeldRequest r;
     const HeldCall *row = m_calls.find(n.data.nr);
+    if (row && isSocketOp(row->op)) {
+        Reply reply = m_sockets.answer(*row, n.data.args, caller, [&] {
+            std::uint64_t id = n.id;
+            return ::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0;
+        });
+        sendReply(m_listener.get(), n.id, reply);
+        return;
+    }
     int refusal = 0;
     const ReadOutcome outcome =
         row ? readRequest(*row, n.data.args, caller, r, &refusal) : ReadOutcome::LeaveToKernel;
@@ -430,6 +440,11 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
             return refused(verdict);
         return watch ? performWatch(r, caller.tgid, side.walked) : performMetadata(r, side.walked);
     }
+    case HeldOp::Connect:
+    case HeldOp::SendTo:
+    case HeldOp::SendMsg:
+    case HeldOp::SendMmsg:
+        break; // answered by SocketDoors before anything is read
     }
     return Reply::goingOn();
 }

@@ -3,6 +3,7 @@
 
 #include "confine/Confinement.h"
 #include "confine/HeldCalls.h"
+#include "confine/SocketDoors.h"
 #include "paths/FolderProtection.h"
 #include "paths/PathWalk.h"
 
@@ -57,8 +58,10 @@ public:
 
     // `paths` must be what the process was confined with. Nothing when the folders cannot be
     // mapped; `error` says why.
+    // `sockets`: what the process may connect to besides the network (SocketDoors).
     static std::unique_ptr<Supervisor> create(UniqueFd listener, FolderProtection &protection,
-                                              const KeptOutPaths &paths, QString *error = nullptr);
+                                              const KeptOutPaths &paths, QString *error = nullptr,
+                                              std::vector<AllowedSocket> sockets = {});
     ~Supervisor();
     Supervisor(const Supervisor &) = delete;
     Supervisor &operator=(const Supervisor &) = delete;
@@ -66,6 +69,7 @@ public:
     // For a QSocketNotifier (readable: a call waits; hang-up: the confined
     // processes are gone).
     int listener() const { return m_listener.get(); }
+    SocketDoors &sockets() { return m_sockets; }
 
     // Waits for one call and answers it. Gone once no confined process is left;
     // Failed (errno in `error`) when the listener cannot be read.
@@ -84,7 +88,7 @@ private:
     static constexpr std::size_t kMaxWaiting = 256;
 
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
-               std::vector<FileIdentity> sealed);
+               std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
     bool goesOn(const Walked &object) const;
@@ -105,6 +109,7 @@ private:
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;
     FolderChains m_chains;
+    SocketDoors m_sockets;
     mode_t m_ownUmask = 0;
     bool m_truncateGoesOn = true;
 };

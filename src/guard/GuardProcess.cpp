@@ -2,9 +2,11 @@
 #include "guard/GuardProcess.h"
 
 #include "confine/GuardLink.h"
+#include "confine/SocketDoors.h"
 #include "confine/Supervisor.h"
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
+#include "guard/BusProxies.h"
 #include "guard/SyntheticInput.h"
 #include "guard/ToolkitEnvironment.h"
 #include "guard/WindowOwner.h"
@@ -19,6 +21,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
@@ -70,6 +73,7 @@ private:
     char **m_argv;
     JournalSink m_journal;
     LogHandle m_log;
+    std::unique_ptr<BusProxies> m_proxies;
     DialogConsentPrompter m_prompter;
     FolderGuard m_guard;
     std::unique_ptr<Supervisor> m_supervisor;
@@ -87,16 +91,26 @@ private:
 };
 
 int GuardProcess::run(const KeptOutPaths &keptOut) {
+    // Pellim's buses first: it waits for them before it makes its first
+    // connection, while it confines itself.
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    m_proxies = BusProxies::start(environment);
+    sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
     UniqueFd listener;
     // Nothing but the end: Pellim could not confine itself and guards alone.
     if (!receiveMessage(m_channelFd.get(), &listener) || !listener.isValid())
         return 0;
     QString why;
-    m_supervisor = Supervisor::create(std::move(listener), m_guard, keptOut, &why);
+    m_supervisor = Supervisor::create(std::move(listener), m_guard, keptOut, &why,
+                                      sessionSockets(environment, m_proxies->takeSockets()));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
     }
+    m_supervisor->sockets().onRefused([this](const QString &address) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: refused Pellim a connection to %1").arg(address));
+    });
     // Answering begins at once: Pellim's start waits on its first calls, and a
     // display connection would only hold them up.
     while (!m_app && !m_ended) {
@@ -177,8 +191,15 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
         return known->second.get();
     // Only Pellim's own windows: another program's would lend the guard's
     // dialog its place and its look.
+    // Pellim's connection to the display was made by this process (Pellim's
+    // connects are made here), so the server names this process as its client;
+    // this process's own connection is the one that is not Pellim's.
     const auto *x11 = m_app->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !windowOfProcess(x11->connection(), window, m_pellim)) {
+    xcb_connection_t *display = x11 ? x11->connection() : nullptr;
+    const bool pellims = windowOfProcess(display, window, m_pellim) ||
+                         (windowOfProcess(display, window, ::getpid()) &&
+                          !windowOfConnection(display, window));
+    if (!pellims) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: window 0x%1 is not Pellim's; "
                                                     "shown on its own")
                                          .arg(window, 0, 16));

@@ -40,4 +40,10 @@ bool windowOfProcess(xcb_connection_t *connection, std::uint64_t window, pid_t p
     return false;
 }
 
+bool windowOfConnection(xcb_connection_t *connection, std::uint64_t window) {
+    const xcb_setup_t *setup = connection ? xcb_get_setup(connection) : nullptr;
+    return setup && window <= 0xffffffffu &&
+           (std::uint32_t(window) & ~setup->resource_id_mask) == setup->resource_id_base;
+}
+
 } // namespace pellim

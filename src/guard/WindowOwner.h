@@ -16,4 +16,8 @@ namespace pellim {
 // client is not local.
 bool windowOfProcess(xcb_connection_t *connection, std::uint64_t window, pid_t pid);
 
+// Whether `window` was made on `connection` itself (its ids are the
+// connection's own range).
+bool windowOfConnection(xcb_connection_t *connection, std::uint64_t window);
+
 } // namespace pellim

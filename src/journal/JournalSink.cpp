@@ -85,9 +85,10 @@ QByteArray nativeEntry(const LogEntry &entry) {
 // How long, in milliseconds, an entry waits for room in a full queue.
 constexpr int kPatienceMs = 200;
 
-bool sendOnce(int fd, const sockaddr_un &address, msghdr message) {
-    message.msg_name = const_cast<sockaddr_un *>(&address);
-    message.msg_namelen = socklen_t(sizeof address);
+// Sent on the connected socket, with no address: a confined process may not
+// name an address on a local socket, and a datagram carries its sender's
+// process id either way.
+bool sendOnce(int fd, const msghdr &message) {
     // MSG_DONTWAIT: a full queue answers EAGAIN instead of waiting for the daemon.
     for (;;) {
         if (::sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0)
@@ -97,10 +98,15 @@ bool sendOnce(int fd, const sockaddr_un &address, msghdr message) {
     }
 }
 
+bool connectTo(int fd, const sockaddr_un &address) {
+    return ::connect(fd, reinterpret_cast<const sockaddr *>(&address), socklen_t(sizeof address)) ==
+           0;
+}
+
 // An entry larger than a datagram may be goes in a sealed memfd passed with
 // SCM_RIGHTS, the way the journal's own client does it; the daemon reads only
 // sealed ones, since the sender could change them under it otherwise.
-bool sendAsMemfd(int fd, const sockaddr_un &address, const QByteArray &entry) {
+bool sendAsMemfd(int fd, const QByteArray &entry) {
     int memfd = -1;
     for (const unsigned int exec : kMemfdExecFlags) {
         memfd = ::memfd_create("pellim-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING | exec);
@@ -126,7 +132,7 @@ bool sendAsMemfd(int fd, const sockaddr_un &address, const QByteArray &entry) {
     header->cmsg_len = CMSG_LEN(sizeof(int));
     const int passed = data.get();
     std::memcpy(CMSG_DATA(header), &passed, sizeof passed);
-    return sendOnce(fd, address, message);
+    return sendOnce(fd, message);
 }
 
 } // namespace
@@ -184,12 +190,22 @@ bool JournalSink::send(const QByteArray &entry) const {
     const int fd = m_socket >= 0 ? m_socket : own.get();
     if (fd < 0)
         return false;
+    // Connected once. A daemon started again since has a new socket at the same
+    // path: the old one refuses (ECONNREFUSED), and the path is connected again.
+    const bool shared = fd == m_socket;
+    if ((!shared || !m_connected) && !connectTo(fd, *address))
+        return false;
+    if (shared)
+        m_connected = true;
 
     iovec part{const_cast<char *>(entry.constData()), std::size_t(entry.size())};
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    if (sendOnce(fd, *address, message)) {
+    bool sent = sendOnce(fd, message);
+    if (!sent && (errno == ECONNREFUSED || errno == ENOTCONN) && connectTo(fd, *address))
+        sent = sendOnce(fd, message);
+    if (sent) {
         m_stalled = false;
         return true;
     }
@@ -202,7 +218,7 @@ bool JournalSink::send(const QByteArray &entry) const {
         for (int waited = 0; waited < kPatienceMs; ++waited) {
             const timespec pause{0, 1000 * 1000};
             ::nanosleep(&pause, nullptr);
-            if (sendOnce(fd, *address, message))
+            if (sendOnce(fd, message))
                 return true;
             if (errno != EAGAIN)
                 break;
@@ -212,10 +228,10 @@ bool JournalSink::send(const QByteArray &entry) const {
     }
     // EMSGSIZE: larger than the socket's send buffer. ENOBUFS: the kernel could
     // not find that much memory for one datagram. A memfd needs neither. Every
-    // other error (EAGAIN from a daemon that is not reading, ENOENT, ECONNREFUSED)
-    // means the daemon will not take the entry now.
+    // other error (EAGAIN from a daemon that is not reading, ECONNREFUSED from
+    // one that is gone) means the daemon will not take the entry now.
     if (errno == EMSGSIZE || errno == ENOBUFS)
-        return sendAsMemfd(fd, *address, entry);
+        return sendAsMemfd(fd, entry);
     return false;
 }
 

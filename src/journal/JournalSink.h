@@ -18,7 +18,7 @@ namespace pellim {
 QString escapeControlCharacters(const QString &text, bool doubleBackslash);
 
 // Writes entries to the systemd journal in its native datagram protocol, on a
-// non-blocking socket: logging happens on the window's thread, and a daemon that
+// non-blocking socket connected to the daemon's: logging happens on the window's thread, and a daemon that
 // is alive but not reading must not freeze it. A full queue is waited on for at
 // most 200 ms, and only until the daemon once fails to make room; from then on
 // until it takes an entry again, nothing waits. An entry the daemon does not
@@ -48,7 +48,8 @@ private:
     FILE *m_fallback;
     QString m_socketPath;
     mutable std::atomic<bool> m_stalled = false;
-    int m_socket = -1; // unconnected: every send names the path, so a restarted daemon is found
+    int m_socket = -1;
+    mutable std::atomic<bool> m_connected = false;
 };
 
 } // namespace pellim

@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "guard/BusProxies.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+namespace pellim {
+
+namespace {
+
+// How long the proxy may take to listen, and the launcher to give its address.
+constexpr int kStartPatienceMs = 3000;
+constexpr std::uint64_t kAskPatienceUs = 500 * 1000;
+
+// What an application needs on the accessibility bus: to put its tree into the
+// registry's and take it out again, and to learn which events and keys anyone
+// listens for. Calls to it from outside need no rule.
+const char *const kAccessibilityRules[] = {
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.Socket.Embed@/org/a11y/atspi/accessible/root",
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.Socket.Unembed@/org/a11y/atspi/accessible/"
+    "root",
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.Registry.GetRegisteredEvents@/org/a11y/atspi/"
+    "registry",
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.DeviceEventController.GetKeystrokeListeners@/"
+    "org/a11y/atspi/registry/deviceeventcontroller",
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.DeviceEventController.GetDeviceEventListeners@/"
+    "org/a11y/atspi/registry/deviceeventcontroller",
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.DeviceEventController.NotifyListenersSync@/"
+    "org/a11y/atspi/registry/deviceeventcontroller",
+    "--call=org.a11y.atspi.Registry=org.a11y.atspi.DeviceEventController.NotifyListenersAsync@/"
+    "org/a11y/atspi/registry/deviceeventcontroller",
+};
+
+// A D-Bus address's value: bytes other than the few it allows as they are
+// are written %XX.
+QByteArray addressValue(const QByteArray &bytes) {
+    QByteArray out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
+            (byte >= 'A' && byte <= 'Z') || std::strchr("-_/.\\*", c))
+            out += c;
+        else
+            out += '%' + QByteArray::number(byte, 16).rightJustified(2, '0');
+    }
+    return out;
+}
+
+QByteArray sessionBusOf(const QProcessEnvironment &environment) {
+    const QByteArray given = environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")).toUtf8();
+    if (!given.isEmpty())
+        return given;
+    // Where libdbus and sd-bus look without one: the runtime folder's "bus".
+    const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    struct stat st {};
+    const QByteArray bus = QFile::encodeName(runtime) + "/bus";
+    if (runtime.startsWith(QLatin1Char('/')) && ::stat(bus.constData(), &st) == 0 &&
+        S_ISSOCK(st.st_mode))
+        return "unix:path=" + addressValue(bus);
+    return {};
+}
+
+QByteArray askAccessibilityBus(const QByteArray &session) {
+    sd_bus *bus = nullptr;
+    if (sd_bus_new(&bus) < 0)
+        return {};
+    const std::unique_ptr<sd_bus, sd_bus *(*)(sd_bus *)> owned(bus, sd_bus_flush_close_unref);
+    if (sd_bus_set_address(bus, session.constData()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+        sd_bus_start(bus) < 0)
+        return {};
+    sd_bus_message *call = nullptr;
+    if (sd_bus_message_new_method_call(bus, &call, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                       "GetAddress") < 0)
+        return {};
+    const std::unique_ptr<sd_bus_message, sd_bus_message *(*)(sd_bus_message *)> callOwned(
+        call, sd_bus_message_unref);
+    // Asked of a running launcher only: starting one is the session's business.
+    sd_bus_message_set_auto_start(call, 0);
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message *reply = nullptr;
+    const int rc = sd_bus_call(bus, call, kAskPatienceUs, &error, &reply);
+    sd_bus_error_free(&error);
+    if (rc < 0)
+        return {};
+    const std::unique_ptr<sd_bus_message, sd_bus_message *(*)(sd_bus_message *)> replyOwned(
+        reply, sd_bus_message_unref);
+    const char *address = nullptr;
+    if (sd_bus_message_read(reply, "s", &address) < 0 || !address)
+        return {};
+    return address;
+}
+
+// Waits for the proxy's "listening" byte; false when it ended first or took too long.
+bool ready(int fd) {
+    pollfd wait{fd, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&wait, 1, kStartPatienceMs);
+    while (rc < 0 && errno == EINTR);
+    char byte = 0;
+    return rc == 1 && ::read(fd, &byte, 1) == 1;
+}
+
+} // namespace
+
+QByteArray accessibilityBusAddress() {
+    const QByteArray session = sessionBusOf(QProcessEnvironment::systemEnvironment());
+    return session.isEmpty() ? QByteArray() : askAccessibilityBus(session);
+}
+
+std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environment,
+                                              const QByteArray &program) {
+    std::unique_ptr<BusProxies> proxies(new BusProxies);
+    GuardBuses &buses = proxies->m_buses;
+    const QByteArray session = sessionBusOf(environment);
+    if (session.isEmpty()) {
+        buses.problem = QStringLiteral("this session has no D-Bus session bus");
+        return proxies;
+    }
+    QByteArray accessibility = environment.value(QStringLiteral("AT_SPI_BUS_ADDRESS")).toUtf8();
+    if (accessibility.isEmpty())
+        accessibility = askAccessibilityBus(session);
+
+    const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    QByteArray folder = (runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime)
+                                                               : QByteArray("/tmp")) +
+                        "/pellim-bus-XXXXXX";
+    if (!::mkdtemp(folder.data())) {
+        buses.problem = QStringLiteral("cannot make a folder for the bus proxies: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return proxies;
+    }
+    proxies->m_folder = folder;
+    const QByteArray sessionPath = folder + "/session";
+    const QByteArray accessibilityPath = folder + "/accessibility";
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return proxies;
+    }
+    UniqueFd alive(ends[0]), theirs(ends[1]);
+    std::vector<QByteArray> args = {program, "--fd=" + QByteArray::number(theirs.get()), session,
+                                    sessionPath, "--filter"};
+    if (!accessibility.isEmpty()) {
+        args.insert(args.end(), {accessibility, accessibilityPath, "--filter", "--sloppy-names"});
+        for (const char *rule : kAccessibilityRules)
+            args.emplace_back(rule);
+    }
+    std::vector<char *> argv;
+    for (QByteArray &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The proxy ends with the guard: its --fd is the write end of a pipe
+        // whose read end only the guard holds.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+        ::fcntl(theirs.get(), F_SETFD, 0);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0) {
+        buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return proxies;
+    }
+    proxies->m_pid = pid;
+    theirs.reset();
+    if (!ready(alive.get())) {
+        int status = 0;
+        const bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (ended)
+            proxies->m_pid = -1;
+        buses.problem =
+            ended && WIFEXITED(status) && WEXITSTATUS(status) == 127
+                ? QStringLiteral("%1 cannot be run (is xdg-dbus-proxy installed?)")
+                      .arg(QString::fromLocal8Bit(program))
+                : QStringLiteral("xdg-dbus-proxy did not start");
+        return proxies;
+    }
+    proxies->m_alive = std::move(alive);
+    proxies->m_paths = {sessionPath};
+    if (std::optional<AllowedSocket> pinned =
+            pinnedSocket(sessionPath, QStringLiteral("the session bus proxy"))) {
+        proxies->m_sockets.push_back(std::move(*pinned));
+        buses.session = "unix:path=" + addressValue(sessionPath);
+    }
+    if (!accessibility.isEmpty()) {
+        proxies->m_paths.push_back(accessibilityPath);
+        if (std::optional<AllowedSocket> pinned =
+                pinnedSocket(accessibilityPath, QStringLiteral("the accessibility bus proxy"))) {
+            proxies->m_sockets.push_back(std::move(*pinned));
+            buses.accessibility = "unix:path=" + addressValue(accessibilityPath);
+        }
+    }
+    return proxies;
+}
+
+BusProxies::~BusProxies() {
+    m_alive.reset(); // the proxy sees its --fd end and leaves
+    if (m_pid > 0) {
+        for (int tries = 0; tries < 100 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; ++tries) {
+            if (tries == 50)
+                ::kill(m_pid, SIGKILL);
+            ::usleep(2000);
+        }
+    }
+    for (const QByteArray &path : m_paths)
+        ::unlink(path.constData());
+    if (!m_folder.isEmpty())
+        ::rmdir(m_folder.constData());
+}
+
+} // namespace pellim
