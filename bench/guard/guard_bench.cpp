@@ -140,7 +140,8 @@ public:
                              qPrintable(std::get<ConfinementError>(confined).message));
                 ::_exit(1);
             }
-            if (!sendMessage(control, QByteArrayLiteral("listener"), listener->get()))
+            char taken = 0;
+            if (!offerListener(control, listener->get()) || ::recv(control, &taken, 1, 0) != 1)
                 ::_exit(1);
             listener->reset(); // the supervisor alone answers
             Command command;
@@ -154,8 +155,10 @@ public:
         }
         ::close(sockets[1]);
         m_control = UniqueFd(sockets[0]);
-        if (m_pid > 0)
-            receiveMessage(m_control.get(), &m_listener);
+        if (m_pid > 0) {
+            m_listener = pellim::takeListener(m_control.get(), m_pid);
+            sendMessage(m_control.get(), QByteArrayLiteral("taken"));
+        }
     }
     ~ConfinedChild() {
         if (m_pid <= 0)
@@ -391,7 +394,9 @@ int exec(bool confine, char **argv) {
                              qPrintable(std::get<ConfinementError>(confined).message));
                 ::_exit(126);
             }
-            if (!sendMessage(sockets[1], QByteArrayLiteral("listener"), listener->get()))
+            char taken = 0;
+            if (!offerListener(sockets[1], listener->get()) ||
+                ::recv(sockets[1], &taken, 1, 0) != 1)
                 ::_exit(126);
         } else if (::write(sockets[1], "", 1) != 1) {
             ::_exit(126);
@@ -410,8 +415,8 @@ int exec(bool confine, char **argv) {
     std::unique_ptr<Supervisor> supervisor;
     char byte = 0;
     if (confine) {
-        UniqueFd listener;
-        receiveMessage(control.get(), &listener);
+        UniqueFd listener = takeListener(control.get(), child);
+        sendMessage(control.get(), QByteArrayLiteral("taken"));
         QString error;
         if (listener.isValid())
             supervisor = Supervisor::create(std::move(listener), guard, folders, &error);

@@ -41,7 +41,6 @@
 
 #include <cstdlib>
 
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,15 +117,9 @@ QString howItEnded(pid_t pid) {
 // own would start or call any service, outside the confinement, for it. With
 // no proxy there is no bus at all: an empty address makes libdbus give up
 // without looking for the session's.
-GuardBuses takeGuardBuses(int channel) {
+GuardBuses takeGuardBuses(const QByteArray &hello) {
     GuardBuses buses;
-    pollfd ready{channel, POLLIN, 0};
-    int rc;
-    do
-        rc = ::poll(&ready, 1, 10000);
-    while (rc < 0 && errno == EINTR);
-    const std::optional<QByteArray> message = rc == 1 ? receiveMessage(channel) : std::nullopt;
-    if (const std::optional<GuardBuses> sent = message ? decodeBuses(*message) : std::nullopt)
+    if (const std::optional<GuardBuses> sent = decodeBuses(hello))
         buses = *sent;
     else
         buses.problem = QStringLiteral("the guard named no buses");
@@ -147,7 +140,8 @@ void announceAccessibility() {
     const QPlatformIntegration *integration = QGuiApplicationPrivate::platformIntegration();
     auto *bridge = dynamic_cast<QObject *>(integration ? integration->accessibility() : nullptr);
     if (bridge && bridge->metaObject()->indexOfSlot("enabledChanged(bool)") >= 0)
-        QMetaObject::invokeMethod(bridge, "enabledChanged", Qt::QueuedConnection, Q_ARG(bool, true));
+        QMetaObject::invokeMethod(bridge, "enabledChanged", Qt::QueuedConnection,
+                                  Q_ARG(bool, true));
 }
 
 } // namespace
@@ -166,7 +160,7 @@ int runApplication(int argc, char **argv) {
         });
     std::optional<GuardBuses> buses;
     if (const auto *confined = std::get_if<KernelGuard>(&kernel))
-        buses = takeGuardBuses(confined->channel.get());
+        buses = takeGuardBuses(confined->hello);
 
     QApplication app(argc, argv);
     configureApplication(app);
@@ -225,7 +219,8 @@ int runApplication(int argc, char **argv) {
     guardLog.write(LogLevel::Info, inForce);
     if (buses && !buses->problem.isEmpty())
         guardLog.write(LogLevel::Error,
-                       QStringLiteral("Folder guard: Pellim has no session bus: ") + buses->problem);
+                       QStringLiteral("Folder guard: Pellim has no session bus: ") +
+                           buses->problem);
 
     const auto files = std::make_unique<PosixFileAccess>(*protection);
     const auto random = std::make_unique<SystemRandomSource>();

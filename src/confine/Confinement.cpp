@@ -231,11 +231,10 @@ std::optional<UniqueFd> installFilter(int *error) {
     const HeldCallTable calls;
     for (const HeldCallTable::Entry &held : calls.entries()) {
         const int set = held.call->heldIfSet;
-        if (const int rc =
-                set == kNoArg
-                    ? ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0)
-                    : ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 1,
-                                         SCMP_CMP(unsigned(set), SCMP_CMP_NE, 0)))
+        if (const int rc = set == kNoArg
+                               ? ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0)
+                               : ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 1,
+                                                    SCMP_CMP(unsigned(set), SCMP_CMP_NE, 0)))
             return failed(rc);
     }
     for (const HeldCallTable::Refusal &refused : calls.refusals()) {

@@ -9,14 +9,20 @@
 #include <csignal>
 #include <cstring>
 
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace pellim {
 
 namespace {
+
+// How long Pellim waits, confined, for its guard to take the listener: the
+// guard starts Pellim's bus proxies first.
+constexpr int kGuardPatienceMs = 10000;
 
 QString errorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -69,6 +75,13 @@ std::optional<QByteArray> receive(int channel, UniqueFd *descriptor, int flags) 
 bool sendMessage(int channel, const QByteArray &message, int descriptor) {
     // An empty packet would read as the end of the channel.
     Q_ASSERT(!message.isEmpty());
+    if (descriptor < 0) {
+        ssize_t sent;
+        do
+            sent = ::send(channel, message.constData(), std::size_t(message.size()), MSG_NOSIGNAL);
+        while (sent < 0 && errno == EINTR);
+        return sent == message.size();
+    }
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof descriptor)] = {};
     iovec io{const_cast<char *>(message.constData()), std::size_t(message.size())};
     msghdr header{};
@@ -92,6 +105,42 @@ bool sendMessage(int channel, const QByteArray &message, int descriptor) {
 
 std::optional<QByteArray> receiveMessage(int channel, UniqueFd *descriptor) {
     return receive(channel, descriptor, 0);
+}
+
+namespace {
+const QByteArray kListenerOffer = QByteArrayLiteral("listener ");
+}
+
+bool offerListener(int channel, int listener) {
+    return sendMessage(channel, kListenerOffer + QByteArray::number(listener));
+}
+
+UniqueFd listenerOffered(const QByteArray &message, pid_t from, int *error) {
+    const auto failed = [error](int e) {
+        if (error)
+            *error = e;
+        return UniqueFd();
+    };
+    bool number = false;
+    const int fd =
+        message.startsWith(kListenerOffer) ? message.mid(kListenerOffer.size()).toInt(&number) : -1;
+    if (!number || fd < 0)
+        return failed(EPROTO);
+    const UniqueFd pidfd(int(::syscall(SYS_pidfd_open, from, 0)));
+    UniqueFd listener(pidfd.isValid() ? int(::syscall(SYS_pidfd_getfd, pidfd.get(), fd, 0)) : -1);
+    if (!listener.isValid())
+        return failed(errno);
+    return listener;
+}
+
+UniqueFd takeListener(int channel, pid_t from, int *error) {
+    const std::optional<QByteArray> offer = receiveMessage(channel);
+    if (!offer) {
+        if (error)
+            *error = errno;
+        return UniqueFd();
+    }
+    return listenerOffered(*offer, from, error);
 }
 
 std::variant<KernelGuard, NoKernelGuard>
@@ -129,13 +178,21 @@ startKernelGuard(const KeptOutPaths &keptOut,
         }
         return NoKernelGuard{error->message, error->featureMissing};
     }
-    const UniqueFd listener = std::move(std::get<UniqueFd>(confined));
-    if (!sendMessage(mine.get(), QByteArrayLiteral("listener"), listener.get())) {
-        // Confined with nobody to answer: every held call would fail.
+    UniqueFd listener = std::move(std::get<UniqueFd>(confined));
+    // Confined with nobody to answer, every held call would fail.
+    if (!offerListener(mine.get(), listener.get()))
         return NoKernelGuard{QStringLiteral("cannot hand the guard its listener: ") +
                              errorText(errno)};
-    }
-    return KernelGuard{std::move(mine), guard};
+    pollfd answer{mine.get(), POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&answer, 1, kGuardPatienceMs);
+    while (ready < 0 && errno == EINTR);
+    std::optional<QByteArray> hello = ready == 1 ? receiveMessage(mine.get()) : std::nullopt;
+    listener.reset(); // the guard has it, or never will
+    if (!hello)
+        return NoKernelGuard{QStringLiteral("the guard did not take its listener")};
+    return KernelGuard{std::move(mine), guard, std::move(*hello)};
 }
 
 GuardChannel::GuardChannel(UniqueFd channel, QObject *parent)

@@ -24,6 +24,7 @@ namespace pellim {
 struct KernelGuard {
     UniqueFd channel;
     pid_t guardPid = -1;
+    QByteArray hello; // the guard's first message, sent once it took the listener
 };
 
 // Pellim is not confined; `reason` says why. Only a kernel that lacks what the
@@ -39,15 +40,30 @@ struct NoKernelGuard {
 // Starts the guard process and confines the calling one. Call it before any
 // thread exists. The guard is a fork that runs `guardMain` with its end of the
 // channel and exits with what it returns; it ends when the caller ends. The
-// caller keeps its process id, and the guard first receives the seccomp
-// listener over the channel (receiveMessage). `keptOut` is what the caller is
-// confined with (confineSelf) and the guard decides on.
+// caller keeps its process id, and the guard first takes the seccomp listener
+// (takeListener), then answers with its first message, which `hello` holds. `keptOut` is what the
+// caller is confined with (confineSelf) and the guard decides on.
 std::variant<KernelGuard, NoKernelGuard>
 startKernelGuard(const KeptOutPaths &keptOut,
                  const std::function<int(UniqueFd channel)> &guardMain);
 
 // One message over a SOCK_SEQPACKET channel, with at most one descriptor.
+// Without one it goes out with send(), which a confined process makes freely;
+// with one it takes sendmsg(), which the confinement holds.
 bool sendMessage(int channel, const QByteArray &message, int descriptor = -1);
+
+// A confined process cannot hand over its own listener: sendmsg is held, and
+// nobody answers yet. It names the listener's number instead, and the guard
+// takes the descriptor out of the process (pidfd_getfd; the guard may trace
+// it). The confined process must keep its listener open until the guard says
+// it has it, and close it then: with its listener, a process could answer its
+// own calls.
+bool offerListener(int channel, int listener);
+// The listener that process `from` offered on `channel`; invalid when none came
+// or it could not be taken (`error` then says why, 0 at the end of the channel).
+UniqueFd takeListener(int channel, pid_t from, int *error = nullptr);
+// The same for an offer already received; invalid (EPROTO) when `message` is none.
+UniqueFd listenerOffered(const QByteArray &message, pid_t from, int *error = nullptr);
 // The next message; nothing at the end of the channel or on an error (errno
 // says which: 0 at the end). A descriptor sent along goes to `descriptor`.
 std::optional<QByteArray> receiveMessage(int channel, UniqueFd *descriptor = nullptr);

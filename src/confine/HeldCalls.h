@@ -175,7 +175,8 @@ inline constexpr std::array kHeldCalls = {
              .flags = 1,
              .watchFd = 0,
              .mask = 2},
-    HeldCall{.name = "connect", .op = HeldOp::Connect, .socket = 0, .address = 1, .addressLength = 2},
+    HeldCall{
+        .name = "connect", .op = HeldOp::Connect, .socket = 0, .address = 1, .addressLength = 2},
     HeldCall{.name = "sendto",
              .op = HeldOp::SendTo,
              .socket = 0,
@@ -183,7 +184,8 @@ inline constexpr std::array kHeldCalls = {
              .addressLength = 5,
              .heldIfSet = 4},
     HeldCall{.name = "sendmsg", .op = HeldOp::SendMsg, .socket = 0, .address = 1},
-    HeldCall{.name = "sendmmsg", .op = HeldOp::SendMmsg, .socket = 0, .address = 1, .addressLength = 2},
+    HeldCall{
+        .name = "sendmmsg", .op = HeldOp::SendMmsg, .socket = 0, .address = 1, .addressLength = 2},
 };
 
 // Calls the confined process may not make at all, and the error they give.

@@ -132,8 +132,8 @@ std::vector<AllowedSocket> sessionSockets(const QProcessEnvironment &environment
     if (x11.hasMatch() && !waylandPreconnected) {
         const QByteArray path = "/tmp/.X11-unix/X" + x11.captured(1).toLatin1();
         addPath(path, QStringLiteral("the display"));
-        sockets.push_back(AllowedSocket{QByteArray(1, '\0') + path, UniqueFd(),
-                                        QStringLiteral("the display")});
+        sockets.push_back(
+            AllowedSocket{QByteArray(1, '\0') + path, UniqueFd(), QStringLiteral("the display")});
     }
     const QByteArray wayland = environment.value(QStringLiteral("WAYLAND_DISPLAY")).toLocal8Bit();
     const QByteArray runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR")).toLocal8Bit();

@@ -70,9 +70,9 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     if (!layout || !sealedLayout)
         return failed(QStringLiteral("cannot map the kept-out folders: %1")
                           .arg(QString::fromLocal8Bit(std::strerror(e))));
-    return std::unique_ptr<Supervisor>(new Supervisor(
-        std::move(listener), protection, std::move(*layout), std::move(sealedLayout->keptOut),
-        std::move(sockets)));
+    return std::unique_ptr<Supervisor>(
+        new Supervisor(std::move(listener), protection, std::move(*layout),
+                       std::move(sealedLayout->keptOut), std::move(sockets)));
 }
 
 Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,

@@ -134,9 +134,9 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
         accessibility = askAccessibilityBus(session);
 
     const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
-    QByteArray folder = (runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime)
-                                                               : QByteArray("/tmp")) +
-                        "/pellim-bus-XXXXXX";
+    QByteArray folder =
+        (runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime) : QByteArray("/tmp")) +
+        "/pellim-bus-XXXXXX";
     if (!::mkdtemp(folder.data())) {
         buses.problem = QStringLiteral("cannot make a folder for the bus proxies: %1")
                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -189,11 +189,10 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
         const bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
         if (ended)
             proxies->m_pid = -1;
-        buses.problem =
-            ended && WIFEXITED(status) && WEXITSTATUS(status) == 127
-                ? QStringLiteral("%1 cannot be run (is xdg-dbus-proxy installed?)")
-                      .arg(QString::fromLocal8Bit(program))
-                : QStringLiteral("xdg-dbus-proxy did not start");
+        buses.problem = ended && WIFEXITED(status) && WEXITSTATUS(status) == 127
+                            ? QStringLiteral("%1 cannot be run (is xdg-dbus-proxy installed?)")
+                                  .arg(QString::fromLocal8Bit(program))
+                            : QStringLiteral("xdg-dbus-proxy did not start");
         return proxies;
     }
     proxies->m_alive = std::move(alive);

@@ -95,11 +95,19 @@ int GuardProcess::run(const KeptOutPaths &keptOut) {
     // connection, while it confines itself.
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     m_proxies = BusProxies::start(environment);
-    sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
-    UniqueFd listener;
+    int error = 0;
+    UniqueFd listener = takeListener(m_channelFd.get(), m_pellim, &error);
     // Nothing but the end: Pellim could not confine itself and guards alone.
-    if (!receiveMessage(m_channelFd.get(), &listener) || !listener.isValid())
+    if (!listener.isValid() && error == 0)
         return 0;
+    if (!listener.isValid()) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: cannot take Pellim's listener: ") +
+                        errnoText(error));
+        return 1;
+    }
+    // Pellim waits for this before it closes its own copy of the listener.
+    sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
     QString why;
     m_supervisor = Supervisor::create(std::move(listener), m_guard, keptOut, &why,
                                       sessionSockets(environment, m_proxies->takeSockets()));
@@ -196,9 +204,9 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
     // this process's own connection is the one that is not Pellim's.
     const auto *x11 = m_app->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t *display = x11 ? x11->connection() : nullptr;
-    const bool pellims = windowOfProcess(display, window, m_pellim) ||
-                         (windowOfProcess(display, window, ::getpid()) &&
-                          !windowOfConnection(display, window));
+    const bool pellims =
+        windowOfProcess(display, window, m_pellim) ||
+        (windowOfProcess(display, window, ::getpid()) && !windowOfConnection(display, window));
     if (!pellims) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: window 0x%1 is not Pellim's; "
                                                     "shown on its own")

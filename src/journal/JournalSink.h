@@ -18,13 +18,12 @@ namespace pellim {
 QString escapeControlCharacters(const QString &text, bool doubleBackslash);
 
 // Writes entries to the systemd journal in its native datagram protocol, on a
-// non-blocking socket connected to the daemon's: logging happens on the window's thread, and a daemon that
-// is alive but not reading must not freeze it. A full queue is waited on for at
-// most 200 ms, and only until the daemon once fails to make room; from then on
-// until it takes an entry again, nothing waits. An entry the daemon does not
-// take (no daemon, a stale socket, a stalled queue, any other error) goes to
-// `fallback` (standard error by default) as one line with control characters
-// escaped. Safe to call from several threads.
+// non-blocking socket connected to the daemon's: logging happens on the window's thread, and a
+// daemon that is alive but not reading must not freeze it. A full queue is waited on for at most
+// 200 ms, and only until the daemon once fails to make room; from then on until it takes an entry
+// again, nothing waits. An entry the daemon does not take (no daemon, a stale socket, a stalled
+// queue, any other error) goes to `fallback` (standard error by default) as one line with control
+// characters escaped. Safe to call from several threads.
 class JournalSink final : public LogSink {
 public:
     explicit JournalSink(FILE *fallback = stderr,

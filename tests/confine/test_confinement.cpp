@@ -11,19 +11,23 @@
 
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <linux/io_uring.h>
 #include <linux/openat2.h>
+#include <netinet/in.h>
 #include <sys/fanotify.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -73,7 +77,8 @@ QByteArray contents(const QString &path) {
 // what the body reported (or why it could not be confined).
 QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
                        const std::function<QByteArray()> &body,
-                       const QByteArray &workingFolder = "/", Supervisor **made = nullptr) {
+                       const QByteArray &workingFolder = "/", Supervisor **made = nullptr,
+                       std::vector<AllowedSocket> allowed = {}) {
     int sockets[2]; // the listener, then the child's report
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return "no socket pair";
@@ -84,8 +89,12 @@ QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
             ::_exit(2);
         auto confined = confineSelf(paths);
         QByteArray report;
-        if (const UniqueFd *listener = std::get_if<UniqueFd>(&confined)) {
-            sendMessage(sockets[1], "listener", listener->get());
+        if (UniqueFd *listener = std::get_if<UniqueFd>(&confined)) {
+            char taken = 0;
+            if (!offerListener(sockets[1], listener->get()) ||
+                ::recv(sockets[1], &taken, 1, 0) != 1)
+                ::_exit(3);
+            listener->reset();
             report = body();
         } else {
             report = std::get<ConfinementError>(confined).message.toUtf8();
@@ -93,13 +102,17 @@ QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
         ::_exit(::write(sockets[1], report.constData(), std::size_t(report.size())) < 0);
     }
     ::close(sockets[1]);
-    UniqueFd listener;
     // Without a listener, the child's first message is its report.
-    const QByteArray first = receiveMessage(sockets[0], &listener).value_or(QByteArray());
+    const QByteArray first = receiveMessage(sockets[0]).value_or(QByteArray());
+    UniqueFd listener = listenerOffered(first, child);
     const bool confined = listener.isValid();
+    if (confined)
+        sendMessage(sockets[0], "taken");
     QString error;
     std::unique_ptr<Supervisor> supervisor =
-        confined ? Supervisor::create(std::move(listener), protection, paths, &error) : nullptr;
+        confined
+            ? Supervisor::create(std::move(listener), protection, paths, &error, std::move(allowed))
+            : nullptr;
     if (made)
         *made = supervisor.get();
     while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
@@ -143,6 +156,49 @@ QByteArray disk(const QByteArray &path) {
     if (S_ISFIFO(st.st_mode))
         return "fifo";
     return contents(QFile::decodeName(path));
+}
+
+// A local address: a path, or a NUL and an abstract name.
+std::pair<sockaddr_un, socklen_t> local(const QByteArray &name) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path, name.constData(), std::size_t(name.size()));
+    return {a, socklen_t(offsetof(sockaddr_un, sun_path) + std::size_t(name.size()) +
+                         (name.startsWith('\0') ? 0 : 1))};
+}
+
+// Connects a new stream socket to `name`: the error, or the last part of the
+// name of the socket reached (which its listener bound, whatever was asked).
+QByteArray connected(const QByteArray &name) {
+    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto [address, size] = local(name);
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&address), size) != 0)
+        return done(-1);
+    sockaddr_un peer{};
+    socklen_t length = sizeof peer;
+    ::getpeername(s, reinterpret_cast<sockaddr *>(&peer), &length);
+    ::close(s);
+    return QByteArray(peer.sun_path).split('/').last();
+}
+
+// A datagram sent with an address, by `how` ("sendto", "sendmsg", "sendmmsg").
+QByteArray sentTo(const QByteArray &name, const char *how) {
+    const int s = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    auto [address, size] = local(name);
+    char byte = 'x';
+    iovec part{&byte, 1};
+    mmsghdr message{};
+    message.msg_hdr.msg_name = &address;
+    message.msg_hdr.msg_namelen = size;
+    message.msg_hdr.msg_iov = &part;
+    message.msg_hdr.msg_iovlen = 1;
+    const long rc = std::strcmp(how, "sendto") == 0
+                        ? ::sendto(s, &byte, 1, 0, reinterpret_cast<sockaddr *>(&address), size)
+                    : std::strcmp(how, "sendmsg") == 0 ? ::sendmsg(s, &message.msg_hdr, 0)
+                                                       : ::sendmmsg(s, &message, 1, 0);
+    const QByteArray result = done(rc);
+    ::close(s);
+    return result;
 }
 
 long at(const QByteArray &folder) {
@@ -416,6 +472,52 @@ const std::vector<HeldRow> &heldRows() {
              return done(::syscall(SYS_io_uring_setup, 1, &params));
          },
          "EPERM", nullptr},
+        // Sockets: out/listed.sock is the one allowed; out/other.sock, a datagram
+        // socket out/dgram.sock and an abstract one are bound by the test too.
+        {"connect: the listed socket, though its path now leads elsewhere", "connect",
+         [](P, P, P o) {
+             // One step after another: the operands of + may be evaluated in any order.
+             const QByteArray listed = o + "/listed.sock";
+             QByteArray got = connected(listed) + " ";
+             got += done(::rename(listed.constData(), (o + "/moved.sock").constData()));
+             got += done(::symlink("other.sock", listed.constData()));
+             return got + " " + connected(listed);
+         },
+         "listed.sock okok listed.sock", nullptr},
+        {"connect: an unlisted path socket, an abstract one", "connect",
+         [](P, P, P o) {
+             return connected(o + "/other.sock") + " " +
+                    connected(QByteArray(1, '\0') + "pellim-test-" +
+                              QByteArray::number(::getppid()));
+         },
+         "EACCES EACCES", nullptr},
+        {"connect: the network is made as asked", "connect",
+         [](P, P, P) {
+             const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+             sockaddr_in nowhere{};
+             nowhere.sin_family = AF_INET;
+             nowhere.sin_port = htons(1); // nobody listens on tcpmux
+             nowhere.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+             return done(::connect(s, reinterpret_cast<sockaddr *>(&nowhere), sizeof nowhere));
+         },
+         "ECONNREFUSED", nullptr},
+        {"sendto: an address", "sendto",
+         [](P, P, P o) { return sentTo(o + "/dgram.sock", "sendto"); }, "EACCES", nullptr},
+        {"sendmsg: an address; none on a connected socket", "sendmsg",
+         [](P, P, P o) {
+             int pair[2];
+             ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair);
+             char byte = 'x';
+             iovec part{&byte, 1};
+             msghdr message{};
+             message.msg_iov = &part;
+             message.msg_iovlen = 1;
+             return sentTo(o + "/dgram.sock", "sendmsg") + " " +
+                    done(::sendmsg(pair[0], &message, 0) - 1);
+         },
+         "EACCES ok", nullptr},
+        {"sendmmsg: an address", "sendmmsg",
+         [](P, P, P o) { return sentTo(o + "/dgram.sock", "sendmmsg"); }, "EACCES", nullptr},
     };
     return rows;
 }
@@ -463,9 +565,25 @@ private slots:
         NoPrompter prompter;
         FolderGuard guard(log, prompter);
         t.makeFile("home/.bashrc", "b");
-        QByteArray got =
-            runConfined({{docs, desk}, {bytes(t.home() + "/.local/state/pellim")}, readOnlyPaths()},
-                        guard, [&] { return held.run(docs, desk, out); });
+        const auto bound = [&](const QByteArray &name, int type) {
+            const int s = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+            const auto [address, size] = local(name);
+            if (::bind(s, reinterpret_cast<const sockaddr *>(&address), size) != 0 ||
+                (type == SOCK_STREAM && ::listen(s, 8) != 0))
+                qFatal("cannot bind %s", name.constData() + name.startsWith('\0'));
+            return UniqueFd(s);
+        };
+        const UniqueFd listed = bound(out + "/listed.sock", SOCK_STREAM),
+                       other = bound(out + "/other.sock", SOCK_STREAM),
+                       dgram = bound(out + "/dgram.sock", SOCK_DGRAM),
+                       abstract = bound(QByteArray(1, '\0') + "pellim-test-" +
+                                            QByteArray::number(::getpid()),
+                                        SOCK_STREAM);
+        std::vector<AllowedSocket> sockets;
+        sockets.push_back(*pinnedSocket(out + "/listed.sock", QStringLiteral("a test's")));
+        QByteArray got = runConfined(
+            {{docs, desk}, {bytes(t.home() + "/.local/state/pellim")}, readOnlyPaths()}, guard,
+            [&] { return held.run(docs, desk, out); }, "/", nullptr, std::move(sockets));
         if (held.look) {
             const char folder = held.look[0];
             got += " " + disk((folder == 'D'   ? docs
