@@ -26,7 +26,8 @@ struct EarlyDisplay {
 // Decides the display and, for Wayland, connects. Wayland when WAYLAND_DISPLAY
 // (or a WAYLAND_SOCKET handed in) names one, QT_QPA_PLATFORM asks for no other
 // platform, Qt's Wayland platform plugin is installed and the connect
-// succeeds; QT_QPA_PLATFORM is then set to "wayland" so that Qt uses it. X11
+// succeeds; QT_QPA_PLATFORM is then set to "wayland" so that Qt uses it, and
+// Qt's OpenGL buffer integration is left unloaded. X11
 // otherwise, as before. Call while the process has one thread.
 EarlyDisplay connectDisplayEarly();
 

@@ -215,7 +215,7 @@ def prompt_is_child(c):
 
 
 def dialogs(c):
-    """The three dialog tests; each dialog is the guard's, a child of Pellim's window."""
+    """The four tests that go through a dialog of the guard's: typed names, chosen folders."""
     e2e.writing(c, "ctrl+1", path=c.docs + "/wayland note 100% %s.txt")
     e2e.writing(c, "ctrl+2", folder=c.downloads)
     e2e.open_with_dialog(c)
