@@ -21,6 +21,8 @@ GUARD_ID = "org.pellim.FolderGuard"
 TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
 PROBE = os.path.join(SOURCE_DIR, "tests", "e2e", "atspi_probe.py")
 REFUSED = "Folder guard: ignored input sent by another program (XSendEvent)"
+# What the guard line says of the display after the guard in force.
+X11_PART = "; display X11: any program on this display can answer the prompts"
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
 # The guard's question, its title and the key of its Allow button, by language.
 PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
@@ -252,7 +254,7 @@ def guard_line():
     # Before Landlock ABI 3 (Debian 12's Linux 6.1; scripts/as-linux-6.1) the line says what the guard gives up.
     abi = ctypes.CDLL(None).syscall(444, None, 0, 1)  # landlock_create_ruleset: the version
     return "Folder guard: enforced by the kernel" + (
-        "" if abi >= 3 else " (Landlock ABI %d: each truncate is done by the guard)" % abi)
+        "" if abi >= 3 else " (Landlock ABI %d: each truncate is done by the guard)" % abi) + X11_PART
 
 
 def start_then_quit(c):
@@ -300,7 +302,7 @@ def folder_access(c):
 
 def fallback(c):
     """Where the kernel cannot confine, Pellim guards in its own process and says so."""
-    c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
+    c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)" + X11_PART
                in c.guard_entries())
     check(not c.guard_pids(), "a guard process without confinement")
     writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # still asked, in Pellim's own process
