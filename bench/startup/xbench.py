@@ -75,6 +75,29 @@ class XServer:
         self.close()
 
 
+class SessionBuses:
+    """A D-Bus session bus with the accessibility bus on it, switched on as a
+    screen reader would: what a desktop gives a program. Confined, pellim's guard
+    starts its bus proxies for it; unconfined, Qt talks to the buses itself."""
+
+    def __enter__(self):
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.address = self.bus.stdout.readline().strip()
+        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address)
+        send = ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus"]
+        if subprocess.run(send + ["org.a11y.Bus.GetAddress"], env=env, capture_output=True).returncode:
+            fail("no accessibility bus (at-spi2-core)")
+        for prop in ("IsEnabled", "ScreenReaderEnabled"):
+            subprocess.run(send + ["org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
+                                   "string:" + prop, "variant:boolean:true"], env=env, capture_output=True)
+        return {"DBUS_SESSION_BUS_ADDRESS": self.address}
+
+    def __exit__(self, *exc):
+        self.bus.terminate()
+        self.bus.wait()
+
+
 class TempHome:
     """HOME, the XDG folders and the three user folders in a fresh temporary
     folder, so nothing of the person's is read or touched."""

@@ -198,6 +198,9 @@ int runApplication(int argc, char **argv) {
     if (const auto *confined = std::get_if<KernelGuard>(&kernel))
         buses = takeGuardBuses(confined->hello);
 
+    // The guard's end of things outlives Qt: Qt's last words to the display and
+    // the buses (sendmsg, held) still need the guard to answer them.
+    UniqueFd guardUntilTheEnd;
     QApplication app(argc, argv);
     configureApplication(app);
     if (const std::optional<int> refused = refuseUnknownArguments(QCoreApplication::arguments()))
@@ -322,7 +325,10 @@ int runApplication(int argc, char **argv) {
             QCoreApplication::exit(1);
         });
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    if (channel)
+        guardUntilTheEnd = channel->takeDescriptor();
+    return status;
 }
 
 } // namespace pellim

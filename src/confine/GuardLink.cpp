@@ -203,6 +203,11 @@ GuardChannel::GuardChannel(UniqueFd channel, QObject *parent)
 
 GuardChannel::~GuardChannel() = default;
 
+UniqueFd GuardChannel::takeDescriptor() {
+    m_notifier->setEnabled(false);
+    return std::move(m_channel);
+}
+
 bool GuardChannel::send(const QByteArray &message) {
     return m_channel.isValid() && sendMessage(m_channel.get(), message);
 }

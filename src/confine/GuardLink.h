@@ -79,6 +79,9 @@ public:
 
     bool send(const QByteArray &message);
     bool isOpen() const { return m_channel.isValid(); }
+    // The channel, no longer watched: it stays open for as long as its taker
+    // keeps it.
+    UniqueFd takeDescriptor();
 
 Q_SIGNALS:
     void received(const QByteArray &message);

@@ -75,6 +75,12 @@ constexpr ReadOnlyItem kReadOnly[] = {
     {Base::DataHome, "mime"},
     {Base::Home, ".Xdefaults"},
     {Base::Home, ".Xresources"},
+    {Base::Home, ".XCompose"},
+    {Base::ConfigHome, "XCompose"},
+    {Base::Home, ".fontconfig"},
+    // the lock the guard's file dialogs take to write their history: one
+    // planted beforehand would keep it from ever writing
+    {Base::ConfigHome, "QtProject.conf.lock"},
 };
 
 QByteArray absoluteEnv(const char *name, const QByteArray &fallback) {
@@ -118,8 +124,18 @@ std::vector<QByteArray> readOnlyPaths() {
                                                                  : data;
         paths.push_back(base + '/' + item.path);
     }
+    // X resources of this host, read after .Xdefaults.
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
+        paths.push_back(home + "/.Xdefaults-" + host);
     for (QByteArray &folder : writableCodeFolders())
         paths.push_back(std::move(folder));
+    // The loader took its search path from the environment when Pellim started,
+    // and the guard, a fork, keeps it for every library its toolkit loads later,
+    // whatever its own environment says by then.
+    for (const QByteArray &folder : qgetenv("LD_LIBRARY_PATH").split(':'))
+        if (folder.startsWith('/'))
+            paths.push_back(folder);
     return paths;
 }
 

@@ -1,11 +1,16 @@
-"""An assistive client, run with Debian's own Python (it has the AT-SPI bindings).
+"""Clients run by the end-to-end cases, with Debian's own Python (it has the AT-SPI bindings).
 
-  inside FLAG OUT   waits for FLAG, then tries to press the guard's "Allow" button
-                    and to list the applications; writes what it got to OUT (JSON)
+  inside DIR        run inside the confined Pellim (the probe plugin starts it):
+                    waits for DIR/request.json and writes what it got to
+                    DIR/answer.json. {"mode": "atspi"}: lists the applications on
+                    Pellim's accessibility bus and tries to press an "Allow" button.
+                    {"mode": "writable", "paths": [...]}: tries to write, replace
+                    or make each path, and lists those where it could
   press NAME        presses the button named NAME in any application
   set NAME TEXT     sets the text of the field named NAME in any application, then
                     prints the text it reads back
 """
+import contextlib
 import json
 import os
 import sys
@@ -63,26 +68,57 @@ def until(what, seconds=15):
     return None
 
 
-def main(mode, *args):
-    if mode == "inside":
-        flag, out = args
-        until(lambda: True if os.path.exists(flag) else None, 60)
-        got = {"applications": [], "pressed": False, "errors": []}
+def inside_atspi():
+    got = {"applications": [], "pressed": False, "errors": []}
+    try:
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            got["applications"].append(desktop.get_child_at_index(i).get_name())
+    except Exception as e:  # noqa: BLE001
+        got["errors"].append(str(e))
+    allow = until(lambda: find("Allow", button), 5)
+    if allow is not None:
         try:
-            desktop = Atspi.get_desktop(0)
-            for i in range(desktop.get_child_count()):
-                got["applications"].append(desktop.get_child_at_index(i).get_name())
+            got["pressed"] = allow.get_action_iface().do_action(0)
         except Exception as e:  # noqa: BLE001
             got["errors"].append(str(e))
-        allow = until(lambda: find("Allow", button), 5)
-        if allow is not None:
-            try:
-                got["pressed"] = allow.get_action_iface().do_action(0)
-            except Exception as e:  # noqa: BLE001
-                got["errors"].append(str(e))
-        with open(out + ".part", "w") as f:
+    return got
+
+
+def inside_writable(folder, paths):
+    """Each path Pellim could write, replace or make, with how; a file made is removed again."""
+    spare = os.path.join(folder, "spare")
+    could = []
+    for path in paths:
+        if os.path.lexists(path):
+            with contextlib.suppress(OSError):
+                os.close(os.open(path, os.O_WRONLY | os.O_APPEND))
+                could.append([path, "written"])
+            with contextlib.suppress(OSError):
+                with open(spare, "w"):
+                    pass
+                os.rename(spare, path)
+                could.append([path, "replaced"])
+        else:
+            with contextlib.suppress(OSError):
+                os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600))
+                os.unlink(path)
+                could.append([path, "made"])
+    return {"could": could}
+
+
+def main(mode, *args):
+    if mode == "inside":
+        folder, = args
+        request = os.path.join(folder, "request.json")
+        until(lambda: True if os.path.exists(request) else None, 120)
+        with open(request) as f:
+            asked = json.load(f)
+        got = inside_atspi() if asked["mode"] == "atspi" else inside_writable(folder, asked["paths"])
+        answer = os.path.join(folder, "answer.json")
+        with open(answer + ".part", "w") as f:
             json.dump(got, f)
-        os.rename(out + ".part", out)
+        os.rename(answer + ".part", answer)
         return 0
     if mode == "press":
         node = until(lambda: find(args[0], button))

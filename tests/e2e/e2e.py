@@ -353,6 +353,26 @@ def plant_hostile_home(c):
     shutil.copy(run(["fc-match", "-f", "%{file}", "sans"]).stdout, c.docs)  # a font for a scan to find
     c.env.update(XDG_CURRENT_DESKTOP="GNOME", GTK_MODULES=c.marker, LD_LIBRARY_PATH=c.home + "/lib")
     c.consent("deny", "documents")
+    probe_inside(c)
+
+
+def guard_opened(c, trace):
+    """What the guard process tried to open for itself (strace -f -y lines), in the places the person
+    may write; not what it opened for Pellim in the guarded folders."""
+    guard = c.guard_pids()[0]
+    tids = {int(t) for t in os.listdir("/proc/%d/task" % guard)}
+    call = re.compile(r'^(\d+) +(?:open|openat|openat2)\((?:[A-Z_]+)?(?:<([^>]*)>)?[^"]*"((?:[^"\\]|\\.)*)"')
+    paths = set()
+    with open(trace) as f:
+        for line in f:
+            if not (m := call.match(line)) or int(m.group(1)) not in tids:
+                continue
+            name = m.group(3).encode().decode("unicode_escape").encode("latin-1").decode("utf-8", "replace")
+            path = os.path.normpath(os.path.join(m.group(2) or "/", name))
+            if path.startswith(c.root + "/") and not any(path.startswith(d + "/") for d in
+                                                          (c.docs, c.downloads, c.home + "/Desktop", c.probe_dir)):
+                paths.add(path)
+    return sorted(paths)
 
 
 def hostile_home(c):
@@ -374,6 +394,12 @@ def hostile_home(c):
         for name in os.listdir(caches) if os.path.isdir(caches) else []:
             with open(os.path.join(caches, name), "rb") as f:
                 check(c.docs.encode() not in f.read(), "a font cache lists Documents: " + name)
+    # Nothing the guard opened (or looked for) while it showed them can the confined Pellim write,
+    # replace or make.
+    opened = guard_opened(c, c.suite["root"] + "/hostile_home.trace")
+    check(any(p.endswith("/.config/user-dirs.dirs") for p in opened), "no trace of the guard: %r" % opened)
+    could = ask_inside(c, {"mode": "writable", "paths": opened})["could"]
+    check(not could, "the confined Pellim can change what the guard reads: %r" % could)
     c.xdotool("key", "--clearmodifiers", "Escape")
 
 
@@ -389,10 +415,26 @@ def own_buses(c):
     for prop in ("IsEnabled", "ScreenReaderEnabled"):
         run(send + ["org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:" + prop,
                     "variant:boolean:true"], env=c.env)
-    c.flag, c.probe_out = c.root + "/probe-go", c.root + "/probe-out.json"
+    probe_inside(c)
+
+
+def probe_inside(c):
+    """The probe plugin in Pellim: it starts a client inside the confined Pellim, which `ask_inside` asks."""
+    c.probe_dir = c.root + "/probe"
+    os.makedirs(c.probe_dir)
     c.env.update(QT_PLUGIN_PATH=os.path.join(c.suite["build"], "tests", "probe-plugins"),
-                 QT_STYLE_OVERRIDE="pellimprobe",
-                 PELLIM_PROBE="/usr/bin/python3 %s inside %s %s" % (PROBE, c.flag, c.probe_out))
+                 QT_STYLE_OVERRIDE="pellimprobe", PELLIM_PROBE="/usr/bin/python3 %s inside %s" % (PROBE, c.probe_dir))
+
+
+def ask_inside(c, request):
+    """What the client inside the confined Pellim got for `request`."""
+    with open(c.probe_dir + "/request.part", "w") as f:
+        json.dump(request, f)
+    os.rename(c.probe_dir + "/request.part", c.probe_dir + "/request.json")
+    answer = c.probe_dir + "/answer.json"
+    c.wait_for("the client inside", lambda: os.path.exists(answer), seconds=60)
+    with open(answer) as f:
+        return json.load(f)
 
 
 def assistive(c):
@@ -402,10 +444,7 @@ def assistive(c):
     check(got.returncode == 0 and got.stdout.strip() == c.downloads + "/", "setting the field: %r" % (got,))
 
     def answer(wid):
-        open(c.flag, "w").close()
-        c.wait_for("the client inside", lambda: os.path.exists(c.probe_out), seconds=30)
-        with open(c.probe_out) as f:
-            inside = json.load(f)
+        inside = ask_inside(c, {"mode": "atspi"})
         check(not inside["pressed"] and not inside["applications"], "from inside Pellim: %r" % inside)
         check(wid in c.windows(), "the prompt was answered from inside Pellim")
         check(run(["/usr/bin/python3", PROBE, "press", "Allow"], env=c.env).returncode == 0,
@@ -447,7 +486,11 @@ def run_case(suite, name, fn):
     """One case; a pellim it leaves running must then quit cleanly."""
     c = None
     try:
-        c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else (),
+        wrapper = {fallback: [os.path.join(SOURCE_DIR, "scripts", "without-landlock")],
+                   # every file the guard opens, for the case to check (-D: pellim stays the case's child)
+                   hostile_home: ["strace", "-D", "-f", "-y", "-qq", "-e", "trace=open,openat,openat2",
+                                  "-o", suite["root"] + "/hostile_home.trace"]}.get(fn, ())
+        c = Case(suite, name, wrapper,
                  "de_DE.UTF-8" if fn is german else "C.UTF-8",
                  {hostile_home: plant_hostile_home, assistive: own_buses}.get(fn))
         fn(c)
