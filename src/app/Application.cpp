@@ -9,6 +9,7 @@
 #include "consent/KeptOut.h"
 #include "display/Display.h"
 #include "files/FileAccess.h"
+#include "guard/BusProxies.h"
 #include "guard/GuardProcess.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
@@ -30,6 +31,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcessEnvironment>
 #include <QStatusBar>
 
 #include <memory>
@@ -189,11 +191,18 @@ int runApplication(int argc, char **argv) {
     // Under Wayland the display is connected before that, so that no connect
     // to a display is needed once confined.
     const EarlyDisplay display = connectDisplayEarly();
-    const KeptOutPaths keptOut = keptOutFolders();
+    // The confined Pellim's bus proxies go into a folder of their own, sealed
+    // from Pellim like the guard's state.
+    const QByteArray busFolder = BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    KeptOutPaths keptOut = keptOutFolders();
+    if (!busFolder.isEmpty())
+        keptOut.sealed.push_back(busFolder);
     std::variant<KernelGuard, NoKernelGuard> kernel =
         startKernelGuard(keptOut, [&](UniqueFd channel) {
-            return runGuardProcess(std::move(channel), argc, argv, keptOut, display);
+            return runGuardProcess(std::move(channel), argc, argv, keptOut, display, busFolder);
         });
+    if (!busFolder.isEmpty() && !std::holds_alternative<KernelGuard>(kernel))
+        ::rmdir(busFolder.constData()); // no guard, no proxies: Pellim keeps the session's buses
     std::optional<GuardBuses> buses;
     if (const auto *confined = std::get_if<KernelGuard>(&kernel))
         buses = takeGuardBuses(confined->hello);

@@ -105,10 +105,15 @@ QString printableSocketName(const QByteArray &name) {
 
 std::optional<AllowedSocket> pinnedSocket(const QByteArray &path, const QString &what) {
     UniqueFd pinned(::open(path.constData(), O_PATH | O_CLOEXEC));
+    return pinned.isValid() ? pinnedSocket(std::move(pinned), path, what) : std::nullopt;
+}
+
+std::optional<AllowedSocket> pinnedSocket(UniqueFd pinned, const QByteArray &path,
+                                          const QString &what) {
     struct stat st {};
     if (!pinned.isValid() || ::fstat(pinned.get(), &st) != 0 || !S_ISSOCK(st.st_mode))
         return std::nullopt;
-    return AllowedSocket{path, std::move(pinned), what};
+    return AllowedSocket{path, std::move(pinned), what, {}};
 }
 
 std::vector<AllowedSocket> sessionSockets(const QProcessEnvironment &environment,
@@ -132,8 +137,8 @@ std::vector<AllowedSocket> sessionSockets(const QProcessEnvironment &environment
     if (x11.hasMatch() && !waylandPreconnected) {
         const QByteArray path = "/tmp/.X11-unix/X" + x11.captured(1).toLatin1();
         addPath(path, QStringLiteral("the display"));
-        sockets.push_back(
-            AllowedSocket{QByteArray(1, '\0') + path, UniqueFd(), QStringLiteral("the display")});
+        sockets.push_back(AllowedSocket{
+            QByteArray(1, '\0') + path, UniqueFd(), QStringLiteral("the display"), {}});
     }
     const QByteArray wayland = environment.value(QStringLiteral("WAYLAND_DISPLAY")).toLocal8Bit();
     const QByteArray runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR")).toLocal8Bit();
@@ -238,6 +243,14 @@ Reply SocketDoors::connect(const HeldCall &row, const unsigned long long (&args)
                                       [&](const AllowedSocket &a) { return a.name == name; });
     if (allowed == m_allowed.end())
         return refuse(name);
+    if (!allowed->pinned.isValid() && allowed->pinLater) {
+        allowed->pinned = allowed->pinLater();
+        allowed->pinLater = nullptr;
+        if (!allowed->pinned.isValid()) {
+            m_allowed.erase(allowed);
+            return refuse(name);
+        }
+    }
     sockaddr_un target{};
     target.sun_family = AF_UNIX;
     socklen_t targetSize = 0;

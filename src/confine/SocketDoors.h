@@ -31,6 +31,9 @@ struct AllowedSocket {
     // abstract name, which only its owner can hold.
     UniqueFd pinned;
     QString what; // for messages: "the journal", "the display", ...
+    // For a socket that may not be listening yet (the guard's proxies): gives
+    // the pinned socket when first connected to, or nothing (refused).
+    std::function<UniqueFd()> pinLater;
 };
 
 // The sockets of this session that Pellim has a use for: the journal's, the
@@ -44,6 +47,9 @@ std::vector<AllowedSocket> sessionSockets(const QProcessEnvironment &environment
                                           bool waylandPreconnected = false);
 // One path socket, pinned now; nothing when it is not there.
 std::optional<AllowedSocket> pinnedSocket(const QByteArray &path, const QString &what);
+// The same for a socket opened already (O_PATH): nothing when it is not a socket.
+std::optional<AllowedSocket> pinnedSocket(UniqueFd pinned, const QByteArray &path,
+                                          const QString &what);
 
 // Decides the held socket calls:
 // - connect: on a local socket, only to an allowed address, and made here on

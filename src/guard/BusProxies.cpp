@@ -115,54 +115,44 @@ bool ready(int fd) {
 
 } // namespace
 
-QByteArray accessibilityBusAddress() {
-    const QByteArray session = sessionBusOf(QProcessEnvironment::systemEnvironment());
-    return session.isEmpty() ? QByteArray() : askAccessibilityBus(session);
+QByteArray accessibilityBusAddress(const QByteArray &sessionBus) {
+    return sessionBus.isEmpty() ? QByteArray() : askAccessibilityBus(sessionBus);
 }
 
-std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environment,
-                                              const QByteArray &program) {
-    std::unique_ptr<BusProxies> proxies(new BusProxies);
-    GuardBuses &buses = proxies->m_buses;
-    const QByteArray session = sessionBusOf(environment);
-    if (session.isEmpty())
-        return proxies; // nothing to filter: Pellim has no bus, as the session has none
-    QByteArray accessibility = environment.value(QStringLiteral("AT_SPI_BUS_ADDRESS")).toUtf8();
-    if (accessibility.isEmpty())
-        accessibility = askAccessibilityBus(session);
-
+QByteArray BusProxies::makeFolder(const QProcessEnvironment &environment) {
+    if (sessionBusOf(environment).isEmpty())
+        return {};
     const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
     QByteArray folder =
         (runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime) : QByteArray("/tmp")) +
         "/pellim-bus-XXXXXX";
-    if (!::mkdtemp(folder.data())) {
-        buses.problem = QStringLiteral("cannot make a folder for the bus proxies: %1")
-                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return ::mkdtemp(folder.data()) ? folder : QByteArray();
+}
+
+std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environment,
+                                              const QByteArray &folder, const QByteArray &program) {
+    std::unique_ptr<BusProxies> proxies(new BusProxies);
+    proxies->m_program = program;
+    GuardBuses &buses = proxies->m_buses;
+    const QByteArray session = sessionBusOf(environment);
+    if (session.isEmpty() || folder.isEmpty()) {
+        // Nothing to filter: Pellim has no bus, as the session has none.
+        proxies->m_listening = false;
         return proxies;
     }
     proxies->m_folder = folder;
+    const QByteArray given = environment.value(QStringLiteral("AT_SPI_BUS_ADDRESS")).toUtf8();
     const QByteArray sessionPath = folder + "/session";
     const QByteArray accessibilityPath = folder + "/accessibility";
 
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
+        proxies->m_listening = false;
         buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return proxies;
     }
     UniqueFd alive(ends[0]), theirs(ends[1]);
-    std::vector<QByteArray> args = {program, "--fd=" + QByteArray::number(theirs.get()), session,
-                                    sessionPath, "--filter"};
-    if (!accessibility.isEmpty()) {
-        args.insert(args.end(), {accessibility, accessibilityPath, "--filter", "--sloppy-names"});
-        for (const char *rule : kAccessibilityRules)
-            args.emplace_back(rule);
-    }
-    std::vector<char *> argv;
-    for (QByteArray &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -171,44 +161,76 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(1);
+        // Asked here, while the guard goes on answering Pellim's calls.
+        const QByteArray accessibility = given.isEmpty() ? askAccessibilityBus(session) : given;
+        std::vector<QByteArray> args = {program, "--fd=" + QByteArray::number(theirs.get()),
+                                        session, sessionPath, "--filter"};
+        if (!accessibility.isEmpty()) {
+            args.insert(args.end(),
+                        {accessibility, accessibilityPath, "--filter", "--sloppy-names"});
+            for (const char *rule : kAccessibilityRules)
+                args.emplace_back(rule);
+        }
+        std::vector<char *> argv;
+        for (QByteArray &arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
         ::fcntl(theirs.get(), F_SETFD, 0);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     if (pid < 0) {
+        proxies->m_listening = false;
         buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return proxies;
     }
     proxies->m_pid = pid;
-    theirs.reset();
-    if (!ready(alive.get())) {
-        int status = 0;
-        const bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
-        if (ended)
-            proxies->m_pid = -1;
-        buses.problem = ended && WIFEXITED(status) && WEXITSTATUS(status) == 127
-                            ? QStringLiteral("%1 cannot be run (is xdg-dbus-proxy installed?)")
-                                  .arg(QString::fromLocal8Bit(program))
-                            : QStringLiteral("xdg-dbus-proxy did not start");
-        return proxies;
-    }
     proxies->m_alive = std::move(alive);
-    proxies->m_paths = {sessionPath};
-    if (std::optional<AllowedSocket> pinned =
-            pinnedSocket(sessionPath, QStringLiteral("the session bus proxy"))) {
-        proxies->m_sockets.push_back(std::move(*pinned));
-        buses.session = "unix:path=" + addressValue(sessionPath);
-    }
-    if (!accessibility.isEmpty()) {
-        proxies->m_paths.push_back(accessibilityPath);
-        if (std::optional<AllowedSocket> pinned =
-                pinnedSocket(accessibilityPath, QStringLiteral("the accessibility bus proxy"))) {
-            proxies->m_sockets.push_back(std::move(*pinned));
-            buses.accessibility = "unix:path=" + addressValue(accessibilityPath);
-        }
-    }
+    // Named now; where the session has no accessibility bus, that socket never
+    // comes, and Pellim's connection to it is refused.
+    buses.session = "unix:path=" + addressValue(sessionPath);
+    buses.accessibility = "unix:path=" + addressValue(accessibilityPath);
     return proxies;
+}
+
+bool BusProxies::listening() {
+    if (m_listening)
+        return *m_listening;
+    m_listening = ready(m_alive.get());
+    if (!*m_listening && m_failed) {
+        int status = 0;
+        const bool ended = m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+        if (ended)
+            m_pid = -1;
+        m_failed(ended && WIFEXITED(status) && WEXITSTATUS(status) == 127
+                     ? QStringLiteral("%1 cannot be run (is xdg-dbus-proxy installed?)")
+                           .arg(QString::fromLocal8Bit(m_program))
+                     : QStringLiteral("xdg-dbus-proxy did not start"));
+    }
+    return *m_listening;
+}
+
+std::vector<AllowedSocket> BusProxies::sockets() {
+    std::vector<AllowedSocket> sockets;
+    if (m_buses.session.isEmpty())
+        return sockets;
+    const auto add = [&](const char *name, const QString &what) {
+        const QByteArray path = m_folder + '/' + name;
+        AllowedSocket socket{path, UniqueFd(), what, {}};
+        // Sealed from Pellim, the folder holds only what the proxy made.
+        socket.pinLater = [this, path, what] {
+            if (!listening())
+                return UniqueFd();
+            UniqueFd pinned(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            std::optional<AllowedSocket> socket = pinnedSocket(std::move(pinned), path, what);
+            return socket ? std::move(socket->pinned) : UniqueFd();
+        };
+        sockets.push_back(std::move(socket));
+    };
+    add("session", QStringLiteral("the session bus proxy"));
+    add("accessibility", QStringLiteral("the accessibility bus proxy"));
+    return sockets;
 }
 
 BusProxies::~BusProxies() {
@@ -220,10 +242,11 @@ BusProxies::~BusProxies() {
             ::usleep(2000);
         }
     }
-    for (const QByteArray &path : m_paths)
-        ::unlink(path.constData());
-    if (!m_folder.isEmpty())
+    if (!m_folder.isEmpty()) {
+        for (const char *name : {"session", "accessibility"})
+            ::unlink((m_folder + '/' + name).constData());
         ::rmdir(m_folder.constData());
+    }
 }
 
 } // namespace pellim

@@ -9,7 +9,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <sys/types.h>
@@ -24,14 +26,24 @@ namespace pellim {
 //   a screen reader (registering its tree, the registry's event and key
 //   listener lists). An assistive program outside reaches Pellim's widgets
 //   through it; Pellim reaches no other application's, the guard's included.
-// The proxy stops when the guard does (its --fd ends with this process).
+// The proxy's sockets lie in a folder Pellim makes before it confines itself
+// and seals (no access at all): nothing can be planted beside them or in their
+// place, so they may be pinned when first connected to. Start-up waits for none
+// of it: the proxy starts while Pellim starts, and the first connection to it
+// waits until it listens. It stops when the guard does (its --fd).
 class BusProxies {
 public:
-    // Starts the proxy for the buses `environment` names: DBUS_SESSION_BUS_ADDRESS
-    // (or the runtime folder's "bus"), and AT_SPI_BUS_ADDRESS or else the address
-    // the session's accessibility launcher gives, when it is running. Waits until
-    // the proxy listens. Without a proxy, `buses()` names none and says why.
+    // A fresh folder for the proxies' sockets, in the runtime folder; nothing
+    // when the session has no bus (then Pellim has none either).
+    static QByteArray makeFolder(const QProcessEnvironment &environment);
+
+    // Starts the proxy into `folder` for the buses `environment` names:
+    // DBUS_SESSION_BUS_ADDRESS (or the runtime folder's "bus"), and
+    // AT_SPI_BUS_ADDRESS or else the address the session's accessibility
+    // launcher gives, when it is running (asked by the proxy's own process
+    // before it becomes the proxy). `folder` empty: no buses.
     static std::unique_ptr<BusProxies> start(const QProcessEnvironment &environment,
+                                             const QByteArray &folder,
                                              const QByteArray &program = "/usr/bin/xdg-dbus-proxy");
     ~BusProxies();
     BusProxies(const BusProxies &) = delete;
@@ -39,23 +51,30 @@ public:
 
     // For Pellim: the proxies' addresses, or why there are none.
     const GuardBuses &buses() const { return m_buses; }
-    // The proxies' sockets, pinned as soon as they listened, for the connect
-    // list; taken once.
-    std::vector<AllowedSocket> takeSockets() { return std::move(m_sockets); }
+    // The proxies' sockets for the connect list, each pinned when first
+    // connected to, once the proxy listens.
+    std::vector<AllowedSocket> sockets();
+    // Told once when the proxy does not come up, with why.
+    void onFailure(std::function<void(const QString &why)> observer) {
+        m_failed = std::move(observer);
+    }
 
 private:
     BusProxies() = default;
+    // Whether the proxy listens, waiting for it the first time.
+    bool listening();
 
     GuardBuses m_buses;
-    QByteArray m_folder; // made here; removed with the sockets
-    std::vector<QByteArray> m_paths;
-    std::vector<AllowedSocket> m_sockets;
+    QByteArray m_folder;
+    QByteArray m_program;
     UniqueFd m_alive; // the proxy's --fd ends with it
     pid_t m_pid = -1;
+    std::optional<bool> m_listening;
+    std::function<void(const QString &)> m_failed;
 };
 
 // The accessibility bus's address from the session bus's launcher, asked
 // without starting it; empty when it is not running or does not answer.
-QByteArray accessibilityBusAddress();
+QByteArray accessibilityBusAddress(const QByteArray &sessionBus);
 
 } // namespace pellim

@@ -83,7 +83,8 @@ public:
           m_guard(m_journal, m_prompter) {}
 
     // `waylandPreconnected`: Pellim needs no display socket (EarlyDisplay).
-    int run(const KeptOutPaths &keptOut, bool waylandPreconnected);
+    // `busFolder`: where Pellim's bus proxies go (BusProxies::makeFolder).
+    int run(const KeptOutPaths &keptOut, bool waylandPreconnected, const QByteArray &busFolder);
 
 private:
     void showable();
@@ -120,11 +121,8 @@ private:
     int m_status = 0;
 };
 
-int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected) {
-    // Pellim's buses first: it waits for them before it makes its first
-    // connection, while it confines itself.
-    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    m_proxies = BusProxies::start(environment);
+int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
+                      const QByteArray &busFolder) {
     int error = 0;
     UniqueFd listener = takeListener(m_channelFd.get(), m_pellim, &error);
     // Nothing but the end: Pellim could not confine itself and guards alone.
@@ -136,12 +134,19 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected) {
                         errnoText(error));
         return 1;
     }
-    // Pellim waits for this before it closes its own copy of the listener.
+    // Pellim's buses start while Pellim does; it learns their addresses now,
+    // with the word that it may close its own copy of the listener.
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    m_proxies = BusProxies::start(environment, busFolder);
+    m_proxies->onFailure([this](const QString &why) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: Pellim has no session bus: ") + why);
+    });
     sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
     QString why;
-    m_supervisor = Supervisor::create(
-        std::move(listener), m_guard, keptOut, &why,
-        sessionSockets(environment, m_proxies->takeSockets(), waylandPreconnected));
+    m_supervisor =
+        Supervisor::create(std::move(listener), m_guard, keptOut, &why,
+                           sessionSockets(environment, m_proxies->sockets(), waylandPreconnected));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -350,7 +355,7 @@ void GuardProcess::serve(const QByteArray &message) {
 } // namespace
 
 int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut,
-                    const EarlyDisplay &display) {
+                    const EarlyDisplay &display, const QByteArray &busFolder) {
     // Here, just forked, the guard has one thread: nothing reads the environment
     // while it changes. Pellim's display connection stays Pellim's: the
     // compositor would take the guard's requests on it for Pellim's.
@@ -358,7 +363,7 @@ int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths
     const QString store = ConsentStore::defaultPath();
     freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
     GuardProcess guard(std::move(channel), argc, argv);
-    return guard.run(keptOut, display.preconnectedWayland());
+    return guard.run(keptOut, display.preconnectedWayland(), busFolder);
 }
 
 } // namespace pellim

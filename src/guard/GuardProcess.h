@@ -3,7 +3,9 @@
 
 #include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
+
 #include "sys/EarlyDisplay.h"
+#include <QByteArray>
 
 namespace pellim {
 
@@ -15,7 +17,9 @@ namespace pellim {
 // to be shown. Returns the exit status once Pellim is gone.
 // `keptOut` is what Pellim was confined with; `display` is Pellim's, which the
 // guard leaves to Pellim (it connects to the same display by itself).
+// `busFolder`: where the confined Pellim's bus proxies go (BusProxies::makeFolder;
+// sealed in `keptOut`); empty: Pellim has no buses.
 int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut,
-                    const EarlyDisplay &display = {});
+                    const EarlyDisplay &display = {}, const QByteArray &busFolder = {});
 
 } // namespace pellim
