@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -123,9 +124,26 @@ QByteArray BusProxies::makeFolder(const QProcessEnvironment &environment) {
     if (sessionBusOf(environment).isEmpty())
         return {};
     const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
-    QByteArray folder =
-        (runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime) : QByteArray("/tmp")) +
-        "/pellim-bus-XXXXXX";
+    const QByteArray parent =
+        runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime) : QByteArray("/tmp");
+    // A guard ends with its Pellim, killed, and cannot remove its folder: the
+    // folders of Pellims that are gone are removed here.
+    if (DIR *dir = ::opendir(parent.constData())) {
+        const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            const QList<QByteArray> parts = name.split('-');
+            bool number = false;
+            const int pid =
+                parts.size() == 4 && name.startsWith("pellim-bus-") ? parts[2].toInt(&number) : 0;
+            if (!number || pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH)
+                continue;
+            for (const char *socket : {"session", "accessibility"})
+                ::unlinkat(::dirfd(dir), (name + '/' + socket).constData(), 0);
+            ::unlinkat(::dirfd(dir), name.constData(), AT_REMOVEDIR);
+        }
+    }
+    QByteArray folder = parent + "/pellim-bus-" + QByteArray::number(::getpid()) + "-XXXXXX";
     return ::mkdtemp(folder.data()) ? folder : QByteArray();
 }
 
