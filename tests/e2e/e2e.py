@@ -422,7 +422,9 @@ def probe_inside(c):
     """The probe plugin in Pellim: it starts a client inside the confined Pellim, which `ask_inside` asks."""
     c.probe_dir = c.root + "/probe"
     os.makedirs(c.probe_dir)
-    c.env.update(QT_PLUGIN_PATH=os.path.join(c.suite["build"], "tests", "probe-plugins"),
+    plugins = os.environ.get("PELLIM_PROBE_PLUGINS") or os.path.join(c.suite["build"], "tests", "probe-plugins")
+    check(os.path.exists(plugins + "/styles/pellimprobe.so"), "no probe plugin in " + plugins)
+    c.env.update(QT_PLUGIN_PATH=plugins,
                  QT_STYLE_OVERRIDE="pellimprobe", PELLIM_PROBE="/usr/bin/python3 %s inside %s" % (PROBE, c.probe_dir))
 
 
