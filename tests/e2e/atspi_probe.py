@@ -2,8 +2,10 @@
 
   inside DIR        run inside the confined Pellim (the probe plugin starts it):
                     waits for DIR/request.json and writes what it got to
-                    DIR/answer.json. {"mode": "atspi"}: lists the applications on
-                    Pellim's accessibility bus and tries to press an "Allow" button.
+                    DIR/answer.json. {"mode": "doors", "real bus": ADDRESS}: lists the
+                    applications on Pellim's accessibility bus, tries to press an
+                    "Allow" button, to connect to the session's own bus and to
+                    have a service started through Pellim's.
                     {"mode": "writable", "paths": [...]}: tries to write, replace
                     or make each path, and lists those where it could
   press NAME        presses the button named NAME in any application
@@ -13,13 +15,14 @@
 import contextlib
 import json
 import os
+import socket
 import sys
 import time
 
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
 
 
 def nodes(node, depth=0):
@@ -68,6 +71,28 @@ def until(what, seconds=15):
     return None
 
 
+def inside_doors(real_bus):
+    """The doors out of Pellim: the session's own bus, a service started through Pellim's bus, another
+    application over the accessibility bus."""
+    got = inside_atspi()
+    path = real_bus.partition("unix:path=")[2].split(",")[0]
+    try:
+        with socket.socket(socket.AF_UNIX) as s:
+            s.connect(path)
+        got["real bus"] = "connected"
+    except OSError as e:
+        got["real bus"] = e.strerror
+    try:
+        bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                      "StartServiceByName", GLib.Variant("(su)", ("org.a11y.Bus", 0)), None,
+                      Gio.DBusCallFlags.NONE, 5000, None)
+        got["activation"] = "started"
+    except GLib.Error as e:
+        got["activation"] = e.message
+    return got
+
+
 def inside_atspi():
     got = {"applications": [], "pressed": False, "errors": []}
     try:
@@ -114,7 +139,8 @@ def main(mode, *args):
         until(lambda: True if os.path.exists(request) else None, 120)
         with open(request) as f:
             asked = json.load(f)
-        got = inside_atspi() if asked["mode"] == "atspi" else inside_writable(folder, asked["paths"])
+        got = (inside_doors(asked["real bus"]) if asked["mode"] == "doors"
+               else inside_writable(folder, asked["paths"]))
         answer = os.path.join(folder, "answer.json")
         with open(answer + ".part", "w") as f:
             json.dump(got, f)

@@ -441,13 +441,15 @@ def ask_inside(c, request):
 
 def assistive(c):
     """Over the accessibility bus, a screen reader outside Pellim sets Pellim's field and presses the guard's
-    Allow; a client started inside the confined Pellim, on Pellim's bus, sees no application and presses nothing."""
+    Allow; a client started inside the confined Pellim, on Pellim's buses, sees no application, presses nothing,
+    starts no service and cannot reach the session's own bus."""
     got = run(["/usr/bin/python3", PROBE, "set", "Protected folder", c.downloads + "/"], env=c.env)
     check(got.returncode == 0 and got.stdout.strip() == c.downloads + "/", "setting the field: %r" % (got,))
 
     def answer(wid):
-        inside = ask_inside(c, {"mode": "atspi"})
-        check(not inside["pressed"] and not inside["applications"], "from inside Pellim: %r" % inside)
+        inside = ask_inside(c, {"mode": "doors", "real bus": c.env["DBUS_SESSION_BUS_ADDRESS"]})
+        check(not inside["pressed"] and not inside["applications"] and inside["real bus"] == "Permission denied"
+              and inside["activation"] != "started", "from inside Pellim: %r" % inside)
         check(wid in c.windows(), "the prompt was answered from inside Pellim")
         check(run(["/usr/bin/python3", PROBE, "press", "Allow"], env=c.env).returncode == 0,
               "the client outside could not press Allow")
