@@ -17,6 +17,7 @@
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
+#include "portal/PortalFileDialogs.h"
 #include "sys/Descriptor.h"
 
 #include <QApplication>
@@ -80,7 +81,9 @@ private:
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<SyntheticInputFilter> m_inputFilter;
-    std::unique_ptr<QtFileDialogs> m_dialogs;
+    std::unique_ptr<QtFileDialogs> m_qtDialogs;
+    // The desktop's chooser where a portal answers, else m_qtDialogs.
+    std::unique_ptr<PortalFileDialogs> m_dialogs;
     std::unique_ptr<FolderAccessWindow> m_folderAccess;
     std::unique_ptr<GuardChannel> m_channel;
     std::unique_ptr<QSocketNotifier> m_calls;
@@ -178,7 +181,8 @@ void GuardProcess::showable() {
         m_inputFilter = std::make_unique<SyntheticInputFilter>(m_log);
         m_app->installNativeEventFilter(m_inputFilter.get());
     }
-    m_dialogs = std::make_unique<QtFileDialogs>(m_guard);
+    m_qtDialogs = std::make_unique<QtFileDialogs>(m_guard);
+    m_dialogs = std::make_unique<PortalFileDialogs>(m_guard, *m_qtDialogs, m_log);
     m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
     QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
                      [this](const QByteArray &message) { serve(message); });
@@ -232,8 +236,9 @@ void GuardProcess::forgetUnusedForeign() {
 }
 
 // Whether one more of the guard's windows may be shown; if not, why is an entry.
+// A dialog the portal shows, or is yet to show, counts as one.
 bool GuardProcess::roomFor(const QString &what) {
-    int shown = 0;
+    int shown = m_dialogs->waiting();
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const QWidget *window : windows) {
         const Qt::WindowType type = window->windowType();
