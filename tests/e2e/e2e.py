@@ -38,7 +38,8 @@ def check(condition, what):
 
 
 def encoded(path):
-    return "".join(chr(b) if b in UNRESERVED else "%%%02X" % b for b in path.encode())
+    return "".join(chr(b) if b in UNRESERVED else "%%%02X" % b
+                   for b in (path if isinstance(path, bytes) else path.encode()))
 
 
 def run(argv, **kw):
@@ -468,6 +469,27 @@ def portal_folders(c):
     chooser(c, "folder dialog")
 
 
+def portal_name_not_utf8(c):
+    """A name that is not UTF-8, picked in the chooser's list, is read byte for byte."""
+    path = c.docs.encode() + b"/n\xff.txt"
+    with open(path, "wb") as f:
+        f.write(b"A name of bytes.\n")
+    c.press("ctrl+4")
+    wid = c.new_window("the chooser", set(), "Pellim: choose a text file to read")
+    for key in TO_LOCATION:
+        c.xdotool("key", "--clearmodifiers", key)
+        time.sleep(0.2)
+    c.xdotool("type", "--clearmodifiers", "--delay", "15", c.docs + "/")
+    time.sleep(0.5)
+    # Delete drops the name the field completed (the one file, as the chooser shows it, which names
+    # nothing); Return opens the folder with its one file selected, and the next Return picks it.
+    c.xdotool("key", "--clearmodifiers", "Delete", "Return")
+    time.sleep(0.8)
+    c.xdotool("key", "--clearmodifiers", "Return")
+    c.wait_for("the chooser to close", lambda: wid not in c.windows())
+    c.expect(("6", "trying to read from: " + encoded(path)), ("6", "read from: " + encoded(path)))
+
+
 def portal_cancelled_save(c):
     """Cancel ends the test as with Qt's dialog: no entry of Pellim's, one of the guard's saying so."""
     c.press("ctrl+1")
@@ -506,7 +528,8 @@ SUITES = {
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
                 ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)],
     "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
-               ("portal_folders", portal_folders), ("portal_cancelled_save", portal_cancelled_save),
+               ("portal_folders", portal_folders), ("portal_name_not_utf8", portal_name_not_utf8),
+               ("portal_cancelled_save", portal_cancelled_save),
                ("portal_gone", portal_gone)]}
 
 
