@@ -170,11 +170,13 @@ PortalFileDialogs::PortalFileDialogs(FolderProtection &protection, QtFileDialogs
     qDBusRegisterMetaType<QList<Filter>>();
     if (!m_bus->connection.isConnected())
         return;
-    // A portal that leaves the bus answers none of its dialogs any more.
+    // A portal that leaves the bus answers none of its dialogs any more. Its
+    // unique name is watched, not the well-known one, which another portal may
+    // take over without the first one ending.
     m_bus->watcher = std::make_unique<QDBusServiceWatcher>(
-        kService, m_bus->connection, QDBusServiceWatcher::WatchForUnregistration);
+        QString(), m_bus->connection, QDBusServiceWatcher::WatchForUnregistration);
     QObject::connect(m_bus->watcher.get(), &QDBusServiceWatcher::serviceUnregistered,
-                     &m_bus->context, [this] { portalGone(); });
+                     &m_bus->context, [this](const QString &name) { portalGone(name); });
 }
 
 PortalFileDialogs::~PortalFileDialogs() = default;
@@ -262,6 +264,8 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
     }
     const QString token = QStringLiteral("pellim%1").arg(++m_lastToken);
     dialog->owner = owner;
+    if (!m_bus->watcher->watchedServices().contains(owner))
+        m_bus->watcher->addWatchedService(owner);
     dialog->request = portalRequestPath(m_bus->connection.baseService(), token);
     // Listening before the call: a Response may come before the call's reply.
     dialog->listener = std::make_unique<ResponseListener>([this, dialog](const QDBusMessage &m) {
@@ -271,8 +275,12 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
         answered(dialog, m.arguments().at(0).toUInt(),
                  urisOf(qdbus_cast<QVariantMap>(m.arguments().at(1))));
     });
-    m_bus->connection.connect(owner, dialog->request, kRequest, QStringLiteral("Response"),
-                              dialog->listener.get(), SLOT(response(QDBusMessage)));
+    if (!m_bus->connection.connect(owner, dialog->request, kRequest, QStringLiteral("Response"),
+                                   dialog->listener.get(), SLOT(response(QDBusMessage)))) {
+        dialog->listener.reset();
+        fallBack(dialog, QStringLiteral("cannot listen for the file chooser portal's answer"));
+        return;
+    }
 
     QVariantMap options{{QStringLiteral("handle_token"), token},
                         // Shown as the Qt dialogs are, modelessly.
@@ -420,11 +428,12 @@ void PortalFileDialogs::fallBack(Pending *dialog, const QString &why) {
         m_fallback.beginOpen(asked->parent, asked->openOptions, std::move(completion));
 }
 
-void PortalFileDialogs::portalGone() {
+void PortalFileDialogs::portalGone(const QString &name) {
+    m_bus->watcher->removeWatchedService(name);
     // Those still asking whether a portal is there hear so from their call.
     std::vector<Pending *> shown;
     for (const auto &dialog : m_bus->pending) {
-        if (dialog->listener)
+        if (dialog->listener && dialog->owner == name)
             shown.push_back(dialog.get());
     }
     for (Pending *dialog : shown)

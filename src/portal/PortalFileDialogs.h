@@ -49,7 +49,7 @@ private:
     void answered(Pending *dialog, std::uint32_t response, const QStringList &uris);
     void fallBack(Pending *dialog, const QString &why);
     void ended(Pending *dialog, const QString &why);
-    void portalGone();
+    void portalGone(const QString &name);
     bool stillAsked(const Pending *dialog) const;
 
     FolderProtection &m_protection;

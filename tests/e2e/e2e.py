@@ -517,6 +517,18 @@ def portal_gone(c):
     writing(c, "ctrl+1", path=c.docs + "/after.txt")
 
 
+def portal_stalled(c):
+    """A portal that does not answer within 3 s: Qt's dialog comes, and the entry says why."""
+    portal = c.suite["portal_pid"]()
+    os.kill(portal, signal.SIGSTOP)
+    try:
+        writing(c, "ctrl+1", path=c.docs + "/qt.txt")
+    finally:
+        os.kill(portal, signal.SIGCONT)
+    check("Folder guard: the Save dialog is Qt's (the file chooser portal did not answer within 3 s)"
+          in c.guard_entries(), "the guard did not say why: %r" % c.guard_entries())
+
+
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
@@ -530,7 +542,7 @@ SUITES = {
     "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
                ("portal_folders", portal_folders), ("portal_name_not_utf8", portal_name_not_utf8),
                ("portal_cancelled_save", portal_cancelled_save),
-               ("portal_gone", portal_gone)]}
+               ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)]}
 
 
 def run_case(suite, name, fn):
