@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(again && again->kind == r->kind && again->id == r->id &&
                    again->window == r->window);
         FUZZ_CHECK(again->suggestedName == r->suggestedName && again->purpose == r->purpose);
+        FUZZ_CHECK(again->exported == r->exported && isExportedHandle(r->exported));
         // The guard has a dialog for every purpose it accepts, and a Save's name
         // is never a place.
         FUZZ_CHECK(std::uint8_t(r->purpose) <= kLastOpenPurpose);

@@ -441,6 +441,18 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>Pellim cannot reach files without its guard, so it quits now.</source>
         <translation>Ohne seinen Wächter kann Pellim keine Dateien erreichen und wird deshalb jetzt beendet.</translation>
     </message>
+    <message>
+        <source>display X11: any program on this display can answer the prompts</source>
+        <translation>Anzeige X11: jedes Programm auf dieser Anzeige kann die Rückfragen beantworten</translation>
+    </message>
+    <message>
+        <source>display Wayland, whose compositor offers every program %1: any program on this display can answer the prompts</source>
+        <translation>Anzeige Wayland, deren Compositor jedem Programm %1 anbietet: jedes Programm auf dieser Anzeige kann die Rückfragen beantworten</translation>
+    </message>
+    <message>
+        <source>display Wayland: only the person at the keyboard can answer the prompts</source>
+        <translation>Anzeige Wayland: nur die Person an der Tastatur kann die Rückfragen beantworten</translation>
+    </message>
 </context>
 <context>
     <name>pellim::CommandLine</name>
@@ -679,6 +691,13 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>%1 was not released: %2</source>
         <translation>%1 wurde nicht freigegeben: %2</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::GuardProcess</name>
+    <message>
+        <source>Pellim&apos;s folder guard: %1</source>
+        <translation>Pellims Ordnerwächter: %1</translation>
     </message>
 </context>
 <context>

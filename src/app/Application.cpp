@@ -7,6 +7,7 @@
 #include "confine/GuardLink.h"
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
+#include "display/Display.h"
 #include "files/FileAccess.h"
 #include "guard/GuardProcess.h"
 #include "journal/JournalSink.h"
@@ -18,6 +19,7 @@
 #include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
 #include "paths/FolderProtection.h"
+#include "sys/EarlyDisplay.h"
 #include "window/RandomSource.h"
 #include "window/ViewController.h"
 
@@ -94,6 +96,37 @@ const char *const kEnforcedByKernel =
 const char *const kChecksInPellim =
     QT_TRANSLATE_NOOP("pellim::Application", "Folder guard: checks in Pellim only (%1)");
 
+// What the display lets other programs do to the prompts, after the guard line.
+const char *const kOnX11 = QT_TRANSLATE_NOOP(
+    "pellim::Application", "display X11: any program on this display can answer the prompts");
+const char *const kOnWaylandWithInput =
+    QT_TRANSLATE_NOOP("pellim::Application",
+                      "display Wayland, whose compositor offers every program %1: any program on "
+                      "this display can answer the prompts");
+const char *const kOnWayland =
+    QT_TRANSLATE_NOOP("pellim::Application",
+                      "display Wayland: only the person at the keyboard can answer the prompts");
+
+// The display's part of the guard line: the journal's words, or the window's.
+QString displayPart(const DisplayFacts &facts, QString (*words)(const char *)) {
+    switch (facts.kind) {
+    case DisplayFacts::Kind::X11:
+        return words(kOnX11);
+    case DisplayFacts::Kind::Wayland:
+        return facts.inputForOthers.isEmpty()
+                   ? words(kOnWayland)
+                   : words(kOnWaylandWithInput)
+                         .arg(facts.inputForOthers.join(QStringLiteral(", ")));
+    case DisplayFacts::Kind::Other:
+        break;
+    }
+    return {};
+}
+
+QString english(const char *text) {
+    return QString::fromLatin1(text);
+}
+
 // How a process ended, for the person: "", " (exit status 3)", " (killed by signal 9)".
 QString howItEnded(pid_t pid) {
     int status = 0;
@@ -153,10 +186,13 @@ int runApplication(int argc, char **argv) {
     // First, while Pellim has no thread but this one: the guard process, then
     // Pellim's own confinement, which holds its calls into the kept-out
     // folders until the guard has decided.
+    // Under Wayland the display is connected before that, so that no connect
+    // to a display is needed once confined.
+    const EarlyDisplay display = connectDisplayEarly();
     const KeptOutPaths keptOut = keptOutFolders();
     std::variant<KernelGuard, NoKernelGuard> kernel =
         startKernelGuard(keptOut, [&](UniqueFd channel) {
-            return runGuardProcess(std::move(channel), argc, argv, keptOut);
+            return runGuardProcess(std::move(channel), argc, argv, keptOut, display);
         });
     std::optional<GuardBuses> buses;
     if (const auto *confined = std::get_if<KernelGuard>(&kernel))
@@ -216,11 +252,26 @@ int runApplication(int argc, char **argv) {
         inForce = QString::fromLatin1(kChecksInPellim).arg(none.reason);
         shownInForce = translated(kChecksInPellim).arg(none.reason);
     }
+    // Which display, and whether a program other than the person can answer
+    // what the guard asks on it.
+    const DisplayFacts facts = displayFacts();
+    if (const QString part = displayPart(facts, english); !part.isEmpty()) {
+        inForce += QStringLiteral("; ") + part;
+        shownInForce += QStringLiteral("; ") + displayPart(facts, translated);
+    }
     guardLog.write(LogLevel::Info, inForce);
     if (buses && !buses->problem.isEmpty())
         guardLog.write(LogLevel::Error,
                        QStringLiteral("Folder guard: Pellim has no session bus: ") +
                            buses->problem);
+    if (facts.kind == DisplayFacts::Kind::Wayland)
+        guardLog.write(LogLevel::Info,
+                       QStringLiteral("Display: Wayland (%1%2); the compositor offers: %3")
+                           .arg(QString::fromLocal8Bit(display.waylandSocket),
+                                display.preconnectedWayland()
+                                    ? QStringLiteral(", connected before confinement")
+                                    : QString(),
+                                facts.globals.join(QStringLiteral(", "))));
 
     const auto files = std::make_unique<PosixFileAccess>(*protection);
     const auto random = std::make_unique<SystemRandomSource>();
@@ -235,7 +286,7 @@ int runApplication(int argc, char **argv) {
         delegate->setFolderAccess([&] {
             GuardRequest request;
             request.kind = GuardRequestKind::FolderAccess;
-            request.window = foreignWindowId(window.get());
+            nameParent(request, window.get());
             channel->send(encodeRequest(request));
         });
     } else {
@@ -254,7 +305,7 @@ int runApplication(int argc, char **argv) {
         announceAccessibility();
     if (channel) {
         GuardRequest hello;
-        hello.window = foreignWindowId(window.get());
+        nameParent(hello, window.get());
         channel->send(encodeRequest(hello));
         // Confined, Pellim cannot reach a file without its guard.
         QObject::connect(channel.get(), &GuardChannel::closed, window.get(), [&] {

@@ -4,6 +4,8 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace pellim {
 
 namespace {
@@ -25,10 +27,15 @@ bool isPlainName(const QString &name) {
            name.toUtf8().size() <= kMaxName;
 }
 
+bool isExportedHandle(const QByteArray &handle) {
+    return handle.size() <= kMaxExportedHandle &&
+           std::all_of(handle.begin(), handle.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
 QByteArray encodeRequest(const GuardRequest &r) {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
-    out << quint8(r.kind) << quint32(r.id) << quint64(r.window);
+    out << quint8(r.kind) << quint32(r.id) << quint64(r.window) << r.exported;
     if (r.kind == GuardRequestKind::Save)
         out << r.suggestedName;
     else if (r.kind == GuardRequestKind::Open)
@@ -43,11 +50,15 @@ std::optional<GuardRequest> decodeRequest(const QByteArray &message) {
     quint8 kind = 0;
     quint32 id = 0;
     quint64 window = 0;
-    in >> kind >> id >> window;
+    QByteArray exported;
+    in >> kind >> id >> window >> exported;
+    if (!isExportedHandle(exported))
+        return std::nullopt;
     GuardRequest r;
     r.kind = GuardRequestKind(kind);
     r.id = id;
     r.window = window;
+    r.exported = exported;
     switch (r.kind) {
     case GuardRequestKind::Save:
         in >> r.suggestedName;

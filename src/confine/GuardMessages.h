@@ -12,7 +12,9 @@
 namespace pellim {
 
 // What Pellim asks of its guard process, one message each. `window` is the X
-// window the guard's windows stay on top of (0: none). A request names what is
+// window the guard's windows stay on top of (0: none); under Wayland,
+// `exported` is the xdg-foreign handle of Pellim's window, which the guard
+// imports as their parent (empty: none). A request names what is
 // asked and nothing of how it looks: the guard's dialogs take their titles and
 // labels from the guard alone (openOptionsFor, saveOptionsFor), so a confined
 // Pellim cannot label a button that accepts "Cancel".
@@ -22,11 +24,20 @@ struct GuardRequest {
     GuardRequestKind kind = GuardRequestKind::MainWindow;
     std::uint32_t id = 0; // a dialog's, echoed in its reply
     std::uint64_t window = 0;
+    QByteArray exported;
     // A Save's proposed name: one plain entry of a folder, never a place.
     QString suggestedName;
     // An Open's: a file to read, or a folder to read from or save into.
     OpenPurpose purpose = OpenPurpose::ReadFile;
 };
+
+// Longer than any handle a compositor makes: xdg-foreign's are short printable
+// strings.
+inline constexpr qsizetype kMaxExportedHandle = 256;
+
+// Whether `handle` could be an xdg-foreign handle: printable ASCII without
+// spaces, at most kMaxExportedHandle bytes (empty: none).
+bool isExportedHandle(const QByteArray &handle);
 
 // Whether `name` is one plain entry of a folder: not empty, not "." or "..",
 // without '/' or NUL, and at most NAME_MAX bytes.
@@ -54,7 +65,8 @@ inline constexpr qsizetype kMaxGuardMessage = 64 * 1024;
 
 // Each decode takes a whole, sound message of its own kind or gives nothing:
 // a field missing, a kind unknown, bytes left over or an oversized message are
-// refused, a Save's name must be plain, and a reply's chosen location is always an absolute path.
+// refused, a Save's name must be plain, a handle one (isExportedHandle), and a reply's chosen
+// location is always an absolute path.
 QByteArray encodeRequest(const GuardRequest &request);
 std::optional<GuardRequest> decodeRequest(const QByteArray &message);
 QByteArray encodeReply(const GuardReply &reply);

@@ -34,8 +34,10 @@ struct AllowedSocket {
 };
 
 // The sockets of this session that Pellim has a use for: the journal's, the
-// display's (X11: its path and abstract socket; Wayland: the compositor's,
-// unless `waylandPreconnected`), and `extra` (the guard's own bus proxies).
+// display's (X11: its path and abstract socket; Wayland: the compositor's), and
+// `extra` (the guard's own bus proxies). With `waylandPreconnected`, Pellim
+// holds its Wayland connection already and no display socket is listed: no way
+// back to an X server, through which any client can send input.
 // Those that do not exist are left out.
 std::vector<AllowedSocket> sessionSockets(const QProcessEnvironment &environment,
                                           std::vector<AllowedSocket> extra,

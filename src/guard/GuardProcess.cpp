@@ -6,6 +6,7 @@
 #include "confine/Supervisor.h"
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
+#include "display/Display.h"
 #include "guard/BusProxies.h"
 #include "guard/SyntheticInput.h"
 #include "guard/ToolkitEnvironment.h"
@@ -19,10 +20,12 @@
 #include "panels/GuardDialogs.h"
 #include "portal/PortalFileDialogs.h"
 #include "sys/Descriptor.h"
+#include "sys/EarlyDisplay.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
@@ -45,6 +48,30 @@ namespace {
 // bury the screen nor take the guard's memory with it.
 constexpr int kMaxWindows = 8;
 
+// The title a window of the guard's had before standAlone marked it.
+constexpr char kOwnTitle[] = "pellimOwnTitle";
+
+// A window of the guard's that cannot be kept on top of Pellim's says in its
+// title whose it is, and stands in the middle of the screen, where the person
+// looks (a Wayland compositor places it as it sees fit).
+void standAlone(QWidget *window) {
+    if (!window->property(kOwnTitle).isValid())
+        window->setProperty(kOwnTitle, window->windowTitle());
+    window->setWindowTitle(
+        QCoreApplication::translate("pellim::GuardProcess", "Pellim's folder guard: %1")
+            .arg(window->property(kOwnTitle).toString()));
+    if (const QScreen *screen = window->screen()) {
+        const QSize size = window->sizeHint().expandedTo(window->minimumSize());
+        window->move(screen->availableGeometry().center() -
+                     QPoint(size.width() / 2, size.height() / 2));
+    }
+}
+
+void ownTitle(QWidget *window) {
+    if (const QVariant title = window->property(kOwnTitle); title.isValid())
+        window->setWindowTitle(title.toString());
+}
+
 class GuardProcess {
 public:
     GuardProcess(UniqueFd channel, int &argc, char **argv)
@@ -52,16 +79,18 @@ public:
           m_log(m_journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
           m_prompter([this] {
               showable();
-              return pellimWindow();
+              return placeOver(m_mainWindow, m_mainExported);
           }),
           m_guard(m_journal, m_prompter) {}
 
-    int run(const KeptOutPaths &keptOut);
+    // `waylandPreconnected`: Pellim needs no display socket (EarlyDisplay).
+    int run(const KeptOutPaths &keptOut, bool waylandPreconnected);
 
 private:
     void showable();
     QWindow *foreign(std::uint64_t window);
-    QWindow *pellimWindow() { return foreign(m_mainWindow); }
+    PlaceOver placeOver(std::uint64_t window, const QByteArray &exported);
+    QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
     bool answerCall();
@@ -81,6 +110,7 @@ private:
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<SyntheticInputFilter> m_inputFilter;
+    std::unique_ptr<ForeignParents> m_foreignParents; // Wayland, with xdg-foreign
     std::unique_ptr<QtFileDialogs> m_qtDialogs;
     // The desktop's chooser where a portal answers, else m_qtDialogs.
     std::unique_ptr<PortalFileDialogs> m_dialogs;
@@ -89,11 +119,12 @@ private:
     std::unique_ptr<QSocketNotifier> m_calls;
     std::map<std::uint64_t, std::unique_ptr<QWindow>> m_foreign;
     std::uint64_t m_mainWindow = 0;
+    QByteArray m_mainExported;
     bool m_ended = false;
     int m_status = 0;
 };
 
-int GuardProcess::run(const KeptOutPaths &keptOut) {
+int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected) {
     // Pellim's buses first: it waits for them before it makes its first
     // connection, while it confines itself.
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -112,8 +143,9 @@ int GuardProcess::run(const KeptOutPaths &keptOut) {
     // Pellim waits for this before it closes its own copy of the listener.
     sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
     QString why;
-    m_supervisor = Supervisor::create(std::move(listener), m_guard, keptOut, &why,
-                                      sessionSockets(environment, m_proxies->takeSockets()));
+    m_supervisor = Supervisor::create(
+        std::move(listener), m_guard, keptOut, &why,
+        sessionSockets(environment, m_proxies->takeSockets(), waylandPreconnected));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -181,6 +213,13 @@ void GuardProcess::showable() {
         m_inputFilter = std::make_unique<SyntheticInputFilter>(m_log);
         m_app->installNativeEventFilter(m_inputFilter.get());
     }
+    if (displayFacts().kind == DisplayFacts::Kind::Wayland) {
+        m_foreignParents = ForeignParents::create();
+        if (!m_foreignParents)
+            m_log.write(LogLevel::Info,
+                        QStringLiteral("Folder guard: the compositor offers no xdg-foreign; the "
+                                       "guard's windows are shown on their own"));
+    }
     m_qtDialogs = std::make_unique<QtFileDialogs>(m_guard);
     m_dialogs = std::make_unique<PortalFileDialogs>(m_guard, *m_qtDialogs, m_log);
     m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
@@ -221,6 +260,31 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
     std::unique_ptr<QWindow> &made = m_foreign[window];
     made.reset(QWindow::fromWinId(WId(window)));
     return made.get();
+}
+
+PlaceOver GuardProcess::placeOver(std::uint64_t window, const QByteArray &exported) {
+    return [this, window, exported](QWidget *shown) {
+        shown->winId();
+        if (QWindow *over = foreign(window)) {
+            ownTitle(shown);
+            shown->windowHandle()->setTransientParent(over);
+        } else if (m_foreignParents && !exported.isEmpty()) {
+            ownTitle(shown);
+            m_foreignParents->setParent(shown->windowHandle(), exported);
+        } else {
+            standAlone(shown);
+        }
+    };
+}
+
+// Pellim's window as the portal names a parent: an X window the guard found to
+// be Pellim's, or the handle of its exported Wayland surface; "" for none.
+QString GuardProcess::portalParent(std::uint64_t window, const QByteArray &exported) {
+    if (foreign(window))
+        return QStringLiteral("x11:%1").arg(window, 0, 16);
+    if (displayFacts().kind == DisplayFacts::Kind::Wayland && !exported.isEmpty())
+        return QStringLiteral("wayland:") + QString::fromLatin1(exported);
+    return {};
 }
 
 // Every request may name another window to stay on top of; those no window of
@@ -266,13 +330,15 @@ void GuardProcess::serve(const QByteArray &message) {
     switch (request->kind) {
     case GuardRequestKind::MainWindow:
         m_mainWindow = request->window;
+        m_mainExported = request->exported;
         break;
     case GuardRequestKind::Save:
         if (!roomFor(QStringLiteral("a Save dialog"))) {
             reply(kResponseCancel, std::nullopt);
             break;
         }
-        m_dialogs->setTransientFor(foreign(request->window));
+        m_dialogs->setParent(placeOver(request->window, request->exported),
+                             portalParent(request->window, request->exported));
         m_dialogs->beginSave(nullptr, saveOptionsFor(request->suggestedName), reply);
         break;
     case GuardRequestKind::Open:
@@ -280,7 +346,8 @@ void GuardProcess::serve(const QByteArray &message) {
             reply(kResponseCancel, std::nullopt);
             break;
         }
-        m_dialogs->setTransientFor(foreign(request->window));
+        m_dialogs->setParent(placeOver(request->window, request->exported),
+                             portalParent(request->window, request->exported));
         m_dialogs->beginOpen(nullptr, openOptionsFor(request->purpose), reply);
         break;
     case GuardRequestKind::FolderAccess:
@@ -290,10 +357,7 @@ void GuardProcess::serve(const QByteArray &message) {
             break;
         if (!m_folderAccess)
             m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal);
-        if (QWindow *over = foreign(request->window)) {
-            m_folderAccess->winId();
-            m_folderAccess->windowHandle()->setTransientParent(over);
-        }
+        placeOver(request->window, request->exported)(m_folderAccess.get());
         m_folderAccess->show();
         m_folderAccess->raise();
         m_folderAccess->activateWindow();
@@ -303,13 +367,16 @@ void GuardProcess::serve(const QByteArray &message) {
 
 } // namespace
 
-int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut) {
+int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut,
+                    const EarlyDisplay &display) {
     // Here, just forked, the guard has one thread: nothing reads the environment
-    // while it changes.
+    // while it changes. Pellim's display connection stays Pellim's: the
+    // compositor would take the guard's requests on it for Pellim's.
+    leaveEarlyDisplay(display);
     const QString store = ConsentStore::defaultPath();
     freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
     GuardProcess guard(std::move(channel), argc, argv);
-    return guard.run(keptOut);
+    return guard.run(keptOut, display.preconnectedWayland());
 }
 
 } // namespace pellim

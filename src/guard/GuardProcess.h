@@ -3,6 +3,7 @@
 
 #include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
+#include "sys/EarlyDisplay.h"
 
 namespace pellim {
 
@@ -12,7 +13,9 @@ namespace pellim {
 // Save and Open dialogs Pellim asks for, and Folder Access. It answers calls
 // before it has any window, and connects to the display only once something is
 // to be shown. Returns the exit status once Pellim is gone.
-// `keptOut` is what Pellim was confined with.
-int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut);
+// `keptOut` is what Pellim was confined with; `display` is Pellim's, which the
+// guard leaves to Pellim (it connects to the same display by itself).
+int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut,
+                    const EarlyDisplay &display = {});
 
 } // namespace pellim

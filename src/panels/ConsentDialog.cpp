@@ -10,11 +10,11 @@
 
 namespace pellim {
 
-DialogConsentPrompter::DialogConsentPrompter(std::function<QWindow *()> before)
+DialogConsentPrompter::DialogConsentPrompter(std::function<PlaceOver()> before)
     : m_before(std::move(before)) {}
 
 PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
-    QWindow *over = m_before ? m_before() : nullptr;
+    const PlaceOver placeOver = m_before ? m_before() : PlaceOver();
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
     if (!app || QCoreApplication::closingDown() || QThread::currentThread() != app->thread())
         return PromptAnswer::CannotAsk;
@@ -40,10 +40,8 @@ PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
     box.setDefaultButton(deny);
     box.setEscapeButton(deny);
     box.setWindowModality(Qt::ApplicationModal);
-    if (over) {
-        box.winId();
-        box.windowHandle()->setTransientParent(over);
-    }
+    if (placeOver)
+        placeOver(&box);
     box.exec();
     // Anything but a click on Allow (Escape, closing, Enter on the default) refuses.
     return box.clickedButton() == allow ? PromptAnswer::Allow : PromptAnswer::Deny;

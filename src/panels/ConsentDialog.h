@@ -2,24 +2,23 @@
 #pragma once
 
 #include "consent/ConsentPrompter.h"
+#include "panels/FileDialogs.h"
 
 #include <functional>
-
-class QWindow;
 
 namespace pellim {
 
 // An application-modal box of the guard's own. Without a QApplication (or off the
 // GUI thread, or while the application shuts down) it cannot ask.
-// `before` runs first at each question and names the window the box stays on
-// top of (a window of another process: the guard asks for Pellim), if any.
+// `before` runs first at each question and gives what places the box on top of
+// a window of another process (the guard asks for Pellim), if anything.
 class DialogConsentPrompter final : public ConsentPrompter {
 public:
-    explicit DialogConsentPrompter(std::function<QWindow *()> before = {});
+    explicit DialogConsentPrompter(std::function<PlaceOver()> before = {});
     PromptAnswer ask(const ConsentRequest &request) override;
 
 private:
-    std::function<QWindow *()> m_before;
+    std::function<PlaceOver()> m_before;
 };
 
 } // namespace pellim

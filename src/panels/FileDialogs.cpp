@@ -195,7 +195,8 @@ FileUrl chosenLocation(const QString &chosen, bool isDirectory) {
 // the parent goes: the completion then never runs, as there is nobody left to
 // tell.
 void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
-         QWindow *transientFor, std::shared_ptr<QString> lastFolder, DialogCompletion completion) {
+         const PlaceOver &placeOver, std::shared_ptr<QString> lastFolder,
+         DialogCompletion completion) {
     auto pending = std::make_shared<DialogCompletion>(std::move(completion));
     QObject::connect(dialog, &QDialog::finished, dialog,
                      [dialog, chooseFolder, &protection, pending, lastFolder](int result) {
@@ -217,12 +218,13 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
                          done(kResponseOK, url);
                      });
     dialog->setWindowModality(Qt::NonModal);
-    if (transientFor && !dialog->parentWidget()) {
+    if (placeOver && !dialog->parentWidget()) {
+        placeOver(dialog);
         // Without a parent, nothing else deletes it: a dialog never answered
         // goes with the window it serves.
-        QObject::connect(transientFor, &QObject::destroyed, dialog, &QObject::deleteLater);
-        dialog->winId();
-        dialog->windowHandle()->setTransientParent(transientFor);
+        if (QWindow *over =
+                dialog->windowHandle() ? dialog->windowHandle()->transientParent() : nullptr)
+            QObject::connect(over, &QObject::destroyed, dialog, &QObject::deleteLater);
     }
     dialog->show();
 }
@@ -248,7 +250,7 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
     }
     if (!options.suggestedName.isEmpty())
         dialog->selectFile(options.suggestedName);
-    run(dialog, false, m_protection, m_transientFor, m_lastFolder, std::move(completion));
+    run(dialog, false, m_protection, m_placeOver, m_lastFolder, std::move(completion));
 }
 
 void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
@@ -276,7 +278,7 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
     }
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
-    run(dialog, chooseFolder, m_protection, m_transientFor, m_lastFolder, std::move(completion));
+    run(dialog, chooseFolder, m_protection, m_placeOver, m_lastFolder, std::move(completion));
 }
 
 } // namespace pellim

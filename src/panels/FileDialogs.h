@@ -11,7 +11,6 @@
 #include <optional>
 
 class QWidget;
-class QWindow;
 
 namespace pellim {
 
@@ -21,6 +20,10 @@ class FolderProtection;
 // when response == kResponseOK; an OK without exactly one location arrives as a
 // cancel.
 using DialogCompletion = std::function<void(int response, std::optional<FileUrl> chosen)>;
+
+// Keeps a window of the guard's on top of one of Pellim's, which belongs to
+// another process: called before the window is first shown.
+using PlaceOver = std::function<void(QWidget *window)>;
 
 class FileDialogs {
 public:
@@ -50,16 +53,16 @@ public:
                    DialogCompletion completion) override;
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
-    // A dialog without a parent stays on top of `window` (one of another
-    // process: the guard shows Pellim's dialogs), or of none.
-    void setTransientFor(QWindow *window) { m_transientFor = window; }
+    // A dialog without a parent is placed by `placeOver` (the guard shows
+    // Pellim's dialogs on top of Pellim's window), or left where it appears.
+    void setPlaceOver(PlaceOver placeOver) { m_placeOver = std::move(placeOver); }
 
 private:
     QString startFolder() const;
 
     FolderProtection &m_protection;
     bool m_forceWidgetDialog;
-    QWindow *m_transientFor = nullptr;
+    PlaceOver m_placeOver;
     // Shared with the dialogs still open, which may outlive this object.
     std::shared_ptr<QString> m_lastFolder;
 };

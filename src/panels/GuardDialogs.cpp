@@ -2,6 +2,7 @@
 #include "panels/GuardDialogs.h"
 
 #include "confine/GuardLink.h"
+#include "display/Display.h"
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -13,6 +14,11 @@ std::uint64_t foreignWindowId(QWidget *widget) {
     if (!widget || QGuiApplication::platformName() != QLatin1String("xcb"))
         return 0;
     return std::uint64_t(widget->window()->winId());
+}
+
+void nameParent(GuardRequest &request, QWidget *widget) {
+    request.window = foreignWindowId(widget);
+    request.exported = widget ? exportedHandle(widget->window()->windowHandle()) : QByteArray();
 }
 
 GuardFileDialogs::GuardFileDialogs(GuardChannel &channel) : m_channel(channel) {
@@ -42,7 +48,7 @@ void GuardFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &optio
 
 void GuardFileDialogs::begin(GuardRequest request, QWidget *parent, DialogCompletion completion) {
     request.id = ++m_lastId;
-    request.window = foreignWindowId(parent);
+    nameParent(request, parent);
     if (!m_channel.send(encodeRequest(request))) {
         // No guard, no dialog: the caller hears a cancel, later, as from a dialog.
         QTimer::singleShot(0, &m_channel, [completion = std::move(completion)] {

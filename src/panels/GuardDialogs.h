@@ -40,4 +40,8 @@ private:
 // windows are not X windows.
 std::uint64_t foreignWindowId(QWidget *widget);
 
+// Names `widget`'s window in `request` as the one the guard's windows stay on
+// top of: its X window, or under Wayland its xdg-foreign handle.
+void nameParent(GuardRequest &request, QWidget *widget);
+
 } // namespace pellim

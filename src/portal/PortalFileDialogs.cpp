@@ -16,9 +16,8 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
-#include <QWindow>
 
 #include <algorithm>
 #include <functional>
@@ -106,7 +105,7 @@ struct PortalFileDialogs::Pending {
     OpenDialogOptions openOptions;
     QWidget *parent = nullptr;
     QPointer<QWidget> parentAlive;
-    QPointer<QWindow> transientFor;
+    PlaceOver placeOver;
     QString handle;
     DialogCompletion completion;
     QString what;    // "the Save dialog", for the entries
@@ -181,12 +180,9 @@ PortalFileDialogs::PortalFileDialogs(FolderProtection &protection, QtFileDialogs
 
 PortalFileDialogs::~PortalFileDialogs() = default;
 
-void PortalFileDialogs::setTransientFor(QWindow *window, const QString &portalHandle) {
-    m_transientFor = window;
+void PortalFileDialogs::setParent(PlaceOver placeOver, const QString &portalHandle) {
+    m_placeOver = std::move(placeOver);
     m_portalHandle = portalHandle;
-    if (m_portalHandle.isEmpty() && window &&
-        QGuiApplication::platformName() == QLatin1String("xcb"))
-        m_portalHandle = QStringLiteral("x11:%1").arg(window->winId(), 0, 16);
 }
 
 int PortalFileDialogs::waiting() const {
@@ -218,7 +214,7 @@ void PortalFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &opti
 
 void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
     dialog->parentAlive = dialog->parent;
-    dialog->transientFor = m_transientFor;
+    dialog->placeOver = m_placeOver;
     dialog->handle = m_portalHandle;
     Pending *asked = dialog.get();
     m_bus->pending.push_back(std::move(dialog));
@@ -411,7 +407,7 @@ void PortalFileDialogs::fallBack(Pending *dialog, const QString &why) {
         return;
     m_log.write(LogLevel::Info,
                 QStringLiteral("Folder guard: %1 is Qt's (%2)").arg(asked->what, why));
-    m_fallback.setTransientFor(asked->transientFor);
+    m_fallback.setPlaceOver(asked->placeOver);
     // Qt's dialog names its own cancels: it has only the one kind.
     DialogCompletion completion =
         [log = m_log, what = asked->what,

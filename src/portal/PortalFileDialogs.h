@@ -4,12 +4,9 @@
 #include "journal/Log.h"
 #include "panels/FileDialogs.h"
 
-#include <QPointer>
 #include <QString>
 
 #include <memory>
-
-class QWindow;
 
 namespace pellim {
 
@@ -33,10 +30,10 @@ public:
                    DialogCompletion completion) override;
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
-    // The window the next dialogs stay on top of, and its handle for the
-    // portal: "x11:<hex XID>", "wayland:<exported handle>", or "" for none.
-    // Without a handle, an X window is named by its id.
-    void setTransientFor(QWindow *window, const QString &portalHandle = {});
+    // Where the next dialogs go: Qt's are placed by `placeOver`; the portal's
+    // chooser stays on top of the window `portalHandle` names ("x11:<hex
+    // XID>", "wayland:<exported handle>"), or of none when it is "".
+    void setParent(PlaceOver placeOver, const QString &portalHandle);
     // Dialogs asked of the portal and not yet ended: shown by it, or still to
     // be shown by it or, should it not answer, by Qt.
     int waiting() const;
@@ -55,7 +52,7 @@ private:
     FolderProtection &m_protection;
     QtFileDialogs &m_fallback;
     LogHandle m_log;
-    QPointer<QWindow> m_transientFor;
+    PlaceOver m_placeOver;
     QString m_portalHandle;
     QByteArray m_lastFolder; // the folder of the last choice, as bytes
     unsigned m_lastToken = 0;

@@ -12,7 +12,10 @@ namespace pellim {
 
 std::optional<FileUrl> ViewController::selectedProtectedFolder() const {
     const int index = folderList->currentIndex();
-    if (index >= 0) {
+    // An item counts while the field shows its name. Text put there another
+    // way than by keys (a screen reader's "set text") leaves the item selected,
+    // and is read as typed.
+    if (index >= 0 && folderList->currentText() == folderList->itemText(index)) {
         // Items and folders pair by position; a position without a folder gives
         // none rather than reading past the table.
         if (index < folderList->count() && index < theSpecDirs.size())

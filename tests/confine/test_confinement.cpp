@@ -1,6 +1,7 @@
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/HeldCalls.h"
+#include "confine/SocketDoors.h"
 #include "confine/Supervisor.h"
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
@@ -643,6 +644,30 @@ private slots:
     }
 
     // A call held by the filter and not tried above could change without a test noticing.
+    // The display's sockets are listed for an X11 Pellim; one that holds its
+    // Wayland connection already gets none, so no way back to an X server.
+    void displaySocketsListed() {
+        test::TestHome t;
+        const QByteArray runtime = QFile::encodeName(t.root());
+        const auto [address, size] = local(runtime + "/wayland-9");
+        const UniqueFd compositor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        QVERIFY(::bind(compositor.get(), reinterpret_cast<const sockaddr *>(&address), size) == 0);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9.0"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-9"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), t.root());
+        const auto names = [&](bool preconnected) {
+            QList<QByteArray> listed;
+            for (const AllowedSocket &socket : sessionSockets(environment, {}, preconnected))
+                if (socket.what == QLatin1String("the display"))
+                    listed << socket.name;
+            return listed;
+        };
+        QCOMPARE(names(false), QList<QByteArray>({QByteArray("\0/tmp/.X11-unix/X9", 18),
+                                                  runtime + "/wayland-9"}));
+        QCOMPARE(names(true), QList<QByteArray>());
+    }
+
     void everyHeldCallHasRows() {
         QStringList missing;
         for (const HeldCall &call : kHeldCalls) {

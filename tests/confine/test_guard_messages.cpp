@@ -11,11 +11,12 @@ using namespace pellim;
 
 namespace {
 
-QByteArray saveRequest(const QString &name) {
+QByteArray saveRequest(const QString &name, const QByteArray &exported = {}) {
     GuardRequest request;
     request.kind = GuardRequestKind::Save;
     request.id = 7;
     request.window = 0x2a00005;
+    request.exported = exported;
     request.suggestedName = name;
     return encodeRequest(request);
 }
@@ -24,8 +25,8 @@ QByteArray saveRequest(const QString &name) {
 QByteArray labelledOpen(const QString &label) {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
-    out << quint8(GuardRequestKind::Open) << quint32(7) << quint64(0x2a00005) << label
-        << quint8(OpenPurpose::ReadFile);
+    out << quint8(GuardRequestKind::Open) << quint32(7) << quint64(0x2a00005) << QByteArray()
+        << label << quint8(OpenPurpose::ReadFile);
     return message;
 }
 
@@ -63,6 +64,14 @@ private slots:
         QTest::newRow("no name") << saveRequest("") << false;
         QTest::newRow("a name past NAME_MAX") << saveRequest(QString(256, 'a')) << false;
         QTest::newRow("a label in a request") << labelledOpen("Cancel") << false;
+        // The handle the guard hands its compositor: a short printable word.
+        QTest::newRow("Pellim's window exported")
+            << saveRequest("Pellim.txt", "0f3c1a2e-5b7d-4e21") << true;
+        QTest::newRow("a handle with a space") << saveRequest("Pellim.txt", "0f3c 1a2e") << false;
+        QTest::newRow("a handle with a control character")
+            << saveRequest("Pellim.txt", "0f3c\n1a2e") << false;
+        QTest::newRow("a handle past its bound")
+            << saveRequest("Pellim.txt", QByteArray(kMaxExportedHandle + 1, 'a')) << false;
     }
     void requests() {
         QFETCH(QByteArray, message);
@@ -74,6 +83,7 @@ private slots:
             QCOMPARE(request->id, 7u);
             QCOMPARE(request->window, 0x2a00005u);
             QCOMPARE(request->suggestedName, QStringLiteral("Pellim.txt"));
+            QVERIFY(request->exported.isEmpty() || request->exported == "0f3c1a2e-5b7d-4e21");
         }
     }
 

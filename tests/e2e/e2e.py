@@ -21,7 +21,10 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__f
 APP_ID = "org.pellim.Pellim"
 GUARD_ID = "org.pellim.FolderGuard"
 TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\.txt")
+PROBE = os.path.join(SOURCE_DIR, "tests", "e2e", "atspi_probe.py")
 REFUSED = "Folder guard: ignored input sent by another program (XSendEvent)"
+# What the guard line says of the display after the guard in force.
+X11_PART = "; display X11: any program on this display can answer the prompts"
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
 # The guard's question, its title and the key of its Allow button, by language.
 PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
@@ -115,6 +118,7 @@ class Case:
 
     def __init__(self, suite, name, wrapper=(), lang="C.UTF-8", before=None):
         self.suite, self.deadline, self.seen = suite, time.monotonic() + 60, [("6", "opened")]
+        self.helpers = []  # processes the case started, ended with it
         self.guards = set()  # pids whose guard entries are this case's: guard processes, pellim-consent
         self.prompt_title, self.allow = PROMPT[lang]
         self.root = tempfile.mkdtemp(prefix=name + "-", dir=suite["root"])
@@ -208,6 +212,9 @@ class Case:
                 time.sleep(0.2)
             self.xdotool("key", "--clearmodifiers", "ctrl+a")
             self.xdotool("type", "--clearmodifiers", "--delay", "15", typed)
+        if callable(answer):  # answered by other means than keys
+            answer(wid)
+            return self.wait_for("the dialog to close", lambda: wid not in self.windows())
         for _ in range(3):  # the first Return may only close the completion list
             self.xdotool("key", "--clearmodifiers", answer or "Return")
             with contextlib.suppress(AssertionError):
@@ -295,7 +302,7 @@ def guard_line():
     # Before Landlock ABI 3 (Debian 12's Linux 6.1; scripts/as-linux-6.1) the line says what the guard gives up.
     abi = ctypes.CDLL(None).syscall(444, None, 0, 1)  # landlock_create_ruleset: the version
     return "Folder guard: enforced by the kernel" + (
-        "" if abi >= 3 else " (Landlock ABI %d: each truncate is done by the guard)" % abi)
+        "" if abi >= 3 else " (Landlock ABI %d: each truncate is done by the guard)" % abi) + X11_PART
 
 
 def start_then_quit(c):
@@ -343,7 +350,7 @@ def folder_access(c):
 
 def fallback(c):
     """Where the kernel cannot confine, Pellim guards in its own process and says so."""
-    c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)"
+    c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)" + X11_PART
                in c.guard_entries())
     check(not c.guard_pids(), "a guard process without confinement")
     writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # still asked, in Pellim's own process
@@ -416,6 +423,44 @@ def hostile_home(c):
             with open(os.path.join(caches, name), "rb") as f:
                 check(c.docs.encode() not in f.read(), "a font cache lists Documents: " + name)
     c.xdotool("key", "--clearmodifiers", "Escape")
+
+
+def own_buses(c):
+    """A session bus and an accessibility bus of the case's own, and the probe plugin in Pellim, which starts
+    an assistive client inside the confined Pellim once FLAG exists."""
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"], env=c.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    c.helpers.append(bus)
+    c.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+    send = ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus"]
+    check(run(send + ["org.a11y.Bus.GetAddress"], env=c.env).returncode == 0, "no accessibility bus")
+    for prop in ("IsEnabled", "ScreenReaderEnabled"):
+        run(send + ["org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:" + prop,
+                    "variant:boolean:true"], env=c.env)
+    c.flag, c.probe_out = c.root + "/probe-go", c.root + "/probe-out.json"
+    c.env.update(QT_PLUGIN_PATH=os.path.join(c.suite["build"], "tests", "probe-plugins"),
+                 QT_STYLE_OVERRIDE="pellimprobe",
+                 PELLIM_PROBE="/usr/bin/python3 %s inside %s %s" % (PROBE, c.flag, c.probe_out))
+
+
+def assistive(c):
+    """Over the accessibility bus, a screen reader outside Pellim sets Pellim's field and presses the guard's
+    Allow; a client started inside the confined Pellim, on Pellim's bus, sees no application and presses nothing."""
+    got = run(["/usr/bin/python3", PROBE, "set", "Protected folder", c.downloads + "/"], env=c.env)
+    check(got.returncode == 0 and got.stdout.strip() == c.downloads + "/", "setting the field: %r" % (got,))
+
+    def answer(wid):
+        open(c.flag, "w").close()
+        c.wait_for("the client inside", lambda: os.path.exists(c.probe_out), seconds=30)
+        with open(c.probe_out) as f:
+            inside = json.load(f)
+        check(not inside["pressed"] and not inside["applications"], "from inside Pellim: %r" % inside)
+        check(wid in c.windows(), "the prompt was answered from inside Pellim")
+        check(run(["/usr/bin/python3", PROBE, "press", "Allow"], env=c.env).returncode == 0,
+              "the client outside could not press Allow")
+
+    writing(c, "ctrl+3", folder=c.downloads, answer=answer)
+    check(re.search(r"^downloads\s+allowed", c.consent("list"), re.M), "the answer was not stored")
 
 
 def open_with_dialog(c):
@@ -536,7 +581,8 @@ SUITES = {
                ("german", german)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
-                ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home)],
+                ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home),
+                ("assistive", assistive)],
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
                 ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)],
     "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
@@ -550,7 +596,8 @@ def run_case(suite, name, fn):
     c = None
     try:
         c = Case(suite, name, [os.path.join(SOURCE_DIR, "scripts", "without-landlock")] if fn is fallback else (),
-                 "de_DE.UTF-8" if fn is german else "C.UTF-8", plant_hostile_home if fn is hostile_home else None)
+                 "de_DE.UTF-8" if fn is german else "C.UTF-8",
+                 {hostile_home: plant_hostile_home, assistive: own_buses}.get(fn))
         fn(c)
         if c.proc.poll() is None:
             c.end()
@@ -563,10 +610,13 @@ def run_case(suite, name, fn):
         if c and c.proc.poll() is None:
             c.proc.kill()
             c.proc.wait()
+        for p in c.helpers if c else []:
+            p.terminate()
+            p.wait()
 
 
 def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
-    suite = {"bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
+    suite = {"build": build_dir, "bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
              "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent")}
     print("e2e %s: pellim at %s" % (name, suite["bin"]), flush=True)
     if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin")):
