@@ -260,7 +260,8 @@ def make_file(path):
 
 def writing(c, keys, path=None, folder=None, answer=None, forged=(), before_typing=()):
     """A writing test to `path`, or to a fresh test file in `folder`: its entries, and the file."""
-    c.press(keys, answer, typed=path or (None if answer else folder), forged=forged, before_typing=before_typing)
+    more = {"before_typing": before_typing} if before_typing else {}  # Qt's dialog needs none
+    c.press(keys, answer, typed=path or (None if answer else folder), forged=forged, **more)
     if not path:
         name = c.wait_for("the write", lambda: c.messages()[len(c.seen):])[0][1].rpartition("/")[2]
         check(TEST_NAME.fullmatch(name), "not a fresh test file: %r" % name)
@@ -273,7 +274,7 @@ def writing(c, keys, path=None, folder=None, answer=None, forged=(), before_typi
 
 def reading(c, keys, path, typed=None, folder=None, before_typing=()):
     """A reading test of `path`, which a listing of `folder` finds first if given: its entries."""
-    c.press(keys, typed=typed, before_typing=before_typing)
+    c.press(keys, typed=typed, **({"before_typing": before_typing} if before_typing else {}))
     listing = [("6", "trying to list files in %s" % folder), ("6", "trying to look in %s for text files" % folder)]
     c.expect(*(listing if folder else []), ("6", "trying to read from: " + encoded(path)),
              ("6", "read from: " + encoded(path)))
