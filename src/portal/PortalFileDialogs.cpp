@@ -99,6 +99,9 @@ private:
 };
 
 struct PortalFileDialogs::Pending {
+    // Replies find their dialog by this, never by its address, which a later
+    // dialog may have.
+    std::uint64_t serial = 0;
     bool save = false;
     bool folder = false; // a folder is to be chosen
     SaveDialogOptions saveOptions;
@@ -125,11 +128,13 @@ struct PortalFileDialogs::Bus {
         return std::find_if(pending.begin(), pending.end(),
                             [dialog](const auto &p) { return p.get() == dialog; });
     }
+    // The dialog `serial` names while it is still asked for, else none.
+    Pending *asked(std::uint64_t serial) const {
+        const auto found = std::find_if(pending.begin(), pending.end(),
+                                        [serial](const auto &p) { return p->serial == serial; });
+        return found == pending.end() ? nullptr : found->get();
+    }
 };
-
-bool PortalFileDialogs::stillAsked(const Pending *dialog) const {
-    return m_bus->find(dialog) != m_bus->pending.end();
-}
 
 namespace {
 
@@ -216,6 +221,7 @@ void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
     dialog->parentAlive = dialog->parent;
     dialog->placeOver = m_placeOver;
     dialog->handle = m_portalHandle;
+    dialog->serial = ++m_lastSerial;
     Pending *asked = dialog.get();
     m_bus->pending.push_back(std::move(dialog));
     if (!m_bus->connection.isConnected()) {
@@ -231,9 +237,10 @@ void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
     auto *watcher =
         new QDBusPendingCallWatcher(m_bus->connection.asyncCall(get, kAnswerMs), &m_bus->context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_bus->context,
-                     [this, asked, watcher] {
+                     [this, serial = asked->serial, watcher] {
                          watcher->deleteLater();
-                         if (!stillAsked(asked))
+                         Pending *asked = m_bus->asked(serial);
+                         if (!asked)
                              return;
                          const QDBusPendingReply<QDBusVariant> reply = *watcher;
                          if (reply.isError()) {
@@ -312,9 +319,11 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
     auto *watcher = new QDBusPendingCallWatcher(m_bus->connection.asyncCall(message, kAnswerMs),
                                                 &m_bus->context);
     QObject::connect(
-        watcher, &QDBusPendingCallWatcher::finished, &m_bus->context, [this, dialog, watcher] {
+        watcher, &QDBusPendingCallWatcher::finished, &m_bus->context,
+        [this, serial = dialog->serial, watcher] {
             watcher->deleteLater();
-            if (!stillAsked(dialog))
+            Pending *dialog = m_bus->asked(serial);
+            if (!dialog)
                 return; // answered already, or the portal has gone
             const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
             if (reply.isError()) {

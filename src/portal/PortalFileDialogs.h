@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 namespace pellim {
@@ -47,7 +48,6 @@ private:
     void fallBack(Pending *dialog, const QString &why);
     void ended(Pending *dialog, const QString &why);
     void portalGone(const QString &name);
-    bool stillAsked(const Pending *dialog) const;
 
     FolderProtection &m_protection;
     QtFileDialogs &m_fallback;
@@ -56,6 +56,7 @@ private:
     QString m_portalHandle;
     QByteArray m_lastFolder; // the folder of the last choice, as bytes
     unsigned m_lastToken = 0;
+    std::uint64_t m_lastSerial = 0;
     struct Bus;
     std::unique_ptr<Bus> m_bus;
 };
