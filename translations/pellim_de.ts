@@ -723,6 +723,13 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     </message>
 </context>
 <context>
+    <name>pellim::PortalFileDialogs</name>
+    <message>
+        <source>Text files</source>
+        <translation>Textdateien</translation>
+    </message>
+</context>
+<context>
     <name>pellim::ViewController</name>
     <message>
         <source>A folder&apos;s full path, ending in “/”: /home/you/Reports/</source>

@@ -2,6 +2,8 @@
 temporary home, launching a program with the paint probe, and reading its
 memory. Standard library only."""
 
+import ctypes
+import ctypes.util
 import os
 import select
 import shutil
@@ -243,3 +245,54 @@ def target(benchmark, metric, reference, limit):
 def note(benchmark, text):
     """A line of prose for the benchmark's section of the performance document."""
     print(f"NOTE\t{benchmark}\t{text}", flush=True)
+
+
+class XTest:
+    """Mouse input through the XTest extension: the server delivers it like a
+    person's."""
+
+    def __init__(self, display):
+        x11 = ctypes.util.find_library("X11")
+        xtst = ctypes.util.find_library("Xtst")
+        if not x11 or not xtst:
+            raise OSError("libX11 and libXtst are needed (apt-get install libxtst6)")
+        self.x11 = ctypes.CDLL(x11)
+        self.xtst = ctypes.CDLL(xtst)
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x11.XTranslateCoordinates.argtypes = [
+            ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+            ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int),
+            ctypes.POINTER(ctypes.c_ulong)]
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeMotionEvent.argtypes = [
+            ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [
+            ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.display = self.x11.XOpenDisplay(display.encode())
+        if not self.display:
+            raise OSError(f"cannot open display {display}")
+
+    def close(self):
+        self.x11.XCloseDisplay(self.display)
+
+    def click(self, window, x, y):
+        """Moves to (x, y) in `window`, presses and releases button 1; returns
+        the wall-clock time in nanoseconds just before the release."""
+        root = self.x11.XDefaultRootWindow(self.display)
+        root_x, root_y, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
+        self.x11.XTranslateCoordinates(self.display, window, root, x, y, ctypes.byref(root_x),
+                                       ctypes.byref(root_y), ctypes.byref(child))
+        self.xtst.XTestFakeMotionEvent(self.display, -1, root_x.value, root_y.value, 0)
+        self.x11.XSync(self.display, 0)
+        time.sleep(0.1)
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 1, 0)
+        self.x11.XSync(self.display, 0)
+        time.sleep(0.05)
+        clicked = time.time_ns()
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 0, 0)
+        self.x11.XSync(self.display, 0)
+        return clicked

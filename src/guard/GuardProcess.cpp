@@ -18,6 +18,7 @@
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"
 #include "panels/GuardDialogs.h"
+#include "portal/PortalFileDialogs.h"
 #include "sys/Descriptor.h"
 #include "sys/EarlyDisplay.h"
 
@@ -90,6 +91,7 @@ private:
     void showable();
     QWindow *foreign(std::uint64_t window);
     PlaceOver placeOver(std::uint64_t window, const QByteArray &exported);
+    QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
     bool answerCall();
@@ -110,7 +112,9 @@ private:
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<SyntheticInputFilter> m_inputFilter;
     std::unique_ptr<ForeignParents> m_foreignParents; // Wayland, with xdg-foreign
-    std::unique_ptr<QtFileDialogs> m_dialogs;
+    std::unique_ptr<QtFileDialogs> m_qtDialogs;
+    // The desktop's chooser where a portal answers, else m_qtDialogs.
+    std::unique_ptr<PortalFileDialogs> m_dialogs;
     std::unique_ptr<FolderAccessWindow> m_folderAccess;
     std::unique_ptr<GuardChannel> m_channel;
     std::unique_ptr<QSocketNotifier> m_calls;
@@ -221,7 +225,8 @@ void GuardProcess::showable() {
                         QStringLiteral("Folder guard: the compositor offers no xdg-foreign; the "
                                        "guard's windows are shown on their own"));
     }
-    m_dialogs = std::make_unique<QtFileDialogs>(m_guard);
+    m_qtDialogs = std::make_unique<QtFileDialogs>(m_guard);
+    m_dialogs = std::make_unique<PortalFileDialogs>(m_guard, *m_qtDialogs, m_log);
     m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
     QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
                      [this](const QByteArray &message) { serve(message); });
@@ -277,6 +282,16 @@ PlaceOver GuardProcess::placeOver(std::uint64_t window, const QByteArray &export
     };
 }
 
+// Pellim's window as the portal names a parent: an X window the guard found to
+// be Pellim's, or the handle of its exported Wayland surface; "" for none.
+QString GuardProcess::portalParent(std::uint64_t window, const QByteArray &exported) {
+    if (foreign(window))
+        return QStringLiteral("x11:%1").arg(window, 0, 16);
+    if (displayFacts().kind == DisplayFacts::Kind::Wayland && !exported.isEmpty())
+        return QStringLiteral("wayland:") + QString::fromLatin1(exported);
+    return {};
+}
+
 // Every request may name another window to stay on top of; those no window of
 // the guard's stays on top of any more are let go, so that they stay few.
 void GuardProcess::forgetUnusedForeign() {
@@ -290,8 +305,9 @@ void GuardProcess::forgetUnusedForeign() {
 }
 
 // Whether one more of the guard's windows may be shown; if not, why is an entry.
+// A dialog the portal shows, or is yet to show, counts as one.
 bool GuardProcess::roomFor(const QString &what) {
-    int shown = 0;
+    int shown = m_dialogs->waiting();
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const QWidget *window : windows) {
         const Qt::WindowType type = window->windowType();
@@ -326,7 +342,8 @@ void GuardProcess::serve(const QByteArray &message) {
             reply(kResponseCancel, std::nullopt);
             break;
         }
-        m_dialogs->setPlaceOver(placeOver(request->window, request->exported));
+        m_dialogs->setParent(placeOver(request->window, request->exported),
+                             portalParent(request->window, request->exported));
         m_dialogs->beginSave(nullptr, saveOptionsFor(request->suggestedName), reply);
         break;
     case GuardRequestKind::Open:
@@ -334,7 +351,8 @@ void GuardProcess::serve(const QByteArray &message) {
             reply(kResponseCancel, std::nullopt);
             break;
         }
-        m_dialogs->setPlaceOver(placeOver(request->window, request->exported));
+        m_dialogs->setParent(placeOver(request->window, request->exported),
+                             portalParent(request->window, request->exported));
         m_dialogs->beginOpen(nullptr, openOptionsFor(request->purpose), reply);
         break;
     case GuardRequestKind::FolderAccess:

@@ -40,23 +40,6 @@ QString textNameFilter() {
         .arg(patterns.join(QLatin1Char(' ')));
 }
 
-// The dialogs are windows of the guard process, which shows them for Pellim:
-// the title says whose they are and what the choice is for.
-QString openTitle(OpenPurpose purpose) {
-    switch (purpose) {
-    case OpenPurpose::ReadFromFolder:
-        return translated(
-            QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a folder to read from"));
-    case OpenPurpose::SaveIntoFolder:
-        return translated(
-            QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a folder to save into"));
-    case OpenPurpose::ReadFile:
-        break;
-    }
-    return translated(
-        QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a text file to read"));
-}
-
 void applyHidden(QFileDialog *dialog, bool showHidden) {
     QDir::Filters filter = dialog->filter();
     filter.setFlag(QDir::Hidden, showHidden);
@@ -132,6 +115,26 @@ private:
 };
 
 } // namespace
+
+QString openDialogTitle(OpenPurpose purpose) {
+    switch (purpose) {
+    case OpenPurpose::ReadFromFolder:
+        return translated(
+            QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a folder to read from"));
+    case OpenPurpose::SaveIntoFolder:
+        return translated(
+            QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a folder to save into"));
+    case OpenPurpose::ReadFile:
+        break;
+    }
+    return translated(
+        QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose a text file to read"));
+}
+
+QString saveDialogTitle() {
+    return translated(
+        QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose where to save the test file"));
+}
 
 QtFileDialogs::QtFileDialogs(FolderProtection &protection, bool forceWidgetDialog)
     : m_protection(protection), m_forceWidgetDialog(forceWidgetDialog),
@@ -232,8 +235,7 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
                               DialogCompletion completion) {
     auto *dialog = new QFileDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
-    dialog->setWindowTitle(translated(
-        QT_TRANSLATE_NOOP("pellim::FileDialogs", "Pellim: choose where to save the test file")));
+    dialog->setWindowTitle(saveDialogTitle());
     dialog->setDirectory(startFolder());
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
@@ -255,7 +257,7 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
                               DialogCompletion completion) {
     auto *dialog = new OpenDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
-    dialog->setWindowTitle(openTitle(options.purpose));
+    dialog->setWindowTitle(openDialogTitle(options.purpose));
     dialog->setDirectory(startFolder());
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // A file dialog chooses files or folders, not both; folders win only when

@@ -35,6 +35,12 @@ public:
                            DialogCompletion completion) = 0;
 };
 
+// The dialogs are windows of the guard process, which shows them for Pellim:
+// the title says whose they are and what the choice is for, whichever toolkit
+// draws them.
+QString saveDialogTitle();
+QString openDialogTitle(OpenPurpose purpose);
+
 // QFileDialog-based dialogs. A chosen item is reported to `protection`. Each
 // dialog starts in the folder of the last choice made in one of them, else in
 // the home folder.

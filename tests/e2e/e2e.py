@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The real pellim (PELLIM_BIN, or BUILD_DIR/pellim) under Xvfb and openbox, driven with xdotool, a temporary
-home per case. Usage: e2e.py {launch,writing,reading} [BUILD_DIR]. Exit 0: passed, 1: failed, 77: cannot
-run here (a failure under CI=true)."""
+home per case. Usage: e2e.py {launch,writing,reading,portal} [BUILD_DIR]. Exit 0: passed, 1: failed, 77:
+cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own with
+xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs."""
 
 import contextlib
 import ctypes
@@ -10,6 +11,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -39,7 +41,8 @@ def check(condition, what):
 
 
 def encoded(path):
-    return "".join(chr(b) if b in UNRESERVED else "%%%02X" % b for b in path.encode())
+    return "".join(chr(b) if b in UNRESERVED else "%%%02X" % b
+                   for b in (path if isinstance(path, bytes) else path.encode()))
 
 
 def run(argv, **kw):
@@ -70,6 +73,46 @@ def display():
             p.wait()
 
 
+PORTAL = "/usr/libexec/xdg-desktop-portal"
+PORTAL_GTK = "/usr/libexec/xdg-desktop-portal-gtk"
+
+
+@contextlib.contextmanager
+def portal(display_name, root):
+    """A session bus with the file chooser portal and its GTK back-end on `display_name`, in a home of
+    their own; yields the bus's address, the back-end's pid (the chooser's windows are its) and a
+    function that gives the portal's pid."""
+    home = os.path.join(root, "portal-home")
+    os.makedirs(home + "/run", mode=0o700)
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "DBUS_", "GTK_"))}
+    # Debian 12's xdg-desktop-portal picks its back-end by the desktop's name (UseIn= in gtk.portal).
+    env.update(HOME=home, DISPLAY=display_name, XDG_CURRENT_DESKTOP="GNOME", XDG_RUNTIME_DIR=home + "/run",
+               GTK_A11Y="none", NO_AT_BRIDGE="1")
+    procs = [subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)]
+    try:
+        env["DBUS_SESSION_BUS_ADDRESS"] = procs[0].stdout.readline().strip()
+        check(run(["dbus-update-activation-environment", "DISPLAY", "XDG_CURRENT_DESKTOP", "XDG_RUNTIME_DIR",
+                   "HOME"], env=env).returncode == 0, "dbus-update-activation-environment failed")
+        for argv in ([PORTAL_GTK, "-r"], [PORTAL, "-r"]):
+            procs.append(subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        get = ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.portal.Desktop",
+               "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Properties.Get",
+               "string:org.freedesktop.portal.FileChooser", "string:version"]
+        for _ in range(100):
+            if run(get, env=env).returncode == 0:
+                owner = ["dbus-send", "--session", "--print-reply=literal", "--dest=org.freedesktop.DBus", "/",
+                         "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:org.freedesktop.portal.Desktop"]
+                yield env["DBUS_SESSION_BUS_ADDRESS"], procs[1].pid, lambda: int(run(owner, env=env).stdout.split()[-1])
+                return
+            time.sleep(0.1)
+        raise Skip("the file chooser portal did not come up")
+    finally:
+        for p in reversed(procs):
+            p.terminate()
+            p.wait()
+
+
 class Case:
     """A pellim of its own in a temporary home; `seen` holds its entries checked so far."""
 
@@ -91,6 +134,8 @@ class Case:
         self.env.update(HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config", XDG_STATE_HOME=self.root + "/state",
                         XDG_RUNTIME_DIR=self.root + "/run", DISPLAY=suite["display"], QT_QPA_PLATFORM="xcb",
                         LANG=lang, QT_QPA_PLATFORMTHEME="")  # Qt's own file dialog
+        if "bus" in suite:  # the desktop's chooser, through the portal
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = suite["bus"]
         if before:
             before(self)
         self.start(wrapper)
@@ -132,8 +177,8 @@ class Case:
         return []
 
     def windows(self):
-        """Pellim's windows and its guard's (the prompt, the file dialogs)."""
-        return {w for pid in [self.proc.pid] + self.guard_pids()
+        """Pellim's windows and its guard's (the prompt, the file dialogs), and the portal's chooser."""
+        return {w for pid in [self.proc.pid] + self.guard_pids() + self.suite.get("chooser", [])
                 for w in self.xdotool("search", "--all", "--onlyvisible", "--pid", str(pid)).split()}
 
     def new_window(self, what, before, name=None):
@@ -143,10 +188,10 @@ class Case:
         self.xdotool("windowactivate", "--sync", wid)
         return wid
 
-    def press(self, keys, answer=None, typed=None, forged=()):
-        """Presses `keys` in the main window; then types `typed` into the file dialog and
-        presses Return, or presses `answer` in the guard's prompt, until that window closes.
-        `forged` keys go to that window first with XSendEvent, and must leave it open."""
+    def press(self, keys, answer=None, typed=None, forged=(), before_typing=()):
+        """Presses `keys` in the main window; then types `typed` into the file dialog (after
+        `before_typing`) and presses Return, or presses `answer` in the guard's prompt, until that
+        window closes. `forged` keys go to that window first with XSendEvent, and must leave it open."""
         self.xdotool("windowactivate", "--sync", self.main_window)
         before = self.windows()
         self.xdotool("key", "--clearmodifiers", keys)
@@ -162,6 +207,9 @@ class Case:
             self.xdotool("windowactivate", "--sync", wid)
         if typed:
             time.sleep(0.3)  # let the dialog give its name field the focus
+            for key in before_typing:
+                self.xdotool("key", "--clearmodifiers", key)
+                time.sleep(0.2)
             self.xdotool("key", "--clearmodifiers", "ctrl+a")
             self.xdotool("type", "--clearmodifiers", "--delay", "15", typed)
         if callable(answer):  # answered by other means than keys
@@ -210,9 +258,10 @@ def make_file(path):
     return path
 
 
-def writing(c, keys, path=None, folder=None, answer=None, forged=()):
+def writing(c, keys, path=None, folder=None, answer=None, forged=(), before_typing=()):
     """A writing test to `path`, or to a fresh test file in `folder`: its entries, and the file."""
-    c.press(keys, answer, typed=path or (None if answer else folder), forged=forged)
+    more = {"before_typing": before_typing} if before_typing else {}  # Qt's dialog needs none
+    c.press(keys, answer, typed=path or (None if answer else folder), forged=forged, **more)
     if not path:
         name = c.wait_for("the write", lambda: c.messages()[len(c.seen):])[0][1].rpartition("/")[2]
         check(TEST_NAME.fullmatch(name), "not a fresh test file: %r" % name)
@@ -223,9 +272,9 @@ def writing(c, keys, path=None, folder=None, answer=None, forged=()):
     check(len(data) == 686 and all(32 <= b < 127 for b in data), "%s holds %r" % (path, data[:80]))
 
 
-def reading(c, keys, path, typed=None, folder=None):
+def reading(c, keys, path, typed=None, folder=None, before_typing=()):
     """A reading test of `path`, which a listing of `folder` finds first if given: its entries."""
-    c.press(keys, typed=typed)
+    c.press(keys, typed=typed, **({"before_typing": before_typing} if before_typing else {}))
     listing = [("6", "trying to list files in %s" % folder), ("6", "trying to look in %s for text files" % folder)]
     c.expect(*(listing if folder else []), ("6", "trying to read from: " + encoded(path)),
              ("6", "read from: " + encoded(path)))
@@ -461,6 +510,8 @@ def assistive(c):
 def open_with_dialog(c):
     path = make_file(c.docs + "/notes 100% %n.txt")
     reading(c, "ctrl+4", path, typed=path)
+    check(any(t.startswith("Folder guard: the Open dialog is Qt's (") for t in c.guard_entries()),
+          "the guard did not say whose dialog it showed: %r" % c.guard_entries())
 
 
 def open_consent(c):
@@ -473,6 +524,100 @@ def open_from_chosen_folder(c):
     reading(c, "ctrl+6", make_file(folder + "/a.txt"), typed=folder, folder=folder)
 
 
+# The GTK chooser opens on its recent files, where a typed path only searches: Home first, then the
+# location field. A folder is chosen with the Return that follows its path and closing slash.
+TO_LOCATION = ("alt+Home", "ctrl+l")
+
+
+def chooser(c, dialog):
+    check("Folder guard: the %s is the desktop's file chooser (portal)" % dialog in c.guard_entries(),
+          "not the portal's chooser: %r" % c.guard_entries())
+
+
+def portal_open_under_deny(c):
+    """A file chosen in Documents is read though Documents is denied: the choice is the grant."""
+    c.consent("deny", "documents")
+    path = make_file(c.docs + "/notes 100% %n.txt")
+    reading(c, "ctrl+4", path, typed=path, before_typing=TO_LOCATION)
+    chooser(c, "Open dialog")
+    check(any(t.startswith("Documents folder, read access to %s" % path) and t.endswith("chosen in a dialog")
+              for t in c.guard_entries()), "not granted by the choice: %r" % c.guard_entries())
+
+
+def portal_save(c):
+    writing(c, "ctrl+1", path=c.docs + "/portal note.txt")  # the name field has the focus
+    chooser(c, "Save dialog")
+
+
+def portal_folders(c):
+    """Both folder tests: a fresh file saved into Downloads, a file read from a chosen folder."""
+    writing(c, "ctrl+2", folder=c.downloads, before_typing=TO_LOCATION)
+    folder = c.root + "/picked folder"
+    reading(c, "ctrl+6", make_file(folder + "/a.txt"), typed=folder + "/", folder=folder,
+            before_typing=TO_LOCATION)
+    chooser(c, "folder dialog")
+
+
+def portal_name_not_utf8(c):
+    """A name that is not UTF-8, picked in the chooser's list, is read byte for byte."""
+    path = c.docs.encode() + b"/n\xff.txt"
+    with open(path, "wb") as f:
+        f.write(b"A name of bytes.\n")
+    c.press("ctrl+4")
+    wid = c.new_window("the chooser", set(), "Pellim: choose a text file to read")
+    for key in TO_LOCATION:
+        c.xdotool("key", "--clearmodifiers", key)
+        time.sleep(0.2)
+    c.xdotool("type", "--clearmodifiers", "--delay", "15", c.docs + "/")
+    time.sleep(0.5)
+    # Delete drops the name the field completed (the one file, as the chooser shows it, which names
+    # nothing); Return opens the folder with its one file selected, and the next Return picks it.
+    c.xdotool("key", "--clearmodifiers", "Delete", "Return")
+    time.sleep(0.8)
+    c.xdotool("key", "--clearmodifiers", "Return")
+    c.wait_for("the chooser to close", lambda: wid not in c.windows())
+    c.expect(("6", "trying to read from: " + encoded(path)), ("6", "read from: " + encoded(path)))
+
+
+def portal_cancelled_save(c):
+    """Cancel ends the test as with Qt's dialog: no entry of Pellim's, one of the guard's saying so."""
+    c.press("ctrl+1")
+    wid = c.new_window("the chooser", set(), "Pellim: choose where to save the test file")
+    parent = run(["xprop", "-id", wid, "WM_TRANSIENT_FOR"], env=c.env).stdout.rpartition(" ")[2]
+    check(parent.startswith("0x") and int(parent, 16) == int(c.main_window), "transient for %r" % parent)
+    c.xdotool("key", "--clearmodifiers", "alt+c")  # the chooser's Cancel
+    c.wait_for("the chooser to close", lambda: wid not in c.windows())
+    c.wait_for("the guard's entry", lambda: "Folder guard: the Save dialog ended without a choice: cancelled "
+               "(response 1)" in c.guard_entries())
+    c.expect()
+
+
+def portal_gone(c):
+    """A portal that leaves the bus mid-dialog ends the test, and says so; the next dialog comes
+    from the portal the bus starts again."""
+    c.press("ctrl+1")
+    wid = c.new_window("the chooser", set(), "Pellim: choose where to save the test file")
+    os.kill(c.suite["portal_pid"](), signal.SIGTERM)
+    c.wait_for("the guard's entry", lambda: "Folder guard: the Save dialog ended without a choice: the file "
+               "chooser portal left the session bus" in c.guard_entries())
+    c.xdotool("windowactivate", "--sync", wid)
+    c.xdotool("key", "--clearmodifiers", "Escape", "Escape")  # the back-end's window outlives its portal
+    c.expect()
+    writing(c, "ctrl+1", path=c.docs + "/after.txt")
+
+
+def portal_stalled(c):
+    """A portal that does not answer within 3 s: Qt's dialog comes, and the entry says why."""
+    portal = c.suite["portal_pid"]()
+    os.kill(portal, signal.SIGSTOP)
+    try:
+        writing(c, "ctrl+1", path=c.docs + "/qt.txt")
+    finally:
+        os.kill(portal, signal.SIGCONT)
+    check("Folder guard: the Save dialog is Qt's (the file chooser portal did not answer within 3 s)"
+          in c.guard_entries(), "the guard did not say why: %r" % c.guard_entries())
+
+
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
@@ -483,7 +628,11 @@ SUITES = {
                 ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home),
                 ("assistive", assistive)],
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
-                ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)]}
+                ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)],
+    "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
+               ("portal_folders", portal_folders), ("portal_name_not_utf8", portal_name_not_utf8),
+               ("portal_cancelled_save", portal_cancelled_save),
+               ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)]}
 
 
 def run_case(suite, name, fn):
@@ -522,12 +671,23 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
         print("e2e %s: no pellim or pellim-consent there" % name)
         return 1
     try:
-        for tool in ("Xvfb", "openbox", "xdotool", "journalctl"):
+        for tool in ("Xvfb", "openbox", "xdotool", "journalctl") + (
+                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else ()):
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
         if run([os.path.join(SOURCE_DIR, "scripts", "ensure-journald")]).returncode:
             raise Skip("no journal daemon listens")
-        with tempfile.TemporaryDirectory(prefix="pellim-e2e-") as suite["root"], display() as suite["display"]:
+        if name != "portal" and "boolean true" in run(
+                ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                 "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.portal.Desktop"]).stdout:
+            # Its chooser, on that desktop's screen, would show the dialogs this suite drives in Qt's.
+            raise Skip("a desktop portal runs on this session bus; run under dbus-run-session")
+        with contextlib.ExitStack() as stack:
+            suite["root"] = stack.enter_context(tempfile.TemporaryDirectory(prefix="pellim-e2e-"))
+            suite["display"] = stack.enter_context(display())
+            if name == "portal":
+                suite["bus"], chooser, suite["portal_pid"] = stack.enter_context(portal(suite["display"], suite["root"]))
+                suite["chooser"] = [chooser]
             failed = [case for case, fn in SUITES[name] if not run_case(suite, case, fn)]
     except Skip as s:
         print("e2e %s: cannot run here: %s" % (name, s))
