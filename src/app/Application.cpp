@@ -33,7 +33,9 @@
 #include <QMenuBar>
 #include <QProcessEnvironment>
 #include <QStatusBar>
+#include <QWindow>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -179,6 +181,35 @@ void announceAccessibility() {
                                   Q_ARG(bool, true));
 }
 
+// Runs `then` once, right after `window` is first exposed (and so painted):
+// registering with the accessibility bus takes a few dozen round trips, which
+// the first paint need not wait for.
+class AfterFirstExposure final : public QObject {
+public:
+    AfterFirstExposure(QWindow *window, std::function<void()> then)
+        : QObject(window), m_then(std::move(then)) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_then();
+                    deleteLater();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_then;
+};
+
 } // namespace
 
 int runApplication(int argc, char **argv) {
@@ -314,7 +345,7 @@ int runApplication(int argc, char **argv) {
 
     window->show();
     if (buses && !buses->accessibility.isEmpty())
-        announceAccessibility();
+        new AfterFirstExposure(window->windowHandle(), announceAccessibility); // the window owns it
     if (channel) {
         GuardRequest hello;
         nameParent(hello, window.get());

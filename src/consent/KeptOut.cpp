@@ -99,11 +99,18 @@ std::vector<QByteArray> writableCodeFolders() {
         exe.left(exe.lastIndexOf('/')),
         QFile::encodeName(QLibraryInfo::path(QLibraryInfo::PluginsPath)),
     };
+    // Root may write every folder the guard loads from, the system's libraries
+    // included, which no read-only rule here could change: for root, only a
+    // folder in its home counts (a build there), and Qt's own stays ruleless,
+    // which spares a rule for every entry of the libraries' folder.
+    const bool root = ::geteuid() == 0;
+    const QByteArray home = homeFolder();
     for (const QByteArray &folder : candidates) {
         struct stat st {};
         if (!folder.startsWith('/') || ::stat(folder.constData(), &st) != 0)
             continue;
-        if (st.st_uid == ::geteuid() || ::access(folder.constData(), W_OK) == 0)
+        const bool writable = st.st_uid == ::geteuid() || ::access(folder.constData(), W_OK) == 0;
+        if (writable && (!root || (!home.isEmpty() && folder.startsWith(home + '/'))))
             folders.push_back(folder);
     }
     return folders;

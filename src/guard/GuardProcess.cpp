@@ -127,6 +127,14 @@ private:
 
 int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
                       const QByteArray &busFolder) {
+    // Pellim's buses start first: the proxy comes up while Pellim confines
+    // itself, and Qt's first connection to it need not wait.
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    m_proxies = BusProxies::start(environment, busFolder);
+    m_proxies->onFailure([this](const QString &why) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: Pellim has no session bus: ") + why);
+    });
     int error = 0;
     UniqueFd listener = takeListener(m_channelFd.get(), m_pellim, &error);
     // Nothing but the end: Pellim could not confine itself and guards alone.
@@ -138,14 +146,8 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
                         errnoText(error));
         return 1;
     }
-    // Pellim's buses start while Pellim does; it learns their addresses now,
-    // with the word that it may close its own copy of the listener.
-    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    m_proxies = BusProxies::start(environment, busFolder);
-    m_proxies->onFailure([this](const QString &why) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: Pellim has no session bus: ") + why);
-    });
+    // The addresses, with the word that Pellim may close its own copy of the
+    // listener.
     sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
     QString why;
     m_supervisor =
