@@ -126,10 +126,16 @@ def accessible_bus(root):
         f.write('<busconfig><type>session</type><listen>unix:tmpdir=%s</listen><servicedir>%s</servicedir>'
                 '<policy context="default"><allow send_destination="*" eavesdrop="true"/>'
                 '<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>\n' % (tempfile.gettempdir(), services))
+    # The accessibility launcher puts its bus in the runtime folder: one of the suite's own, so
+    # that suites run side by side do not take each other's.
+    home = os.path.join(root, "bus-home")
+    os.makedirs(home + "/run", mode=0o700)
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "DBUS_", "AT_SPI"))}
+    env.update(XDG_RUNTIME_DIR=home + "/run")
     bus = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                           env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
-        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip())
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
         send = ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus"]
         if run(send + ["org.a11y.Bus.GetAddress"], env=env).returncode:
             raise Skip("no accessibility bus (at-spi2-core)")
