@@ -44,10 +44,16 @@ UniqueFd callersSocket(Caller &caller, int fd, int *error) {
     return socket;
 }
 
-int domainOf(int socket) {
+// The domain of the caller's socket `fd` (AF_UNIX, AF_INET, ...), or -errno;
+// `socket` gets the duplicate.
+int callersDomain(Caller &caller, int fd, UniqueFd &socket) {
+    int error = 0;
+    socket = callersSocket(caller, fd, &error);
+    if (!socket.isValid())
+        return -error;
     int domain = -1;
     socklen_t size = sizeof domain;
-    if (::getsockopt(socket, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0)
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0)
         return -errno;
     return domain;
 }
@@ -195,11 +201,8 @@ Reply SocketDoors::answer(const HeldCall &row, const unsigned long long (&args)[
     }
     if (!named)
         return Reply::goingOn();
-    int error = 0;
-    const UniqueFd socket = callersSocket(caller, int(args[row.socket]), &error);
-    if (!socket.isValid())
-        return Reply::result(error);
-    const int domain = domainOf(socket.get());
+    UniqueFd socket;
+    const int domain = callersDomain(caller, int(args[row.socket]), socket);
     if (domain < 0)
         return Reply::result(-domain);
     if (domain != AF_UNIX)
@@ -217,11 +220,8 @@ Reply SocketDoors::connect(const HeldCall &row, const unsigned long long (&args)
         return Reply::result(EINVAL);
     if (size > 0 && !caller.readBytes(args[row.address], &address, size))
         return Reply::result(EFAULT);
-    int error = 0;
-    const UniqueFd socket = callersSocket(caller, int(args[row.socket]), &error);
-    if (!socket.isValid())
-        return Reply::result(error);
-    const int domain = domainOf(socket.get());
+    UniqueFd socket;
+    const int domain = callersDomain(caller, int(args[row.socket]), socket);
     if (domain < 0)
         return Reply::result(-domain);
     // From here on, what is done is done for this call: if it is gone, the

@@ -116,10 +116,6 @@ bool ready(int fd) {
 
 } // namespace
 
-QByteArray accessibilityBusAddress(const QByteArray &sessionBus) {
-    return sessionBus.isEmpty() ? QByteArray() : askAccessibilityBus(sessionBus);
-}
-
 QByteArray BusProxies::makeFolder(const QProcessEnvironment &environment) {
     if (sessionBusOf(environment).isEmpty())
         return {};

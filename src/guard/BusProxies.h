@@ -73,8 +73,4 @@ private:
     std::function<void(const QString &)> m_failed;
 };
 
-// The accessibility bus's address from the session bus's launcher, asked
-// without starting it; empty when it is not running or does not answer.
-QByteArray accessibilityBusAddress(const QByteArray &sessionBus);
-
 } // namespace pellim

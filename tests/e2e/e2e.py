@@ -655,17 +655,20 @@ SUITES = {
                ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)]}
 
 
-def run_case(suite, name, fn):
-    """One case; a pellim it leaves running must then quit cleanly."""
+def new_case(suite, name, fn):
+    wrapper = {fallback: [os.path.join(SOURCE_DIR, "scripts", "without-landlock")],
+               # every file the guard opens, for the case to check (-D: pellim stays the case's child)
+               hostile_home: ["strace", "-D", "-f", "-y", "-qq", "-e", "trace=open,openat,openat2",
+                              "-o", suite["root"] + "/hostile_home.trace"]}.get(fn, ())
+    return Case(suite, name, wrapper, "de_DE.UTF-8" if fn is german else "C.UTF-8",
+                {hostile_home: plant_hostile_home, assistive: probe_inside}.get(fn))
+
+
+def run_case(suite, name, fn, make=new_case):
+    """One case, in the Case `make` gives; a pellim it leaves running must then quit cleanly."""
     c = None
     try:
-        wrapper = {fallback: [os.path.join(SOURCE_DIR, "scripts", "without-landlock")],
-                   # every file the guard opens, for the case to check (-D: pellim stays the case's child)
-                   hostile_home: ["strace", "-D", "-f", "-y", "-qq", "-e", "trace=open,openat,openat2",
-                                  "-o", suite["root"] + "/hostile_home.trace"]}.get(fn, ())
-        c = Case(suite, name, wrapper,
-                 "de_DE.UTF-8" if fn is german else "C.UTF-8",
-                 {hostile_home: plant_hostile_home, assistive: probe_inside}.get(fn))
+        c = make(suite, name, fn)
         fn(c)
         if c.proc.poll() is None:
             c.end()

@@ -315,21 +315,7 @@ def accessibility():
 
 
 def run_case(suite, name, fn):
-    c = None
-    try:
-        c = WaylandCase(suite, name)
-        fn(c)
-        if c.proc.poll() is None:
-            c.end()
-        print("PASS", name, flush=True)
-        return True
-    except Exception as e:  # noqa: BLE001 - each case reports and the next goes on
-        print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
-        return False
-    finally:
-        if c and c.proc.poll() is None:
-            c.proc.kill()
-            c.proc.wait()
+    return e2e.run_case(suite, name, fn, lambda suite, name, fn: WaylandCase(suite, name))
 
 
 def main(kind, build_dir=os.path.join(e2e.SOURCE_DIR, "build")):
