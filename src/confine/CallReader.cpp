@@ -314,7 +314,9 @@ ReadOutcome readRequest(const HeldCall &row, const unsigned long long (&args)[6]
     case HeldOp::SendTo:
     case HeldOp::SendMsg:
     case HeldOp::SendMmsg:
-        // Read by SocketDoors, never here.
+    case HeldOp::Signal:
+    case HeldOp::SignalPidfd:
+        // Read by SocketDoors and OwnProcesses, never here.
         *error = EINVAL;
         return ReadOutcome::Refuse;
     }
@@ -344,7 +346,7 @@ ReadOutcome readRequest(const HeldCall &row, const unsigned long long (&args)[6]
 }
 
 std::optional<Walked> walkObject(const PathArg &arg) {
-    return walkPath(arg.text, arg.startFd());
+    return walkPath(arg.text, arg.startFd(), nullptr, &arg.procLinks);
 }
 
 bool walkEntry(const PathArg &arg, bool folderMeant, Walked &out, bool &isLink) {
@@ -358,7 +360,7 @@ bool walkEntry(const PathArg &arg, bool folderMeant, Walked &out, bool &isLink) 
     const QByteArray head = slash < 0    ? QByteArray(".")
                             : slash == 0 ? QByteArray("/")
                                          : text.left(slash);
-    std::optional<Walked> folder = walkPath(head, arg.startFd());
+    std::optional<Walked> folder = walkPath(head, arg.startFd(), nullptr, &arg.procLinks);
     if (!folder || !folder->exists || !folder->isFolder)
         return false;
     UniqueFd parent = openWalked(*folder, O_PATH | O_DIRECTORY);

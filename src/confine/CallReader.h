@@ -30,6 +30,8 @@ struct PathArg {
     QByteArray passed; // as passed
     UniqueFd start;    // invalid for an absolute path
     int startFd() const { return start.isValid() ? start.get() : AT_FDCWD; }
+    // Whose /proc/PID/ links the walk may follow: the confined program's own.
+    ProcLinks procLinks;
     // For messages only, so made only when one is written.
     QByteArray shown() const;
 };

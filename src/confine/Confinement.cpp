@@ -72,16 +72,11 @@ constexpr __u64 kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WR
                               LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_TRUNCATE |
                               LANDLOCK_ACCESS_FS_IOCTL_DEV;
 
-// What a read-only folder's rule allows: reading its files and listing it.
-constexpr __u64 kReadRights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
-
-bool contains(const std::vector<FileIdentity> &ids, FileIdentity id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-}
-
-FileIdentity identityOf(const struct stat &st) {
-    return FileIdentity{st.st_dev, st.st_ino};
-}
+// What a read-only rule allows: reading files, listing folders and running
+// programs (a program in ~/.local/bin runs; it cannot be replaced).
+constexpr __u64 kReadRights =
+    LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR | LANDLOCK_ACCESS_FS_EXECUTE;
+constexpr __u64 kReadFileRights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_EXECUTE;
 
 QString errorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -89,126 +84,239 @@ QString errorText(int error) {
 
 using RuleSink = std::function<bool(int fd, bool isFolder, bool readOnly)>;
 
-// Climbs from each kept-out folder, and from the folder holding each read-only
-// item, to the root (the way the kernel's ".." goes, across mounts), then lists
-// every folder met on the way.
-std::optional<ConfinementLayout> layoutOf(const KeptOutPaths &paths, const RuleSink &ruleFor,
-                                          int *error) {
+// The nearest folder on the way to `path` that exists, and the name in it that
+// leads on to `path` (the last component when the folder holding it exists).
+struct Nearest {
+    UniqueFd folder;
+    FileIdentity identity;
+    QByteArray name;
+};
+std::optional<Nearest> nearestFolder(const QByteArray &path) {
+    QByteArray item = path;
+    for (qsizetype slash; (slash = item.lastIndexOf('/')) > 0; item = item.left(slash)) {
+        const std::optional<Walked> folder = walkPath(item.left(slash));
+        if (!folder || !folder->exists)
+            continue;
+        if (!folder->isFolder)
+            return std::nullopt;
+        UniqueFd fd = openWalked(*folder, O_PATH | O_DIRECTORY);
+        if (!fd.isValid())
+            return std::nullopt;
+        return Nearest{std::move(fd), folder->identity, item.mid(slash + 1)};
+    }
+    return std::nullopt;
+}
+
+// Works out the layout: climbs from each kept-out folder, from the folder
+// holding each read-only or writable item, and from the home folder, to the
+// root (the way the kernel's ".." goes, across mounts); then lists every folder
+// met on the way and gives each of its other entries a rule.
+class LayoutMapper {
+public:
+    explicit LayoutMapper(const RuleSink &ruleFor) : m_ruleFor(ruleFor) {}
+    std::optional<ConfinementLayout> map(const KeptOutPaths &paths, int *error);
+
+private:
+    bool takeKeptOut(const QByteArray &path);
+    bool takeItem(const QByteArray &path, bool writable);
+    bool takeHome(const QByteArray &home);
+    bool climbFrom(int start, bool includeStart);
+    bool inReadOnlyPart(int folder) const;
+    bool list(std::size_t at);
+
+    const RuleSink &m_ruleFor;
+    ConfinementLayout m_layout;
+    std::vector<UniqueFd> m_folders; // kept out
+    std::vector<UniqueFd> m_holders; // climbed from, themselves included
+    std::vector<UniqueFd> m_above;   // open descriptors of m_layout.ancestors, same order
+};
+
+std::optional<ConfinementLayout> LayoutMapper::map(const KeptOutPaths &paths, int *error) {
     const auto failed = [error](int e) -> std::optional<ConfinementLayout> {
         if (error)
             *error = e;
         return std::nullopt;
     };
-    ConfinementLayout layout;
-    std::vector<UniqueFd> folders;
-    for (const QByteArray &path : paths.keptOut()) {
-        const std::optional<Walked> walked = walkPath(path);
-        if (!walked || !walked->exists || !walked->isFolder)
-            continue;
-        UniqueFd fd = openWalked(*walked, O_PATH | O_DIRECTORY);
-        if (!fd.isValid())
+    for (const QByteArray &path : paths.keptOut())
+        if (!takeKeptOut(path))
             return failed(errno);
-        layout.keptOut.push_back(walked->identity);
-        folders.push_back(std::move(fd));
+    for (const QByteArray &path : paths.readOnly)
+        if (!takeItem(path, false))
+            return failed(errno);
+    if (!paths.home.isEmpty()) {
+        if (!takeHome(paths.home))
+            return failed(errno);
+        for (const QByteArray &path : paths.writable)
+            if (!takeItem(path, true))
+                return failed(errno);
     }
-    // A read-only item's folder gets no rule of its own, so that the item's rule
-    // is the only one that covers it.
-    std::vector<UniqueFd> holders;
-    for (const QByteArray &path : paths.readOnly) {
-        // The nearest folder on the way that exists holds the item, or the
-        // first missing folder towards it: that name may not be made either.
-        QByteArray item = path;
-        std::optional<Walked> folder;
-        qsizetype slash = -1;
-        while ((slash = item.lastIndexOf('/')) > 0) {
-            folder = walkPath(item.left(slash));
-            if (folder && folder->exists)
-                break;
-            item = item.left(slash);
-        }
-        if (slash <= 0 || !folder || !folder->exists || !folder->isFolder)
-            continue;
-        UniqueFd fd = openWalked(*folder, O_PATH | O_DIRECTORY);
-        struct stat st {};
-        if (!fd.isValid())
-            return failed(errno);
-        const QByteArray name = item.mid(slash + 1);
-        if (::fstatat(fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            layout.readOnly.push_back(identityOf(st));
-        else if (errno == ENOENT)
-            layout.readOnlyNames.push_back({folder->identity, name});
-        else
-            return failed(errno);
-        holders.push_back(std::move(fd));
-    }
-    std::vector<UniqueFd> above; // open descriptors of layout.ancestors, same order
-    const auto climbFrom = [&](int start, bool includeStart) -> bool {
-        std::vector<std::pair<FileIdentity, UniqueFd>> climb;
-        if (includeStart) {
-            struct stat st {};
-            if (::fstat(start, &st) != 0)
-                return false;
-            if (contains(layout.keptOut, identityOf(st)))
-                return true; // inside a kept-out folder: out of reach already
-            climb.emplace_back(identityOf(st), UniqueFd(::fcntl(start, F_DUPFD_CLOEXEC, 0)));
-        }
-        for (int at = start;;) {
-            UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-            struct stat st {};
-            struct stat here {};
-            if (!up.isValid() || ::fstat(up.get(), &st) != 0 || ::fstat(at, &here) != 0)
-                return false;
-            if (identityOf(st) == identityOf(here))
-                break; // the root
-            if (contains(layout.keptOut, identityOf(st)))
-                return true; // that one's own climb covers the rest
-            climb.emplace_back(identityOf(st), std::move(up));
-            at = climb.back().second.get();
-        }
-        for (auto &[id, fd] : climb) {
-            if (!contains(layout.ancestors, id)) {
-                layout.ancestors.push_back(id);
-                above.push_back(std::move(fd));
-            }
-        }
-        return true;
-    };
-    for (const UniqueFd &folder : folders)
+    for (const UniqueFd &folder : m_folders)
         if (!climbFrom(folder.get(), false))
             return failed(errno);
-    for (const UniqueFd &holder : holders)
+    for (const UniqueFd &holder : m_holders)
         if (!climbFrom(holder.get(), true))
             return failed(errno);
-    for (const UniqueFd &folder : above) {
-        UniqueFd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
-        if (!dir)
+    for (std::size_t at = 0; at < m_above.size(); ++at)
+        if (!list(at))
             return failed(errno);
+    return std::move(m_layout);
+}
+
+bool LayoutMapper::takeKeptOut(const QByteArray &path) {
+    const std::optional<Walked> walked = walkPath(path);
+    if (walked && walked->exists && walked->isFolder) {
+        UniqueFd fd = openWalked(*walked, O_PATH | O_DIRECTORY);
+        if (!fd.isValid())
+            return false;
+        m_layout.keptOut.push_back(walked->identity);
+        m_folders.push_back(std::move(fd));
+        return true;
+    }
+    // Not there yet: whatever is made where it would be has no rule, so the
+    // guard decides it, by the folder's name.
+    if (std::optional<Nearest> nearest = nearestFolder(path))
+        m_holders.push_back(std::move(nearest->folder));
+    return true;
+}
+
+// A read-only item's folder gets no rule of its own, so that the item's rule is
+// the only one that covers it; so does a writable one's in the read-only part.
+bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
+    std::optional<Nearest> nearest = nearestFolder(path);
+    if (!nearest)
+        return true;
+    struct stat st {};
+    if (::fstatat(nearest->folder.get(), nearest->name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
+        0) {
+        (writable ? m_layout.writable : m_layout.readOnly).push_back(identityOf(st));
+    } else if (errno != ENOENT) {
+        return false;
+    } else if (writable) {
+        m_layout.writableNames.push_back(path); // made later, found by name
+    } else {
+        m_layout.readOnlyNames.push_back({nearest->identity, nearest->name});
+    }
+    m_holders.push_back(std::move(nearest->folder));
+    return true;
+}
+
+// The home folder is always one of the folders above, so that its entries each
+// get a rule of their own: the hidden ones and ~/bin one that only reads.
+bool LayoutMapper::takeHome(const QByteArray &home) {
+    const std::optional<Walked> walked = walkPath(home);
+    if (!walked || !walked->exists || !walked->isFolder)
+        return true; // no home: nothing of it to keep
+    UniqueFd fd = openWalked(*walked, O_PATH | O_DIRECTORY);
+    if (!fd.isValid())
+        return false;
+    m_layout.home = walked->identity;
+    UniqueFd listing(::openat(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
+    if (dir) {
         listing.release(); // closedir closes it
         const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
-        while (const dirent *entry = ::readdir(dir)) {
-            const char *name = entry->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-                continue;
-            UniqueFd fd(::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-            struct stat st {};
-            if (!fd.isValid() || ::fstat(fd.get(), &st) != 0) {
-                if (errno == ENOENT)
-                    continue; // gone meanwhile
-                return failed(errno);
-            }
-            // A rule on a link would cover what it points at, wherever that is.
-            if (S_ISLNK(st.st_mode) || contains(layout.ancestors, identityOf(st)) ||
-                contains(layout.keptOut, identityOf(st)))
-                continue;
-            const bool readOnly = contains(layout.readOnly, identityOf(st));
-            if (!readOnly)
-                layout.allowed.push_back(identityOf(st));
-            if (ruleFor && !ruleFor(fd.get(), S_ISDIR(st.st_mode), readOnly))
-                return failed(errno);
+        struct stat st {};
+        while (const dirent *entry = ::readdir(dir))
+            if (readOnlyByRule(entry->d_name) &&
+                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                m_layout.hiddenRoots.push_back(identityOf(st));
+    } else if (errno != EACCES) {
+        return false; // one that cannot be listed is judged by name, entry by entry
+    }
+    m_holders.push_back(std::move(fd));
+    return true;
+}
+
+bool LayoutMapper::climbFrom(int start, bool includeStart) {
+    std::vector<std::pair<FileIdentity, UniqueFd>> climb;
+    if (includeStart) {
+        struct stat st {};
+        if (::fstat(start, &st) != 0)
+            return false;
+        if (contains(m_layout.keptOut, identityOf(st)))
+            return true; // inside a kept-out folder: out of reach already
+        climb.emplace_back(identityOf(st), UniqueFd(::fcntl(start, F_DUPFD_CLOEXEC, 0)));
+    }
+    for (int at = start;;) {
+        UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat st {};
+        struct stat here {};
+        if (!up.isValid() || ::fstat(up.get(), &st) != 0 || ::fstat(at, &here) != 0)
+            return false;
+        if (identityOf(st) == identityOf(here))
+            break; // the root
+        if (contains(m_layout.keptOut, identityOf(st)))
+            return true; // that one's own climb covers the rest
+        climb.emplace_back(identityOf(st), std::move(up));
+        at = climb.back().second.get();
+    }
+    for (auto &[id, fd] : climb) {
+        if (!contains(m_layout.ancestors, id)) {
+            m_layout.ancestors.push_back(id);
+            m_above.push_back(std::move(fd));
         }
     }
-    return layout;
+    return true;
+}
+
+// Whether `folder` is one of the home's hidden entries or lies inside one.
+bool LayoutMapper::inReadOnlyPart(int folder) const {
+    UniqueFd here;
+    for (int at = folder;;) {
+        struct stat st {};
+        if (::fstat(at, &st) != 0)
+            return true; // refuse what cannot be placed
+        if (contains(m_layout.hiddenRoots, identityOf(st)))
+            return true;
+        if (identityOf(st) == m_layout.home)
+            return false;
+        UniqueFd up(::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above {};
+        if (!up.isValid() || ::fstat(up.get(), &above) != 0)
+            return true;
+        if (identityOf(above) == identityOf(st))
+            return false; // the root: not in the home
+        here = std::move(up);
+        at = here.get();
+    }
+}
+
+// Gives each entry of a folder above a rule: none for links (a rule on a link
+// would cover its target) and for the folders on the way; one that only reads
+// for a read-only item and in the home's read-only part; all rights elsewhere.
+bool LayoutMapper::list(std::size_t at) {
+    const int folder = m_above[at].get();
+    const bool isHome = m_layout.ancestors[at] == m_layout.home;
+    const bool readOnlyPart = m_layout.home && !isHome && inReadOnlyPart(folder);
+    UniqueFd listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
+    if (!dir)
+        return errno == EACCES; // no rules below: the guard decides every call there
+    listing.release();          // closedir closes it
+    const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        UniqueFd fd(::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!fd.isValid() || ::fstat(fd.get(), &st) != 0) {
+            if (errno == ENOENT)
+                continue; // gone meanwhile
+            return false;
+        }
+        const FileIdentity id = identityOf(st);
+        if (S_ISLNK(st.st_mode) || contains(m_layout.ancestors, id) ||
+            contains(m_layout.keptOut, id))
+            continue;
+        const bool readOnly =
+            !contains(m_layout.writable, id) &&
+            (contains(m_layout.readOnly, id) || readOnlyPart || (isHome && readOnlyByRule(name)));
+        (readOnly ? m_layout.readable : m_layout.allowed).push_back(id);
+        if (m_ruleFor && !m_ruleFor(fd.get(), S_ISDIR(st.st_mode), readOnly))
+            return false;
+    }
+    return true;
 }
 
 // The calls that name a place in the file system go to the supervisor (the
@@ -216,7 +324,7 @@ std::optional<ConfinementLayout> layoutOf(const KeptOutPaths &paths, const RuleS
 // (int 0x80 from a 64-bit process, an x32 call) would bypass the numbers, so it
 // ends the process. Loading sets no_new_privs too. The listener is the caller's
 // to own and hand over.
-std::optional<UniqueFd> installFilter(int *error) {
+std::optional<UniqueFd> installFilter(int abi, int *error) {
     const std::unique_ptr<void, void (*)(scmp_filter_ctx)> filter(::seccomp_init(SCMP_ACT_ALLOW),
                                                                   ::seccomp_release);
     const auto failed = [error](int rc) -> std::optional<UniqueFd> {
@@ -230,6 +338,10 @@ std::optional<UniqueFd> installFilter(int *error) {
         return failed(rc);
     const HeldCallTable calls;
     for (const HeldCallTable::Entry &held : calls.entries()) {
+        // From ABI 6 on, Landlock's signal scope keeps signals in by itself.
+        const bool signal = held.call->op == HeldOp::Signal || held.call->op == HeldOp::SignalPidfd;
+        if (signal && abi >= 6)
+            continue;
         const int set = held.call->heldIfSet;
         if (const int rc = set == kNoArg
                                ? ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0)
@@ -290,8 +402,12 @@ std::optional<QString> confinementShortfall() {
     return std::nullopt;
 }
 
+bool readOnlyByRule(const QByteArray &name) {
+    return name == "bin" || (name.startsWith('.') && name != "." && name != "..");
+}
+
 std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error) {
-    return layoutOf(paths, {}, error);
+    return LayoutMapper({}).map(paths, error);
 }
 
 std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) {
@@ -320,14 +436,14 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) 
     int error = 0;
     const auto addRule = [&](int fd, bool isFolder, bool readOnly) {
         landlock_path_beneath_attr rule{};
-        rule.allowed_access = readOnly   ? (isFolder ? kReadRights : LANDLOCK_ACCESS_FS_READ_FILE)
+        rule.allowed_access = readOnly   ? (isFolder ? kReadRights : kReadFileRights)
                               : isFolder ? rights
                                          : (rights & kFileRights);
         rule.parent_fd = fd;
         return ::syscall(SYS_landlock_add_rule, ruleset.get(), LANDLOCK_RULE_PATH_BENEATH, &rule,
                          0) == 0;
     };
-    if (!layoutOf(paths, addRule, &error))
+    if (!LayoutMapper(addRule).map(paths, &error))
         return failed(QStringLiteral("cannot map the folders to keep out"), error);
 
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
@@ -335,7 +451,7 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) 
     if (::syscall(SYS_landlock_restrict_self, ruleset.get(), 0) != 0)
         return failed(QStringLiteral("cannot enforce the Landlock ruleset"), errno);
 
-    std::optional<UniqueFd> listener = installFilter(&error);
+    std::optional<UniqueFd> listener = installFilter(abi, &error);
     if (!listener) { // Landlock stays: the folders are out of reach, just never asked about
         return failed(QStringLiteral("cannot install the seccomp filter"), error);
     }

@@ -45,10 +45,27 @@ struct ConfinementLayout {
         QByteArray name;
     };
     std::vector<Name> readOnlyNames;
+    // The home folder's read-only part (see KeptOutPaths::home): its hidden
+    // entries and ~/bin as they were at the start (newer ones are found by
+    // name), and the writable places inside, or where each would be made.
+    std::optional<FileIdentity> home;
+    std::vector<FileIdentity> hiddenRoots;
+    std::vector<FileIdentity> writable;
+    std::vector<QByteArray> writableNames;
+    // Entries with a rule that only reads, in the read-only part or items:
+    // an open that only reads one may go on.
+    std::vector<FileIdentity> readable;
 };
 
-// The layout as it is now, as confineSelf sees it; a kept-out folder that does
-// not exist is left out. Links among the entries get no rule (a rule on a link
+// A name in the home folder whose entry is read-only by rule: a hidden one
+// (settings and code that run later) or "bin" (first on PATH for a login shell).
+bool readOnlyByRule(const QByteArray &name);
+
+// The layout as it is now, as confineSelf sees it. A kept-out folder that does
+// not exist yet makes the nearest folder on its way one of the ancestors, so
+// that whatever is made there later has no rule and is decided by the guard.
+// A folder above that cannot be listed gets no rules below it either: the guard
+// decides every call there. Links among the entries get no rule (a rule on a link
 // would cover its target), so they are not in `allowed`.
 std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error = nullptr);
 

@@ -34,6 +34,10 @@ enum class HeldOp : std::uint8_t {
     SendTo,
     SendMsg,
     SendMmsg,
+    // Signals, held below Landlock ABI 6 (whose scope keeps them in by itself):
+    // by process or thread number, or through a pidfd.
+    Signal,
+    SignalPidfd,
 };
 
 // Whether `op` is a socket call (SocketDoors) rather than a file one.
@@ -80,6 +84,10 @@ struct HeldCall {
     std::int8_t address = kNoArg;
     std::int8_t addressLength = kNoArg;
     std::int8_t heldIfSet = kNoArg;
+    // Signals: the process (a pidfd for pidfd_send_signal; 0 and below a
+    // group) and the thread.
+    std::int8_t target = kNoArg;
+    std::int8_t thread = kNoArg;
     // The call's number on x86-64 where libseccomp is older than the call.
     int x86_64 = -1;
 };
@@ -186,6 +194,12 @@ inline constexpr std::array kHeldCalls = {
     HeldCall{.name = "sendmsg", .op = HeldOp::SendMsg, .socket = 0, .address = 1},
     HeldCall{
         .name = "sendmmsg", .op = HeldOp::SendMmsg, .socket = 0, .address = 1, .addressLength = 2},
+    HeldCall{.name = "kill", .op = HeldOp::Signal, .target = 0},
+    HeldCall{.name = "tkill", .op = HeldOp::Signal, .thread = 0},
+    HeldCall{.name = "tgkill", .op = HeldOp::Signal, .target = 0, .thread = 1},
+    HeldCall{.name = "rt_sigqueueinfo", .op = HeldOp::Signal, .target = 0},
+    HeldCall{.name = "rt_tgsigqueueinfo", .op = HeldOp::Signal, .target = 0, .thread = 1},
+    HeldCall{.name = "pidfd_send_signal", .op = HeldOp::SignalPidfd, .target = 0},
 };
 
 // Calls the confined process may not make at all, and the error they give.

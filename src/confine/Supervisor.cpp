@@ -16,15 +16,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <tuple>
+
+#include <dirent.h>
 
 namespace pellim {
 
 namespace {
-
-bool contains(const std::vector<FileIdentity> &ids, FileIdentity id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-}
 
 bool before(FileIdentity a, FileIdentity b) {
     return std::tie(a.dev, a.ino) < std::tie(b.dev, b.ino);
@@ -70,9 +69,18 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     if (!layout || !sealedLayout)
         return failed(QStringLiteral("cannot map the kept-out folders: %1")
                           .arg(QString::fromLocal8Bit(std::strerror(e))));
-    return std::unique_ptr<Supervisor>(
+    auto made = std::unique_ptr<Supervisor>(
         new Supervisor(std::move(listener), protection, std::move(*layout),
                        std::move(sealedLayout->keptOut), std::move(sockets)));
+    if (made->m_layout.home) {
+        // The home as it was mapped: one swapped in since finds nothing by name.
+        made->m_home.reset(::open(paths.home.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat st {};
+        if (!made->m_home.isValid() || ::fstat(made->m_home.get(), &st) != 0 ||
+            identityOf(st) != *made->m_layout.home)
+            return failed(QStringLiteral("the home folder changed while it was mapped"));
+    }
+    return made;
 }
 
 Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
@@ -80,6 +88,7 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
     : m_listener(std::move(listener)), m_protection(protection), m_layout(std::move(layout)),
       m_sealed(std::move(sealed)), m_sockets(std::move(sockets)) {
     std::sort(m_layout.allowed.begin(), m_layout.allowed.end(), before);
+    std::sort(m_layout.readable.begin(), m_layout.readable.end(), before);
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
         m_ownUmask = own->umask;
     m_truncateGoesOn = landlockRefusesTruncate();
@@ -157,19 +166,81 @@ bool Supervisor::covered(const Walked &walked, bool entry) const {
                        [this](FileIdentity id) { return ruled(id); });
 }
 
+bool Supervisor::coveredToRead(const Walked &walked) const {
+    const auto readable = [this](FileIdentity id) {
+        return std::binary_search(m_layout.readable.begin(), m_layout.readable.end(), id, before);
+    };
+    return (walked.exists && readable(walked.identity)) ||
+           std::any_of(walked.chain.begin(), walked.chain.end(), readable);
+}
+
+namespace {
+
+// Whether the target is one of `ids` or lies in one.
+bool inAny(const Walked &walked, const std::vector<FileIdentity> &ids) {
+    return (walked.exists && contains(ids, walked.identity)) ||
+           std::any_of(walked.chain.begin(), walked.chain.end(),
+                       [&](FileIdentity id) { return contains(ids, id); });
+}
+
+} // namespace
+
 bool Supervisor::readOnly(const Walked &walked) const {
-    // The item itself, or anything in a read-only folder.
-    if (walked.exists && contains(m_layout.readOnly, walked.identity))
-        return true;
-    if (std::any_of(walked.chain.begin(), walked.chain.end(),
-                    [this](FileIdentity id) { return contains(m_layout.readOnly, id); }))
+    // A read-only item, or anything in one.
+    if (inAny(walked, m_layout.readOnly))
         return true;
     // One that did not exist at the start may not be made either.
-    return !walked.exists && !walked.chain.empty() &&
-           std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
-                       [&](const ConfinementLayout::Name &n) {
-                           return n.folder == walked.chain.back() && n.name == walked.name;
-                       });
+    if (!walked.exists && !walked.chain.empty() &&
+        std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
+                    [&](const ConfinementLayout::Name &n) {
+                        return n.folder == walked.chain.back() && n.name == walked.name;
+                    }))
+        return true;
+    return inReadOnlyPart(walked) && !writablePlace(walked);
+}
+
+// The home's hidden entries and ~/bin, whenever they were made: those of the
+// start are known by identity, a later one by its name in the home folder.
+bool Supervisor::inReadOnlyPart(const Walked &walked) const {
+    if (!m_layout.home)
+        return false;
+    if (inAny(walked, m_layout.hiddenRoots))
+        return true;
+    const auto home = std::find(walked.chain.begin(), walked.chain.end(), *m_layout.home);
+    if (home == walked.chain.end())
+        return false;
+    if (home + 1 == walked.chain.end())
+        return readOnlyByRule(walked.name); // an entry of the home itself
+    return homeEntryReadOnly(*(home + 1));
+}
+
+// An entry of the home folder made since the start, by its name there. One
+// that cannot be found (moved away meanwhile) counts as read-only.
+bool Supervisor::homeEntryReadOnly(FileIdentity entry) const {
+    if (const auto known = m_homeEntries.find(entry); known != m_homeEntries.end())
+        return known->second;
+    UniqueFd listing(::openat(m_home.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
+    if (!dir)
+        return true;
+    listing.release(); // closedir closes it
+    const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
+    while (const dirent *e = ::readdir(dir)) {
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            identityOf(st) == entry)
+            return m_homeEntries[entry] = readOnlyByRule(e->d_name);
+    }
+    return true;
+}
+
+// The named places in the read-only part that Pellim and its toolkit write.
+bool Supervisor::writablePlace(const Walked &walked) const {
+    if (inAny(walked, m_layout.writable))
+        return true;
+    return std::any_of(
+        m_layout.writableNames.begin(), m_layout.writableNames.end(),
+        [&](const QByteArray &name) { return atOrUnder(walked, placeOfName(name), true); });
 }
 
 Supervisor::Verdict Supervisor::ask(const Side &side, FileAccessKind kind) {
@@ -195,7 +266,9 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
     }
     // A folder guarded since the start is decided here, though Landlock lets
     // calls into it go on.
-    if (covered(side.walked, side.entry) && !m_protection.guards(side.walked))
+    if ((covered(side.walked, side.entry) ||
+         (kind != FileAccessKind::Write && !side.entry && coveredToRead(side.walked))) &&
+        !m_protection.guards(side.walked))
         return Verdict::GoOn;
     // Done here, so asked here too: a guarded folder made since the start is
     // not kept out by Landlock, but the guard knows it.
@@ -214,6 +287,11 @@ void Supervisor::answer(const seccomp_notif &n) {
         sendReply(m_listener.get(), n.id, reply);
         return;
     }
+    if (row && (row->op == HeldOp::Signal || row->op == HeldOp::SignalPidfd)) {
+        Reply reply = m_own.answerSignal(*row, n.data.args, pid_t(n.pid));
+        sendReply(m_listener.get(), n.id, reply);
+        return;
+    }
     int refusal = 0;
     const ReadOutcome outcome =
         row ? readRequest(*row, n.data.args, caller, r, &refusal) : ReadOutcome::LeaveToKernel;
@@ -223,10 +301,13 @@ void Supervisor::answer(const seccomp_notif &n) {
         return;
     }
     bool readable = outcome == ReadOutcome::Read;
+    // Links in /proc/PID/ lead only into the program's own processes.
+    r.a.procLinks =
+        r.b.procLinks = [this, tid = pid_t(n.pid)](pid_t pid) { return m_own.own(pid, tid); };
     std::optional<Walked> quick;
     if (readable && (r.op == HeldOp::Open || (!landlockSees(r.op) && r.followLast))) {
         quick = walkQuickly(r.a.text, r.a.startFd());
-        if (quick && r.op == HeldOp::Open && goesOn(*quick)) {
+        if (quick && r.op == HeldOp::Open && goesOn(*quick, openKind(r.flags, *quick))) {
             // Nothing is done here, so nothing read needs checking against a
             // reused thread id: if the call is gone, so is this answer.
             Reply reply = Reply::goingOn();
@@ -314,9 +395,11 @@ std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start)
     return w;
 }
 
-bool Supervisor::goesOn(const Walked &object) const {
-    return !innermost(object, m_layout.keptOut) && covered(object, false) &&
-           !m_protection.guards(object);
+bool Supervisor::goesOn(const Walked &object, FileAccessKind kind) const {
+    // Landlock refuses whatever a rule does not allow: a read-only rule only reads.
+    const bool ruled =
+        covered(object, false) || (kind != FileAccessKind::Write && coveredToRead(object));
+    return ruled && !innermost(object, m_layout.keptOut) && !m_protection.guards(object);
 }
 
 Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::optional<Walked> quick,
@@ -340,7 +423,8 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         side.arg = &r.a;
         int walkError = 0;
         std::optional<Walked> walked =
-            quick ? std::move(quick) : walkPath(r.a.text, r.a.startFd(), &walkError);
+            quick ? std::move(quick)
+                  : walkPath(r.a.text, r.a.startFd(), &walkError, &r.a.procLinks);
         // Without Landlock's truncate right nothing would refuse a truncate whose
         // path changed after the walk: the guard does each one, or fails it.
         const bool truncateHere = r.op == HeldOp::Truncate && !m_truncateGoesOn;
@@ -425,7 +509,8 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         if (r.followLast) {
             int error = 0;
             std::optional<Walked> walked =
-                quick ? std::move(quick) : walkPath(r.a.text, r.a.startFd(), &error);
+                quick ? std::move(quick)
+                      : walkPath(r.a.text, r.a.startFd(), &error, &r.a.procLinks);
             if (!walked)
                 return Reply::result(error ? error : ENOENT);
             side.walked = std::move(*walked);
@@ -444,7 +529,9 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
     case HeldOp::SendTo:
     case HeldOp::SendMsg:
     case HeldOp::SendMmsg:
-        break; // answered by SocketDoors before anything is read
+    case HeldOp::Signal:
+    case HeldOp::SignalPidfd:
+        break; // answered by SocketDoors or OwnProcesses before anything is read
     }
     return Reply::goingOn();
 }

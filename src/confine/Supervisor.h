@@ -3,6 +3,7 @@
 
 #include "confine/Confinement.h"
 #include "confine/HeldCalls.h"
+#include "confine/ProcessDoors.h"
 #include "confine/SocketDoors.h"
 #include "paths/FolderProtection.h"
 #include "paths/PathWalk.h"
@@ -16,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 struct seccomp_notif;
@@ -70,6 +72,9 @@ public:
     // processes are gone).
     int listener() const { return m_listener.get(); }
     SocketDoors &sockets() { return m_sockets; }
+    // The confined program's first process: it and its descendants are the
+    // ones signals and the links in /proc/PID/ may reach.
+    void setFirstProcess(pid_t first) { m_own.setFirst(first); }
 
     // Waits for one call and answers it. Gone once no confined process is left;
     // Failed (errno in `error`) when the listener cannot be read.
@@ -91,15 +96,19 @@ private:
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
-    bool goesOn(const Walked &object) const;
+    bool goesOn(const Walked &object, FileAccessKind kind) const;
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
                  bool retried = false);
     bool ownPlace(const Walked &object) const;
     bool readOnly(const Walked &walked) const;
+    bool inReadOnlyPart(const Walked &walked) const;
+    bool homeEntryReadOnly(FileIdentity entry) const;
+    bool writablePlace(const Walked &walked) const;
     Verdict judge(const Side &side, FileAccessKind kind);
     Verdict ask(const Side &side, FileAccessKind kind);
     bool ruled(FileIdentity id) const;
     bool covered(const Walked &walked, bool entry) const;
+    bool coveredToRead(const Walked &walked) const;
 
     HeldCallTable m_calls;
     std::deque<Waiting> m_waiting;
@@ -109,7 +118,11 @@ private:
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;
     FolderChains m_chains;
+    UniqueFd m_home; // where an entry made since the start is looked up by name
+    // The home's entries met since the start: read-only or not.
+    mutable std::unordered_map<FileIdentity, bool, FileIdentityHash> m_homeEntries;
     SocketDoors m_sockets;
+    OwnProcesses m_own;
     mode_t m_ownUmask = 0;
     bool m_truncateGoesOn = true;
 };

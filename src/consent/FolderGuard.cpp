@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,9 +50,9 @@ std::vector<GuardedLocation> guardedLocations() {
         const GuardedFolder folder = kGuardedFolders[i];
         const QByteArray &path = paths[i];
         const std::optional<FileIdentity> identity = identityOf(path);
-        if (!identity || identity == home)
+        if (path.isEmpty() || (identity && identity == home))
             continue;
-        result.push_back(GuardedLocation{folder, path, *identity});
+        result.push_back(GuardedLocation{folder, path, identity});
     }
     return result;
 }
@@ -66,24 +67,28 @@ bool sameFile(const struct stat &a, const struct stat &b) {
 
 } // namespace
 
-GuardedSet::GuardedSet(const ConsentStore &store) {
+GuardedSet::GuardedSet(const ConsentStore &store)
+    : m_watches(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     m_settingsThere = ::stat(userDirsFile().constData(), &m_settings) == 0;
     take(guardedLocations(), nullptr);
     const std::optional<FileIdentity> home = identityOf(QFile::encodeName(QDir::homePath()));
     std::vector<GuardedLocation> recorded;
     for (const ConsentStore::RecordedFolder &folder : store.read().recorded) {
         const std::optional<FileIdentity> identity = identityOf(folder.path);
-        if (identity && identity != home)
-            recorded.push_back(GuardedLocation{folder.folder, folder.path, *identity});
+        if (!identity || identity != home)
+            recorded.push_back(GuardedLocation{folder.folder, folder.path, identity});
     }
     take(std::move(recorded), nullptr);
 }
 
 void GuardedSet::take(std::vector<GuardedLocation> found, std::vector<GuardedLocation> *added) {
     for (GuardedLocation &location : found) {
+        // The same folder, or the same name: one row each.
         const bool known =
-            std::any_of(m_locations.begin(), m_locations.end(),
-                        [&](const GuardedLocation &l) { return l.identity == location.identity; });
+            std::any_of(m_locations.begin(), m_locations.end(), [&](const GuardedLocation &l) {
+                return (location.identity && l.identity == location.identity) ||
+                       l.path == location.path;
+            });
         if (known)
             continue;
         if (added)
@@ -104,16 +109,71 @@ std::vector<GuardedLocation> GuardedSet::refresh() {
     return added;
 }
 
-const GuardedLocation *GuardedSet::keeping(const Walked &target) const {
-    std::vector<FileIdentity> identities;
-    identities.reserve(m_locations.size());
-    for (const GuardedLocation &location : m_locations)
-        identities.push_back(location.identity);
-    const std::optional<FileIdentity> guarding = innermost(target, identities);
-    if (!guarding)
-        return nullptr;
-    return &*std::find_if(m_locations.begin(), m_locations.end(),
-                          [&](const GuardedLocation &l) { return l.identity == *guarding; });
+bool GuardedSet::watchWay(const QByteArray &path) const {
+    if (!m_watches.isValid())
+        return false;
+    constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                       IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW;
+    // Every folder from the root down to the name: a move, a new entry or a
+    // removal anywhere on the way may change what the name reaches.
+    for (qsizetype at = 0; at >= 0; at = path.indexOf('/', at + 1)) {
+        const QByteArray folder = at == 0 ? QByteArray("/") : path.left(at);
+        struct stat st {};
+        if (::lstat(folder.constData(), &st) != 0)
+            return errno == ENOENT; // its making is seen from the folder above
+        if (!S_ISDIR(st.st_mode) ||
+            ::inotify_add_watch(m_watches.get(), folder.constData(), kChanges) < 0)
+            return false; // a link on the way, or a folder that cannot be watched
+    }
+    // A link at the name may lead anywhere: followed afresh every time.
+    struct stat st {};
+    return ::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode);
+}
+
+NamedPlace GuardedSet::placeOf(std::size_t index) const {
+    m_places.resize(m_locations.size());
+    char events[4096];
+    bool changed = false;
+    while (m_watches.isValid() && ::read(m_watches.get(), events, sizeof events) > 0)
+        changed = true;
+    if (changed)
+        std::fill(m_places.begin(), m_places.end(), std::nullopt);
+    if (m_places[index])
+        return *m_places[index];
+    const QByteArray &path = m_locations[index].path;
+    NamedPlace place = placeOfName(path);
+    if (watchWay(path))
+        m_places[index] = place;
+    return place;
+}
+
+std::optional<GuardedLocation> GuardedSet::keeping(const Walked &target) const {
+    // How deep the deciding folder lies on the way to the target: the nearest wins.
+    std::optional<GuardedLocation> found;
+    std::size_t foundDepth = 0;
+    const auto consider = [&](const GuardedLocation &location, FileIdentity at) {
+        const auto on = std::find(target.chain.begin(), target.chain.end(), at);
+        const std::size_t depth =
+            on != target.chain.end() ? std::size_t(on - target.chain.begin()) : target.chain.size();
+        if (!found || depth > foundDepth) {
+            found = GuardedLocation{location.folder, location.path, at};
+            foundDepth = depth;
+        }
+    };
+    for (std::size_t i = 0; i < m_locations.size(); ++i) {
+        const GuardedLocation &location = m_locations[i];
+        if (location.identity && within(target, *location.identity))
+            consider(location, *location.identity);
+        // By name: what the name reaches now, or the name itself about to be made.
+        const NamedPlace place = placeOf(i);
+        if (!atOrUnder(target, place))
+            continue;
+        if (place.reached)
+            consider(location, *place.reached);
+        else
+            consider(location, target.exists ? target.identity : FileIdentity{});
+    }
+    return found;
 }
 
 FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
@@ -125,7 +185,8 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
     for (const GuardedLocation &added : m_set.refresh()) {
         // Guarded from now on, and at every later start until released.
         QString error;
-        const bool recorded = m_store.record({{added.folder, added.path, added.identity}}, &error);
+        const bool recorded = !added.identity ||
+                              m_store.record({{added.folder, added.path, *added.identity}}, &error);
         m_log.write(
             LogLevel::Info,
             QStringLiteral("%1 folder: the settings now name %2; it is guarded as well%3")
@@ -133,10 +194,10 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
                      recorded ? QString() : QStringLiteral(" (not recorded: %1)").arg(error)));
     }
     // The innermost guarded folder decides, should one lie inside another.
-    const GuardedLocation *location = m_set.keeping(target);
+    const std::optional<GuardedLocation> location = m_set.keeping(target);
     if (!location)
         return true;
-    if (chosenFor(target, location->identity).granted) {
+    if (chosenFor(target, *location->identity).granted) {
         record(true, *location, kind, path, target, QStringLiteral("chosen in a dialog"));
         return true;
     }
@@ -224,7 +285,9 @@ std::ptrdiff_t depthOf(const Walked &target, FileIdentity folder) {
 
 FolderGuard::Chosen FolderGuard::chosenFor(const Walked &target, FileIdentity guarded) const {
     Chosen result;
-    const std::ptrdiff_t guardedDepth = depthOf(target, guarded);
+    // No identity: the target is the guarded folder's own name, about to be made.
+    const std::ptrdiff_t guardedDepth =
+        guarded == FileIdentity{} ? std::ptrdiff_t(target.chain.size()) : depthOf(target, guarded);
     for (const Grant &g : m_grants) {
         if (g.isDirectory) {
             if (!g.exists || !within(target, g.identity))
@@ -249,7 +312,7 @@ FolderGuard::Chosen FolderGuard::chosenFor(const Walked &target, FileIdentity gu
 
 void FolderGuard::record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
                          const QByteArray &path, const Walked &target, QString how) {
-    if (const QByteArray around = chosenFor(target, location.identity).around; !around.isEmpty())
+    if (const QByteArray around = chosenFor(target, *location.identity).around; !around.isEmpty())
         how += QStringLiteral(" (%1 was chosen in a dialog; it holds this folder, which keeps its "
                               "own answer)")
                    .arg(QDir::cleanPath(shown(around)));

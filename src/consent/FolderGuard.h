@@ -27,12 +27,15 @@ QString userFolderPath(GuardedFolder folder);
 
 struct GuardedLocation {
     GuardedFolder folder;
-    QByteArray path;       // as the desktop names it
-    FileIdentity identity; // what it is: a link or a bind mount cannot disguise it
+    QByteArray path; // as the desktop names it
+    // What it was when taken, if it existed: a link or a bind mount cannot
+    // disguise it, and a move keeps it guarded.
+    std::optional<FileIdentity> identity;
 };
 
-// The folders the settings name right now. One that does not exist, or that is
-// the home folder itself, is left out.
+// The folders the settings name right now, those that do not exist yet
+// included: a folder made later under that name is guarded too. The home
+// folder itself is left out.
 std::vector<GuardedLocation> guardedLocations();
 
 // The folders a guard keeps, which only grow while it runs: those the settings
@@ -42,17 +45,27 @@ std::vector<GuardedLocation> guardedLocations();
 class GuardedSet {
 public:
     explicit GuardedSet(const ConsentStore &store);
+    GuardedSet(GuardedSet &&) = default;
     const std::vector<GuardedLocation> &locations() const { return m_locations; }
     // If the settings file changed since the last look, takes in the folders it
     // names now that the set lacks, and returns them.
     std::vector<GuardedLocation> refresh();
-    // The innermost kept folder that `target` lies in or is.
-    const GuardedLocation *keeping(const Walked &target) const;
+    // The innermost kept folder that `target` lies in or is, by what each was
+    // when taken or by what its name reaches now; its identity is then the
+    // folder that decides.
+    std::optional<GuardedLocation> keeping(const Walked &target) const;
 
 private:
     void take(std::vector<GuardedLocation> found, std::vector<GuardedLocation> *added);
+    // What a location's name reaches now. Kept while nothing on the way to it
+    // changes (inotify on each folder of its path), since the guard asks this
+    // about calls that would otherwise go on at once.
+    NamedPlace placeOf(std::size_t index) const;
+    bool watchWay(const QByteArray &path) const;
 
     std::vector<GuardedLocation> m_locations;
+    UniqueFd m_watches;
+    mutable std::vector<std::optional<NamedPlace>> m_places;
     struct stat m_settings {};
     bool m_settingsThere = false;
 };
@@ -71,7 +84,7 @@ public:
     // While a question is open, one more would stack over it: it waits instead.
     std::optional<bool> mayAccessNow(const Walked &target, const QByteArray &path,
                                      FileAccessKind kind) override;
-    bool guards(const Walked &target) const override { return m_set.keeping(target); }
+    bool guards(const Walked &target) const override { return m_set.keeping(target).has_value(); }
 
 private:
     // A chosen folder covers its subtree, except the guarded folders inside it:

@@ -18,7 +18,23 @@ namespace pellim {
 namespace {
 
 // Where a read-only item lies.
-enum class Base { Home, ConfigHome, DataHome };
+enum class Base { Home, ConfigHome, DataHome, CacheHome };
+
+// The home's hidden entries and ~/bin are read-only by rule: settings and code
+// that run later live there. These are the places in them that Pellim and its
+// toolkit write, each for a reason; nothing else there is written.
+struct WritablePlace {
+    Base base;
+    const char *path;
+};
+constexpr WritablePlace kWritable[] = {
+    // fontconfig rewrites its cache when the fonts have changed since
+    {Base::CacheHome, "fontconfig"},
+    // Pellim's own folders under the bases, as Qt names them for the program
+    {Base::ConfigHome, "Pellim"},
+    {Base::DataHome, "Pellim"},
+    {Base::CacheHome, "Pellim"},
+};
 
 // What the confined Pellim may read but never write, make, remove or replace:
 // what runs or is read later outside it, with the person's rights, and what
@@ -116,21 +132,36 @@ std::vector<QByteArray> writableCodeFolders() {
     return folders;
 }
 
+QByteArray baseFolder(Base base, const QByteArray &home) {
+    switch (base) {
+    case Base::Home:
+        return home;
+    case Base::ConfigHome:
+        return absoluteEnv("XDG_CONFIG_HOME", home + "/.config");
+    case Base::DataHome:
+        return absoluteEnv("XDG_DATA_HOME", home + "/.local/share");
+    case Base::CacheHome:
+        return absoluteEnv("XDG_CACHE_HOME", home + "/.cache");
+    }
+    return home;
+}
+
+std::vector<QByteArray> writablePaths(const QByteArray &home) {
+    std::vector<QByteArray> paths;
+    for (const WritablePlace &place : kWritable)
+        paths.push_back(baseFolder(place.base, home) + '/' + place.path);
+    return paths;
+}
+
 } // namespace
 
 std::vector<QByteArray> readOnlyPaths() {
     const QByteArray home = homeFolder();
     if (home.isEmpty())
         return {};
-    const QByteArray config = absoluteEnv("XDG_CONFIG_HOME", home + "/.config");
-    const QByteArray data = absoluteEnv("XDG_DATA_HOME", home + "/.local/share");
     std::vector<QByteArray> paths;
-    for (const ReadOnlyItem &item : kReadOnly) {
-        const QByteArray &base = item.base == Base::Home         ? home
-                                 : item.base == Base::ConfigHome ? config
-                                                                 : data;
-        paths.push_back(base + '/' + item.path);
-    }
+    for (const ReadOnlyItem &item : kReadOnly)
+        paths.push_back(baseFolder(item.base, home) + '/' + item.path);
     // X resources of this host, read after .Xdefaults.
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) == 0 && host[0])
@@ -163,12 +194,16 @@ KeptOutPaths keptOutFolders() {
     std::vector<ConsentStore::RecordedFolder> record;
     for (const GuardedLocation &location : set.locations()) {
         keptOut.guarded.push_back(location.path);
-        record.push_back({location.folder, location.path, location.identity});
+        if (location.identity)
+            record.push_back({location.folder, location.path, *location.identity});
     }
     // Not recorded (no state folder, a refused answers file): the settings still
     // decide this start, and the store's own problem is reported where it is read.
     store.record(record);
     keptOut.readOnly = readOnlyPaths();
+    keptOut.home = homeFolder();
+    if (!keptOut.home.isEmpty())
+        keptOut.writable = writablePaths(keptOut.home);
     return keptOut;
 }
 

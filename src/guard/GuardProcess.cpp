@@ -157,6 +157,7 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
     }
+    m_supervisor->setFirstProcess(m_pellim);
     m_supervisor->sockets().onRefused([this](const QString &address) {
         m_log.write(LogLevel::Error,
                     QStringLiteral("Folder guard: refused Pellim a connection to %1").arg(address));

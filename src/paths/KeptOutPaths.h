@@ -12,6 +12,10 @@ struct KeptOutPaths {
     std::vector<QByteArray> guarded;  // the guard decides every access inside
     std::vector<QByteArray> sealed;   // the guard's own state: no access at all
     std::vector<QByteArray> readOnly; // may be read, never changed, made, removed or replaced
+    // The home folder, whose hidden entries and ~/bin are read-only by rule
+    // (settings and code that run later live there), except `writable`.
+    QByteArray home = {};
+    std::vector<QByteArray> writable = {}; // in the home's read-only part, yet written
     // The folders kept out of reach: guarded and sealed.
     std::vector<QByteArray> keptOut() const {
         std::vector<QByteArray> both = guarded;

@@ -26,10 +26,6 @@ constexpr int kMaxLinks = 40;
 constexpr std::size_t kMaxDepth = 1 << 20;
 constexpr int kPathFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
 
-FileIdentity identityOf(const struct stat &st) {
-    return FileIdentity{st.st_dev, st.st_ino};
-}
-
 bool onProc(int fd) {
     struct statfs fs {};
     return ::fstatfs(fd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
@@ -113,8 +109,21 @@ void pushComponents(std::vector<QByteArray> &pending, const QByteArray &text) {
     pending.insert(pending.end(), parts.rbegin(), parts.rend());
 }
 
+// The process whose /proc/PID/ folder `folder` is or lies in; nothing for a
+// folder elsewhere, or /proc itself.
+std::optional<pid_t> procProcessOf(int folder) {
+    const std::optional<QByteArray> text = readLinkAt(AT_FDCWD, procLink(folder).constData());
+    if (!text || !text->startsWith("/proc/"))
+        return std::nullopt;
+    const QByteArray number = text->mid(6).split('/').first();
+    bool ok = false;
+    const int pid = number.toInt(&ok);
+    return ok && pid > 0 ? std::optional(pid_t(pid)) : std::nullopt;
+}
+
 class Walker {
 public:
+    explicit Walker(const ProcLinks *procLinks) : m_procLinks(procLinks) {}
     std::optional<Walked> walk(const QByteArray &path, int start);
     int error = 0;
 
@@ -130,6 +139,7 @@ private:
     static Walked finish(Walked &w, const QByteArray &name);
 
     int m_links = 0;
+    const ProcLinks *m_procLinks;
 };
 
 // Continues from a folder reached other than by a plain step down: its chain
@@ -253,6 +263,13 @@ std::optional<Walked> Walker::walk(const QByteArray &path, int start) {
                 return std::nullopt;
             }
             if (onProc(w.parent.get()) || onProc(fd.get())) {
+                if (m_procLinks) {
+                    const std::optional<pid_t> whose = procProcessOf(w.parent.get());
+                    if (whose && !(*m_procLinks)(*whose)) {
+                        fail(EACCES);
+                        return std::nullopt;
+                    }
+                }
                 // Its text may name another place than the one it reaches (another
                 // mount namespace, a renamed folder): let the kernel follow it.
                 UniqueFd to(::openat(w.parent.get(), name.constData(), O_PATH | O_CLOEXEC));
@@ -302,12 +319,60 @@ std::optional<Walked> Walker::walk(const QByteArray &path, int start) {
 
 } // namespace
 
-std::optional<Walked> walkPath(const QByteArray &path, int start, int *error) {
-    Walker walker;
+std::optional<Walked> walkPath(const QByteArray &path, int start, int *error,
+                               const ProcLinks *procLinks) {
+    Walker walker(procLinks);
     std::optional<Walked> walked = walker.walk(path, start);
     if (!walked && error)
         *error = walker.error;
     return walked;
+}
+
+FileIdentity identityOf(const struct stat &st) {
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+bool contains(std::span<const FileIdentity> ids, FileIdentity id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+NamedPlace placeOfName(const QByteArray &path) {
+    NamedPlace place;
+    if (!path.startsWith('/'))
+        return place;
+    if (const std::optional<Walked> walked = walkPath(path)) {
+        if (walked->exists) {
+            place.reached = walked->identity;
+        } else if (!walked->chain.empty()) {
+            // A dangling last link leads here too: making its target makes the name.
+            place.holder = walked->chain.back();
+            place.firstMissing = walked->name;
+            place.lastMissing = true;
+        }
+        return place;
+    }
+    // A folder on the way is missing: the nearest one that exists holds the
+    // first missing component.
+    QByteArray missing = path;
+    for (qsizetype slash; (slash = missing.lastIndexOf('/')) > 0;) {
+        const std::optional<Walked> folder = walkPath(missing.left(slash));
+        if (folder && folder->exists) {
+            if (folder->isFolder) {
+                place.holder = folder->identity;
+                place.firstMissing = missing.mid(slash + 1);
+            }
+            return place;
+        }
+        missing = missing.left(slash);
+    }
+    return place;
+}
+
+bool atOrUnder(const Walked &target, const NamedPlace &place, bool wayCounts) {
+    if (place.reached)
+        return within(target, *place.reached);
+    return place.holder && (place.lastMissing || wayCounts) && !target.chain.empty() &&
+           target.chain.back() == *place.holder && target.name == place.firstMissing;
 }
 
 bool within(const Walked &walked, FileIdentity folder) {

@@ -6,9 +6,11 @@
 #include <QByteArray>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -24,6 +26,11 @@ struct FileIdentity {
     dev_t dev = 0;
     ino_t ino = 0;
     friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
+};
+struct FileIdentityHash {
+    std::size_t operator()(FileIdentity id) const noexcept {
+        return std::hash<ino_t>()(id.ino) ^ (std::hash<dev_t>()(id.dev) << 1);
+    }
 };
 
 // Where a path leads, found the way the kernel finds it: one component at a
@@ -57,10 +64,39 @@ struct Walked {
 // The chain reflects the moment of the walk: a folder moved into a guarded one
 // afterwards is not seen, but moving it there needs write access to the guarded
 // folder already.
-std::optional<Walked> walkPath(const QByteArray &path, int start = AT_FDCWD, int *error = nullptr);
+//
+// `procLinks`, where given, says whose links in /proc/PID/ (cwd, root, fd/N, …)
+// may be followed; the others fail with EACCES, as the kernel fails them for a
+// process that may not look into another. A walk done on behalf of a confined
+// program must not lend it the walker's own reach.
+using ProcLinks = std::function<bool(pid_t)>;
+std::optional<Walked> walkPath(const QByteArray &path, int start = AT_FDCWD, int *error = nullptr,
+                               const ProcLinks *procLinks = nullptr);
 
 // Whether `folder` contains the target or is the target.
 bool within(const Walked &walked, FileIdentity folder);
+
+FileIdentity identityOf(const struct stat &st);
+bool contains(std::span<const FileIdentity> ids, FileIdentity id);
+
+// Where a name, given as an absolute path, leads now. A guarded folder or a
+// writable place is known by its name as well as by what it was at the start:
+// one made, replaced or moved into place later is found here.
+struct NamedPlace {
+    std::optional<FileIdentity> reached; // what the name reaches, links followed
+    // Nothing reached yet: the nearest folder on the way that exists, and the
+    // first component missing in it; `lastMissing` when that component is the
+    // name's own last one (the folder in which the name itself would be made).
+    std::optional<FileIdentity> holder;
+    QByteArray firstMissing;
+    bool lastMissing = false;
+};
+NamedPlace placeOfName(const QByteArray &path);
+
+// Whether `target` is or lies in what `place` reaches, or is the entry that
+// would become it (its last missing component in the folder that would hold
+// it). With `wayCounts`, the first missing folder on the way counts too.
+bool atOrUnder(const Walked &target, const NamedPlace &place, bool wayCounts = false);
 
 // The guarded folder that decides when several contain the target: the one
 // nearest to it (the target itself counts as nearest).

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <linux/io_uring.h>
 #include <linux/openat2.h>
 #include <netinet/in.h>
@@ -519,8 +520,63 @@ const std::vector<HeldRow> &heldRows() {
          "EACCES ok", nullptr},
         {"sendmmsg: an address", "sendmmsg",
          [](P, P, P o) { return sentTo(o + "/dgram.sock", "sendmmsg"); }, "EACCES", nullptr},
+        // Signals reach the program's own processes only: never the guard (here
+        // the test itself), on any Landlock ABI.
+        {"kill: the guard, its own process", "kill",
+         [](P, P, P) { return done(::kill(::getppid(), 0)) + done(::kill(::getpid(), 0)); },
+         "EPERMok", nullptr},
+        {"tkill: the guard", "tkill",
+         [](P, P, P) { return done(::syscall(SYS_tkill, ::getppid(), 0)); }, "EPERM", nullptr},
+        {"tgkill: the guard, its own thread", "tgkill",
+         [](P, P, P) {
+             return done(::syscall(SYS_tgkill, ::getppid(), ::getppid(), 0)) +
+                    done(::syscall(SYS_tgkill, ::getpid(), ::gettid(), 0));
+         },
+         "EPERMok", nullptr},
+        {"rt_sigqueueinfo: the guard", "rt_sigqueueinfo",
+         [](P, P, P) {
+             siginfo_t info{};
+             info.si_code = SI_QUEUE;
+             return done(::syscall(SYS_rt_sigqueueinfo, ::getppid(), 0, &info));
+         },
+         "EPERM", nullptr},
+        {"rt_tgsigqueueinfo: the guard", "rt_tgsigqueueinfo",
+         [](P, P, P) {
+             siginfo_t info{};
+             info.si_code = SI_QUEUE;
+             return done(::syscall(SYS_rt_tgsigqueueinfo, ::getppid(), ::getppid(), 0, &info));
+         },
+         "EPERM", nullptr},
+        {"pidfd_send_signal: the guard", "pidfd_send_signal",
+         [](P, P, P) {
+             const long pidfd = ::syscall(SYS_pidfd_open, ::getppid(), 0);
+             return done(::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0));
+         },
+         "EPERM", nullptr},
     };
     return rows;
+}
+
+// Runs "verb path[ path]; ..." in `home`: read, write (a new file), mkdir,
+// move; and says how each went ("ok", an error's name, or what was read).
+QByteArray steps(const QByteArray &home, const QByteArray &script) {
+    QList<QByteArray> results;
+    for (const QByteArray &step : script.split(';')) {
+        const QList<QByteArray> words = step.trimmed().split(' ');
+        if (words.size() < 2)
+            continue;
+        const QByteArray path = home + "/" + words[1];
+        const QByteArray &verb = words[0];
+        if (verb == "read")
+            results << opened(sysOpen(path));
+        else if (verb == "write")
+            results << write(sysOpen(path, O_WRONLY | O_CREAT | O_EXCL), "x");
+        else if (verb == "mkdir")
+            results << done(::mkdir(path.constData(), 0700));
+        else if (verb == "move" && words.size() > 2)
+            results << done(::rename(path.constData(), (home + "/" + words[2]).constData()));
+    }
+    return results.join(' ');
 }
 
 // Refuses to ask: every row runs on stored answers.
@@ -666,6 +722,126 @@ private slots:
         QCOMPARE(names(false), QList<QByteArray>({QByteArray("\0/tmp/.X11-unix/X9", 18),
                                                   runtime + "/wayland-9"}));
         QCOMPARE(names(true), QList<QByteArray>());
+    }
+
+    // What the home holds at the start and what is made there while the program
+    // runs, by the person in another program: the guarded folders by name as
+    // well as identity, the hidden entries and ~/bin read-only by rule.
+    void homeByRule_data() {
+        QTest::addColumn<QByteArray>("outside"); // what the person does meanwhile
+        QTest::addColumn<QByteArray>("inside");  // what the confined program then tries
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("Documents made after the start")
+            << QByteArray("mkdir Documents; write Documents/letter.txt") //
+            << QByteArray("read Documents/letter.txt") << QByteArray("EPERM");
+        QTest::newRow("Documents made from inside")
+            << QByteArray("") << QByteArray("mkdir Documents; write Documents/x")
+            << QByteArray("EPERM ENOENT");
+        QTest::newRow("Desktop replaced while it runs")
+            << QByteArray("move Desktop Old; mkdir Desktop; write Desktop/note.txt")
+            << QByteArray("read Desktop/note.txt; read Old/a.txt") << QByteArray("EPERM EPERM");
+        QTest::newRow("code places, next to an ordinary folder")
+            << QByteArray("")
+            << QByteArray("write .local/bin/ls; write bin/ls; mkdir .config/user-tmpfiles.d; "
+                          "write .local/lib/python3.11/site-packages/x.pth; write Reports/x.txt")
+            << QByteArray("EPERM EPERM EPERM EPERM ok");
+        QTest::newRow("a hidden entry made after the start; ~/bin made from inside")
+            << QByteArray("mkdir .npm") << QByteArray("write .npm/x; mkdir bin; read .bashrc")
+            << QByteArray("EPERM EPERM b");
+        QTest::newRow("the toolkit's own cache")
+            << QByteArray("")
+            << QByteArray("mkdir .cache; mkdir .cache/fontconfig; "
+                          "write .cache/fontconfig/x; write .cache/other")
+            << QByteArray("ok ok ok EPERM");
+    }
+    void homeByRule() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        QFETCH(QByteArray, outside);
+        QFETCH(QByteArray, inside);
+        QFETCH(QByteArray, expected);
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        QDir(t.documents()).removeRecursively();
+        t.makeFile("home/Desktop/a.txt", "k");
+        t.makeFile("home/.bashrc", "b");
+        for (const char *folder : {".local/bin", "bin", ".local/lib/python3.11/site-packages",
+                                   "Reports", ".local/state/pellim"})
+            t.makeFolder(QStringLiteral("home/") + folder);
+        ConsentStore store(ConsentStore::defaultPath());
+        QVERIFY(store.setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied) &&
+                store.setAnswer(GuardedFolder::Desktop, ConsentAnswer::Denied));
+        // The person's steps run in a process of their own, unconfined, when asked.
+        int ask[2], doneSteps[2];
+        QVERIFY(::pipe2(ask, O_CLOEXEC) == 0 && ::pipe2(doneSteps, O_CLOEXEC) == 0);
+        if (::fork() == 0) {
+            char byte = 0;
+            ::close(ask[1]);
+            if (::read(ask[0], &byte, 1) == 1)
+                steps(home, outside);
+            ::_exit(::write(doneSteps[1], "", 1) != 1);
+        }
+        ::close(ask[0]);
+        ::close(doneSteps[1]);
+        const KeptOutPaths paths = keptOutFolders();
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        const QByteArray got = runConfined(paths, guard, [&] {
+            char byte = 0;
+            if (::write(ask[1], "", 1) != 1 || ::read(doneSteps[0], &byte, 1) != 1)
+                return QByteArray("the person's steps did not run");
+            return steps(home, inside);
+        });
+        ::close(ask[1]);
+        ::close(doneSteps[0]);
+        QCOMPARE(got, expected);
+    }
+
+    // The guard follows links in /proc/PID/ only into the program's own
+    // processes: its own working folder (the home, which the program may not
+    // list) is not lent to the program.
+    void procLinksOfOtherProcesses() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(t.home()));
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        const QByteArray got = runConfined(keptOutFolders(), guard, [] {
+            const QByteArray guards = "/proc/" + QByteArray::number(::getppid());
+            return opened(sysOpen(guards + "/cwd/.", O_RDONLY | O_DIRECTORY)) + " " +
+                   opened(sysOpen("/proc/self/cwd/.", O_RDONLY | O_DIRECTORY));
+        });
+        QDir::setCurrent(before);
+        QCOMPARE(got, QByteArray("EACCES ok"));
+    }
+
+    // A home whose parent cannot be listed (mode 0711 on a shared machine, or
+    // 0311 here): the program is still confined, and Documents still guarded.
+    void homeBelowAnUnlistableFolder() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        t.makeFile("home/Documents/a.txt", "a");
+        t.makeFile("home/Reports/r.txt", "r");
+        ConsentStore store(ConsentStore::defaultPath());
+        QVERIFY(store.setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied));
+        const KeptOutPaths paths = keptOutFolders();
+        QVERIFY(::chmod(QFile::encodeName(t.root()), 0311) == 0);
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        const QByteArray home = QFile::encodeName(t.home());
+        const QByteArray got = runConfined(paths, guard, [&] {
+            return opened(sysOpen(home + "/Documents/a.txt")) + " " +
+                   opened(sysOpen(home + "/Reports/r.txt"));
+        });
+        ::chmod(QFile::encodeName(t.root()), 0700);
+        QCOMPARE(got, QByteArray("EPERM r"));
     }
 
     void everyHeldCallHasRows() {

@@ -539,6 +539,33 @@ def open_consent(c):
     reading(c, "ctrl+5", make_file(c.docs + "/only.txt"), folder=c.docs)  # a question would stall it
 
 
+def documents_made_later(c):
+    """Documents made by the person while Pellim runs is guarded by its name: a stored deny holds."""
+    c.consent("deny", "documents")
+    make_file(c.docs + "/letter.txt")
+    refused_read(c)
+
+
+def refused_read(c):
+    """Open from the protected folder under a stored deny: the listing is refused by the guard."""
+    c.press("ctrl+5")
+    c.expect(("6", "trying to list files in " + encoded(c.docs)), ("3", "couldn't get contents of " + encoded(c.docs)))
+    check(any(t.startswith("Documents folder, ") and t.endswith("stored: denied") for t in c.guard_entries()),
+          "no refusal from the guard: %r" % c.guard_entries())
+
+
+def unlistable_parent(c):
+    """A home whose parent the person cannot list (0711 on a shared machine, 0311 here) starts
+    confined, and a stored deny holds. Root lists every folder: this bites as an ordinary user."""
+    try:
+        c.wait_for("the guard's line", lambda: guard_line() in c.guard_entries())
+        c.consent("deny", "documents")
+        make_file(c.docs + "/letter.txt")
+        refused_read(c)
+    finally:
+        os.chmod(c.root, 0o700)
+
+
 def open_from_chosen_folder(c):
     folder = c.root + "/picked folder"
     reading(c, "ctrl+6", make_file(folder + "/a.txt"), typed=folder, folder=folder)
@@ -648,7 +675,8 @@ SUITES = {
                 ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home),
                 ("assistive", assistive)],
     "reading": [("open_with_dialog", open_with_dialog), ("open_consent", open_consent),
-                ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten)],
+                ("open_from_chosen_folder", open_from_chosen_folder), ("settings_rewritten", settings_rewritten),
+                ("documents_made_later", documents_made_later), ("unlistable_parent", unlistable_parent)],
     "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
                ("portal_folders", portal_folders), ("portal_name_not_utf8", portal_name_not_utf8),
                ("portal_cancelled_save", portal_cancelled_save),
@@ -661,7 +689,9 @@ def new_case(suite, name, fn):
                hostile_home: ["strace", "-D", "-f", "-y", "-qq", "-e", "trace=open,openat,openat2",
                               "-o", suite["root"] + "/hostile_home.trace"]}.get(fn, ())
     return Case(suite, name, wrapper, "de_DE.UTF-8" if fn is german else "C.UTF-8",
-                {hostile_home: plant_hostile_home, assistive: probe_inside}.get(fn))
+                {hostile_home: plant_hostile_home, assistive: probe_inside,
+                 documents_made_later: lambda c: shutil.rmtree(c.docs),
+                 unlistable_parent: lambda c: os.chmod(c.root, 0o311)}.get(fn))
 
 
 def run_case(suite, name, fn, make=new_case):

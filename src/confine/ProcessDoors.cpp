@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "confine/ProcessDoors.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+namespace pellim {
+
+namespace {
+
+// A field of /proc/PID/status ("Tgid", "PPid"), or nothing when the process is gone.
+std::optional<pid_t> statusField(pid_t pid, const QByteArray &field) {
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray prefix = field + ":";
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return pid_t(line.mid(prefix.size()).trimmed().toInt());
+    return std::nullopt;
+}
+
+// The process group of `pid`: the fifth field of /proc/PID/stat, after the
+// name in parentheses, which may hold anything.
+std::optional<pid_t> groupOf(pid_t pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 2 ? std::optional(pid_t(fields[2].toInt())) : std::nullopt;
+}
+
+// The process a pidfd of the caller's stands for, from its fdinfo; 0 when the
+// descriptor is no pidfd, -1 when the process has ended.
+pid_t pidOfPidfd(pid_t caller, int fd) {
+    QFile file(QStringLiteral("/proc/%1/fdinfo/%2").arg(caller).arg(fd));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith("Pid:"))
+            return pid_t(line.mid(4).trimmed().toInt());
+    return 0;
+}
+
+} // namespace
+
+bool OwnProcesses::own(pid_t pid, pid_t caller) const {
+    const std::optional<pid_t> process = statusField(pid, "Tgid");
+    const std::optional<pid_t> callerProcess = statusField(caller, "Tgid");
+    if (!process || !callerProcess)
+        return false;
+    if (*process == *callerProcess)
+        return true;
+    if (m_first <= 0)
+        return false;
+    // Up through the parents: a process made far below is still one of them.
+    pid_t at = *process;
+    for (int depth = 0; at > 1 && depth < 4096; ++depth) {
+        if (at == m_first)
+            return true;
+        const std::optional<pid_t> parent = statusField(at, "PPid");
+        if (!parent)
+            return false;
+        at = *parent;
+    }
+    return false;
+}
+
+bool OwnProcesses::groupOwn(pid_t group, pid_t caller) const {
+    const std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), ::closedir);
+    if (!proc)
+        return false;
+    while (const dirent *entry = ::readdir(proc.get())) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end)
+            continue;
+        if (groupOf(pid_t(pid)) == group && !own(pid_t(pid), caller))
+            return false;
+    }
+    return true;
+}
+
+Reply OwnProcesses::answerSignal(const HeldCall &call, const unsigned long long args[6],
+                                 pid_t callerTid) const {
+    const auto reachable = [&](bool allowed) {
+        return allowed ? Reply::goingOn() : Reply::result(EPERM);
+    };
+    if (call.op == HeldOp::SignalPidfd) {
+        const pid_t pid = pidOfPidfd(callerTid, int(args[call.target]));
+        return pid <= 0 ? Reply::goingOn() : reachable(own(pid, callerTid));
+    }
+    const pid_t target = pid_t(args[call.target != kNoArg ? call.target : call.thread]);
+    if (call.target == kNoArg || target > 0) {
+        if (!statusField(target, "Tgid"))
+            return Reply::goingOn(); // nobody there: the kernel's ESRCH
+        return reachable(own(target, callerTid));
+    }
+    if (target == -1)
+        return Reply::result(EPERM); // every process the person has
+    const std::optional<pid_t> group = target == 0 ? groupOf(callerTid) : -target;
+    return reachable(group && groupOwn(*group, callerTid));
+}
+
+} // namespace pellim
