@@ -1,7 +1,8 @@
 // Arbitrary bytes in place of the stored-answers file, which any program of the
 // person's may write: reading never crashes and a damaged file means no answers;
-// storing an answer over it leaves a file that reads back that answer and keeps
-// the other folders' answers of a file that parsed; a reset clears them all.
+// storing an answer over it keeps a damaged file beside it and leaves a file
+// that reads back that answer and keeps the other folders' answers of a file
+// that parsed; a reset clears them all.
 #include "FuzzCheck.h"
 #include "consent/ConsentStore.h"
 
@@ -32,7 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const ConsentStore::Contents before = store.read();
     const bool parsed = before.state == ConsentStore::FileState::Readable;
     FUZZ_CHECK(parsed || before.state == ConsentStore::FileState::Damaged);
-    FUZZ_CHECK(store.setAnswer(folder, answer));
+    const Result<ConsentStore::Stored> stored = store.setAnswer(folder, answer);
+    FUZZ_CHECK(stored);
+    // A damaged file is kept beside the new one, whole.
+    if (!parsed) {
+        QFile kept(stored->kept);
+        FUZZ_CHECK(kept.open(QIODevice::ReadOnly) &&
+                   kept.readAll() ==
+                       QByteArray(reinterpret_cast<const char *>(data + 1), qint64(size - 1)) &&
+                   kept.remove());
+    }
     const ConsentStore::Contents after = store.read();
     FUZZ_CHECK(after.state == ConsentStore::FileState::Readable && after.answer(folder) == answer);
     for (const GuardedFolder f : kGuardedFolders) {

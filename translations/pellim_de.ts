@@ -29,6 +29,61 @@
     </message>
 </context>
 <context>
+    <name>FolderAccessWindow</name>
+    <message>
+        <source>Folder Access</source>
+        <translation>Ordnerzugriff</translation>
+    </message>
+    <message>
+        <source>Pellim asks before it reaches into these folders. Your answers:</source>
+        <translation>Pellim fragt, bevor es in diese Ordner greift. Ihre Antworten:</translation>
+    </message>
+    <message>
+        <source>&amp;Documents</source>
+        <translation>&amp;Dokumente</translation>
+    </message>
+    <message>
+        <source>Allow</source>
+        <translation>Erlauben</translation>
+    </message>
+    <message>
+        <source>Deny</source>
+        <translation>Verweigern</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>D&amp;esktop</source>
+        <translation>&amp;Schreibtisch</translation>
+    </message>
+    <message>
+        <source>Do&amp;wnloads</source>
+        <translation>Do&amp;wnloads</translation>
+    </message>
+    <message>
+        <source>The kernel does not guard these folders on this system: Pellim checks access in its own process only, so code running inside Pellim could change these answers.</source>
+        <translation>Auf diesem System bewacht der Kernel diese Ordner nicht: Pellim prüft Zugriffe nur in seinem eigenen Prozess, daher könnte Code, der in Pellim läuft, diese Antworten ändern.</translation>
+    </message>
+    <message>
+        <source>Forget the answers for every folder, so that Pellim asks again</source>
+        <translation>Die Antworten für alle Ordner vergessen, sodass Pellim wieder fragt</translation>
+    </message>
+    <message>
+        <source>Reset All</source>
+        <translation>Alle zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset &amp;All</source>
+        <translation>&amp;Alle zurücksetzen</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>Schl&amp;ießen</translation>
+    </message>
+</context>
+<context>
     <name>HelpWindow</name>
     <message>
         <source>Pellim Help</source>
@@ -309,6 +364,14 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>release needs the path of one folder</source>
         <translation>release braucht den Pfad eines Ordners</translation>
     </message>
+    <message>
+        <source>note: the answers file could not be used; it was kept as %1</source>
+        <translation>Hinweis: Die Antwortdatei war nicht verwendbar; sie wurde als %1 aufbewahrt</translation>
+    </message>
+    <message>
+        <source>note: %1 holds earlier answers that could not be used; Pellim does not read it</source>
+        <translation>Hinweis: %1 enthält frühere Antworten, die nicht verwendbar waren; Pellim liest diese Datei nicht</translation>
+    </message>
 </context>
 <context>
     <name>pellim::ActivityWindow</name>
@@ -565,40 +628,12 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <translation>Nicht entschieden</translation>
     </message>
     <message>
-        <source>Folder Access</source>
-        <translation>Ordnerzugriff</translation>
-    </message>
-    <message>
-        <source>Pellim asks before it reaches into these folders. Your answers:</source>
-        <translation>Pellim fragt, bevor es in diese Ordner greift. Ihre Antworten:</translation>
-    </message>
-    <message>
-        <source>&amp;Documents</source>
-        <translation>&amp;Dokumente</translation>
-    </message>
-    <message>
-        <source>D&amp;esktop</source>
-        <translation>&amp;Schreibtisch</translation>
-    </message>
-    <message>
-        <source>Do&amp;wnloads</source>
-        <translation>Do&amp;wnloads</translation>
-    </message>
-    <message>
-        <source>Allow</source>
-        <translation>Erlauben</translation>
-    </message>
-    <message>
         <source>Allow %1</source>
         <translation>%1 erlauben</translation>
     </message>
     <message>
         <source>Let Pellim into %1 without asking</source>
         <translation>Pellim ohne Nachfrage in %1 lassen</translation>
-    </message>
-    <message>
-        <source>Deny</source>
-        <translation>Verweigern</translation>
     </message>
     <message>
         <source>Deny %1</source>
@@ -609,36 +644,12 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <translation>Pellim ohne Nachfrage aus %1 fernhalten</translation>
     </message>
     <message>
-        <source>Reset</source>
-        <translation>Zurücksetzen</translation>
-    </message>
-    <message>
         <source>Reset %1</source>
         <translation>%1 zurücksetzen</translation>
     </message>
     <message>
         <source>Forget the answer for %1, so that Pellim asks again</source>
         <translation>Die Antwort für %1 vergessen, sodass Pellim wieder fragt</translation>
-    </message>
-    <message>
-        <source>The kernel does not guard these folders on this system: Pellim checks access in its own process only, so code running inside Pellim could change these answers.</source>
-        <translation>Auf diesem System bewacht der Kernel diese Ordner nicht: Pellim prüft Zugriffe nur in seinem eigenen Prozess, daher könnte Code, der in Pellim läuft, diese Antworten ändern.</translation>
-    </message>
-    <message>
-        <source>Reset &amp;All</source>
-        <translation>&amp;Alle zurücksetzen</translation>
-    </message>
-    <message>
-        <source>Reset All</source>
-        <translation>Alle zurücksetzen</translation>
-    </message>
-    <message>
-        <source>Forget the answers for every folder, so that Pellim asks again</source>
-        <translation>Die Antworten für alle Ordner vergessen, sodass Pellim wieder fragt</translation>
-    </message>
-    <message>
-        <source>&amp;Close</source>
-        <translation>Schl&amp;ießen</translation>
     </message>
     <message>
         <source>Close</source>
@@ -659,10 +670,6 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>The stored answers are ignored: %1. Every folder counts as not decided, and no answer can be stored.</source>
         <translation>Die gespeicherten Antworten werden nicht beachtet: %1. Jeder Ordner gilt als nicht entschieden, und keine Antwort kann gespeichert werden.</translation>
-    </message>
-    <message>
-        <source>The stored answers are ignored: %1. Every folder counts as not decided until the next change.</source>
-        <translation>Die gespeicherten Antworten werden nicht beachtet: %1. Jeder Ordner gilt bis zur nächsten Änderung als nicht entschieden.</translation>
     </message>
     <message>
         <source>%1 was not changed: %2</source>
@@ -691,6 +698,30 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>%1 was not released: %2</source>
         <translation>%1 wurde nicht freigegeben: %2</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Offen</translation>
+    </message>
+    <message>
+        <source>%1: %2. %3</source>
+        <translation>%1: %2. %3</translation>
+    </message>
+    <message>
+        <source>The folder was chosen in a dialog: it is open until Pellim quits. The stored answer: %1.</source>
+        <translation>Der Ordner wurde in einem Dialog gewählt: Er ist offen, bis Pellim beendet wird. Die gespeicherte Antwort: %1.</translation>
+    </message>
+    <message>
+        <source>Chosen in a dialog, open until Pellim quits: %1</source>
+        <translation>In einem Dialog gewählt, offen, bis Pellim beendet wird: %1</translation>
+    </message>
+    <message>
+        <source>The stored answers are ignored: %1. Every folder counts as not decided until the next change; before it is stored, the file is kept beside it under a name that says so.</source>
+        <translation>Die gespeicherten Antworten werden nicht beachtet: %1. Jeder Ordner gilt bis zur nächsten Änderung als nicht entschieden; bevor sie gespeichert wird, wird die Datei daneben unter einem Namen aufbewahrt, der das sagt.</translation>
+    </message>
+    <message>
+        <source>Earlier answers that could not be used are kept in %1; Pellim does not read that file.</source>
+        <translation>Frühere Antworten, die nicht verwendbar waren, sind in %1 aufbewahrt; Pellim liest diese Datei nicht.</translation>
     </message>
 </context>
 <context>

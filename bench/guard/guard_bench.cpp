@@ -275,9 +275,12 @@ int calls(int rounds, int callsPerRound) {
     NeverAsks prompter;
     FolderGuard guard(log, prompter);
     QString error;
-    if (!ConsentStore(ConsentStore::defaultPath())
-             .setAnswer(GuardedFolder::Documents, ConsentAnswer::Allowed, &error)) {
-        std::fprintf(stderr, "guard_bench: cannot store the answer: %s\n", qPrintable(error));
+    if (const Result<ConsentStore::Stored> stored =
+            ConsentStore(ConsentStore::defaultPath())
+                .setAnswer(GuardedFolder::Documents, ConsentAnswer::Allowed);
+        !stored) {
+        std::fprintf(stderr, "guard_bench: cannot store the answer: %s\n",
+                     qPrintable(stored.failure().text()));
         return 1;
     }
 

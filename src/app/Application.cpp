@@ -31,6 +31,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QProcessEnvironment>
 #include <QStatusBar>
 #include <QWindow>
@@ -225,7 +226,8 @@ int runApplication(int argc, char **argv) {
     // The confined Pellim's bus proxies go into a folder of their own, sealed
     // from Pellim like the guard's state.
     const QByteArray busFolder = BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
-    KeptOutPaths keptOut = keptOutFolders();
+    QString keptAtStart; // an answers file that could not be used, for the journal
+    KeptOutPaths keptOut = keptOutFolders(&keptAtStart);
     if (!busFolder.isEmpty())
         keptOut.sealed.push_back(busFolder);
     std::variant<KernelGuard, NoKernelGuard> kernel =
@@ -251,6 +253,9 @@ int runApplication(int argc, char **argv) {
     const auto journal = std::make_unique<JournalSink>();
     const LogHandle guardLog(*journal, QStringLiteral("org.pellim.FolderGuard"),
                              QStringLiteral("decisions"));
+    if (!keptAtStart.isEmpty())
+        guardLog.write(LogLevel::Error, keptEntry(ConsentStore::defaultPath(), keptAtStart,
+                                                  QStringLiteral("when Pellim started")));
     const auto alert = std::make_unique<QtAlert>();
     // Folder protection: the one place where it is chosen. Confined, the kernel
     // holds every call into a guarded folder and the guard process decides, so
@@ -258,6 +263,7 @@ int runApplication(int argc, char **argv) {
     // its own process, with its decisions in the same journal.
     std::unique_ptr<ConsentPrompter> prompter;
     std::unique_ptr<FolderProtection> protection;
+    FolderGuard *folderGuard = nullptr; // the protection, where Pellim checks in its own process
     std::unique_ptr<GuardChannel> channel;
     std::unique_ptr<FileDialogs> dialogs;
     QString inForce; // for the journal
@@ -290,7 +296,9 @@ int runApplication(int argc, char **argv) {
             return 1;
         }
         prompter = std::make_unique<DialogConsentPrompter>();
-        protection = std::make_unique<FolderGuard>(*journal, *prompter);
+        auto guard = std::make_unique<FolderGuard>(*journal, *prompter);
+        folderGuard = guard.get();
+        protection = std::move(guard);
         dialogs = std::make_unique<QtFileDialogs>(*protection);
         inForce = QString::fromLatin1(kChecksInPellim).arg(none.reason);
         shownInForce = translated(kChecksInPellim).arg(none.reason);
@@ -334,9 +342,16 @@ int runApplication(int argc, char **argv) {
         });
     } else {
         delegate->setFolderAccess([&] {
-            if (!folderAccess)
+            if (!folderAccess) {
                 folderAccess = std::make_unique<FolderAccessWindow>(
-                    *journal, ConsentStore::defaultPath(), false);
+                    *journal, folderGuard, ConsentStore::defaultPath(), false);
+                if (folderGuard)
+                    folderGuard->onGrant([w = QPointer(folderAccess.get())] {
+                        if (w)
+                            QMetaObject::invokeMethod(w, &FolderAccessWindow::refresh,
+                                                      Qt::QueuedConnection);
+                    });
+            }
             folderAccess->show();
             folderAccess->raise();
             folderAccess->activateWindow();

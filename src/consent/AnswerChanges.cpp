@@ -8,30 +8,35 @@ AnswerChanges::AnswerChanges(ConsentStore &store, LogSink &journal, QString wher
       m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
       m_where(std::move(where)) {}
 
-bool AnswerChanges::setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error) {
-    QString why;
-    const bool done = m_store.setAnswer(folder, answer, &why);
-    if (done)
+void AnswerChanges::noteKept(const Result<ConsentStore::Stored> &stored) const {
+    if (stored && !stored->kept.isEmpty())
+        m_log.write(LogLevel::Error,
+                    keptEntry(m_store.filePath(), stored->kept,
+                              QStringLiteral("before the change %1").arg(m_where)));
+}
+
+Result<ConsentStore::Stored> AnswerChanges::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
+    Result<ConsentStore::Stored> stored = m_store.setAnswer(folder, answer);
+    noteKept(stored);
+    if (stored)
         m_log.write(LogLevel::Info,
                     QStringLiteral("%1 folder: set to %2 %3")
                         .arg(folderDisplayName(folder), answerText(answer), m_where));
     else
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("%1 folder: could not be set to %2 %3: %4")
-                        .arg(folderDisplayName(folder), answerText(answer), m_where, why));
-    if (error)
-        *error = why;
-    return done;
+        m_log.write(LogLevel::Error, QStringLiteral("%1 folder: could not be set to %2 %3: %4")
+                                         .arg(folderDisplayName(folder), answerText(answer),
+                                              m_where, stored.failure().text()));
+    return stored;
 }
 
-bool AnswerChanges::resetAll(QString *error) {
+Result<ConsentStore::Stored> AnswerChanges::resetAll() {
     // Read just before the change, so the entries name what this reset changed,
     // not what some window last showed.
     const ConsentStore::Contents before = m_store.read();
-    QString why;
-    const bool done = m_store.resetAll(&why);
+    Result<ConsentStore::Stored> stored = m_store.resetAll();
+    noteKept(stored);
     const QString notDecided = answerText(ConsentAnswer::NotDecided);
-    if (done) {
+    if (stored) {
         for (GuardedFolder folder : kGuardedFolders) {
             if (before.answer(folder) != ConsentAnswer::NotDecided)
                 m_log.write(LogLevel::Info,
@@ -40,11 +45,9 @@ bool AnswerChanges::resetAll(QString *error) {
         }
     } else {
         m_log.write(LogLevel::Error, QStringLiteral("All folders: could not be set to %1 %2: %3")
-                                         .arg(notDecided, m_where, why));
+                                         .arg(notDecided, m_where, stored.failure().text()));
     }
-    if (error)
-        *error = why;
-    return done;
+    return stored;
 }
 
 } // namespace pellim

@@ -13,17 +13,19 @@ namespace pellim {
 // to the folder guard's journal handle, one entry per folder changed, in the
 // same words wherever the change was made: only `where` tells them apart
 // ("in Folder Access", "with pellim-consent"). A change that fails is one error
-// entry, with the reason.
+// entry, with the reason; an unusable answers file the change kept beside the
+// new one is an error entry that says where it was kept.
 class AnswerChanges {
 public:
     AnswerChanges(ConsentStore &store, LogSink &journal, QString where);
 
-    // False, with the reason in `error` (if given), when the store was not changed.
-    bool setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error = nullptr);
+    Result<ConsentStore::Stored> setAnswer(GuardedFolder folder, ConsentAnswer answer);
     // Forgets the answer for every folder; an entry for each folder that had one.
-    bool resetAll(QString *error = nullptr);
+    Result<ConsentStore::Stored> resetAll();
 
 private:
+    void noteKept(const Result<ConsentStore::Stored> &stored) const;
+
     ConsentStore &m_store;
     LogHandle m_log;
     QString m_where;

@@ -92,6 +92,18 @@ int noStore(QTextStream &err) {
     return kNotWritten;
 }
 
+// Where a change kept the answers file it could not use, for the person to copy
+// answers back from.
+void noteKept(const Result<ConsentStore::Stored> &stored, QTextStream &err) {
+    if (stored && !stored->kept.isEmpty())
+        err << kProgram << ": "
+            << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                            "note: the answers file could not be used; it "
+                                            "was kept as %1"))
+                   .arg(stored->kept)
+            << "\n";
+}
+
 int usageError(QTextStream &err, const QString &message) {
     err << kProgram << ": " << message << " "
         << translated(QT_TRANSLATE_NOOP("pellim-consent", "(see pellim-consent --help)")) << "\n";
@@ -114,6 +126,13 @@ int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
                    .arg(contents.problem)
             << "\n";
     }
+    for (const QString &kept : store.keptFiles())
+        err << kProgram << ": "
+            << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                            "note: %1 holds earlier answers that could not be "
+                                            "used; Pellim does not read it"))
+                   .arg(kept)
+            << "\n";
     const QByteArray homeBytes = homeFolder();
     const QString home =
         homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
@@ -160,14 +179,20 @@ int release(ConsentStore &store, LogSink &journal, const QString &word, QTextStr
                 << "\n";
             return kNotWritten;
         }
-    QString error;
-    if (!store.release(path, &error)) {
-        err << kProgram << ": " << error << "\n";
+    const Result<ConsentStore::Stored> released = store.release(path);
+    if (!released) {
+        err << kProgram << ": " << released.failure().text() << "\n";
         return kNotWritten;
     }
-    LogHandle(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions"))
-        .write(LogLevel::Info,
-               QStringLiteral("%1: released with pellim-consent; no longer guarded").arg(word));
+    noteKept(released, err);
+    const LogHandle log(journal, QStringLiteral("org.pellim.FolderGuard"),
+                        QStringLiteral("decisions"));
+    if (!released->kept.isEmpty())
+        log.write(LogLevel::Error,
+                  keptEntry(store.filePath(), released->kept,
+                            QStringLiteral("before a release with pellim-consent")));
+    log.write(LogLevel::Info,
+              QStringLiteral("%1: released with pellim-consent; no longer guarded").arg(word));
     out << translated(QT_TRANSLATE_NOOP("pellim-consent", "%1: released")).arg(word) << "\n";
     return kDone;
 }
@@ -175,15 +200,15 @@ int release(ConsentStore &store, LogSink &journal, const QString &word, QTextStr
 int change(ConsentStore &store, LogSink &journal, const QList<GuardedFolder> &folders,
            ConsentAnswer answer, QTextStream &out, QTextStream &err) {
     AnswerChanges changes(store, journal, QStringLiteral("with pellim-consent"));
-    QString error;
-    const bool ok =
+    const Result<ConsentStore::Stored> stored =
         folders.size() == qsizetype(kGuardedFolders.size()) && answer == ConsentAnswer::NotDecided
-            ? changes.resetAll(&error)
-            : changes.setAnswer(folders.front(), answer, &error);
-    if (!ok) {
-        err << kProgram << ": " << error << "\n";
+            ? changes.resetAll()
+            : changes.setAnswer(folders.front(), answer);
+    if (!stored) {
+        err << kProgram << ": " << stored.failure().text() << "\n";
         return kNotWritten;
     }
+    noteKept(stored, err);
     for (GuardedFolder folder : folders)
         out << folderKey(folder) << ": " << answerText(answer) << "\n";
     return kDone;

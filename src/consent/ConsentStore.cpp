@@ -4,6 +4,7 @@
 #include "consent/UserFolders.h"
 #include "sys/Descriptor.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -198,7 +199,7 @@ RawFile readRaw(const QString &path) {
 
 // Creates the missing folders on the way to `dir` with mode 0700; folders that
 // exist are left as they are.
-bool makeFolders(const QString &dir, QString *error) {
+Outcome makeFolders(const QString &dir) {
     const QStringList parts = QDir::cleanPath(dir).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString path;
     for (const QString &part : parts) {
@@ -210,23 +211,18 @@ bool makeFolders(const QString &dir, QString *error) {
                 continue;
             errno = ENOTDIR;
         }
-        if (error)
-            *error = QStringLiteral("cannot create the folder %1: %2").arg(path, errnoText(errno));
-        return false;
+        return Failure{QStringLiteral("cannot create the folder %1").arg(path), errno};
     }
-    return true;
+    return done();
 }
 
 // Puts `root` in place of the file in `dir`: written whole to a new file beside
 // it, then renamed over it. The rename replaces whatever name is there, never
 // what a link there points to.
-bool replaceAt(int dir, const Location &where, const QJsonObject &root, QString *error) {
+Outcome replaceAt(int dir, const Location &where, const QJsonObject &root) {
     const auto fail = [&](const QString &what, int code) {
         ::unlinkat(dir, where.newName.constData(), 0);
-        if (error)
-            *error =
-                QStringLiteral("cannot write %1: %2: %3").arg(where.path, what, errnoText(code));
-        return false;
+        return Failure{QStringLiteral("cannot write %1: %2").arg(where.path, what), code};
     };
     // Left over from a writer that died: only writers holding the lock touch it.
     if (::unlinkat(dir, where.newName.constData(), 0) != 0 && errno != ENOENT)
@@ -246,31 +242,50 @@ bool replaceAt(int dir, const Location &where, const QJsonObject &root, QString 
     if (::renameat(dir, where.newName.constData(), dir, where.name.constData()) != 0)
         return fail(QStringLiteral("cannot put the new file in place"), errno);
     ::fsync(dir); // the rename itself lasting is nice to have; the answer is in place
-    return true;
+    return done();
 }
 
 // Takes the writers' lock beside the file; held until the descriptor closes.
-UniqueFd lockAt(int dir, const Location &where, QString *error) {
+Result<UniqueFd> lockAt(int dir, const Location &where) {
     const QString lockPath = QFile::decodeName(where.folder + '/' + where.lockName);
-    const auto fail = [&](const QString &why) {
-        if (error)
-            *error = QStringLiteral("cannot lock %1: %2").arg(lockPath, why);
-        return UniqueFd();
-    };
+    const QString step = QStringLiteral("cannot lock %1").arg(lockPath);
     UniqueFd fd(::openat(dir, where.lockName.constData(),
                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     if (!fd.isValid())
-        return fail(errno == ELOOP ? QStringLiteral("it is a symbolic link") : errnoText(errno));
+        return errno == ELOOP ? Failure{step + QStringLiteral(": it is a symbolic link")}
+                              : Failure{step, errno};
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
-        return fail(errnoText(errno));
+        return Failure{step, errno};
     if (std::optional<QString> problem = foreignFile(st, lockPath))
-        return fail(*problem);
+        return Failure{step + QStringLiteral(": ") + *problem};
     while (::flock(fd.get(), LOCK_EX) != 0) {
         if (errno != EINTR)
-            return fail(errnoText(errno));
+            return Failure{step, errno};
     }
     return fd;
+}
+
+// What a kept file's name says is wrong with it: "folder-access.json.damaged-".
+QByteArray keptPrefix(const Location &where, ConsentStore::FileState state) {
+    return where.name + (state == ConsentStore::FileState::Damaged ? ".damaged-" : ".unreadable-");
+}
+
+// Keeps the file in `dir` beside it, as a second name for the same file, so
+// that replacing it loses nothing: "folder-access.json.damaged-20261208-013000",
+// with "-2" and on added where an earlier one kept in the same second has the name.
+Result<QByteArray> keepAside(int dir, const Location &where, ConsentStore::FileState state) {
+    const QByteArray stem = keptPrefix(where, state) +
+                            QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toLatin1();
+    int error = EEXIST;
+    for (int n = 1; n <= 100 && error == EEXIST; ++n) {
+        const QByteArray name = n == 1 ? stem : stem + '-' + QByteArray::number(n);
+        if (::linkat(dir, where.name.constData(), dir, name.constData(), 0) == 0)
+            return name;
+        error = errno;
+    }
+    return Failure{QStringLiteral("cannot keep %1 beside it before replacing it").arg(where.path),
+                   error};
 }
 
 } // namespace
@@ -285,6 +300,11 @@ QString answerText(ConsentAnswer answer) {
         break;
     }
     return QStringLiteral("not decided");
+}
+
+QString keptEntry(const QString &file, const QString &kept, const QString &when) {
+    return QStringLiteral("Answers file: %1 could not be used; it was kept as %2 %3")
+        .arg(file, kept, when);
 }
 
 ConsentStore::ConsentStore(QString filePath, QString appId)
@@ -373,15 +393,32 @@ ConsentStore::Contents ConsentStore::read() const {
     // stamp, so a reading less than a second old is never trusted.
     const std::optional<Stamp> stamp = stampOf(m_filePath);
     const std::shared_ptr<Cached> cached = m_cached;
+    Contents contents;
     if (stamp && cached && same(stamp->folder, cached->stamp.folder) &&
         stamp->fileThere == cached->stamp.fileThere &&
         (!stamp->fileThere || same(stamp->file, cached->stamp.file)) &&
         ::time(nullptr) > stamp->file.st_ctim.tv_sec + 1 &&
-        ::time(nullptr) > stamp->folder.st_ctim.tv_sec + 1)
-        return cached->contents;
-    Contents contents = readFresh();
-    if (stamp)
-        m_cached = std::make_shared<Cached>(Cached{*stamp, contents});
+        ::time(nullptr) > stamp->folder.st_ctim.tv_sec + 1) {
+        contents = cached->contents;
+    } else {
+        contents = readFresh();
+        if (stamp)
+            m_cached = std::make_shared<Cached>(Cached{*stamp, contents});
+    }
+    if (m_report) {
+        // The same problem in a file written since is another one.
+        QString key = contents.problem;
+        if (stamp && !key.isEmpty())
+            key +=
+                QStringLiteral("|%1:%2:%3:%4")
+                    .arg(stamp->file.st_dev)
+                    .arg(stamp->file.st_ino)
+                    .arg(stamp->file.st_size)
+                    .arg(stamp->file.st_mtim.tv_nsec + stamp->file.st_mtim.tv_sec * 1000000000LL);
+        if (key != m_reported && !contents.problem.isEmpty())
+            m_report(contents);
+        m_reported = std::move(key);
+    }
     return contents;
 }
 
@@ -412,24 +449,17 @@ ConsentStore::Contents ConsentStore::readFresh() const {
     return contents;
 }
 
-template <typename Change> bool ConsentStore::rewrite(Change change, QString *error) {
-    const auto fail = [&](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
+template <typename Change> Result<ConsentStore::Stored> ConsentStore::rewrite(Change change) {
     if (m_filePath.isEmpty())
-        return fail(readRaw(m_filePath).problem);
+        return Failure{readRaw(m_filePath).problem};
     const Location where = locate(m_filePath);
-    QString folderError;
-    if (!makeFolders(QFileInfo(where.folderText).absolutePath(), &folderError))
-        return fail(folderError);
+    if (const Outcome made = makeFolders(QFileInfo(where.folderText).absolutePath()); !made)
+        return made.failure();
     if (::mkdir(where.folder.constData(), 0700) != 0 && errno != EEXIST)
-        return fail(QStringLiteral("cannot create the folder %1: %2")
-                        .arg(where.folderText, errnoText(errno)));
+        return Failure{QStringLiteral("cannot create the folder %1").arg(where.folderText), errno};
     const auto refusal = [&](const QString &problem) {
-        return fail(
-            QStringLiteral("the stored answers are ignored and left as they are: %1").arg(problem));
+        return Failure{
+            QStringLiteral("the stored answers are ignored and left as they are: %1").arg(problem)};
     };
     RawFile failure;
     const UniqueFd dir = openFolder(where, failure);
@@ -437,91 +467,124 @@ template <typename Change> bool ConsentStore::rewrite(Change change, QString *er
         if (failure.state == FileState::Refused)
             return refusal(failure.problem);
         if (failure.state == FileState::Missing)
-            return fail(QStringLiteral("cannot open the folder %1: %2")
-                            .arg(where.folderText, errnoText(ENOTDIR)));
-        return fail(failure.problem);
+            return Failure{QStringLiteral("cannot open the folder %1").arg(where.folderText),
+                           ENOTDIR};
+        return Failure{failure.problem};
     }
-    const UniqueFd lock = lockAt(dir.get(), where, error);
-    if (!lock.isValid())
-        return false;
-    const RawFile raw = readAt(dir.get(), where);
+    const Result<UniqueFd> lock = lockAt(dir.get(), where);
+    if (!lock)
+        return lock.failure();
+    RawFile raw = readAt(dir.get(), where);
     if (raw.state == FileState::Refused)
         return refusal(raw.problem);
+    if (raw.state == FileState::Readable && raw.root.contains(m_appId) &&
+        !raw.root.value(m_appId).isObject())
+        raw.state = FileState::Damaged; // other programs' answers stay, ours are unusable
+    // Answers that could not be read are still the person's: kept, never written over.
+    QByteArray kept;
+    if (raw.state == FileState::Damaged || raw.state == FileState::Unreadable) {
+        Result<QByteArray> aside = keepAside(dir.get(), where, raw.state);
+        if (!aside)
+            return aside.failure();
+        kept = std::move(*aside);
+    }
     QJsonObject root = raw.state == FileState::Readable ? raw.root : QJsonObject();
     change(root);
-    return replaceAt(dir.get(), where, root, error);
+    if (const Outcome replaced = replaceAt(dir.get(), where, root); !replaced) {
+        if (!kept.isEmpty())
+            ::unlinkat(dir.get(), kept.constData(), 0); // the file is still in its place
+        return replaced.failure();
+    }
+    return Stored{kept.isEmpty() ? QString() : QFile::decodeName(where.folder + '/' + kept)};
 }
 
-bool ConsentStore::setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error) {
-    return rewrite(
-        [&](QJsonObject &root) {
-            QJsonObject mine = root.value(m_appId).toObject();
-            if (answer == ConsentAnswer::NotDecided)
-                mine.remove(folderKey(folder));
-            else
-                mine.insert(folderKey(folder), answerText(answer));
-            root.insert(m_appId, mine);
-        },
-        error);
+Result<ConsentStore::Stored> ConsentStore::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
+    return rewrite([&](QJsonObject &root) {
+        QJsonObject mine = root.value(m_appId).toObject();
+        if (answer == ConsentAnswer::NotDecided)
+            mine.remove(folderKey(folder));
+        else
+            mine.insert(folderKey(folder), answerText(answer));
+        root.insert(m_appId, mine);
+    });
 }
 
-bool ConsentStore::resetAll(QString *error) {
+Result<ConsentStore::Stored> ConsentStore::resetAll() {
     // The answers go; the folders recorded as guarded stay guarded.
-    return rewrite(
-        [&](QJsonObject &root) {
-            const QJsonValue recorded = root.value(m_appId).toObject().value(kRecordedKey);
-            QJsonObject mine;
-            if (!recorded.isUndefined())
-                mine.insert(kRecordedKey, recorded);
-            root.insert(m_appId, mine);
-        },
-        error);
+    return rewrite([&](QJsonObject &root) {
+        const QJsonValue recorded = root.value(m_appId).toObject().value(kRecordedKey);
+        QJsonObject mine;
+        if (!recorded.isUndefined())
+            mine.insert(kRecordedKey, recorded);
+        root.insert(m_appId, mine);
+    });
 }
 
-bool ConsentStore::record(const std::vector<RecordedFolder> &folders, QString *error) {
+Result<ConsentStore::Stored> ConsentStore::record(const std::vector<RecordedFolder> &folders) {
     const std::vector<RecordedFolder> known = read().recorded;
     const bool allKnown = std::all_of(folders.begin(), folders.end(), [&](const RecordedFolder &f) {
         return std::find(known.begin(), known.end(), f) != known.end();
     });
     if (allKnown)
-        return true; // nothing to write: the start stays quick
-    return rewrite(
-        [&](QJsonObject &root) {
-            QJsonObject mine = root.value(m_appId).toObject();
-            std::vector<RecordedFolder> all = recordedIn(mine);
-            for (const RecordedFolder &f : folders) {
-                const auto same =
-                    std::find_if(all.begin(), all.end(), [&](const RecordedFolder &r) {
-                        return r.path == f.path && r.folder == f.folder;
-                    });
-                if (same == all.end())
-                    all.push_back(f);
-                else
-                    *same = f; // the identity it has now
-            }
-            mine.insert(kRecordedKey, recordedArray(all));
-            root.insert(m_appId, mine);
-        },
-        error);
+        return Stored{}; // nothing to write: the start stays quick
+    return rewrite([&](QJsonObject &root) {
+        QJsonObject mine = root.value(m_appId).toObject();
+        std::vector<RecordedFolder> all = recordedIn(mine);
+        for (const RecordedFolder &f : folders) {
+            const auto same = std::find_if(all.begin(), all.end(), [&](const RecordedFolder &r) {
+                return r.path == f.path && r.folder == f.folder;
+            });
+            if (same == all.end())
+                all.push_back(f);
+            else
+                *same = f; // the identity it has now
+        }
+        mine.insert(kRecordedKey, recordedArray(all));
+        root.insert(m_appId, mine);
+    });
 }
 
-bool ConsentStore::release(const QByteArray &path, QString *error) {
+Result<ConsentStore::Stored> ConsentStore::release(const QByteArray &path) {
     bool found = false;
-    const bool written = rewrite(
-        [&](QJsonObject &root) {
-            QJsonObject mine = root.value(m_appId).toObject();
-            std::vector<RecordedFolder> all = recordedIn(mine);
-            const auto gone = std::remove_if(
-                all.begin(), all.end(), [&](const RecordedFolder &r) { return r.path == path; });
-            found = gone != all.end();
-            all.erase(gone, all.end());
-            mine.insert(kRecordedKey, recordedArray(all));
-            root.insert(m_appId, mine);
-        },
-        error);
-    if (written && !found && error)
-        *error = QStringLiteral("%1 is not a recorded guarded folder").arg(QFile::decodeName(path));
-    return written && found;
+    Result<Stored> written = rewrite([&](QJsonObject &root) {
+        QJsonObject mine = root.value(m_appId).toObject();
+        std::vector<RecordedFolder> all = recordedIn(mine);
+        const auto gone = std::remove_if(all.begin(), all.end(),
+                                         [&](const RecordedFolder &r) { return r.path == path; });
+        found = gone != all.end();
+        all.erase(gone, all.end());
+        mine.insert(kRecordedKey, recordedArray(all));
+        root.insert(m_appId, mine);
+    });
+    if (written && !found)
+        return Failure{
+            QStringLiteral("%1 is not a recorded guarded folder").arg(QFile::decodeName(path))};
+    return written;
+}
+
+QStringList ConsentStore::keptFiles() const {
+    if (m_filePath.isEmpty())
+        return {};
+    const Location where = locate(m_filePath);
+    QStringList names =
+        QDir(where.folderText)
+            .entryList({QFile::decodeName(keptPrefix(where, FileState::Damaged)) + '*',
+                        QFile::decodeName(keptPrefix(where, FileState::Unreadable)) + '*'},
+                       QDir::Files | QDir::Hidden | QDir::System);
+    // By the time in the name, whatever the reason before it.
+    const qsizetype stem = where.name.size();
+    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
+        return a.mid(a.indexOf('-', stem)) < b.mid(b.indexOf('-', stem));
+    });
+    for (QString &name : names)
+        name.prepend(where.folderText + '/');
+    return names;
+}
+
+void ConsentStore::reportProblems(std::function<void(const Contents &)> report) {
+    m_report = std::move(report);
+    m_reported.clear();
+    (void)read(); // a problem there is now is reported now
 }
 
 } // namespace pellim

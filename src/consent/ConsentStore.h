@@ -3,10 +3,13 @@
 
 #include "consent/GuardedFolders.h"
 #include "paths/PathWalk.h"
+#include "sys/Result.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,12 +21,19 @@ enum class ConsentAnswer { NotDecided, Allowed, Denied };
 // "allowed", "denied", "not decided".
 QString answerText(ConsentAnswer answer);
 
+// The journal's words for a file kept before a change (ConsentStore::Stored::kept):
+// "Answers file: /…/folder-access.json could not be used; it was kept as /… <when>".
+QString keptEntry(const QString &file, const QString &kept, const QString &when);
+
 // The stored answers, one JSON file per person:
 //   { "org.pellim.Pellim": { "documents": "allowed", "desktop": "denied" } }
 // The file is read afresh on every question, so a change made by another process
 // (pellim-consent) counts at once. A missing, unreadable or damaged file means "no
 // answer yet" for every folder; the next change rewrites it whole, keeping the
-// entries of other application ids that still parse.
+// entries of other application ids that still parse. An unreadable or damaged
+// file is first kept beside it, as `folder-access.json.damaged-20261208-013000`
+// (or `.unreadable-…`), never over an earlier one: the answers in it are the
+// person's, and may be copied back by hand.
 //
 // The answers let a program into the person's folders, so only a file the person
 // could have written counts: the folder holding it (`pellim`) must belong to them
@@ -60,6 +70,13 @@ public:
         }
     };
 
+    // What a change did besides storing: where the unreadable or damaged file
+    // it replaced was kept ("/…/folder-access.json.damaged-20261208-013000"),
+    // empty when there was none.
+    struct Stored {
+        QString kept;
+    };
+
     // An empty `filePath` means there is nowhere to keep answers: every reading is
     // Refused and every change fails.
     explicit ConsentStore(QString filePath, QString appId = QStringLiteral("org.pellim.Pellim"));
@@ -79,23 +96,33 @@ public:
     Contents read() const;
     ConsentAnswer answer(GuardedFolder folder) const { return read().answer(folder); }
 
-    // NotDecided removes the stored answer. On failure `error` (if given) says why;
-    // a refused file is left exactly as it is.
-    bool setAnswer(GuardedFolder folder, ConsentAnswer answer, QString *error = nullptr);
-    bool resetAll(QString *error = nullptr);
+    // NotDecided removes the stored answer. A refused file is left exactly as it is.
+    Result<Stored> setAnswer(GuardedFolder folder, ConsentAnswer answer);
+    Result<Stored> resetAll();
     // Adds the folders not recorded yet (same path); the others stay as they are.
-    bool record(const std::vector<RecordedFolder> &folders, QString *error = nullptr);
-    // Forgets the recorded folder at `path`; false with `error` when none is.
-    bool release(const QByteArray &path, QString *error = nullptr);
+    Result<Stored> record(const std::vector<RecordedFolder> &folders);
+    // Forgets the recorded folder at `path`; a failure when none is.
+    Result<Stored> release(const QByteArray &path);
+
+    // The unreadable or damaged files kept beside the answers file, oldest first.
+    QStringList keptFiles() const;
+
+    // `report` is called with a reading once for each problem readings meet
+    // (the same problem in a file changed since counts again), the current one
+    // included: for the journal, so that a damaged file is one entry, not one
+    // per decision.
+    void reportProblems(std::function<void(const Contents &)> report);
 
 private:
-    template <typename Change> bool rewrite(Change change, QString *error);
+    template <typename Change> Result<Stored> rewrite(Change change);
     Contents readFresh() const;
 
     QString m_filePath;
     QString m_appId;
     struct Cached;
     mutable std::shared_ptr<Cached> m_cached;
+    std::function<void(const Contents &)> m_report;
+    mutable QString m_reported; // the problem last reported, with its file's stamp
 };
 
 } // namespace pellim

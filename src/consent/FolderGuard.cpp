@@ -176,22 +176,51 @@ std::optional<GuardedLocation> GuardedSet::keeping(const Walked &target) const {
     return found;
 }
 
+namespace {
+
+// For the entry of a decision whose answer was stored, or not.
+QString storedNote(const Result<ConsentStore::Stored> &stored, const QString &file) {
+    if (!stored)
+        return QStringLiteral(" (the answer could not be stored: %1)").arg(stored.failure().text());
+    if (!stored->kept.isEmpty())
+        return QStringLiteral(" (%1 could not be used; it was kept as %2)").arg(file, stored->kept);
+    return {};
+}
+
+} // namespace
+
 FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
     : m_log(sink, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
-      m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {}
+      m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {
+    // Once for each problem, not at every decision that meets it.
+    m_store.reportProblems([this](const ConsentStore::Contents &contents) {
+        const bool kept = contents.state == ConsentStore::FileState::Damaged ||
+                          contents.state == ConsentStore::FileState::Unreadable;
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Answers file: the stored answers are ignored: %1; every folder "
+                                   "counts as not decided%2")
+                        .arg(contents.problem,
+                             kept ? QStringLiteral(" until the next change, which keeps the file "
+                                                   "beside the new one")
+                                  : QString()));
+    });
+}
 
 std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &path,
                                        FileAccessKind kind) {
     for (const GuardedLocation &added : m_set.refresh()) {
         // Guarded from now on, and at every later start until released.
-        QString error;
-        const bool recorded = !added.identity ||
-                              m_store.record({{added.folder, added.path, *added.identity}}, &error);
+        // One not there yet is guarded by its name alone, and not recorded.
+        const Result<ConsentStore::Stored> recorded =
+            added.identity ? m_store.record({{added.folder, added.path, *added.identity}})
+                           : Result<ConsentStore::Stored>(ConsentStore::Stored{});
         m_log.write(
             LogLevel::Info,
             QStringLiteral("%1 folder: the settings now name %2; it is guarded as well%3")
                 .arg(folderDisplayName(added.folder), QFile::decodeName(added.path),
-                     recorded ? QString() : QStringLiteral(" (not recorded: %1)").arg(error)));
+                     recorded
+                         ? storedNote(recorded, m_store.filePath())
+                         : QStringLiteral(" (not recorded: %1)").arg(recorded.failure().text())));
     }
     // The innermost guarded folder decides, should one lie inside another.
     const std::optional<GuardedLocation> location = m_set.keeping(target);
@@ -247,10 +276,9 @@ bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAc
     const bool allowed = answer == PromptAnswer::Allow;
     QString how =
         notDecided + (allowed ? QStringLiteral("asked: allowed") : QStringLiteral("asked: denied"));
-    QString error;
-    if (!m_store.setAnswer(location.folder,
-                           allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied, &error))
-        how += QStringLiteral(" (the answer could not be stored: %1)").arg(error);
+    how += storedNote(m_store.setAnswer(location.folder,
+                                        allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied),
+                      m_store.filePath());
     record(allowed, location, kind, path, target, how);
     return allowed;
 }
@@ -267,7 +295,24 @@ void FolderGuard::grantChosen(const QByteArray &path, bool isDirectory) {
         grant.folder = chosen->chain.back();
     grant.name = chosen->name;
     grant.display = chosen->display;
-    m_grants.push_back(std::move(grant));
+    grant.chain = chosen->chain;
+    {
+        const std::lock_guard lock(m_grantsLock);
+        m_grants.push_back(std::move(grant));
+    }
+    if (m_granted)
+        m_granted();
+}
+
+std::vector<FolderGuard::ChosenIn> FolderGuard::grantsIn(FileIdentity folder) const {
+    const std::lock_guard lock(m_grantsLock);
+    std::vector<ChosenIn> result;
+    for (const Grant &g : m_grants) {
+        const bool whole = g.isDirectory && g.exists && g.identity == folder;
+        if (whole || std::find(g.chain.begin(), g.chain.end(), folder) != g.chain.end())
+            result.push_back({QDir::cleanPath(shown(g.display)), whole});
+    }
+    return result;
 }
 
 namespace {

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <mutex>
 #include <optional>
 
 #include <sys/stat.h>
@@ -86,6 +88,20 @@ public:
                                      FileAccessKind kind) override;
     bool guards(const Walked &target) const override { return m_set.keeping(target).has_value(); }
 
+    // An item chosen in a file dialog in this run that opens `folder`, or a
+    // part of it, until Pellim quits, for Folder Access.
+    struct ChosenIn {
+        QString path;             // as the walk resolved it, for the person
+        bool wholeFolder = false; // the folder itself was chosen
+    };
+    // The choices in force in the folder with this identity, oldest first: the
+    // folder itself and whatever lies inside it. A folder chosen around it
+    // opens none of it. Safe from any thread: it copies under m_grantsLock.
+    std::vector<ChosenIn> grantsIn(FileIdentity folder) const;
+    // Called after each grant, on the thread that made it (the owner passes
+    // it on to the window's thread).
+    void onGrant(std::function<void()> granted) { m_granted = std::move(granted); }
+
 private:
     // A chosen folder covers its subtree, except the guarded folders inside it:
     // choosing the home is not choosing Documents. A chosen file is that file,
@@ -97,7 +113,8 @@ private:
         bool exists = true;
         FileIdentity folder;
         QByteArray name;
-        QByteArray display; // for entries only
+        QByteArray display;              // for entries and Folder Access only
+        std::vector<FileIdentity> chain; // the folders above it, for grantsIn
     };
     struct Chosen {
         bool granted = false;
@@ -116,7 +133,12 @@ private:
     ConsentStore m_store;
     GuardedSet m_set;
     bool m_asking = false; // a question is on screen
+    // Held where m_grants changes and where Folder Access reads it (grantsIn).
+    // Decisions made on another thread than the one that grants must hold it
+    // where they read m_grants too (chosenFor).
+    mutable std::mutex m_grantsLock;
     std::vector<Grant> m_grants;
+    std::function<void()> m_granted;
 };
 
 } // namespace pellim

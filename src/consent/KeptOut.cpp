@@ -177,7 +177,7 @@ std::vector<QByteArray> readOnlyPaths() {
     return paths;
 }
 
-KeptOutPaths keptOutFolders() {
+KeptOutPaths keptOutFolders(QString *kept) {
     KeptOutPaths keptOut;
     const QString storePath = ConsentStore::defaultPath();
     if (!storePath.isEmpty()) {
@@ -199,7 +199,8 @@ KeptOutPaths keptOutFolders() {
     }
     // Not recorded (no state folder, a refused answers file): the settings still
     // decide this start, and the store's own problem is reported where it is read.
-    store.record(record);
+    if (const Result<ConsentStore::Stored> recorded = store.record(record); recorded && kept)
+        *kept = recorded->kept;
     keptOut.readOnly = readOnlyPaths();
     keptOut.home = homeFolder();
     if (!keptOut.home.isEmpty())

@@ -3,6 +3,8 @@
 
 #include "paths/KeptOutPaths.h"
 
+#include <QString>
+
 namespace pellim {
 
 // What the kernel is to keep from Pellim, worked out before it confines itself:
@@ -12,7 +14,9 @@ namespace pellim {
 // - sealed: the guard's own state folder, made (mode 0700) if it is missing, so
 //   that it is kept out from the start;
 // - read-only: readOnlyPaths().
-KeptOutPaths keptOutFolders();
+// Recording keeps an answers file that cannot be used beside the new one; `kept`
+// (if given) is then where, for the journal, which does not exist yet.
+KeptOutPaths keptOutFolders(QString *kept = nullptr);
 
 // What the confined Pellim may read but never change, make, remove or replace:
 // the settings file that says where the folders are, what runs later outside

@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcessEnvironment>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -363,8 +364,15 @@ void GuardProcess::serve(const QByteArray &message) {
         if (!(m_folderAccess && m_folderAccess->isVisible()) &&
             !roomFor(QStringLiteral("Folder Access")))
             break;
-        if (!m_folderAccess)
-            m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal);
+        if (!m_folderAccess) {
+            m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal, &m_guard);
+            // A choice in a dialog opens a folder: the window says so at once.
+            m_guard.onGrant([w = QPointer(m_folderAccess.get())] {
+                if (w)
+                    QMetaObject::invokeMethod(w, &FolderAccessWindow::refresh,
+                                              Qt::QueuedConnection);
+            });
+        }
         placeOver(request->window, request->exported)(m_folderAccess.get());
         m_folderAccess->show();
         m_folderAccess->raise();

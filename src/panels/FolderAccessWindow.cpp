@@ -5,19 +5,19 @@
 #include "consent/FolderGuard.h"
 #include "consent/UserFolders.h"
 #include "panels/ErrorColour.h"
+#include "paths/PathWalk.h"
+#include "ui_FolderAccess.h"
 
 #include <QAction>
-#include <QDialogButtonBox>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace pellim {
 
@@ -46,123 +46,34 @@ QLabel *textLabel(QWidget *parent, bool wrap) {
 
 } // namespace
 
-FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool kernelGuard,
-                                       QWidget *parent)
-    : QWidget(parent, Qt::Window), m_store(std::move(storePath)),
+FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guard,
+                                       QString storePath, bool kernelGuard, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::FolderAccessWindow>()), m_guard(guard),
+      m_store(std::move(storePath)),
       m_changes(m_store, journal, QStringLiteral("in Folder Access")),
       m_watcher(new QFileSystemWatcher(this)),
       m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")) {
-    setWindowTitle(tr("Folder Access"));
+    m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
 
-    auto *layout = new QVBoxLayout(this);
-    layout->setSpacing(12);
+    m_rows = {
+        Row{m_ui->nameDocuments, m_ui->pathDocuments, m_ui->answerDocuments, m_ui->chosenDocuments,
+            m_ui->allowDocuments, m_ui->denyDocuments, m_ui->resetDocuments},
+        Row{m_ui->nameDesktop, m_ui->pathDesktop, m_ui->answerDesktop, m_ui->chosenDesktop,
+            m_ui->allowDesktop, m_ui->denyDesktop, m_ui->resetDesktop},
+        Row{m_ui->nameDownloads, m_ui->pathDownloads, m_ui->answerDownloads, m_ui->chosenDownloads,
+            m_ui->allowDownloads, m_ui->denyDownloads, m_ui->resetDownloads}};
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        setUpRow(i);
+    m_ui->rows->setColumnMinimumWidth(1, fontMetrics().horizontalAdvance(tr("Not decided")) + 16);
+    m_ui->scope->setText(answerScopeText());
+    m_ui->inProcess->setObjectName(QStringLiteral("in-process"));
+    m_ui->inProcess->setVisible(!kernelGuard);
+    showErrorsInRed();
 
-    QLabel *intro = textLabel(this, true);
-    intro->setText(tr("Pellim asks before it reaches into these folders. Your answers:"));
-    layout->addWidget(intro);
-
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(4);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnMinimumWidth(1, fontMetrics().horizontalAdvance(tr("Not decided")) + 16);
-    const std::array<QString, 3> mnemonicNames = {tr("&Documents"), tr("D&esktop"),
-                                                  tr("Do&wnloads")};
-    // Widgets are made row by row, left to right: that is the tab order.
-    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
-        const GuardedFolder folder = kGuardedFolders[i];
-        const QString name = shownFolderName(folder);
-        const int line = int(i) * 3;
-        Row &row = m_rows[i];
-
-        row.name = new QLabel(mnemonicNames[i], this);
-        QFont bold = row.name->font();
-        bold.setBold(true);
-        row.name->setFont(bold);
-        row.path = textLabel(this, false);
-        row.path->setObjectName(QStringLiteral("path-") + folderKey(folder));
-        row.path->setForegroundRole(QPalette::PlaceholderText);
-        row.answer = textLabel(this, false);
-        row.answer->setObjectName(QStringLiteral("answer-") + folderKey(folder));
-
-        const auto button = [&](const QString &text, const QString &verb, const QString &tip,
-                                ConsentAnswer answer) {
-            auto *b = new QPushButton(text, this);
-            b->setAccessibleName(verb.arg(name));
-            b->setToolTip(tip.arg(name));
-            b->setAutoDefault(false);
-            connect(b, &QPushButton::clicked, this,
-                    [this, folder, answer] { setAnswer(folder, answer); });
-            return b;
-        };
-        row.allow = button(tr("Allow"), tr("Allow %1"), tr("Let Pellim into %1 without asking"),
-                           ConsentAnswer::Allowed);
-        row.deny = button(tr("Deny"), tr("Deny %1"), tr("Keep Pellim out of %1 without asking"),
-                          ConsentAnswer::Denied);
-        row.reset = button(tr("Reset"), tr("Reset %1"),
-                           tr("Forget the answer for %1, so that Pellim asks again"),
-                           ConsentAnswer::NotDecided);
-        row.name->setBuddy(row.allow);
-        row.name->installEventFilter(this);
-
-        if (i > 0) {
-            auto *rule = new QFrame(this);
-            rule->setFrameShape(QFrame::HLine);
-            rule->setFrameShadow(QFrame::Sunken);
-            grid->addWidget(rule, line - 1, 0, 1, 5);
-        }
-        grid->addWidget(row.name, line, 0);
-        grid->addWidget(row.path, line + 1, 0);
-        grid->addWidget(row.answer, line, 1, 2, 1, Qt::AlignVCenter);
-        grid->addWidget(row.allow, line, 2, 2, 1, Qt::AlignVCenter);
-        grid->addWidget(row.deny, line, 3, 2, 1, Qt::AlignVCenter);
-        grid->addWidget(row.reset, line, 4, 2, 1, Qt::AlignVCenter);
-    }
-    layout->addLayout(grid);
-    m_recorded = new QWidget(this);
-    m_recorded->setObjectName(QStringLiteral("recorded"));
-    new QVBoxLayout(m_recorded);
-    m_recorded->layout()->setContentsMargins(0, 0, 0, 0);
-    m_recorded->hide();
-    layout->addWidget(m_recorded);
-
-    m_problem = textLabel(this, true);
-    m_problem->setObjectName(QStringLiteral("problem"));
-    m_problem->hide();
-    layout->addWidget(m_problem);
-    m_failure = textLabel(this, true);
-    m_failure->setObjectName(QStringLiteral("failure"));
-    m_failure->hide();
-    showFailureInRed();
-    layout->addWidget(m_failure);
-
-    QLabel *scope = textLabel(this, true);
-    scope->setText(answerScopeText());
-    layout->addWidget(scope);
-    if (!kernelGuard) {
-        QLabel *inProcess = textLabel(this, true);
-        inProcess->setObjectName(QStringLiteral("in-process"));
-        inProcess->setText(tr("The kernel does not guard these folders on this system: Pellim "
-                              "checks access in its own process only, so code running inside "
-                              "Pellim could change these answers."));
-        layout->addWidget(inProcess);
-    }
-    layout->addStretch(1);
-
-    auto *buttons = new QDialogButtonBox(this);
-    m_resetAll = buttons->addButton(tr("Reset &All"), QDialogButtonBox::ResetRole);
-    m_resetAll->setAccessibleName(tr("Reset All"));
-    m_resetAll->setToolTip(tr("Forget the answers for every folder, so that Pellim asks again"));
-    m_resetAll->setAutoDefault(false);
-    connect(m_resetAll, &QPushButton::clicked, this, &FolderAccessWindow::resetAll);
-    QPushButton *closeButton = buttons->addButton(QDialogButtonBox::Close);
-    closeButton->setText(tr("&Close"));
-    closeButton->setAutoDefault(false);
-    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
-    layout->addWidget(buttons);
-
+    connect(m_ui->resetAll, &QPushButton::clicked, this, &FolderAccessWindow::resetAll);
+    connect(m_ui->closeButton, &QPushButton::clicked, this, &QWidget::close);
     auto *close = new QAction(tr("Close"), this);
     close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
     close->setShortcutContext(Qt::WindowShortcut);
@@ -171,9 +82,34 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, QString storePath, bool
 
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderAccessWindow::refresh);
 
-    setMinimumWidth(560);
     refresh();
     resize(sizeHint().expandedTo(QSize(640, 0)));
+}
+
+// The form names the widgets; the folder's name, which the person's language
+// and the desktop decide, is put into each row's names and tips here.
+void FolderAccessWindow::setUpRow(std::size_t index) {
+    const GuardedFolder folder = kGuardedFolders[index];
+    const QString name = shownFolderName(folder);
+    const Row &row = m_rows[index];
+    row.path->setObjectName(QStringLiteral("path-") + folderKey(folder));
+    row.path->setForegroundRole(QPalette::PlaceholderText);
+    row.answer->setObjectName(QStringLiteral("answer-") + folderKey(folder));
+    row.chosen->setObjectName(QStringLiteral("chosen-") + folderKey(folder));
+    const auto button = [&](QPushButton *b, const QString &verb, const QString &tip,
+                            ConsentAnswer answer) {
+        b->setAccessibleName(verb.arg(name));
+        b->setToolTip(tip.arg(name));
+        connect(b, &QPushButton::clicked, this,
+                [this, folder, answer] { setAnswer(folder, answer); });
+    };
+    button(row.allow, tr("Allow %1"), tr("Let Pellim into %1 without asking"),
+           ConsentAnswer::Allowed);
+    button(row.deny, tr("Deny %1"), tr("Keep Pellim out of %1 without asking"),
+           ConsentAnswer::Denied);
+    button(row.reset, tr("Reset %1"), tr("Forget the answer for %1, so that Pellim asks again"),
+           ConsentAnswer::NotDecided);
+    row.name->installEventFilter(this);
 }
 
 FolderAccessWindow::~FolderAccessWindow() = default;
@@ -198,18 +134,18 @@ bool FolderAccessWindow::eventFilter(QObject *watched, QEvent *event) {
 void FolderAccessWindow::changeEvent(QEvent *event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         refresh();
-    if (event->type() == QEvent::PaletteChange)
-        showFailureInRed();
+    if (event->type() == QEvent::PaletteChange && m_rows[0].name) // once the form is set up
+        showErrorsInRed();
     QWidget::changeEvent(event);
 }
 
 // Red as the theme allows: a dark theme needs a lighter red than a light one.
-void FolderAccessWindow::showFailureInRed() {
-    if (!m_failure)
-        return; // not made yet
-    QPalette red = m_failure->palette();
-    red.setColor(QPalette::WindowText, errorTextColour(palette(), QPalette::Window));
-    m_failure->setPalette(red);
+void FolderAccessWindow::showErrorsInRed() {
+    for (QLabel *label : {m_ui->problem, m_ui->failure}) {
+        QPalette red = label->palette();
+        red.setColor(QPalette::WindowText, errorTextColour(palette(), QPalette::Window));
+        label->setPalette(red);
+    }
 }
 
 // The store's folder may not exist yet (pellim-consent or the guard makes it with
@@ -253,61 +189,113 @@ void FolderAccessWindow::refresh() {
         homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
     bool anyDecided = false;
     for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
-        const GuardedFolder folder = kGuardedFolders[i];
-        const Row &row = m_rows[i];
-        const QString path = userFolderPath(folder);
-        if (path.isEmpty())
-            row.path->setText(tr("(no such folder)"));
-        else if (!home.isEmpty() && resolvePath(path) == home)
-            row.path->setText(tr("%1 (the home folder itself: not guarded)").arg(path));
-        else
-            row.path->setText(path);
-        row.path->setToolTip(row.path->text()); // a long path may be cut off
-        const ConsentAnswer answer = contents.answer(folder);
+        const ConsentAnswer answer = contents.answer(kGuardedFolders[i]);
         anyDecided = anyDecided || answer != ConsentAnswer::NotDecided;
-        row.answer->setText(shownAnswer(answer));
-        // Heard on its own, the word needs its folder.
-        row.answer->setAccessibleName(
-            tr("%1: %2").arg(shownFolderName(folder), shownAnswer(answer)));
-        // A refused store is never written, so no button there can change anything.
-        row.allow->setEnabled(!refused && answer != ConsentAnswer::Allowed);
-        row.deny->setEnabled(!refused && answer != ConsentAnswer::Denied);
-        row.reset->setEnabled(!refused && answer != ConsentAnswer::NotDecided);
-        row.name->setBuddy(row.allow->isEnabled() ? row.allow : row.deny);
+        showRow(i, answer, refused, home);
     }
     showRecorded(contents.recorded);
     // Resetting a damaged or unreadable store writes it afresh, which is a change.
-    m_resetAll->setEnabled(!refused && (anyDecided || !contents.problem.isEmpty()));
-
-    if (contents.problem.isEmpty()) {
-        m_problem->hide();
-    } else {
-        m_problem->setText(
-            refused ? tr("The stored answers are ignored: %1. Every folder counts as not "
-                         "decided, and no answer can be stored.")
-                          .arg(contents.problem)
-                    : tr("The stored answers are ignored: %1. Every folder counts as not "
-                         "decided until the next change.")
-                          .arg(contents.problem));
-        m_problem->show();
-    }
+    m_ui->resetAll->setEnabled(!refused && (anyDecided || !contents.problem.isEmpty()));
+    showProblem(contents);
     keepRoom();
 }
 
-bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
-    QString error;
-    const bool done = m_changes.setAnswer(folder, answer, &error);
-    if (done)
-        m_failure->hide();
+void FolderAccessWindow::showRow(std::size_t index, ConsentAnswer answer, bool refused,
+                                 const QString &home) {
+    const GuardedFolder folder = kGuardedFolders[index];
+    const Row &row = m_rows[index];
+    const QString path = userFolderPath(folder);
+    const bool guarded = !path.isEmpty() && (home.isEmpty() || resolvePath(path) != home);
+    if (path.isEmpty())
+        row.path->setText(tr("(no such folder)"));
+    else if (!guarded)
+        row.path->setText(tr("%1 (the home folder itself: not guarded)").arg(path));
     else
-        showFailure(tr("%1 was not changed: %2").arg(shownFolderName(folder), error));
+        row.path->setText(path);
+    row.path->setToolTip(row.path->text()); // a long path may be cut off
+
+    bool whole = false;
+    const QString chosen = guarded ? chosenNote(path, answer, &whole) : QString();
+    const QString shown = whole ? tr("Open") : shownAnswer(answer);
+    row.answer->setText(shown);
+    // Heard on its own, the word needs its folder.
+    row.answer->setAccessibleName(
+        chosen.isEmpty() ? tr("%1: %2").arg(shownFolderName(folder), shown)
+                         : tr("%1: %2. %3").arg(shownFolderName(folder), shown, chosen));
+    row.chosen->setText(chosen);
+    row.chosen->setVisible(!chosen.isEmpty());
+    // A refused store is never written, so no button there can change anything.
+    row.allow->setEnabled(!refused && answer != ConsentAnswer::Allowed);
+    row.deny->setEnabled(!refused && answer != ConsentAnswer::Denied);
+    row.reset->setEnabled(!refused && answer != ConsentAnswer::NotDecided);
+    row.name->setBuddy(row.allow->isEnabled() ? row.allow : row.deny);
+}
+
+// What the stored answer does not say: the items chosen in a file dialog in
+// this run, which stay open until Pellim quits. Empty when there are none.
+QString FolderAccessWindow::chosenNote(const QString &path, ConsentAnswer answer,
+                                       bool *wholeFolder) const {
+    if (!m_guard)
+        return {};
+    const std::optional<Walked> folder = walkPath(QFile::encodeName(path));
+    if (!folder || !folder->exists)
+        return {};
+    const std::vector<FolderGuard::ChosenIn> chosen = m_guard->grantsIn(folder->identity);
+    *wholeFolder = std::any_of(chosen.begin(), chosen.end(),
+                               [](const FolderGuard::ChosenIn &c) { return c.wholeFolder; });
+    if (*wholeFolder)
+        return tr("The folder was chosen in a dialog: it is open until Pellim quits. The stored "
+                  "answer: %1.")
+            .arg(shownAnswer(answer));
+    QStringList paths;
+    for (const FolderGuard::ChosenIn &c : chosen)
+        paths << c.path;
+    if (paths.isEmpty())
+        return {};
+    // One to a line: a path cut where the line ends is hard to read.
+    return tr("Chosen in a dialog, open until Pellim quits: %1")
+        .arg(paths.size() == 1 ? paths.front() : QLatin1Char('\n') + paths.join(QLatin1Char('\n')));
+}
+
+void FolderAccessWindow::showProblem(const ConsentStore::Contents &contents) {
+    using State = ConsentStore::FileState;
+    if (contents.problem.isEmpty()) {
+        m_ui->problem->hide();
+    } else {
+        m_ui->problem->setText(
+            contents.state == State::Refused
+                ? tr("The stored answers are ignored: %1. Every folder counts as not decided, "
+                     "and no answer can be stored.")
+                      .arg(contents.problem)
+                : tr("The stored answers are ignored: %1. Every folder counts as not decided "
+                     "until the next change; before it is stored, the file is kept beside it "
+                     "under a name that says so.")
+                      .arg(contents.problem));
+        m_ui->problem->show();
+    }
+    QStringList kept;
+    for (const QString &file : m_store.keptFiles())
+        kept << tr("Earlier answers that could not be used are kept in %1; Pellim does not "
+                   "read that file.")
+                    .arg(file);
+    m_ui->kept->setText(kept.join(QLatin1Char('\n')));
+    m_ui->kept->setVisible(!kept.isEmpty());
+}
+
+bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
+    const Result<ConsentStore::Stored> stored = m_changes.setAnswer(folder, answer);
+    if (stored)
+        m_ui->failure->hide();
+    else
+        showFailure(
+            tr("%1 was not changed: %2").arg(shownFolderName(folder), stored.failure().text()));
     refresh();
-    return done;
+    return stored.ok();
 }
 
 void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded) {
     // Made afresh: there are few, and a change by pellim-consent may add or drop one.
-    for (QWidget *old : m_recorded->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    for (QWidget *old : m_ui->recorded->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         old->deleteLater();
     bool any = false;
     for (const ConsentStore::RecordedFolder &folder : recorded) {
@@ -315,13 +303,13 @@ void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFo
         if (path == userFolderPath(folder.folder))
             continue; // named now: it stays guarded, and its row above says so
         if (!any) {
-            QLabel *heading = textLabel(m_recorded, true);
+            QLabel *heading = textLabel(m_ui->recorded, true);
             heading->setText(tr("Guarded before, and still guarded though the desktop's settings "
                                 "no longer name them:"));
-            m_recorded->layout()->addWidget(heading);
+            m_ui->recorded->layout()->addWidget(heading);
             any = true;
         }
-        auto *line = new QWidget(m_recorded);
+        auto *line = new QWidget(m_ui->recorded);
         auto *row = new QHBoxLayout(line);
         row->setContentsMargins(0, 0, 0, 0);
         QLabel *text = textLabel(line, false);
@@ -334,40 +322,42 @@ void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFo
         connect(releaseButton, &QPushButton::clicked, this,
                 [this, bytes = folder.path] { release(bytes); });
         row->addWidget(releaseButton);
-        m_recorded->layout()->addWidget(line);
+        m_ui->recorded->layout()->addWidget(line);
     }
-    m_recorded->setVisible(any);
+    m_ui->recorded->setVisible(any);
 }
 
 bool FolderAccessWindow::release(const QByteArray &path) {
-    QString error;
     const QString shown = QFile::decodeName(path);
-    const bool done = m_store.release(path, &error);
-    if (done) {
+    const Result<ConsentStore::Stored> released = m_store.release(path);
+    if (released) {
+        if (!released->kept.isEmpty())
+            m_log.write(LogLevel::Error,
+                        keptEntry(m_store.filePath(), released->kept,
+                                  QStringLiteral("before a release in Folder Access")));
         m_log.write(LogLevel::Info,
                     QStringLiteral("%1: released in Folder Access; no longer guarded").arg(shown));
-        m_failure->hide();
+        m_ui->failure->hide();
     } else {
-        showFailure(tr("%1 was not released: %2").arg(shown, error));
+        showFailure(tr("%1 was not released: %2").arg(shown, released.failure().text()));
     }
     refresh();
-    return done;
+    return released.ok();
 }
 
 bool FolderAccessWindow::resetAll() {
-    QString error;
-    const bool done = m_changes.resetAll(&error);
-    if (done)
-        m_failure->hide();
+    const Result<ConsentStore::Stored> stored = m_changes.resetAll();
+    if (stored)
+        m_ui->failure->hide();
     else
-        showFailure(tr("The answers were not reset: %1").arg(error));
+        showFailure(tr("The answers were not reset: %1").arg(stored.failure().text()));
     refresh();
-    return done;
+    return stored.ok();
 }
 
 void FolderAccessWindow::showFailure(const QString &text) {
-    m_failure->setText(text);
-    m_failure->show();
+    m_ui->failure->setText(text);
+    m_ui->failure->show();
     keepRoom();
 }
 

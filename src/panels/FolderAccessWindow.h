@@ -9,17 +9,31 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QFileSystemWatcher;
 class QLabel;
 class QPushButton;
 
+namespace Ui {
+class FolderAccessWindow;
+}
+
 namespace pellim {
 
+class FolderGuard;
+
 // The person's own view of the stored answers: each guarded folder, its path and
-// its answer, with Allow / Deny / Reset beside it and Reset All below. Every
-// change goes through the store, under its lock, and is one entry on the guard's
-// journal handle; a change that fails is shown here and written as an error.
+// its answer, with Allow / Deny / Reset beside it and Reset All below (the form
+// resources/FolderAccess.ui). Every change goes through the store, under its
+// lock, and is one entry on the guard's journal handle; a change that fails is
+// shown here and written as an error.
+//
+// What is in force can differ from what is stored: an item chosen in a file
+// dialog opens itself (a whole folder, when the guarded folder itself was
+// chosen) until Pellim quits, and each row says so under its path. An answers
+// file that cannot be used is named in red; one kept beside it, by this window,
+// pellim-consent or the guard, is named too.
 //
 // pellim-consent may change the answers while the window is open. The store is
 // replaced by a rename, so the window watches the store's folder (or, until that
@@ -31,10 +45,12 @@ class FolderAccessWindow : public QWidget {
     Q_OBJECT
 
 public:
+    // `guard` holds the dialog choices in force (none shown without one).
     // `kernelGuard` says whether the kernel keeps the folders out of Pellim's reach;
     // without it the window says that the answers are only checked in Pellim's own
     // process.
-    explicit FolderAccessWindow(LogSink &journal, QString storePath = ConsentStore::defaultPath(),
+    explicit FolderAccessWindow(LogSink &journal, const FolderGuard *guard = nullptr,
+                                QString storePath = ConsentStore::defaultPath(),
                                 bool kernelGuard = true, QWidget *parent = nullptr);
     ~FolderAccessWindow() override;
 
@@ -60,26 +76,29 @@ private:
         QLabel *name = nullptr;
         QLabel *path = nullptr;
         QLabel *answer = nullptr;
+        QLabel *chosen = nullptr; // what a dialog choice opens until Pellim quits
         QPushButton *allow = nullptr;
         QPushButton *deny = nullptr;
         QPushButton *reset = nullptr;
     };
 
+    void setUpRow(std::size_t index);
     void watchStore();
+    void showRow(std::size_t index, ConsentAnswer answer, bool refused, const QString &home);
+    QString chosenNote(const QString &path, ConsentAnswer answer, bool *wholeFolder) const;
+    void showProblem(const ConsentStore::Contents &contents);
     void showFailure(const QString &text);
-    void showFailureInRed();
+    void showErrorsInRed();
     void keepRoom();
     void showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded);
 
+    std::unique_ptr<Ui::FolderAccessWindow> m_ui;
+    const FolderGuard *m_guard;
     ConsentStore m_store;
     AnswerChanges m_changes;
     std::array<Row, kGuardedFolders.size()> m_rows{};
-    QLabel *m_problem = nullptr;
-    QLabel *m_failure = nullptr;
-    QPushButton *m_resetAll = nullptr;
     QFileSystemWatcher *m_watcher = nullptr;
     LogHandle m_log;
-    QWidget *m_recorded = nullptr; // folders guarded before, with a Release button each
 };
 
 } // namespace pellim

@@ -486,14 +486,18 @@ private slots:
         QVERIFY(stayed.open(QIODevice::ReadOnly) && stayed.readAll() == kAllAllowed);
         QVERIFY(state() == before);
 
-        // The guard, when it cannot ask, says why it did not use them.
+        // The guard says once, as it starts, why it does not use them, and again
+        // in each decision it could not ask about.
         MemoryLogSink log;
         FakePrompter prompter;
         FolderGuard guard(log, prompter);
         const QByteArray target = QFile::encodeName(home.documents() + "/x.txt");
         QVERIFY(!guard.mayAccess(*walkPath(target), target, FileAccessKind::Write));
-        QCOMPARE(log.entries().size(), 1u);
-        const QString entry = log.entries()[0].message;
+        QVERIFY(!guard.mayAccess(*walkPath(target), target, FileAccessKind::Write));
+        QCOMPARE(log.entries().size(), 3u);
+        QCOMPARE(log.entries()[0].message, "Answers file: the stored answers are ignored: " +
+                                               reason + "; every folder counts as not decided");
+        const QString entry = log.entries()[2].message;
         QVERIFY2(entry.endsWith(": not decided (the stored answers are ignored: " + reason +
                                 "), could not ask: denied"),
                  qPrintable(entry));
@@ -503,8 +507,8 @@ private slots:
     // in this run or at the next start, until the person releases the folder.
     void rewrittenSettingsFreeNothing() {
         test::TestHome t;
-        ConsentStore(ConsentStore::defaultPath())
-            .setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied);
+        QVERIFY(ConsentStore(ConsentStore::defaultPath())
+                    .setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied));
         const QString secret = t.documents() + "/secret.txt", decoy = t.home() + "/Decoy";
         QDir().mkpath(decoy);
         keptOutFolders(); // a start: records the folders it keeps out
