@@ -224,7 +224,9 @@ int runApplication(int argc, char **argv) {
     const EarlyDisplay display = connectDisplayEarly();
     // The confined Pellim's bus proxies go into a folder of their own, sealed
     // from Pellim like the guard's state.
-    const QByteArray busFolder = BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    const Result<QByteArray> madeBusFolder =
+        BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    const QByteArray busFolder = madeBusFolder ? *madeBusFolder : QByteArray();
     KeptOutPaths keptOut = keptOutFolders();
     if (!busFolder.isEmpty())
         keptOut.sealed.push_back(busFolder);
@@ -303,6 +305,8 @@ int runApplication(int argc, char **argv) {
         shownInForce += QStringLiteral("; ") + displayPart(facts, translated);
     }
     guardLog.write(LogLevel::Info, inForce);
+    if (buses && !madeBusFolder)
+        buses->problem = madeBusFolder.failure().text();
     if (buses && !buses->problem.isEmpty())
         guardLog.write(LogLevel::Error,
                        QStringLiteral("Folder guard: Pellim has no session bus: ") +

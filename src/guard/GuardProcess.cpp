@@ -214,6 +214,9 @@ void GuardProcess::end(int status) {
 void GuardProcess::showable() {
     if (m_app)
         return;
+    // The session's accessibility bus, asked of the session bus: Qt would
+    // otherwise take the one the X root window names, which Pellim may write.
+    useAccessibilityBus(m_proxies ? m_proxies->accessibilityBus() : QByteArray());
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     configureApplication(*m_app);
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
