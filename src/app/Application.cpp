@@ -41,10 +41,6 @@
 #include <variant>
 #include <vector>
 
-#include <QtGui/private/qguiapplication_p.h>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
-
 #include <cstdlib>
 
 #include <sys/wait.h>
@@ -167,18 +163,6 @@ GuardBuses takeGuardBuses(const QByteArray &hello) {
     else
         ::setenv("AT_SPI_BUS_ADDRESS", buses.accessibility.constData(), 1);
     return buses;
-}
-
-// Qt 6.4, given AT_SPI_BUS_ADDRESS, says "accessibility on" before its bridge
-// listens, so the bridge never registers Pellim and a screen reader finds
-// nothing. Said again once the event loop runs, the bridge registers. (Said
-// twice, as by a later Qt, it changes nothing.)
-void announceAccessibility() {
-    const QPlatformIntegration *integration = QGuiApplicationPrivate::platformIntegration();
-    auto *bridge = dynamic_cast<QObject *>(integration ? integration->accessibility() : nullptr);
-    if (bridge && bridge->metaObject()->indexOfSlot("enabledChanged(bool)") >= 0)
-        QMetaObject::invokeMethod(bridge, "enabledChanged", Qt::QueuedConnection,
-                                  Q_ARG(bool, true));
 }
 
 // Runs `then` once, right after `window` is first exposed (and so painted):

@@ -90,8 +90,9 @@ void freshToolkitEnvironment(const QString &privateFolder) {
         ::setenv("AT_SPI_BUS_ADDRESS", BusProxies::kNoBus, 1);
 }
 
-void useAccessibilityBus(const QByteArray &address) {
+bool useAccessibilityBus(const QByteArray &address) {
     ::setenv("AT_SPI_BUS_ADDRESS", address.isEmpty() ? BusProxies::kNoBus : address.constData(), 1);
+    return !address.isEmpty();
 }
 
 } // namespace pellim

@@ -21,8 +21,9 @@ namespace pellim {
 void freshToolkitEnvironment(const QString &privateFolder);
 
 // Gives the guard's toolkit the accessibility bus to join (empty: none), before
-// its QApplication is made. Safe beside other threads: the variable exists
+// its QApplication is made; true when there is one (then announceAccessibility
+// once the application exists). Safe beside other threads: the variable exists
 // already, and replacing a value does not move the environment.
-void useAccessibilityBus(const QByteArray &address);
+bool useAccessibilityBus(const QByteArray &address);
 
 } // namespace pellim
