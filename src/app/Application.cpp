@@ -97,8 +97,12 @@ const char *const kChecksInPellim =
     QT_TRANSLATE_NOOP("pellim::Application", "Folder guard: checks in Pellim only (%1)");
 
 // What the display lets other programs do to the prompts, after the guard line.
-const char *const kOnX11 = QT_TRANSLATE_NOOP(
-    "pellim::Application", "display X11: any program on this display can answer the prompts");
+// Under X11 that is more than the prompts: any client, Pellim included, can
+// press keys anywhere (XTEST), write the root window's properties and take
+// selections such as XSETTINGS, whose Gtk/Modules every GTK 3 program loads.
+const char *const kOnX11 =
+    QT_TRANSLATE_NOOP("pellim::Application", "display X11: any program on this display can answer "
+                                             "the prompts and make other programs load its code");
 const char *const kOnWaylandWithInput =
     QT_TRANSLATE_NOOP("pellim::Application",
                       "display Wayland, whose compositor offers every program %1: any program on "

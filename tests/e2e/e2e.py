@@ -25,7 +25,7 @@ TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-
 PROBE = os.path.join(SOURCE_DIR, "tests", "e2e", "atspi_probe.py")
 REFUSED = "Folder guard: ignored input sent by another program (XSendEvent)"
 # What the guard line says of the display after the guard in force.
-X11_PART = "; display X11: any program on this display can answer the prompts"
+X11_PART = "; display X11: any program on this display can answer the prompts and make other programs load its code"
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
 # The guard's question, its title and the key of its Allow button, by language.
 PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
