@@ -505,8 +505,8 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <translation>Ohne seinen Wächter kann Pellim keine Dateien erreichen und wird deshalb jetzt beendet.</translation>
     </message>
     <message>
-        <source>display X11: any program on this display can answer the prompts</source>
-        <translation>Anzeige X11: jedes Programm auf dieser Anzeige kann die Rückfragen beantworten</translation>
+        <source>display X11: any program on this display can answer the prompts and make other programs load its code</source>
+        <translation>Anzeige X11: jedes Programm auf dieser Anzeige kann die Rückfragen beantworten und andere Programme seinen Code laden lassen</translation>
     </message>
     <message>
         <source>display Wayland, whose compositor offers every program %1: any program on this display can answer the prompts</source>

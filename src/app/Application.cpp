@@ -42,10 +42,6 @@
 #include <variant>
 #include <vector>
 
-#include <QtGui/private/qguiapplication_p.h>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
-
 #include <cstdlib>
 
 #include <sys/wait.h>
@@ -102,8 +98,12 @@ const char *const kChecksInPellim =
     QT_TRANSLATE_NOOP("pellim::Application", "Folder guard: checks in Pellim only (%1)");
 
 // What the display lets other programs do to the prompts, after the guard line.
-const char *const kOnX11 = QT_TRANSLATE_NOOP(
-    "pellim::Application", "display X11: any program on this display can answer the prompts");
+// Under X11 that is more than the prompts: any client, Pellim included, can
+// press keys anywhere (XTEST), write the root window's properties and take
+// selections such as XSETTINGS, whose Gtk/Modules every GTK 3 program loads.
+const char *const kOnX11 =
+    QT_TRANSLATE_NOOP("pellim::Application", "display X11: any program on this display can answer "
+                                             "the prompts and make other programs load its code");
 const char *const kOnWaylandWithInput =
     QT_TRANSLATE_NOOP("pellim::Application",
                       "display Wayland, whose compositor offers every program %1: any program on "
@@ -170,18 +170,6 @@ GuardBuses takeGuardBuses(const QByteArray &hello) {
     return buses;
 }
 
-// Qt 6.4, given AT_SPI_BUS_ADDRESS, says "accessibility on" before its bridge
-// listens, so the bridge never registers Pellim and a screen reader finds
-// nothing. Said again once the event loop runs, the bridge registers. (Said
-// twice, as by a later Qt, it changes nothing.)
-void announceAccessibility() {
-    const QPlatformIntegration *integration = QGuiApplicationPrivate::platformIntegration();
-    auto *bridge = dynamic_cast<QObject *>(integration ? integration->accessibility() : nullptr);
-    if (bridge && bridge->metaObject()->indexOfSlot("enabledChanged(bool)") >= 0)
-        QMetaObject::invokeMethod(bridge, "enabledChanged", Qt::QueuedConnection,
-                                  Q_ARG(bool, true));
-}
-
 // Runs `then` once, right after `window` is first exposed (and so painted):
 // registering with the accessibility bus takes a few dozen round trips, which
 // the first paint need not wait for.
@@ -225,7 +213,9 @@ int runApplication(int argc, char **argv) {
     const EarlyDisplay display = connectDisplayEarly();
     // The confined Pellim's bus proxies go into a folder of their own, sealed
     // from Pellim like the guard's state.
-    const QByteArray busFolder = BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    const Result<QByteArray> madeBusFolder =
+        BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    const QByteArray busFolder = madeBusFolder ? *madeBusFolder : QByteArray();
     QString keptAtStart; // an answers file that could not be used, for the journal
     KeptOutPaths keptOut = keptOutFolders(&keptAtStart);
     if (!busFolder.isEmpty())
@@ -311,6 +301,8 @@ int runApplication(int argc, char **argv) {
         shownInForce += QStringLiteral("; ") + displayPart(facts, translated);
     }
     guardLog.write(LogLevel::Info, inForce);
+    if (buses && !madeBusFolder)
+        buses->problem = madeBusFolder.failure().text();
     if (buses && !buses->problem.isEmpty())
         guardLog.write(LogLevel::Error,
                        QStringLiteral("Folder guard: Pellim has no session bus: ") +

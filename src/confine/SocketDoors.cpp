@@ -241,20 +241,21 @@ Reply SocketDoors::connect(const HeldCall &row, const unsigned long long (&args)
         return Reply::result(EINVAL);
     const auto allowed = std::find_if(m_allowed.begin(), m_allowed.end(),
                                       [&](const AllowedSocket &a) { return a.name == name; });
-    if (allowed == m_allowed.end()) {
-        // A path with nothing there gives what it would have given: a library
-        // looking for an optional daemon (nscd, say) is no one's concern.
+    // A path with nothing there gives what it would have given: a library
+    // looking for an optional daemon (nscd, say) is no one's concern, nor is a
+    // proxy's socket that never came (no accessibility bus runs).
+    const auto missing = [&] {
         struct stat st {};
-        if (name.startsWith('/') && ::lstat(name.constData(), &st) != 0 && errno == ENOENT)
-            return Reply::result(ENOENT);
-        return refuse(name);
-    }
+        return name.startsWith('/') && ::lstat(name.constData(), &st) != 0 && errno == ENOENT;
+    };
+    if (allowed == m_allowed.end())
+        return missing() ? Reply::result(ENOENT) : refuse(name);
     if (!allowed->pinned.isValid() && allowed->pinLater) {
         allowed->pinned = allowed->pinLater();
         allowed->pinLater = nullptr;
         if (!allowed->pinned.isValid()) {
             m_allowed.erase(allowed);
-            return refuse(name);
+            return missing() ? Reply::result(ENOENT) : refuse(name);
         }
     }
     sockaddr_un target{};

@@ -6,6 +6,9 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWindow>
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <qpa/qplatformnativeinterface.h>
 
 #include <wayland-client.h>
@@ -198,6 +201,14 @@ DisplayFacts displayFacts() {
         facts.foreignParents |= global.interface == zxdg_importer_v2_interface.name;
     }
     return facts;
+}
+
+void announceAccessibility() {
+    const QPlatformIntegration *integration = QGuiApplicationPrivate::platformIntegration();
+    auto *bridge = dynamic_cast<QObject *>(integration ? integration->accessibility() : nullptr);
+    if (bridge && bridge->metaObject()->indexOfSlot("enabledChanged(bool)") >= 0)
+        QMetaObject::invokeMethod(bridge, "enabledChanged", Qt::QueuedConnection,
+                                  Q_ARG(bool, true));
 }
 
 QByteArray exportedHandle(QWindow *window) {

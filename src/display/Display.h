@@ -28,6 +28,12 @@ struct DisplayFacts {
 // own, beside Qt's. Needs a QGuiApplication.
 DisplayFacts displayFacts();
 
+// Qt 6.4, given AT_SPI_BUS_ADDRESS, says "accessibility on" before its bridge
+// listens, so the bridge never registers the application and a screen reader
+// finds nothing. Said again once the event loop runs, the bridge registers.
+// (Said twice, as by a later Qt, it changes nothing.) Needs a QGuiApplication.
+void announceAccessibility();
+
 // Pellim's side of xdg-foreign: a handle by which another client may make its
 // windows children of `window`, made once per shown window and kept as long as
 // it stays shown. Empty when the platform is not Wayland, the compositor has

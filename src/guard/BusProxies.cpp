@@ -3,16 +3,19 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -21,9 +24,14 @@ namespace pellim {
 
 namespace {
 
-// How long the proxy may take to listen, and the launcher to give its address.
+// How long the proxy may take to listen, and the launcher to give its address;
+// and how long the guard waits for that address when it first shows a window.
 constexpr int kStartPatienceMs = 3000;
 constexpr std::uint64_t kAskPatienceUs = 500 * 1000;
+constexpr int kAnswerPatienceMs = 1000;
+
+// The longest socket path: sun_path's 108 bytes, with the NUL.
+constexpr qsizetype kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 
 // What an application needs on the accessibility bus: to put its tree into the
 // registry's and take it out again, and to learn which events and keys anyone
@@ -59,18 +67,11 @@ QByteArray addressValue(const QByteArray &bytes) {
     return out;
 }
 
-QByteArray sessionBusOf(const QProcessEnvironment &environment) {
-    const QByteArray given = environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")).toUtf8();
-    if (!given.isEmpty())
-        return given;
-    // Where libdbus and sd-bus look without one: the runtime folder's "bus".
-    const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
-    struct stat st {};
-    const QByteArray bus = QFile::encodeName(runtime) + "/bus";
-    if (runtime.startsWith(QLatin1Char('/')) && ::stat(bus.constData(), &st) == 0 &&
-        S_ISSOCK(st.st_mode))
-        return "unix:path=" + addressValue(bus);
-    return {};
+// An address the environment gives; the guard's own stand-in for none
+// (kNoBus) is none.
+QByteArray givenAddress(const QProcessEnvironment &environment, const char *name) {
+    const QByteArray given = environment.value(QString::fromLatin1(name)).toUtf8();
+    return given == BusProxies::kNoBus ? QByteArray() : given;
 }
 
 QByteArray askAccessibilityBus(const QByteArray &session) {
@@ -114,33 +115,108 @@ bool ready(int fd) {
     return rc == 1 && ::read(fd, &byte, 1) == 1;
 }
 
+// What the proxy's process wrote to `fd` before it became the proxy (or ended):
+// all of it, up to the end, within `patienceMs`; nothing once that has passed.
+QByteArray readAnswer(int fd, int patienceMs) {
+    QByteArray answer;
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long spent =
+            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        pollfd wait{fd, POLLIN, 0};
+        const int rc = ::poll(&wait, 1, int(std::max(0L, patienceMs - spent)));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc <= 0)
+            return {};
+        char chunk[512];
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0 ? answer : QByteArray();
+        answer.append(chunk, got);
+    }
+}
+
+// Where the proxies' folder goes: the runtime folder, where its sockets' paths
+// fit; else the person's own runtime folder under /run/user, else /tmp. A
+// folder made by mkdtemp is the person's alone (mode 0700) wherever it lies.
+std::vector<QByteArray> folderParents(const QProcessEnvironment &environment) {
+    std::vector<QByteArray> parents;
+    const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (runtime.startsWith(QLatin1Char('/')))
+        parents.push_back(QFile::encodeName(runtime));
+    const QByteArray own = "/run/user/" + QByteArray::number(::getuid());
+    struct stat st {};
+    if (::stat(own.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 077) == 0)
+        parents.push_back(own);
+    parents.push_back("/tmp");
+    return parents;
+}
+
+// The folders of Pellims that are gone: a guard ends with its Pellim, killed,
+// and cannot remove its folder.
+void removeLeftFolders(const QByteArray &parent) {
+    DIR *dir = ::opendir(parent.constData());
+    if (!dir)
+        return;
+    const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        const QList<QByteArray> parts = name.split('-');
+        bool number = false;
+        const int pid =
+            parts.size() == 4 && name.startsWith("pellim-bus-") ? parts[2].toInt(&number) : 0;
+        if (!number || pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        for (const char *socket : {"session", "accessibility"})
+            ::unlinkat(::dirfd(dir), (name + '/' + socket).constData(), 0);
+        ::unlinkat(::dirfd(dir), name.constData(), AT_REMOVEDIR);
+    }
+}
+
 } // namespace
 
-QByteArray BusProxies::makeFolder(const QProcessEnvironment &environment) {
-    if (sessionBusOf(environment).isEmpty())
-        return {};
+QByteArray BusProxies::sessionBus(const QProcessEnvironment &environment) {
+    const QByteArray given = givenAddress(environment, "DBUS_SESSION_BUS_ADDRESS");
+    if (!given.isEmpty())
+        return given;
+    // Where libdbus and sd-bus look without one: the runtime folder's "bus".
     const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));
-    const QByteArray parent =
-        runtime.startsWith(QLatin1Char('/')) ? QFile::encodeName(runtime) : QByteArray("/tmp");
-    // A guard ends with its Pellim, killed, and cannot remove its folder: the
-    // folders of Pellims that are gone are removed here.
-    if (DIR *dir = ::opendir(parent.constData())) {
-        const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            const QList<QByteArray> parts = name.split('-');
-            bool number = false;
-            const int pid =
-                parts.size() == 4 && name.startsWith("pellim-bus-") ? parts[2].toInt(&number) : 0;
-            if (!number || pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH)
-                continue;
-            for (const char *socket : {"session", "accessibility"})
-                ::unlinkat(::dirfd(dir), (name + '/' + socket).constData(), 0);
-            ::unlinkat(::dirfd(dir), name.constData(), AT_REMOVEDIR);
-        }
+    struct stat st {};
+    const QByteArray bus = QFile::encodeName(runtime) + "/bus";
+    if (runtime.startsWith(QLatin1Char('/')) && ::stat(bus.constData(), &st) == 0 &&
+        S_ISSOCK(st.st_mode))
+        return "unix:path=" + addressValue(bus);
+    return {};
+}
+
+Result<QByteArray> BusProxies::makeFolder(const QProcessEnvironment &environment) {
+    if (sessionBus(environment).isEmpty())
+        return QByteArray();
+    const QByteArray name = "/pellim-bus-" + QByteArray::number(::getpid()) + "-XXXXXX";
+    // The longest socket name in it.
+    constexpr qsizetype kLongest = sizeof "/accessibility" - 1;
+    Failure why{QStringLiteral("no folder for its bus proxies fits a socket's path (%1 bytes "
+                               "at most)")
+                    .arg(kMaxSocketPath)};
+    for (const QByteArray &parent : folderParents(environment)) {
+        if (parent.size() + name.size() + kLongest > kMaxSocketPath)
+            continue;
+        removeLeftFolders(parent);
+        QByteArray folder = parent + name;
+        if (::mkdtemp(folder.data()))
+            return folder;
+        why = Failure{QStringLiteral("cannot make a folder for its bus proxies in ") +
+                          QString::fromLocal8Bit(parent),
+                      errno};
     }
-    QByteArray folder = parent + "/pellim-bus-" + QByteArray::number(::getpid()) + "-XXXXXX";
-    return ::mkdtemp(folder.data()) ? folder : QByteArray();
+    return why;
 }
 
 std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environment,
@@ -148,18 +224,19 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
     std::unique_ptr<BusProxies> proxies(new BusProxies);
     proxies->m_program = program;
     GuardBuses &buses = proxies->m_buses;
-    const QByteArray session = sessionBusOf(environment);
+    const QByteArray session = sessionBus(environment);
+    const QByteArray given = givenAddress(environment, "AT_SPI_BUS_ADDRESS");
+    proxies->m_accessibilityBus = given;
     if (session.isEmpty() || folder.isEmpty()) {
         // Nothing to filter: Pellim has no bus, as the session has none.
         proxies->m_listening = false;
         return proxies;
     }
     proxies->m_folder = folder;
-    const QByteArray given = environment.value(QStringLiteral("AT_SPI_BUS_ADDRESS")).toUtf8();
     const QByteArray sessionPath = folder + "/session";
     const QByteArray accessibilityPath = folder + "/accessibility";
 
-    int ends[2];
+    int ends[2], answers[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         proxies->m_listening = false;
         buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
@@ -167,6 +244,13 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
         return proxies;
     }
     UniqueFd alive(ends[0]), theirs(ends[1]);
+    // The accessibility bus's address, as the proxy's process learns it, for
+    // the guard's own toolkit; it ends with the exec.
+    UniqueFd answer, answering;
+    if (given.isEmpty() && ::pipe2(answers, O_CLOEXEC) == 0) {
+        answer = UniqueFd(answers[0]);
+        answering = UniqueFd(answers[1]);
+    }
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -177,6 +261,12 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
             ::_exit(1);
         // Asked here, while the guard goes on answering Pellim's calls.
         const QByteArray accessibility = given.isEmpty() ? askAccessibilityBus(session) : given;
+        if (answering.isValid()) {
+            // A pipe's buffer holds far more than an address: this never waits.
+            [[maybe_unused]] const ssize_t told = ::write(
+                answering.get(), accessibility.constData(), std::size_t(accessibility.size()));
+            answering.reset();
+        }
         std::vector<QByteArray> args = {program, "--fd=" + QByteArray::number(theirs.get()),
                                         session, sessionPath, "--filter"};
         if (!accessibility.isEmpty()) {
@@ -201,11 +291,20 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
     }
     proxies->m_pid = pid;
     proxies->m_alive = std::move(alive);
+    proxies->m_answer = std::move(answer);
     // Named now; where the session has no accessibility bus, that socket never
     // comes, and Pellim's connection to it is refused.
     buses.session = "unix:path=" + addressValue(sessionPath);
     buses.accessibility = "unix:path=" + addressValue(accessibilityPath);
     return proxies;
+}
+
+QByteArray BusProxies::accessibilityBus() {
+    if (!m_answer.isValid())
+        return m_accessibilityBus;
+    m_accessibilityBus = readAnswer(m_answer.get(), kAnswerPatienceMs);
+    m_answer.reset();
+    return m_accessibilityBus;
 }
 
 bool BusProxies::listening() {

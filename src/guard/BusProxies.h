@@ -4,6 +4,7 @@
 #include "confine/GuardMessages.h"
 #include "confine/SocketDoors.h"
 #include "sys/Descriptor.h"
+#include "sys/Result.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -33,9 +34,20 @@ namespace pellim {
 // waits until it listens. It stops when the guard does (its --fd).
 class BusProxies {
 public:
-    // A fresh folder for the proxies' sockets, in the runtime folder; nothing
-    // when the session has no bus (then Pellim has none either).
-    static QByteArray makeFolder(const QProcessEnvironment &environment);
+    // An address that names no bus: libdbus refuses it as it parses it, with no
+    // socket made (the guard's toolkit is given it where the session has none).
+    static constexpr char kNoBus[] = "disabled:";
+
+    // The session bus `environment` names: DBUS_SESSION_BUS_ADDRESS, else the
+    // runtime folder's "bus" where that is a socket; empty for none. Never
+    // libdbus's last resort, autolaunch, which asks the X display.
+    static QByteArray sessionBus(const QProcessEnvironment &environment);
+
+    // A fresh folder for the proxies' sockets, in the runtime folder, or where
+    // the runtime folder's name is too long for a socket's path, in a short one
+    // only the person may enter (under /run/user, else /tmp); empty when the
+    // session has no bus (then Pellim has none either).
+    static Result<QByteArray> makeFolder(const QProcessEnvironment &environment);
 
     // Starts the proxy into `folder` for the buses `environment` names:
     // DBUS_SESSION_BUS_ADDRESS (or the runtime folder's "bus"), and
@@ -51,6 +63,11 @@ public:
 
     // For Pellim: the proxies' addresses, or why there are none.
     const GuardBuses &buses() const { return m_buses; }
+    // For the guard's own toolkit: the session's accessibility bus, as given in
+    // AT_SPI_BUS_ADDRESS or as the proxy's process learned it from the session
+    // bus; empty where none runs, or the answer took more than a second. Never
+    // what the display says: any client of it could have written that.
+    QByteArray accessibilityBus();
     // The proxies' sockets for the connect list, each pinned when first
     // connected to, once the proxy listens.
     std::vector<AllowedSocket> sockets();
@@ -67,7 +84,9 @@ private:
     GuardBuses m_buses;
     QByteArray m_folder;
     QByteArray m_program;
-    UniqueFd m_alive; // the proxy's --fd ends with it
+    UniqueFd m_alive;  // the proxy's --fd ends with it
+    UniqueFd m_answer; // the accessibility bus's address, until read
+    QByteArray m_accessibilityBus;
     pid_t m_pid = -1;
     std::optional<bool> m_listening;
     std::function<void(const QString &)> m_failed;

@@ -216,7 +216,13 @@ void GuardProcess::end(int status) {
 void GuardProcess::showable() {
     if (m_app)
         return;
+    // The session's accessibility bus, asked of the session bus: Qt would
+    // otherwise take the one the X root window names, which Pellim may write.
+    const bool accessible =
+        useAccessibilityBus(m_proxies ? m_proxies->accessibilityBus() : QByteArray());
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    if (accessible)
+        announceAccessibility();
     configureApplication(*m_app);
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         m_inputFilter = std::make_unique<SyntheticInputFilter>(m_log);

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "guard/ToolkitEnvironment.h"
 
+#include "guard/BusProxies.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -80,6 +83,16 @@ void freshToolkitEnvironment(const QString &privateFolder) {
     // settings file names.
     ::setenv("QT_QPA_PLATFORMTHEME", "generic", 1);
     fixedFontConfig(privateFolder);
+    const QByteArray session = BusProxies::sessionBus(QProcessEnvironment::systemEnvironment());
+    ::setenv("DBUS_SESSION_BUS_ADDRESS",
+             session.isEmpty() ? BusProxies::kNoBus : session.constData(), 1);
+    if (qEnvironmentVariableIsEmpty("AT_SPI_BUS_ADDRESS"))
+        ::setenv("AT_SPI_BUS_ADDRESS", BusProxies::kNoBus, 1);
+}
+
+bool useAccessibilityBus(const QByteArray &address) {
+    ::setenv("AT_SPI_BUS_ADDRESS", address.isEmpty() ? BusProxies::kNoBus : address.constData(), 1);
+    return !address.isEmpty();
 }
 
 } // namespace pellim

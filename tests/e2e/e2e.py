@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -24,7 +25,7 @@ TEST_NAME = re.compile(r"Pellim[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-
 PROBE = os.path.join(SOURCE_DIR, "tests", "e2e", "atspi_probe.py")
 REFUSED = "Folder guard: ignored input sent by another program (XSendEvent)"
 # What the guard line says of the display after the guard in force.
-X11_PART = "; display X11: any program on this display can answer the prompts"
+X11_PART = "; display X11: any program on this display can answer the prompts and make other programs load its code"
 UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~!$&'()*+,;=:@/")
 # The guard's question, its title and the key of its Allow button, by language.
 PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
@@ -384,6 +385,63 @@ def folder_access(c):
     c.wait_for("the tool's entry", lambda: "Downloads folder: set to allowed with pellim-consent" in c.guard_entries())
 
 
+class RootProperty:
+    """A property of the X root window, set for one case and removed with its helpers."""
+
+    def __init__(self, env, name, value):
+        self.env, self.name = env, name
+        check(run(["xprop", "-root", "-f", name, "8s", "-set", name, value], env=env).returncode == 0,
+              "cannot set " + name)
+
+    def terminate(self):
+        run(["xprop", "-root", "-remove", self.name], env=self.env)
+
+    def wait(self):
+        pass
+
+
+def plant_bus(c):
+    """A session without an accessibility bus, whose X root window names one: a socket the case
+    listens on, as Pellim could have made and named."""
+    config = os.path.join(c.root, "bare-bus.conf")
+    with open(config, "w") as f:
+        f.write('<busconfig><type>session</type><listen>unix:tmpdir=%s</listen><policy context="default">'
+                '<allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy></busconfig>\n' % c.root)
+    bus = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    c.helpers.append(bus)
+    c.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+    c.env.pop("AT_SPI_BUS_ADDRESS", None)
+    c.planted = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    c.planted.bind(c.root + "/planted-bus")
+    c.planted.listen(8)
+    c.planted.setblocking(False)
+    c.helpers.append(RootProperty(c.env, "AT_SPI_BUS", "unix:path=" + c.root + "/planted-bus"))
+
+
+def planted_bus(c):
+    """The guard shows Folder Access without joining the bus the display names; with no accessibility
+    bus in the session, Pellim's connection to its proxy's is no error."""
+    def joined():
+        with contextlib.suppress(BlockingIOError):
+            return bool(c.planted.accept())
+        return False
+
+    c.press("alt+w")
+    c.xdotool("key", "--clearmodifiers", "f")
+    try:
+        wid = c.wait_for("Folder Access", lambda: next(
+            (w for pid in c.guard_pids() for w in c.xdotool("search", "--onlyvisible", "--pid", str(pid),
+                                                             "--name", "^Folder Access$").split()), None))
+        time.sleep(1)  # Qt's accessibility connects as its application starts
+    finally:
+        check(not joined(), "the guard connected to the bus the root window names")
+    refused = [t for t in c.guard_entries() if "refused Pellim a connection" in t]
+    check(not refused, "entries: %r" % refused)
+    c.xdotool("windowactivate", "--sync", wid)
+    c.xdotool("key", "--clearmodifiers", "Escape")
+
+
 def fallback(c):
     """Where the kernel cannot confine, Pellim guards in its own process and says so."""
     c.wait_for("the fallback line", lambda: "Folder guard: checks in Pellim only (the kernel has no Landlock)" + X11_PART
@@ -669,7 +727,7 @@ def portal_stalled(c):
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
                ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access),
-               ("german", german)],
+               ("german", german), ("planted_bus", planted_bus)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home),
@@ -689,7 +747,7 @@ def new_case(suite, name, fn):
                hostile_home: ["strace", "-D", "-f", "-y", "-qq", "-e", "trace=open,openat,openat2",
                               "-o", suite["root"] + "/hostile_home.trace"]}.get(fn, ())
     return Case(suite, name, wrapper, "de_DE.UTF-8" if fn is german else "C.UTF-8",
-                {hostile_home: plant_hostile_home, assistive: probe_inside,
+                {hostile_home: plant_hostile_home, assistive: probe_inside, planted_bus: plant_bus,
                  documents_made_later: lambda c: shutil.rmtree(c.docs),
                  unlistable_parent: lambda c: os.chmod(c.root, 0o311)}.get(fn))
 
@@ -725,7 +783,7 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
         return 1
     try:
         for tool in ("Xvfb", "openbox", "xdotool", "journalctl", "dbus-daemon", "/usr/bin/python3") + (
-                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else ()):
+                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else ("xprop",)):
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
         if run([os.path.join(SOURCE_DIR, "scripts", "ensure-journald")]).returncode:

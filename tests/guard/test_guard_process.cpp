@@ -6,16 +6,22 @@
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
 #include "consent/KeptOut.h"
+#include "guard/BusProxies.h"
 #include "guard/GuardProcess.h"
 #include "support/TestHome.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <variant>
@@ -69,6 +75,37 @@ private Q_SLOTS:
         if (out.startsWith("skip"))
             QSKIP(out.constData());
         QCOMPARE(out, QByteArray("cancelled 9 10 11 12 13 14 15 16 17 18 19 20"));
+    }
+
+    // The proxies' sockets must fit a socket's path (107 bytes), or the proxy
+    // cannot listen and Pellim has no buses at all.
+    void proxyFolderFitsItsSockets_data() {
+        QTest::addColumn<int>("runtimeLength"); // 0: none set
+        QTest::addColumn<bool>("inRuntime");
+        QTest::newRow("short runtime folder") << 30 << true;
+        QTest::newRow("runtime folder of 90 bytes") << 90 << false;
+        QTest::newRow("no runtime folder") << 0 << false;
+    }
+    void proxyFolderFitsItsSockets() {
+        QFETCH(int, runtimeLength);
+        QFETCH(bool, inRuntime);
+        QTemporaryDir root(QStringLiteral("/tmp/pf-XXXXXX"));
+        QByteArray runtime = QFile::encodeName(root.path()) + '/';
+        runtime += QByteArray(std::max(0, runtimeLength - int(runtime.size())), 'r');
+        QVERIFY(QDir().mkpath(QFile::decodeName(runtime)));
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/run/none"));
+        if (runtimeLength)
+            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QFile::decodeName(runtime));
+        const Result<QByteArray> folder = BusProxies::makeFolder(environment);
+        QVERIFY2(folder, folder ? "" : qPrintable(folder.failure().text()));
+        const auto removed = qScopeGuard([&] { ::rmdir(folder->constData()); });
+        QVERIFY2((*folder + "/accessibility").size() <= 107, folder->constData());
+        QCOMPARE(folder->startsWith(runtime + '/'), inRuntime);
+        struct stat st {};
+        QVERIFY(::stat(folder->constData(), &st) == 0 && S_ISDIR(st.st_mode));
+        QCOMPARE(st.st_mode & 0777, 0700u);
     }
 };
 
