@@ -130,7 +130,7 @@ bool GuardedSet::watchWay(const QByteArray &path) const {
     return ::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode);
 }
 
-NamedPlace GuardedSet::placeOf(std::size_t index) const {
+void GuardedSet::forgetIfChanged() const {
     m_places.resize(m_locations.size());
     char events[4096];
     bool changed = false;
@@ -138,6 +138,9 @@ NamedPlace GuardedSet::placeOf(std::size_t index) const {
         changed = true;
     if (changed)
         std::fill(m_places.begin(), m_places.end(), std::nullopt);
+}
+
+NamedPlace GuardedSet::placeOf(std::size_t index) const {
     if (m_places[index])
         return *m_places[index];
     const QByteArray &path = m_locations[index].path;
@@ -160,6 +163,7 @@ std::optional<GuardedLocation> GuardedSet::keeping(const Walked &target) const {
             foundDepth = depth;
         }
     };
+    forgetIfChanged();
     for (std::size_t i = 0; i < m_locations.size(); ++i) {
         const GuardedLocation &location = m_locations[i];
         if (location.identity && within(target, *location.identity))

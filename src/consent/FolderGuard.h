@@ -62,6 +62,7 @@ private:
     // What a location's name reaches now. Kept while nothing on the way to it
     // changes (inotify on each folder of its path), since the guard asks this
     // about calls that would otherwise go on at once.
+    void forgetIfChanged() const;
     NamedPlace placeOf(std::size_t index) const;
     bool watchWay(const QByteArray &path) const;
 
