@@ -51,11 +51,10 @@ struct Reply;
 // else, or anything not remembered, is walked in full.
 //
 // One thread calls handleOne over and over, and nothing else of it; it never
-// waits for anything but the listener, its wake-up and the caller's memory. A
-// call that needs the person waits unanswered in the kernel while `protection`
-// asks; the thread goes on answering the others, and decides the waiting ones
-// when the protection says the question was answered (whenAnswered, on any
-// thread, wakes handleOne).
+// waits for the person. A call that needs them waits unanswered in the kernel
+// while `protection` asks; the thread goes on answering the others, and
+// decides the waiting ones when the protection says the question was answered
+// (whenAnswered, on any thread, wakes handleOne).
 class Supervisor {
 public:
     enum class Result { Answered, Gone, Failed };
