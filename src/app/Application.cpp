@@ -330,7 +330,10 @@ int runApplication(int argc, char **argv) {
             GuardRequest request;
             request.kind = GuardRequestKind::FolderAccess;
             nameParent(request, window.get());
-            channel->send(encodeRequest(request));
+            if (const Outcome sent = channel->send(encodeRequest(request)); !sent)
+                guardLog.write(LogLevel::Error,
+                               QStringLiteral("Folder guard: cannot ask for Folder Access: ") +
+                                   sent.failure().text());
         });
     } else {
         delegate->setFolderAccess([&] {
@@ -356,7 +359,12 @@ int runApplication(int argc, char **argv) {
     if (channel) {
         GuardRequest hello;
         nameParent(hello, window.get());
-        channel->send(encodeRequest(hello));
+        // Without it the guard's windows stand on their own; the guard's end,
+        // should that be why, is reported below.
+        if (const Outcome sent = channel->send(encodeRequest(hello)); !sent)
+            guardLog.write(LogLevel::Error,
+                           QStringLiteral("Folder guard: cannot name Pellim's window to it: ") +
+                               sent.failure().text());
         // Confined, Pellim cannot reach a file without its guard.
         QObject::connect(channel.get(), &GuardChannel::closed, window.get(), [&] {
             guardLog.write(LogLevel::Error,

@@ -208,8 +208,18 @@ UniqueFd GuardChannel::takeDescriptor() {
     return std::move(m_channel);
 }
 
-bool GuardChannel::send(const QByteArray &message) {
-    return m_channel.isValid() && sendMessage(m_channel.get(), message);
+Outcome GuardChannel::send(const QByteArray &message) {
+    const QString step = QStringLiteral("cannot send a message over the guard's channel");
+    if (!m_channel.isValid())
+        return Failure{step + QStringLiteral(": it has ended"), 0};
+    ssize_t sent;
+    do
+        sent = ::send(m_channel.get(), message.constData(), std::size_t(message.size()),
+                      MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        return Failure{step, errno};
+    return done(); // a packet goes whole or not at all
 }
 
 void GuardChannel::readReady() {

@@ -3,6 +3,7 @@
 
 #include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
+#include "sys/Result.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -77,7 +78,9 @@ public:
     explicit GuardChannel(UniqueFd channel, QObject *parent = nullptr);
     ~GuardChannel() override;
 
-    bool send(const QByteArray &message);
+    // Never waits for the other process: a message its queue has no room for
+    // fails (EAGAIN), as does one after the end.
+    [[nodiscard]] Outcome send(const QByteArray &message);
     bool isOpen() const { return m_channel.isValid(); }
     // The channel, no longer watched: it stays open for as long as its taker
     // keeps it.

@@ -26,8 +26,9 @@ namespace {
 // The most headers of one sendmmsg the kernel takes (UIO_MAXIOV).
 constexpr unsigned long long kMaxMessages = 1024;
 // How long a connection made here may wait for its peer: the caller waits, and
-// so does every other call held meanwhile.
-constexpr time_t kConnectPatience = 5;
+// so does every other call held meanwhile; and the peer may be Pellim's own (a
+// listener on the loopback that never accepts).
+constexpr time_t kConnectPatience = 1;
 
 // The caller's socket `fd`, duplicated here: the same open socket, so that what
 // is done to it is done to the caller's.

@@ -5,9 +5,11 @@
 #include "confine/Perform.h"
 #include "confine/SeccompFlags.h"
 
+#include <fcntl.h>
 #include <linux/openat2.h>
 #include <linux/seccomp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 #include <dirent.h>
 
@@ -85,8 +88,10 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
 
 Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                        std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets)
-    : m_listener(std::move(listener)), m_protection(protection), m_layout(std::move(layout)),
-      m_sealed(std::move(sealed)), m_sockets(std::move(sockets)) {
+    : m_listener(std::move(listener)), m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_wakeError(m_wake.isValid() ? 0 : errno), m_protection(protection),
+      m_layout(std::move(layout)), m_sealed(std::move(sealed)), m_sockets(std::move(sockets)) {
+    m_protection.whenAnswered([this] { wake(); });
     std::sort(m_layout.allowed.begin(), m_layout.allowed.end(), before);
     std::sort(m_layout.readable.begin(), m_layout.readable.end(), before);
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
@@ -99,47 +104,73 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
     ::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_SET_FLAGS, SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP);
 }
 
-Supervisor::~Supervisor() = default;
+Supervisor::~Supervisor() {
+    m_protection.whenAnswered({});
+}
+
+void Supervisor::endWith(int descriptor) {
+    m_endsWith.reset(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
+}
+
+void Supervisor::wake() {
+    const std::uint64_t one = 1;
+    // Full only after 2^64 - 2 wake-ups nobody read: it is readable then anyway.
+    [[maybe_unused]] const ssize_t written = ::write(m_wake.get(), &one, sizeof one);
+}
 
 Supervisor::Result Supervisor::handleOne(int *error) {
-    pollfd ready{m_listener.get(), POLLIN, 0};
-    while (::poll(&ready, 1, -1) < 0) {
-        if (errno != EINTR) {
-            if (error)
-                *error = errno;
-            return Result::Failed;
-        }
+    const auto failed = [error](int e) {
+        if (error)
+            *error = e;
+        return Result::Failed;
+    };
+    if (!m_wake.isValid())
+        return failed(m_wakeError); // no answer could ever reach a waiting call
+    // With the sync wake-up, the caller wakes this thread on its own CPU, and
+    // this poll is where it waits. A wake-up matters only while calls wait.
+    pollfd ready[3] = {{m_listener.get(), POLLIN, 0},
+                       {m_endsWith.get(), 0, 0}, // a negative descriptor is left out
+                       {m_wake.get(), POLLIN, 0}};
+    while (::poll(ready, m_waiting.empty() ? 2 : 3, -1) < 0) {
+        if (errno != EINTR)
+            return failed(errno);
     }
-    if (!(ready.revents & POLLIN))
+    if (ready[1].revents)
+        return Result::Gone;
+    if (ready[2].revents & POLLIN) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(m_wake.get(), &count, sizeof count);
+        decideWaiting();
+    }
+    if (!ready[0].revents)
+        return Result::Answered;
+    if (!(ready[0].revents & POLLIN))
         return Result::Gone;
     seccomp_notif notification{};
     if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_RECV, &notification) != 0) {
         if (errno == ENOENT || errno == EINTR)
             return Result::Answered; // the caller went away before it could be read
-        if (error)
-            *error = errno;
-        return Result::Failed;
+        return failed(errno);
     }
-    ++m_depth;
     answer(notification);
-    --m_depth;
-    // Back at the top, no question is open: the calls that waited for one are
-    // decided now, in the order they came.
-    while (m_depth == 0 && !m_waiting.empty()) {
-        Waiting waiting = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        std::uint64_t id = waiting.id;
+    return Result::Answered;
+}
+
+// A question was answered: the calls that waited for it are decided again, in
+// the order they came. Those that need another question wait for that one (the
+// first of them begins it).
+void Supervisor::decideWaiting() {
+    std::deque<Waiting> waiting = std::exchange(m_waiting, {});
+    for (Waiting &call : waiting) {
+        std::uint64_t id = call.id;
         if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
             continue; // the caller is gone
-        ++m_depth;
-        Reply reply = decide(*waiting.request, waiting.caller, std::nullopt);
-        --m_depth;
+        Reply reply = decide(*call.request, call.caller, std::nullopt);
         if (reply.later)
-            m_waiting.push_back(std::move(waiting)); // asked meanwhile elsewhere: waits again
+            m_waiting.push_back(std::move(call));
         else
-            sendReply(m_listener.get(), waiting.id, reply);
+            sendReply(m_listener.get(), call.id, reply);
     }
-    return Result::Answered;
 }
 
 bool Supervisor::ownPlace(const Walked &object) const {

@@ -52,8 +52,11 @@ struct Reply;
 // changes), so that such an open goes on after a handful of calls. Anything
 // else, or anything not remembered, is walked in full.
 //
-// Plain and single-threaded: whoever owns it waits for the listener to become
-// readable and calls handleOne.
+// One thread calls handleOne over and over, and nothing else of it; it never
+// waits for the person. A call that needs them waits unanswered in the kernel
+// while `protection` asks; the thread goes on answering the others, and
+// decides the waiting ones when the protection says the question was answered
+// (whenAnswered, on any thread, wakes handleOne).
 class Supervisor {
 public:
     enum class Result { Answered, Gone, Failed };
@@ -68,17 +71,23 @@ public:
     Supervisor(const Supervisor &) = delete;
     Supervisor &operator=(const Supervisor &) = delete;
 
-    // For a QSocketNotifier (readable: a call waits; hang-up: the confined
-    // processes are gone).
     int listener() const { return m_listener.get(); }
     SocketDoors &sockets() { return m_sockets; }
     // The confined program's first process: it and its descendants are the
     // ones signals and the links in /proc/PID/ may reach.
     void setFirstProcess(pid_t first) { m_own.setFirst(first); }
 
-    // Waits for one call and answers it. Gone once no confined process is left;
-    // Failed (errno in `error`) when the listener cannot be read.
+    // Waits for one call and answers it, or for a question's answer and decides
+    // the calls that waited for it. Gone once no confined process is left, or
+    // `endsWith` hangs up; Failed (errno in `error`) when the listener cannot be
+    // read.
     Result handleOne(int *error = nullptr);
+    // A descriptor whose hang-up also means the confined process is gone: the
+    // guard's channel to it. Taken as a duplicate, so that it cannot be closed
+    // and its number reused under handleOne.
+    void endWith(int descriptor);
+    // From any thread: handleOne returns, and decides the waiting calls again.
+    void wake();
 
 private:
     struct Side;
@@ -95,6 +104,7 @@ private:
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
+    void decideWaiting();
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
     bool goesOn(const Walked &object, FileAccessKind kind) const;
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
@@ -112,8 +122,10 @@ private:
 
     HeldCallTable m_calls;
     std::deque<Waiting> m_waiting;
-    int m_depth = 0; // calls being answered: more than one while a question is on screen
     UniqueFd m_listener;
+    UniqueFd m_wake; // an eventfd: a question was answered
+    int m_wakeError = 0;
+    UniqueFd m_endsWith;
     FolderProtection &m_protection;
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace pellim {
 
 enum class PromptAnswer { Allow, Deny, CannotAsk };
@@ -18,11 +20,20 @@ struct ConsentRequest {
     QString path;
 };
 
-// Asks the person whether an access may go on and waits for the answer.
+// Asks the person whether an access may go on.
 class ConsentPrompter {
 public:
+    using Answered = std::function<void(PromptAnswer)>;
+
     virtual ~ConsentPrompter() = default;
+    // Asks and waits for the answer: Pellim's own check, where the kernel cannot
+    // guard, asks this way.
     virtual PromptAnswer ask(const ConsentRequest &request) = 0;
+    // Asks and returns at once; `answered` is called once, on any thread (and
+    // possibly before this returns). The guard asks this way from the thread
+    // that answers held calls, which must never wait for a window. By default
+    // it asks and answers at once.
+    virtual void begin(const ConsentRequest &request, Answered answered) { answered(ask(request)); }
 };
 
 // "write", "read", "list".

@@ -249,32 +249,108 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
 
 std::optional<bool> FolderGuard::mayAccessNow(const Walked &target, const QByteArray &path,
                                               FileAccessKind kind) {
+    std::unique_lock lock(m_mutex);
+    if (const std::optional<bool> asked = answerFor(target, path, kind))
+        return asked;
     if (const std::optional<bool> decided = known(target, path, kind))
         return decided;
-    if (m_asking)
+    if (m_question && !m_question->answer)
+        return std::nullopt; // one question at a time: this call waits for it
+    // An answer its own call never took (that call went away) is stored already.
+    Question question;
+    question.serial = ++m_questions;
+    question.location = *m_set.keeping(target);
+    question.kind = kind;
+    question.path = path;
+    question.exists = target.exists;
+    question.identity = target.identity;
+    if (!target.chain.empty())
+        question.folder = target.chain.back();
+    question.name = target.name;
+    question.notDecided = notDecidedText();
+    const ConsentRequest request{question.location.folder, kind, shown(path)};
+    m_question = std::move(question);
+    const std::uint64_t serial = m_questions;
+    lock.unlock();
+    m_prompter.begin(request, [this, serial](PromptAnswer answer) { answered(serial, answer); });
+    lock.lock();
+    return answerFor(target, path, kind); // a prompter that answered at once
+}
+
+void FolderGuard::whenAnswered(std::function<void()> wake) {
+    const std::lock_guard lock(m_mutex);
+    m_wake = std::move(wake);
+}
+
+bool FolderGuard::guards(const Walked &target) const {
+    const std::lock_guard lock(m_mutex);
+    return m_set.keeping(target).has_value();
+}
+
+QString FolderGuard::notDecidedText() const {
+    const ConsentStore::Contents stored = m_store.read();
+    // Answers that are there but not used count as none; the entry says why.
+    return stored.problem.isEmpty()
+               ? QString()
+               : QStringLiteral("not decided (the stored answers are ignored: %1), ")
+                     .arg(stored.problem);
+}
+
+// Stores the person's answer at once, whether or not the call that asked is
+// still there: it is their answer for the folder.
+void FolderGuard::answered(std::uint64_t serial, PromptAnswer answer) {
+    const std::lock_guard lock(m_mutex);
+    if (!m_question || m_question->serial != serial || m_question->answer)
+        return;
+    Question &question = *m_question;
+    question.answer = answer;
+    if (answer == PromptAnswer::CannotAsk) {
+        // Nothing is stored: the person never saw the question.
+        question.stored = QStringLiteral("could not ask: denied");
+    } else {
+        const bool allowed = answer == PromptAnswer::Allow;
+        question.stored =
+            allowed ? QStringLiteral("asked: allowed") : QStringLiteral("asked: denied");
+        QString error;
+        if (!m_store.setAnswer(question.location.folder,
+                               allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied, &error))
+            question.stored += QStringLiteral(" (the answer could not be stored: %1)").arg(error);
+    }
+    // Under the lock: whoever listens cannot go away meanwhile.
+    if (m_wake)
+        m_wake();
+}
+
+std::optional<bool> FolderGuard::answerFor(const Walked &target, const QByteArray &path,
+                                           FileAccessKind kind) {
+    if (!m_question || !m_question->answer)
         return std::nullopt;
-    return mayAccess(target, path, kind);
+    const Question &q = *m_question;
+    const bool same = target.exists == q.exists &&
+                      (q.exists ? target.identity == q.identity
+                                : !target.chain.empty() && target.chain.back() == q.folder &&
+                                      target.name == q.name);
+    if (!same || path != q.path || kind != q.kind)
+        return std::nullopt;
+    const bool allowed = *q.answer == PromptAnswer::Allow;
+    record(allowed, q.location, kind, path, target, q.notDecided + q.stored);
+    m_question.reset();
+    return allowed;
 }
 
 bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) {
+    std::unique_lock lock(m_mutex);
     if (const std::optional<bool> decided = known(target, path, kind))
         return *decided;
     const GuardedLocation location = *m_set.keeping(target);
-    const ConsentStore::Contents stored = m_store.read();
-    // Answers that are there but not used count as none; the entry says why.
-    const QString notDecided =
-        stored.problem.isEmpty()
-            ? QString()
-            : QStringLiteral("not decided (the stored answers are ignored: %1), ")
-                  .arg(stored.problem);
-    const QString cannotAsk = notDecided + QStringLiteral("could not ask: denied");
-
-    m_asking = true;
+    const QString notDecided = notDecidedText();
+    lock.unlock();
     const PromptAnswer answer = m_prompter.ask(ConsentRequest{location.folder, kind, shown(path)});
-    m_asking = false;
+    lock.lock();
     if (answer == PromptAnswer::CannotAsk) {
         // Nothing is stored: the person never saw the question.
-        record(false, location, kind, path, target, cannotAsk);
+        record(false, location, kind, path, target,
+               notDecided + QStringLiteral("could not ask: denied"));
         return false;
     }
     const bool allowed = answer == PromptAnswer::Allow;
@@ -301,7 +377,7 @@ void FolderGuard::grantChosen(const QByteArray &path, bool isDirectory) {
     grant.display = chosen->display;
     grant.chain = chosen->chain;
     {
-        const std::lock_guard lock(m_grantsLock);
+        const std::lock_guard lock(m_mutex);
         m_grants.push_back(std::move(grant));
     }
     if (m_granted)
@@ -309,7 +385,7 @@ void FolderGuard::grantChosen(const QByteArray &path, bool isDirectory) {
 }
 
 std::vector<FolderGuard::ChosenIn> FolderGuard::grantsIn(FileIdentity folder) const {
-    const std::lock_guard lock(m_grantsLock);
+    const std::lock_guard lock(m_mutex);
     std::vector<ChosenIn> result;
     for (const Grant &g : m_grants) {
         const bool whole = g.isDirectory && g.exists && g.identity == folder;

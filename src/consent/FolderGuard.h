@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
 #include "journal/Log.h"
 #include "paths/FolderProtection.h"
@@ -9,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -17,8 +19,6 @@
 #include <vector>
 
 namespace pellim {
-
-class ConsentPrompter;
 
 // `path` made absolute and resolved the way the kernel resolves it, for what a
 // person is shown; the guard itself never decides on this text.
@@ -77,17 +77,31 @@ private:
 // target lies in a guarded folder goes on if the person chose it in a file dialog
 // or allowed that folder; a folder without a stored answer is asked about, and the
 // answer is stored. Each decision is one journal entry of the guard's own.
+//
+// In the guard, two threads use it: the one that answers held calls decides
+// (mayAccessNow, guards), and the GUI thread grants what the dialogs chose and
+// hears the person's answers. Every public member takes one mutex, held for
+// what is in memory and the answers file (the guard's own, in its sealed
+// folder) only, never while a question is asked: so neither thread ever waits
+// for the other's windows, and a choice is granted before the dialog's reply
+// goes back to Pellim, which may open the file at once.
 class FolderGuard final : public FolderProtection {
 public:
     FolderGuard(LogSink &sink, ConsentPrompter &prompter,
                 QString storePath = ConsentStore::defaultPath());
 
+    // Asks, and waits for, the person where needed: for one thread alone.
     bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) override;
     void grantChosen(const QByteArray &path, bool isDirectory) override;
-    // While a question is open, one more would stack over it: it waits instead.
+    // Never waits: where only the person can answer, the question is begun
+    // (ConsentPrompter::begin) unless one is open, and nothing is returned. Once
+    // it is answered, the answer is stored and the observer of whenAnswered
+    // told; the call that asked then gets the person's answer, the others what
+    // is stored.
     std::optional<bool> mayAccessNow(const Walked &target, const QByteArray &path,
                                      FileAccessKind kind) override;
-    bool guards(const Walked &target) const override { return m_set.keeping(target).has_value(); }
+    void whenAnswered(std::function<void()> wake) override;
+    bool guards(const Walked &target) const override;
 
     // An item chosen in a file dialog in this run that opens `folder`, or a
     // part of it, until Pellim quits, for Folder Access.
@@ -97,13 +111,28 @@ public:
     };
     // The choices in force in the folder with this identity, oldest first: the
     // folder itself and whatever lies inside it. A folder chosen around it
-    // opens none of it. Safe from any thread: it copies under m_grantsLock.
+    // opens none of it. Safe from any thread: it copies under m_mutex.
     std::vector<ChosenIn> grantsIn(FileIdentity folder) const;
     // Called after each grant, on the thread that made it (the owner passes
     // it on to the window's thread).
     void onGrant(std::function<void()> granted) { m_granted = std::move(granted); }
 
 private:
+    // The one question on screen, or answered and not yet taken by its call.
+    struct Question {
+        std::uint64_t serial = 0;
+        GuardedLocation location;
+        FileAccessKind kind = FileAccessKind::Read;
+        QByteArray path;
+        bool exists = false;
+        FileIdentity identity; // what was asked about: the call that asked is
+        FileIdentity folder;   // the one that names the same object again
+        QByteArray name;
+        QString notDecided; // why stored answers were not used, if any
+        std::optional<PromptAnswer> answer;
+        QString stored; // what became of the answer in the store
+    };
+
     // A chosen folder covers its subtree, except the guarded folders inside it:
     // choosing the home is not choosing Documents. A chosen file is that file,
     // or, for a file the Save dialog named that does not exist yet, that name in
@@ -128,17 +157,22 @@ private:
     std::optional<bool> known(const Walked &target, const QByteArray &path, FileAccessKind kind);
     void record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
                 const QByteArray &path, const Walked &target, QString how);
+    // Why stored answers that are there are not used: "" when none is ignored.
+    QString notDecidedText() const;
+    void answered(std::uint64_t serial, PromptAnswer answer);
+    // The person's answer, when `target` is the call whose question it answers.
+    std::optional<bool> answerFor(const Walked &target, const QByteArray &path,
+                                  FileAccessKind kind);
 
     LogHandle m_log;
     ConsentPrompter &m_prompter;
     ConsentStore m_store;
     GuardedSet m_set;
-    bool m_asking = false; // a question is on screen
-    // Held where m_grants changes and where Folder Access reads it (grantsIn).
-    // Decisions made on another thread than the one that grants must hold it
-    // where they read m_grants too (chosenFor).
-    mutable std::mutex m_grantsLock;
     std::vector<Grant> m_grants;
+    mutable std::mutex m_mutex;
+    std::optional<Question> m_question;
+    std::uint64_t m_questions = 0;
+    std::function<void()> m_wake;
     std::function<void()> m_granted;
 };
 

@@ -31,13 +31,19 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace pellim {
@@ -73,16 +79,52 @@ void ownTitle(QWidget *window) {
         window->setWindowTitle(title.toString());
 }
 
+// Questions from the thread that answers held calls to the GUI thread, which
+// shows them: that thread never touches a widget, and never waits for one.
+class QuestionQueue final : public ConsentPrompter {
+public:
+    struct Asked {
+        ConsentRequest request;
+        Answered answered;
+    };
+
+    QuestionQueue() : m_ready(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_error(errno) {}
+    // Readable while questions wait to be shown; invalid if it could not be
+    // made (`error` says why).
+    int ready() const { return m_ready.get(); }
+    int error() const { return m_error; }
+
+    // The guard never waits for the person.
+    PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
+    void begin(const ConsentRequest &request, Answered answered) override {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_asked.push_back(Asked{request, std::move(answered)});
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_ready.get(), &one, sizeof one);
+    }
+    // On the GUI thread: the questions to show now.
+    std::vector<Asked> take() {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(m_ready.get(), &count, sizeof count);
+        const std::lock_guard lock(m_mutex);
+        return std::exchange(m_asked, {});
+    }
+
+private:
+    UniqueFd m_ready;
+    int m_error;
+    std::mutex m_mutex;
+    std::vector<Asked> m_asked;
+};
+
 class GuardProcess {
 public:
     GuardProcess(UniqueFd channel, int &argc, char **argv)
         : m_channelFd(std::move(channel)), m_pellim(::getppid()), m_argc(argc), m_argv(argv),
           m_log(m_journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
-          m_prompter([this] {
-              showable();
-              return placeOver(m_mainWindow, m_mainExported);
-          }),
-          m_guard(m_journal, m_prompter) {}
+          m_guard(m_journal, m_questions) {}
 
     // `waylandPreconnected`: Pellim needs no display socket (EarlyDisplay).
     // `busFolder`: where Pellim's bus proxies go (BusProxies::makeFolder).
@@ -95,9 +137,10 @@ private:
     QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
-    bool answerCall();
+    void superviseCalls();
+    void showQuestions();
     void serve(const QByteArray &message);
-    void end(int status);
+    [[noreturn]] void finish(int status);
 
     UniqueFd m_channelFd; // until the channel gets its notifier
     pid_t m_pellim;       // the guard's parent: the only process whose windows it stays on
@@ -106,7 +149,7 @@ private:
     JournalSink m_journal;
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
-    DialogConsentPrompter m_prompter;
+    QuestionQueue m_questions;
     FolderGuard m_guard;
     std::unique_ptr<Supervisor> m_supervisor;
     // Declared after what they use, so they go first.
@@ -118,12 +161,12 @@ private:
     std::unique_ptr<PortalFileDialogs> m_dialogs;
     std::unique_ptr<FolderAccessWindow> m_folderAccess;
     std::unique_ptr<GuardChannel> m_channel;
-    std::unique_ptr<QSocketNotifier> m_calls;
+    std::unique_ptr<QSocketNotifier> m_asked;
+    DialogConsentPrompter m_prompter;
     std::map<std::uint64_t, std::unique_ptr<QWindow>> m_foreign;
     std::uint64_t m_mainWindow = 0;
     QByteArray m_mainExported;
-    bool m_ended = false;
-    int m_status = 0;
+    std::atomic<bool> m_finishing = false;
 };
 
 int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
@@ -147,9 +190,19 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
                         errnoText(error));
         return 1;
     }
+    if (m_questions.ready() < 0) {
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") +
+                                         errnoText(m_questions.error()));
+        return 1;
+    }
     // The addresses, with the word that Pellim may close its own copy of the
-    // listener.
-    sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()));
+    // listener. Pellim waits for it, with nothing else in its queue.
+    if (!sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()))) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: cannot tell Pellim it took the listener: ") +
+                        errnoText(errno));
+        return 1;
+    }
     QString why;
     m_supervisor =
         Supervisor::create(std::move(listener), m_guard, keptOut, &why,
@@ -163,53 +216,65 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         m_log.write(LogLevel::Error,
                     QStringLiteral("Folder guard: refused Pellim a connection to %1").arg(address));
     });
-    // Answering begins at once: Pellim's start waits on its first calls, and a
-    // display connection would only hold them up.
-    while (!m_app && !m_ended) {
-        pollfd ready[2] = {{m_supervisor->listener(), POLLIN, 0}, {m_channelFd.get(), POLLIN, 0}};
+    m_supervisor->endWith(m_channelFd.get());
+    // Held calls are answered on a thread of their own from now on, which
+    // nothing shown, no display and no bus can hold up. It ends the process.
+    std::thread(&GuardProcess::superviseCalls, this).detach();
+    // No display until something is to be shown.
+    while (!m_app) {
+        pollfd ready[2] = {{m_channelFd.get(), POLLIN, 0}, {m_questions.ready(), POLLIN, 0}};
         if (::poll(ready, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            m_log.write(LogLevel::Error,
-                        QStringLiteral("Folder guard: cannot wait for calls: ") + errnoText(errno));
-            return 1;
+            m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot wait for Pellim: ") +
+                                             errnoText(errno));
+            finish(1);
         }
-        if (ready[0].revents && !answerCall())
-            break;
-        if (m_app || m_ended || !ready[1].revents)
+        if (ready[1].revents)
+            showQuestions();
+        if (m_app || !ready[0].revents)
             continue;
         const std::optional<QByteArray> message = receiveMessage(m_channelFd.get());
         if (!message)
-            return 0; // Pellim is gone
+            finish(0); // Pellim is gone
         serve(*message);
     }
-    if (m_ended)
-        return m_status;
-    return m_app ? m_app->exec() : m_status;
+    finish(m_app->exec());
 }
 
-bool GuardProcess::answerCall() {
+void GuardProcess::superviseCalls() {
     int error = 0;
-    switch (m_supervisor->handleOne(&error)) {
-    case Supervisor::Result::Answered:
-        return true;
-    case Supervisor::Result::Gone:
-        end(0);
-        return false;
-    case Supervisor::Result::Failed:
+    Supervisor::Result result = Supervisor::Result::Answered;
+    while (result == Supervisor::Result::Answered)
+        result = m_supervisor->handleOne(&error);
+    if (result == Supervisor::Result::Failed)
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot read Pellim's calls: ") +
                                          errnoText(error));
-        end(1);
-        return false;
-    }
-    return false;
+    finish(result == Supervisor::Result::Gone ? 0 : 1);
 }
 
-void GuardProcess::end(int status) {
-    m_ended = true;
-    m_status = status;
-    if (m_app)
-        m_app->exit(status);
+// Pellim is gone (or its calls cannot be read): the process ends at once, from
+// whichever thread saw it first, whatever the other waits on (a dialog, a bus,
+// the display). Nothing is left to write: entries went out as they were made,
+// an answer is written whole or not at all, and the bus proxy ends with this
+// process (its --fd); its folder is removed at Pellim's next start, as after a
+// guard killed with its Pellim.
+void GuardProcess::finish(int status) {
+    if (m_finishing.exchange(true)) {
+        for (;;)
+            ::pause(); // the other thread is ending the process
+    }
+    ::_exit(status);
+}
+
+// The questions the supervising thread asked since the last look, each shown
+// without waiting; its answer goes back to the guard, which wakes that thread.
+void GuardProcess::showQuestions() {
+    for (QuestionQueue::Asked &asked : m_questions.take()) {
+        showable();
+        m_prompter.show(asked.request, placeOver(m_mainWindow, m_mainExported),
+                        std::move(asked.answered));
+    }
 }
 
 // The display, the event loop and the dialogs, made when first needed.
@@ -240,14 +305,11 @@ void GuardProcess::showable() {
     m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
     QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
                      [this](const QByteArray &message) { serve(message); });
-    QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(), [this] { end(0); });
-    m_calls = std::make_unique<QSocketNotifier>(m_supervisor->listener(), QSocketNotifier::Read);
-    // A prompt's event loop keeps this going: calls of Pellim's other threads
-    // are answered while one waits for the person.
-    QObject::connect(m_calls.get(), &QSocketNotifier::activated, m_calls.get(), [this] {
-        if (!answerCall())
-            m_calls->setEnabled(false);
-    });
+    QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
+                     [this] { finish(0); });
+    m_asked = std::make_unique<QSocketNotifier>(m_questions.ready(), QSocketNotifier::Read);
+    QObject::connect(m_asked.get(), &QSocketNotifier::activated, m_asked.get(),
+                     [this] { showQuestions(); });
 }
 
 QWindow *GuardProcess::foreign(std::uint64_t window) {
@@ -339,8 +401,17 @@ void GuardProcess::serve(const QByteArray &message) {
     if (request->kind != GuardRequestKind::MainWindow)
         showable();
     const auto reply = [this, id = request->id](int response, std::optional<FileUrl> chosen) {
-        if (m_channel)
-            m_channel->send(encodeReply(GuardReply{id, response, std::move(chosen)}));
+        if (!m_channel)
+            return;
+        // Pellim reads its replies when it likes: one it has no room for is lost,
+        // and its dialog stays without an answer.
+        if (const Outcome sent =
+                m_channel->send(encodeReply(GuardReply{id, response, std::move(chosen)}));
+            !sent)
+            m_log.write(LogLevel::Error,
+                        QStringLiteral("Folder guard: cannot answer Pellim's dialog request %1: %2")
+                            .arg(id)
+                            .arg(sent.failure().text()));
     };
     switch (request->kind) {
     case GuardRequestKind::MainWindow:

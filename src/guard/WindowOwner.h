@@ -12,8 +12,8 @@ namespace pellim {
 // Whether the X server says `window` was made by a client of process `pid`
 // (the X-Resource extension's client ids). A window property such as
 // _NET_WM_PID would not do: any client may write it on any window. False when
-// the server cannot tell: the extension is missing, the window is gone, or its
-// client is not local.
+// the server cannot tell: the extension is missing, the window is gone, its
+// client is not local, or the server has not answered within a second.
 bool windowOfProcess(xcb_connection_t *connection, std::uint64_t window, pid_t pid);
 
 // Whether `window` was made on `connection` itself (its ids are the

@@ -8,43 +8,74 @@
 #include <QThread>
 #include <QWindow>
 
+#include <memory>
+
 namespace pellim {
 
-DialogConsentPrompter::DialogConsentPrompter(std::function<PlaceOver()> before)
-    : m_before(std::move(before)) {}
+namespace {
 
-PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
-    const PlaceOver placeOver = m_before ? m_before() : PlaceOver();
+bool canAsk() {
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
-    if (!app || QCoreApplication::closingDown() || QThread::currentThread() != app->thread())
-        return PromptAnswer::CannotAsk;
+    return app && !QCoreApplication::closingDown() && QThread::currentThread() == app->thread();
+}
 
+// The box; its Allow button is `allow`.
+std::unique_ptr<QMessageBox> questionBox(const ConsentRequest &request, QPushButton *&allow) {
     // No parent: a window that closes while the box is up must not take the box
     // (and the answer) with it.
-    QMessageBox box;
+    auto box = std::make_unique<QMessageBox>();
     // Not "Folder Access": that is the window that lists the answers.
-    box.setWindowTitle(
+    box->setWindowTitle(
         QCoreApplication::translate("pellim::ConsentDialog", "Pellim: allow folder access?"));
-    box.setIcon(QMessageBox::Question);
+    box->setIcon(QMessageBox::Question);
     // Paths are shown as they are; a name that looks like markup stays text.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(promptText(request.folder));
-    box.setInformativeText(promptInformativeText(request));
-    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+    box->setTextFormat(Qt::PlainText);
+    box->setText(promptText(request.folder));
+    box->setInformativeText(promptInformativeText(request));
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         label->setTextFormat(Qt::PlainText);
-    QPushButton *allow = box.addButton(
-        QCoreApplication::translate("pellim::ConsentDialog", "&Allow"), QMessageBox::AcceptRole);
+    allow = box->addButton(QCoreApplication::translate("pellim::ConsentDialog", "&Allow"),
+                           QMessageBox::AcceptRole);
     QPushButton *deny =
-        box.addButton(QCoreApplication::translate("pellim::ConsentDialog", "&Don't Allow"),
-                      QMessageBox::RejectRole);
-    box.setDefaultButton(deny);
-    box.setEscapeButton(deny);
-    box.setWindowModality(Qt::ApplicationModal);
-    if (placeOver)
-        placeOver(&box);
-    box.exec();
-    // Anything but a click on Allow (Escape, closing, Enter on the default) refuses.
+        box->addButton(QCoreApplication::translate("pellim::ConsentDialog", "&Don't Allow"),
+                       QMessageBox::RejectRole);
+    box->setDefaultButton(deny);
+    box->setEscapeButton(deny);
+    box->setWindowModality(Qt::ApplicationModal);
+    return box;
+}
+
+// Anything but a click on Allow (Escape, closing, Enter on the default) refuses.
+PromptAnswer answerOf(const QMessageBox &box, const QPushButton *allow) {
     return box.clickedButton() == allow ? PromptAnswer::Allow : PromptAnswer::Deny;
+}
+
+} // namespace
+
+PromptAnswer DialogConsentPrompter::ask(const ConsentRequest &request) {
+    if (!canAsk())
+        return PromptAnswer::CannotAsk;
+    QPushButton *allow = nullptr;
+    const std::unique_ptr<QMessageBox> box = questionBox(request, allow);
+    box->exec();
+    return answerOf(*box, allow);
+}
+
+void DialogConsentPrompter::show(const ConsentRequest &request, const PlaceOver &placeOver,
+                                 Answered answered) {
+    if (!canAsk()) {
+        answered(PromptAnswer::CannotAsk);
+        return;
+    }
+    QPushButton *allow = nullptr;
+    QMessageBox *box = questionBox(request, allow).release();
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, box, [box, allow, answered = std::move(answered)] {
+        answered(answerOf(*box, allow));
+    });
+    if (placeOver)
+        placeOver(box);
+    box->show();
 }
 
 } // namespace pellim

@@ -4,21 +4,18 @@
 #include "consent/ConsentPrompter.h"
 #include "panels/FileDialogs.h"
 
-#include <functional>
-
 namespace pellim {
 
 // An application-modal box of the guard's own. Without a QApplication (or off the
 // GUI thread, or while the application shuts down) it cannot ask.
-// `before` runs first at each question and gives what places the box on top of
-// a window of another process (the guard asks for Pellim), if anything.
 class DialogConsentPrompter final : public ConsentPrompter {
 public:
-    explicit DialogConsentPrompter(std::function<PlaceOver()> before = {});
+    // Shows the box and waits in its event loop for the answer.
     PromptAnswer ask(const ConsentRequest &request) override;
-
-private:
-    std::function<PlaceOver()> m_before;
+    // Shows the box and returns; `answered` is called on this thread once the
+    // person has answered. `placeOver` puts it on top of a window of another
+    // process (the guard asks for Pellim), if anything.
+    void show(const ConsentRequest &request, const PlaceOver &placeOver, Answered answered);
 };
 
 } // namespace pellim

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <optional>
 
 namespace pellim {
@@ -22,13 +23,18 @@ public:
     virtual bool mayAccess(const Walked &target, const QByteArray &path, FileAccessKind kind) = 0;
     // The person chose this item in a file dialog; a folder covers its subtree.
     virtual void grantChosen(const QByteArray &path, bool isDirectory) = 0;
-    // As mayAccess, but nothing where the answer must wait: a question about
-    // the same or another folder is being asked already. The caller asks again
-    // once that one is answered, so that the person sees one question at a time.
+    // As mayAccess, but never waits for the person: nothing where only they can
+    // answer. Then a question is begun, unless one is on screen already (about
+    // the same or another folder), and the caller asks again once the observer
+    // given to whenAnswered hears that it was answered; so the person sees one
+    // question at a time.
     virtual std::optional<bool> mayAccessNow(const Walked &target, const QByteArray &path,
                                              FileAccessKind kind) {
         return mayAccess(target, path, kind);
     }
+    // `wake` is called, on whatever thread the answer came, once a question
+    // begun by mayAccessNow has been answered; empty: nobody listens any more.
+    virtual void whenAnswered(std::function<void()> wake) { (void)wake; }
     // Whether `target` lies in a folder this protection guards: one the kernel
     // did not keep out at the start (named since) is still decided here. Cheap:
     // asked about calls that would otherwise go on.

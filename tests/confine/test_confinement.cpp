@@ -14,9 +14,11 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <linux/io_uring.h>
 #include <linux/openat2.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/fanotify.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
@@ -79,7 +81,7 @@ QByteArray contents(const QString &path) {
 // what the body reported (or why it could not be confined).
 QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
                        const std::function<QByteArray()> &body,
-                       const QByteArray &workingFolder = "/", Supervisor **made = nullptr,
+                       const QByteArray &workingFolder = "/",
                        std::vector<AllowedSocket> allowed = {}) {
     int sockets[2]; // the listener, then the child's report
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
@@ -115,8 +117,6 @@ QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
         confined
             ? Supervisor::create(std::move(listener), protection, paths, &error, std::move(allowed))
             : nullptr;
-    if (made)
-        *made = supervisor.get();
     while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
     }
     int status = 0;
@@ -640,7 +640,7 @@ private slots:
         sockets.push_back(*pinnedSocket(out + "/listed.sock", QStringLiteral("a test's")));
         QByteArray got = runConfined(
             {{docs, desk}, {bytes(t.home() + "/.local/state/pellim")}, readOnlyPaths()}, guard,
-            [&] { return held.run(docs, desk, out); }, "/", nullptr, std::move(sockets));
+            [&] { return held.run(docs, desk, out); }, "/", std::move(sockets));
         if (held.look) {
             const char folder = held.look[0];
             got += " " + disk((folder == 'D'   ? docs
@@ -653,49 +653,67 @@ private slots:
         QCOMPARE(got, held.expected);
     }
 
-    // Calls that need the person wait for the question on screen: two into
-    // Documents get one question and its one answer; one into Desktop is asked
-    // about afterwards, not over it.
+    // Calls that need the person wait unanswered while the question is on
+    // screen, and the others go on: the person (another thread, as the guard's
+    // GUI) answers only once a call outside the guarded folders has been
+    // answered. Two calls into Documents get one question and its one answer;
+    // one into Desktop is asked about afterwards, not over it.
     void oneQuestionAtATime() {
         if (const std::optional<QString> why = confinementUnavailable())
             QSKIP(qPrintable(*why));
         test::TestHome t;
         const QByteArray docs = QFile::encodeName(t.documents()),
-                         desk = QFile::encodeName(t.desktop());
+                         desk = QFile::encodeName(t.desktop()),
+                         out = QFile::encodeName(t.root() + "/out");
         t.makeFile("home/Documents/a.txt", "a");
         t.makeFile("home/Documents/b.txt", "b");
         t.makeFile("home/Desktop/c.txt", "c");
-        Supervisor *supervisor = nullptr;
-        // While the first question is open, the other calls arrive and wait.
-        struct Nesting final : ConsentPrompter {
-            Supervisor **supervisor;
+        t.makeFile("out/o.txt", "o");
+        int shown[2], outside[2]; // the question is up; the call outside was answered
+        QVERIFY(::pipe2(shown, O_CLOEXEC) == 0 && ::pipe2(outside, O_CLOEXEC) == 0);
+        struct Person final : ConsentPrompter {
+            int shown, outside;
             std::vector<GuardedFolder> asked;
-            explicit Nesting(Supervisor **s) : supervisor(s) {}
-            PromptAnswer ask(const ConsentRequest &request) override {
+            std::vector<std::thread> answering;
+            PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
+            void begin(const ConsentRequest &request, Answered answered) override {
                 asked.push_back(request.folder);
-                if (asked.size() == 1)
-                    for (int i = 0; i < 2; ++i)
-                        (*supervisor)->handleOne();
-                return request.folder == GuardedFolder::Documents ? PromptAnswer::Allow
-                                                                  : PromptAnswer::Deny;
+                const bool first = asked.size() == 1;
+                if (first && ::write(shown, "q", 1) != 1)
+                    qFatal("cannot say the question is up");
+                answering.emplace_back([=, this] {
+                    pollfd done{outside, POLLIN, 0};
+                    if (first) // bounded only so that a guard that hangs fails the test
+                        ::poll(&done, 1, 60000);
+                    answered(request.folder == GuardedFolder::Documents ? PromptAnswer::Allow
+                                                                        : PromptAnswer::Deny);
+                });
             }
-        } prompter(&supervisor);
+        } person;
+        person.shown = shown[1];
+        person.outside = outside[0];
         MemoryLogSink log;
-        FolderGuard guard(log, prompter);
-        const QByteArray got = runConfined(
-            {{docs, desk}, {}, {}}, guard,
-            [&] {
-                QByteArray results[3];
-                std::thread first([&] { results[0] = opened(sysOpen(docs + "/a.txt")); });
-                ::usleep(200000); // the first is held before the others come
-                std::thread second([&] { results[1] = opened(sysOpen(docs + "/b.txt")); });
-                std::thread third([&] { results[2] = opened(sysOpen(desk + "/c.txt")); });
-                first.join(), second.join(), third.join();
-                return results[0] + results[1] + results[2];
-            },
-            "/", &supervisor);
-        QCOMPARE(got, QByteArray("abEPERM"));
-        QCOMPARE(prompter.asked,
+        FolderGuard guard(log, person);
+        const QByteArray got = runConfined({{docs, desk}, {}, {}}, guard, [&] {
+            QByteArray results[4];
+            std::thread first([&] { results[0] = opened(sysOpen(docs + "/a.txt")); });
+            char byte = 0;
+            if (::read(shown[0], &byte, 1) != 1)
+                return QByteArray("no question");
+            std::thread second([&] { results[1] = opened(sysOpen(docs + "/b.txt")); });
+            std::thread third([&] { results[2] = opened(sysOpen(desk + "/c.txt")); });
+            results[3] = opened(sysOpen(out + "/o.txt"));
+            if (::write(outside[1], "o", 1) != 1)
+                return QByteArray("cannot say so");
+            first.join(), second.join(), third.join();
+            return results[3] + results[0] + results[1] + results[2];
+        });
+        for (std::thread &answering : person.answering)
+            answering.join();
+        for (const int end : {shown[0], shown[1], outside[0], outside[1]})
+            ::close(end);
+        QCOMPARE(got, QByteArray("oabEPERM"));
+        QCOMPARE(person.asked,
                  (std::vector<GuardedFolder>{GuardedFolder::Documents, GuardedFolder::Desktop}));
     }
 

@@ -1,8 +1,9 @@
-// The guard process as Pellim starts it, flooded with dialog requests over its
-// channel: it shows at most 8 windows of its own at once and answers each
-// request past them at once with a cancel. The flood runs in a process of its
-// own (this program with --flood): the guard is forked before any application
-// object exists, and the process that starts it is confined.
+// The guard process as Pellim starts it: flooded with dialog requests over its
+// channel, it shows at most 8 windows of its own at once and answers each
+// request past them at once with a cancel; held up on its GUI thread, it still
+// answers held calls and ends with its channel. Each case runs in a process of
+// its own (this program with --flood or --stalled): the guard is forked before
+// any application object exists, and the process that starts it is confined.
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
 #include "consent/KeptOut.h"
@@ -16,12 +17,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <variant>
@@ -59,6 +64,56 @@ int flood(int argc, char **argv) {
     }
     guard->channel.reset(); // the guard ends with its channel
     return ::waitpid(guard->guardPid, nullptr, 0) == guard->guardPid ? 0 : 1;
+}
+
+// The guard's GUI thread waits on a session bus that takes the connection and
+// never answers, as a bus Pellim ran could: a held call is answered meanwhile,
+// and the guard ends once its channel closes, not when that call would time
+// out (25 s). Prints what it saw, or "skip" and why.
+int stalled(int argc, char **argv) {
+    const QByteArray path = qgetenv("HOME") + "/../bus";
+    const UniqueFd bus(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()) + 1);
+    if (::bind(bus.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(bus.get(), 1) != 0)
+        return 1;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path, 1);
+    const KeptOutPaths keptOut = keptOutFolders();
+    auto kernel = startKernelGuard(keptOut, [&](UniqueFd channel) {
+        return runGuardProcess(std::move(channel), argc, argv, keptOut);
+    });
+    auto *guard = std::get_if<KernelGuard>(&kernel);
+    if (!guard) {
+        std::printf("skip: %s", qPrintable(std::get<NoKernelGuard>(kernel).reason));
+        return 0;
+    }
+    GuardRequest request;
+    request.id = 1;
+    request.kind = GuardRequestKind::Save;
+    request.suggestedName = QStringLiteral("t.txt");
+    sendMessage(guard->channel.get(), encodeRequest(request));
+    // The guard's dialogs connect to the bus, say their first words and wait.
+    pollfd connecting{bus.get(), POLLIN, 0};
+    if (::poll(&connecting, 1, 30000) != 1)
+        return std::printf("the guard never came to the bus"), 0;
+    const UniqueFd peer(::accept4(bus.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    char said[64];
+    if (::read(peer.get(), said, sizeof said) <= 0)
+        return std::printf("the guard said nothing on the bus"), 0;
+    const UniqueFd file(::open("/etc/passwd", O_RDONLY | O_CLOEXEC)); // held
+    pollfd waiting{peer.get(), POLLRDHUP, 0};
+    const bool meanwhile = ::poll(&waiting, 1, 0) == 0; // the guard still waits on the bus
+    std::printf(file.isValid() && meanwhile ? "answered" : "not answered while it waited");
+    const auto closed = std::chrono::steady_clock::now();
+    guard->channel.reset();
+    int status = 0;
+    ::waitpid(guard->guardPid, &status, 0);
+    // Generous: a guard that waits for its GUI thread ends only after 25 s.
+    const bool soon = std::chrono::steady_clock::now() - closed < std::chrono::seconds(10);
+    std::printf(soon && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ", ended" : ", ended late");
+    return 0;
 }
 
 } // namespace
@@ -107,11 +162,23 @@ private Q_SLOTS:
         QVERIFY(::stat(folder->constData(), &st) == 0 && S_ISDIR(st.st_mode));
         QCOMPARE(st.st_mode & 0777, 0700u);
     }
+
+    void answersWhileItsWindowsWait() {
+        test::TestHome home;
+        QProcess stalled;
+        stalled.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--stalled")});
+        QVERIFY(stalled.waitForFinished(60000) && stalled.exitCode() == 0);
+        const QByteArray out = stalled.readAllStandardOutput();
+        if (out.startsWith("skip"))
+            QSKIP(out.constData());
+        QCOMPARE(out, QByteArray("answered, ended"));
+    }
 };
 
 int main(int argc, char **argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--flood") == 0) {
-        const int status = flood(argc, argv);
+    const bool flooding = argc > 1 && std::strcmp(argv[1], "--flood") == 0;
+    if (flooding || (argc > 1 && std::strcmp(argv[1], "--stalled") == 0)) {
+        const int status = flooding ? flood(argc, argv) : stalled(argc, argv);
         // Confined, and with the guard gone, no leak check could open a file.
         std::fflush(stdout);
         ::_exit(status);
