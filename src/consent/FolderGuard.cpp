@@ -311,10 +311,10 @@ void FolderGuard::answered(std::uint64_t serial, PromptAnswer answer) {
         const bool allowed = answer == PromptAnswer::Allow;
         question.stored =
             allowed ? QStringLiteral("asked: allowed") : QStringLiteral("asked: denied");
-        QString error;
-        if (!m_store.setAnswer(question.location.folder,
-                               allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied, &error))
-            question.stored += QStringLiteral(" (the answer could not be stored: %1)").arg(error);
+        question.stored +=
+            storedNote(m_store.setAnswer(question.location.folder,
+                                         allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied),
+                       m_store.filePath());
     }
     // Under the lock: whoever listens cannot go away meanwhile.
     if (m_wake)
