@@ -243,8 +243,6 @@ int runApplication(int argc, char **argv) {
     UniqueFd guardUntilTheEnd;
     QApplication app(argc, argv);
     configureApplication(app);
-    if (const std::optional<int> refused = refuseUnknownArguments(QCoreApplication::arguments()))
-        return *refused;
 
     // Declared in the order they depend on one another; they are destroyed in
     // reverse, so the window goes first and the journal last, all before `app`.
