@@ -78,7 +78,6 @@ public:
     ~GuardChannel() override;
 
     bool send(const QByteArray &message);
-    bool isOpen() const { return m_channel.isValid(); }
     // The channel, no longer watched: it stays open for as long as its taker
     // keeps it.
     UniqueFd takeDescriptor();
