@@ -53,7 +53,7 @@ QString levelName(int priority) {
 QString sourceName(const QString &subsystem) {
     if (subsystem == QLatin1String(kAppId))
         return QStringLiteral("Pellim");
-    if (subsystem == QLatin1String("org.pellim.FolderGuard"))
+    if (subsystem == QLatin1String(kGuardSubsystem))
         return ActivityWindow::tr("Folder guard");
     return subsystem;
 }

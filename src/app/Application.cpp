@@ -247,7 +247,7 @@ int runApplication(int argc, char **argv) {
     // Declared in the order they depend on one another; they are destroyed in
     // reverse, so the window goes first and the journal last, all before `app`.
     const auto journal = std::make_unique<JournalSink>();
-    const LogHandle guardLog(*journal, QStringLiteral("org.pellim.FolderGuard"),
+    const LogHandle guardLog(*journal, QString::fromLatin1(kGuardSubsystem),
                              QStringLiteral("decisions"));
     const auto alert = std::make_unique<QtAlert>();
     // Folder protection: the one place where it is chosen. Confined, the kernel

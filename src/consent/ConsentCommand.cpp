@@ -165,7 +165,7 @@ int release(ConsentStore &store, LogSink &journal, const QString &word, QTextStr
         err << kProgram << ": " << error << "\n";
         return kNotWritten;
     }
-    LogHandle(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions"))
+    LogHandle(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"))
         .write(LogLevel::Info,
                QStringLiteral("%1: released with pellim-consent; no longer guarded").arg(word));
     out << translated(QT_TRANSLATE_NOOP("pellim-consent", "%1: released")).arg(word) << "\n";

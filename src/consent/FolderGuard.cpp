@@ -117,7 +117,7 @@ const GuardedLocation *GuardedSet::keeping(const Walked &target) const {
 }
 
 FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
-    : m_log(sink, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
+    : m_log(sink, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
       m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {}
 
 std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &path,
