@@ -363,8 +363,15 @@ void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response, const 
     case PortalOutcome::Cancelled:
         ended(dialog, QStringLiteral("cancelled (response 1)"));
         return;
+    case PortalOutcome::Closed:
+        // Response 2 is "ended some other way"; GTK's back-end gives it when
+        // the person closes its window without choosing, and the portal when
+        // its back-end failed, which it also writes to its own log.
+        ended(dialog, QStringLiteral("closed with Escape or the window's close button "
+                                     "(response 2)"));
+        return;
     case PortalOutcome::Ended:
-        ended(dialog, QStringLiteral("closed without an answer (response %1)").arg(response));
+        ended(dialog, QStringLiteral("ended by the portal (response %1)").arg(response));
         return;
     case PortalOutcome::NoLocalFile:
         ended(dialog, QStringLiteral("the portal named no single local file"));
