@@ -66,7 +66,8 @@ void placeNear(QWidget *window, const QWidget *anchor, int cascade) {
     }
     // Right of the main window, left of it, below, above: the first side with
     // room for the whole window. Else the side with the most room, the window
-    // made smaller to fit there, but not below half its size, nor its least.
+    // made smaller to fit there, but not below a third of its size, nor its
+    // least.
     constexpr int kGap = 8;
     const std::array<QRect, 4> free = {
         QRect(QPoint(main.right() + 1 + kGap, room.top()), room.bottomRight()),
@@ -74,7 +75,7 @@ void placeNear(QWidget *window, const QWidget *anchor, int cascade) {
         QRect(QPoint(room.left(), main.bottom() + 1 + kGap), room.bottomRight()),
         QRect(room.topLeft(), QPoint(room.right(), main.top() - 1 - kGap)),
     };
-    const QSize smallest = (outer / 2).expandedTo(least + frame);
+    const QSize smallest = (outer / 3).expandedTo(least + frame);
     int side = -1;
     QSize fitted;
     for (int i = 0; i < int(free.size()); ++i) {
