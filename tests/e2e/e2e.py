@@ -29,6 +29,7 @@ UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ012345678
 # The guard's question, its title and the key of its Allow button, by language.
 PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
           "de_DE.UTF-8": ("Pellim: Ordnerzugriff erlauben?", "alt+e")}
+ALLOWED = {"C.UTF-8": "allowed", "de_DE.UTF-8": "erlaubt"}  # as pellim-consent list says it
 
 
 class Skip(Exception):
@@ -322,7 +323,8 @@ def close_window(c):
 
 def save_consent(c):
     writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # asked by the guard process, so stored
-    check(re.search(r"^documents\s+allowed", c.consent("list"), re.M), "the answer was not stored")
+    check(re.search(r"^documents\s+%s " % ALLOWED[c.env["LANG"]], c.consent("list"), re.M),
+          "the answer was not stored")
     check(c.guard_pids(), "no guard process")
     check(any(t.startswith("Documents folder, write access to %s/Pellim" % c.docs) and t.endswith("asked: allowed")
               for t in c.guard_entries()), "the guard did not record its decision: %r" % c.guard_entries())
