@@ -19,9 +19,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-# Only Pellim itself, not the tests and benchmarks.
+# Only Pellim and pellim-consent, which are one product, not the tests and
+# benchmarks.
 run: configure
-	@cmake --build $(BUILD) --target pellim
+	@cmake --build $(BUILD) --target pellim pellim-consent
 	@$(BUILD)/pellim
 
 test: build

@@ -9,7 +9,6 @@
 #include <QTextStream>
 
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 using pellim::writeAll;
@@ -36,7 +35,7 @@ int main(int argc, char **argv) {
     if (!writeAll(STDOUT_FILENO, outText.toUtf8())) {
         const QByteArray message =
             QByteArrayLiteral("pellim-consent: cannot write to standard output: ") +
-            std::strerror(errno) + '\n';
+            pellim::errnoText(errno).toUtf8() + '\n';
         writeAll(STDERR_FILENO, message);
         return status == 0 ? 1 : status;
     }

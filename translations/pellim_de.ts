@@ -334,14 +334,14 @@ Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error
 </source>
         <translation>Befehle:
   list            jeden Ordner zeigen, mit Pfad und gespeicherter Antwort
-  allow FOLDER    Pellim ohne Nachfrage in FOLDER lassen
-  deny FOLDER     Pellim ohne Nachfrage aus FOLDER fernhalten
-  reset FOLDER    die Antwort vergessen, sodass Pellim wieder fragt
+  allow ORDNER    Pellim ohne Nachfrage in ORDNER lassen
+  deny ORDNER     Pellim ohne Nachfrage aus ORDNER fernhalten
+  reset ORDNER    die Antwort vergessen, sodass Pellim wieder fragt
   reset all       die Antworten für alle Ordner vergessen
-  release PATH    einen früher geschützten Ordner freigeben, den die
+  release PFAD    einen früher geschützten Ordner freigeben, den die
                   Einstellungen der Arbeitsumgebung nicht mehr nennen
 
-FOLDER ist documents, desktop oder downloads, in beliebiger Schreibung.
+ORDNER ist documents, desktop oder downloads, in beliebiger Schreibung.
 Änderungen gelten sofort, auch während Pellim läuft. Jede Änderung ist ein
 Eintrag im Journal, wie im Ordnerzugriff: journalctl SUBSYSTEM=org.pellim.FolderGuard
 
@@ -371,6 +371,26 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>note: %1 holds earlier answers that could not be used; Pellim does not read it</source>
         <translation>Hinweis: %1 enthält frühere Antworten, die nicht verwendbar waren; Pellim liest diese Datei nicht</translation>
+    </message>
+    <message>
+        <source>COMMAND</source>
+        <translation>BEFEHL</translation>
+    </message>
+    <message>
+        <source>FOLDER</source>
+        <translation>ORDNER</translation>
+    </message>
+    <message>
+        <source>allowed</source>
+        <translation>erlaubt</translation>
+    </message>
+    <message>
+        <source>denied</source>
+        <translation>verweigert</translation>
+    </message>
+    <message>
+        <source>not decided</source>
+        <translation>nicht entschieden</translation>
     </message>
 </context>
 <context>
@@ -462,10 +482,6 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <translation>&lt;h3&gt;Pellim %1&lt;/h3&gt;&lt;p&gt;Sehen Sie zu, wie das System Ihre eigenen Ordner bewacht.&lt;/p&gt;</translation>
     </message>
     <message>
-        <source>&lt;p&gt;Your answers to the folder guard are kept in&lt;br&gt;&lt;tt&gt;%1&lt;/tt&gt;&lt;br&gt;where Pellim itself cannot reach them. Change them in Window › Folder Access… or with &lt;tt&gt;pellim-consent&lt;/tt&gt;.&lt;/p&gt;&lt;p&gt;Pellim is free software under the GNU General Public License, version 3 or later. Built with Qt %2.&lt;/p&gt;</source>
-        <translation>&lt;p&gt;Ihre Antworten an den Ordnerwächter liegen in&lt;br&gt;&lt;tt&gt;%1&lt;/tt&gt;&lt;br&gt;wo Pellim selbst sie nicht erreicht. Ändern Sie sie unter Fenster › Ordnerzugriff … oder mit &lt;tt&gt;pellim-consent&lt;/tt&gt;.&lt;/p&gt;&lt;p&gt;Pellim ist freie Software unter der GNU General Public License, Version 3 oder später. Erstellt mit Qt %2.&lt;/p&gt;</translation>
-    </message>
-    <message>
         <source>&amp;Window</source>
         <translation>&amp;Fenster</translation>
     </message>
@@ -476,6 +492,10 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>&amp;Folder Access…</source>
         <translation>&amp;Ordnerzugriff …</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;Your answers to the folder guard are kept in&lt;br&gt;&lt;tt&gt;%1&lt;/tt&gt;&lt;br&gt;where Pellim itself cannot reach them. Change them in Window › Folder Access… or with &lt;tt&gt;%3&lt;/tt&gt;.&lt;/p&gt;&lt;p&gt;Pellim is free software under the GNU General Public License, version 3 or later. Built with Qt %2.&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Ihre Antworten an den Ordnerwächter liegen in&lt;br&gt;&lt;tt&gt;%1&lt;/tt&gt;&lt;br&gt;wo Pellim selbst sie nicht erreicht. Ändern Sie sie unter Fenster › Ordnerzugriff … oder mit &lt;tt&gt;%3&lt;/tt&gt;.&lt;/p&gt;&lt;p&gt;Pellim ist freie Software unter der GNU General Public License, Version 3 oder später. Erstellt mit Qt %2.&lt;/p&gt;</translation>
     </message>
 </context>
 <context>
@@ -506,15 +526,15 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     </message>
     <message>
         <source>display X11: any program on this display can answer the prompts and make other programs load its code</source>
-        <translation>Anzeige X11: jedes Programm auf dieser Anzeige kann die Rückfragen beantworten und andere Programme seinen Code laden lassen</translation>
+        <translation>unter X11 kann jedes Programm auf diesem Bildschirm die Rückfragen beantworten und andere Programme seinen Code laden lassen</translation>
     </message>
     <message>
         <source>display Wayland, whose compositor offers every program %1: any program on this display can answer the prompts</source>
-        <translation>Anzeige Wayland, deren Compositor jedem Programm %1 anbietet: jedes Programm auf dieser Anzeige kann die Rückfragen beantworten</translation>
+        <translation>unter Wayland, dessen Compositor jedem Programm %1 anbietet, kann jedes Programm auf diesem Bildschirm die Rückfragen beantworten</translation>
     </message>
     <message>
         <source>display Wayland: only the person at the keyboard can answer the prompts</source>
-        <translation>Anzeige Wayland: nur die Person an der Tastatur kann die Rückfragen beantworten</translation>
+        <translation>unter Wayland kann nur die Person an der Tastatur die Rückfragen beantworten</translation>
     </message>
 </context>
 <context>
@@ -575,11 +595,11 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>%1
 %2
 
-%3 To change the answer later, use Folder Access or “pellim-consent reset %4”.</source>
+%3 To change the answer later, use Folder Access or “%4”.</source>
         <translation>%1
 %2
 
-%3 Um die Antwort später zu ändern, verwenden Sie den Ordnerzugriff oder „pellim-consent reset %4“.</translation>
+%3 Um die Antwort später zu ändern, verwenden Sie den Ordnerzugriff oder „%4“.</translation>
     </message>
 </context>
 <context>

@@ -50,10 +50,20 @@ QString levelName(int priority) {
     }
 }
 
+// The words an entry of `subsystem` starts with in the journal, which the
+// Source column says already.
+QLatin1String sourcePrefix(const QString &subsystem) {
+    if (subsystem == QLatin1String(kAppId))
+        return QLatin1String("Pellim: ");
+    if (subsystem == QLatin1String(kGuardSubsystem))
+        return QLatin1String("Folder guard: ");
+    return {};
+}
+
 QString sourceName(const QString &subsystem) {
     if (subsystem == QLatin1String(kAppId))
         return QStringLiteral("Pellim");
-    if (subsystem == QLatin1String("org.pellim.FolderGuard"))
+    if (subsystem == QLatin1String(kGuardSubsystem))
         return ActivityWindow::tr("Folder guard");
     return subsystem;
 }
@@ -66,8 +76,10 @@ QString localTime(std::int64_t realtimeUsec) {
 // A file name may hold a line feed or a tab. Shown raw, it would break a row in
 // two or shift the columns of a copied line, so control characters are written
 // as escapes, the way the standard-error fallback writes them.
-QString visibleText(const QString &message) {
-    return escapeControlCharacters(message, false);
+QString visibleText(const JournalRecord &r) {
+    const QLatin1String prefix = sourcePrefix(r.subsystem);
+    const bool repeated = prefix.size() > 0 && r.message.startsWith(prefix);
+    return escapeControlCharacters(repeated ? r.message.mid(prefix.size()) : r.message, false);
 }
 
 } // namespace
@@ -95,8 +107,6 @@ public:
         switch (role) {
         case Qt::DisplayRole:
             return row.cells[index.column()];
-        case Qt::ToolTipRole:
-            return index.column() == MessageColumn ? row.cells[MessageColumn] : QVariant();
         case Qt::DecorationRole:
             if (row.error && index.column() == LevelColumn)
                 return m_errorIcon;
@@ -135,7 +145,7 @@ public:
         for (const JournalRecord &r : records)
             m_rows.push_back(Row{isError(r),
                                  {localTime(r.realtimeUsec), levelName(r.priority),
-                                  sourceName(r.subsystem), visibleText(r.message)}});
+                                  sourceName(r.subsystem), visibleText(r)}});
         endInsertRows();
     }
 
@@ -176,8 +186,9 @@ ActivityWindow::ActivityWindow(std::unique_ptr<JournalReader> reader, QWidget *p
         TimeColumn, metrics.horizontalAdvance(QStringLiteral("8888-88-88 88:88:88.888")) + 16);
     header->resizeSection(LevelColumn, metrics.horizontalAdvance(tr("Warning")) + iconRoom + 8);
     header->resizeSection(SourceColumn, metrics.horizontalAdvance(tr("Folder guard")) + 16);
-    m_ui->entries->verticalHeader()->setDefaultSectionSize(metrics.height() + 8);
-    m_ui->entries->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Whole messages, wrapped where they are longer than the column (a path
+    // breaks after a slash): the decision is at the end.
+    m_ui->entries->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     auto *copy = new QAction(tr("&Copy"), m_ui->entries);
     copy->setShortcut(QKeySequence::Copy);

@@ -4,6 +4,7 @@
 #include "app/ActivityWindow.h"
 #include "app/HelpWindowController.h"
 #include "app/WindowPlacement.h"
+#include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
 #include "journal/JournalReader.h"
 
@@ -39,7 +40,7 @@ void AppDelegate::openAbout() {
         const QString where =
             store.isEmpty()
                 ? tr("nowhere: neither XDG_STATE_HOME nor HOME is set to an absolute path")
-                : store.toHtmlEscaped();
+                : unbrokenAtHyphens(store.toHtmlEscaped());
         m_about = new QMessageBox(m_mainWindow);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setWindowTitle(tr("About Pellim"));
@@ -51,10 +52,11 @@ void AppDelegate::openAbout() {
         m_about->setInformativeText(
             tr("<p>Your answers to the folder guard are kept in<br><tt>%1</tt><br>"
                "where Pellim itself cannot reach them. Change them in Window › Folder Access… "
-               "or with <tt>pellim-consent</tt>.</p>"
+               "or with <tt>%3</tt>.</p>"
                "<p>Pellim is free software under the GNU General Public License, version 3 or "
                "later. Built with Qt %2.</p>")
-                .arg(where, QString::fromLatin1(qVersion())));
+                .arg(where, QString::fromLatin1(qVersion()),
+                     unbrokenAtHyphens(QStringLiteral("pellim-consent"))));
         m_about->setStandardButtons(QMessageBox::Close);
     }
     // Not modal: the tests and the other windows stay usable behind it.

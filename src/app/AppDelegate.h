@@ -36,9 +36,6 @@ public:
     // The Activity window, once the command has first been chosen.
     ActivityWindow *activityWindow() const { return m_activityWindow.get(); }
 
-    // The About box, while it is open.
-    QMessageBox *aboutBox() const { return m_about; }
-
     // The window the others are placed beside, and the About box's parent.
     void setMainWindow(QWidget *window) { m_mainWindow = window; }
 

@@ -33,6 +33,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QProcessEnvironment>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QWindow>
 
@@ -49,11 +50,49 @@
 
 namespace pellim {
 
+namespace {
+
+// The guard line at the window's foot: on one line where the window is wide
+// enough, else wrapped over as many as it needs, never cut off. A status bar
+// takes its items' least height, and a wrapping label's is one line, or that
+// of some narrower width the layout tries: here it is the height of the lines
+// at the width the label has.
+class FootLine final : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override {
+        return {QLabel::minimumSizeHint().width(), linesHeight()};
+    }
+    QSize sizeHint() const override { return {QLabel::sizeHint().width(), linesHeight()}; }
+    // Not a height the window's layout works out for some other width.
+    bool hasHeightForWidth() const override { return false; }
+
+private:
+    // One line until the label is laid out; the lines it wraps into then.
+    int linesHeight() const {
+        return isVisible() ? heightForWidth(width()) : QLabel::minimumSizeHint().height();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QLabel::resizeEvent(event);
+        if (heightForWidth(event->size().width()) != heightForWidth(event->oldSize().width()))
+            updateGeometry();
+    }
+    void showEvent(QShowEvent *event) override {
+        QLabel::showEvent(event);
+        updateGeometry();
+    }
+};
+
+} // namespace
+
 void showGuardInForce(ViewController &window, const QString &text) {
-    auto *line = new QLabel(text, window.statusBar());
+    auto *line = new FootLine(text, window.statusBar());
     line->setObjectName(QStringLiteral("guardInForce"));
     line->setTextFormat(Qt::PlainText);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    line->setWordWrap(true);
     // No accessible name of its own: a screen reader reads a label's name in
     // place of its text, and here the text is what must be heard.
     // Lined up with the form above it.
@@ -235,13 +274,11 @@ int runApplication(int argc, char **argv) {
     UniqueFd guardUntilTheEnd;
     QApplication app(argc, argv);
     configureApplication(app);
-    if (const std::optional<int> refused = refuseUnknownArguments(QCoreApplication::arguments()))
-        return *refused;
 
     // Declared in the order they depend on one another; they are destroyed in
     // reverse, so the window goes first and the journal last, all before `app`.
     const auto journal = std::make_unique<JournalSink>();
-    const LogHandle guardLog(*journal, QStringLiteral("org.pellim.FolderGuard"),
+    const LogHandle guardLog(*journal, QString::fromLatin1(kGuardSubsystem),
                              QStringLiteral("decisions"));
     if (!keptAtStart.isEmpty())
         guardLog.write(LogLevel::Error, keptEntry(ConsentStore::defaultPath(), keptAtStart,

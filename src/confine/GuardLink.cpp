@@ -24,10 +24,6 @@ namespace {
 // guard starts Pellim's bus proxies first.
 constexpr int kGuardPatienceMs = 10000;
 
-QString errorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 std::optional<QByteArray> receive(int channel, UniqueFd *descriptor, int flags) {
     errno = 0;
     // A packet comes whole or not at all: first its length, then the packet.
@@ -151,12 +147,12 @@ startKernelGuard(const KeptOutPaths &keptOut,
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
         return NoKernelGuard{QStringLiteral("cannot make the guard's channel: ") +
-                             errorText(errno)};
+                             errnoText(errno)};
     UniqueFd mine(ends[0]), theirs(ends[1]);
     const pid_t pellim = ::getpid();
     const pid_t guard = ::fork();
     if (guard < 0)
-        return NoKernelGuard{QStringLiteral("cannot start the guard process: ") + errorText(errno)};
+        return NoKernelGuard{QStringLiteral("cannot start the guard process: ") + errnoText(errno)};
     if (guard == 0) {
         mine.reset();
         // A guard outliving Pellim would guard nothing; one whose Pellim is
@@ -182,7 +178,7 @@ startKernelGuard(const KeptOutPaths &keptOut,
     // Confined with nobody to answer, every held call would fail.
     if (!offerListener(mine.get(), listener.get()))
         return NoKernelGuard{QStringLiteral("cannot hand the guard its listener: ") +
-                             errorText(errno)};
+                             errnoText(errno)};
     pollfd answer{mine.get(), POLLIN, 0};
     int ready;
     do

@@ -81,7 +81,6 @@ public:
     // Never waits for the other process: a message its queue has no room for
     // fails (EAGAIN), as does one after the end.
     [[nodiscard]] Outcome send(const QByteArray &message);
-    bool isOpen() const { return m_channel.isValid(); }
     // The channel, no longer watched: it stays open for as long as its taker
     // keeps it.
     UniqueFd takeDescriptor();

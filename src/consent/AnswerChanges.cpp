@@ -5,7 +5,7 @@ namespace pellim {
 
 AnswerChanges::AnswerChanges(ConsentStore &store, LogSink &journal, QString where)
     : m_store(store),
-      m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
+      m_log(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
       m_where(std::move(where)) {}
 
 void AnswerChanges::noteKept(const Result<ConsentStore::Stored> &stored) const {

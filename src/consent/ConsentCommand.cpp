@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace pellim {
 
 namespace {
@@ -43,13 +45,16 @@ struct CommandLine {
                                QCoreApplication::translate(
                                    "QCommandLineParser", "Displays help on commandline options.")));
         parser.addVersionOption();
+        // The placeholders' names are words for the reader, as in the
+        // commands' list below; the commands and folders themselves are not.
         parser.addPositionalArgument(
-            QStringLiteral("COMMAND"),
+            translated(QT_TRANSLATE_NOOP("pellim-consent", "COMMAND")),
             translated(QT_TRANSLATE_NOOP("pellim-consent", "list, allow, deny, reset or release")));
+        const QString folder = translated(QT_TRANSLATE_NOOP("pellim-consent", "FOLDER"));
         parser.addPositionalArgument(
-            QStringLiteral("FOLDER"),
+            folder,
             translated(QT_TRANSLATE_NOOP("pellim-consent", "documents, desktop or downloads")),
-            QStringLiteral("[FOLDER]"));
+            QLatin1Char('[') + folder + QLatin1Char(']'));
     }
 };
 
@@ -110,6 +115,20 @@ int usageError(QTextStream &err, const QString &message) {
     return kUsage;
 }
 
+// An answer in the person's language; the journal and the answers file keep
+// answerText()'s English words.
+QString shownAnswer(ConsentAnswer answer) {
+    switch (answer) {
+    case ConsentAnswer::Allowed:
+        return translated(QT_TRANSLATE_NOOP("pellim-consent", "allowed"));
+    case ConsentAnswer::Denied:
+        return translated(QT_TRANSLATE_NOOP("pellim-consent", "denied"));
+    case ConsentAnswer::NotDecided:
+        break;
+    }
+    return translated(QT_TRANSLATE_NOOP("pellim-consent", "not decided"));
+}
+
 int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
     const ConsentStore::Contents contents = store.read();
     if (!contents.problem.isEmpty()) {
@@ -136,8 +155,19 @@ int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
     const QByteArray homeBytes = homeFolder();
     const QString home =
         homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
-    // The first two columns are the words the commands take and the journal
-    // uses, the same in every language, so that scripts can read them.
+    // The first column is the word the commands take, the same in every
+    // language; the answers are the person's words (LC_ALL=C gives the
+    // English ones), in a column as wide as the longest of them.
+    int answerWidth = 12;
+    for (ConsentAnswer answer :
+         {ConsentAnswer::Allowed, ConsentAnswer::Denied, ConsentAnswer::NotDecided})
+        answerWidth = std::max(answerWidth, int(shownAnswer(answer).size()) + 1);
+    const auto line = [&](GuardedFolder folder, const QString &where) {
+        out << QStringLiteral("%1 %2 %3\n")
+                   .arg(folderKey(folder), -10)
+                   .arg(shownAnswer(contents.answer(folder)), -answerWidth)
+                   .arg(where);
+    };
     for (GuardedFolder folder : kGuardedFolders) {
         const QString path = userFolderPath(folder);
         QString where = path;
@@ -147,21 +177,16 @@ int list(const ConsentStore &store, QTextStream &out, QTextStream &err) {
             where = translated(QT_TRANSLATE_NOOP("pellim-consent",
                                                  "%1 (the home folder itself: not guarded)"))
                         .arg(path);
-        out << QStringLiteral("%1 %2 %3\n")
-                   .arg(folderKey(folder), -10)
-                   .arg(answerText(contents.answer(folder)), -12)
-                   .arg(where);
+        line(folder, where);
     }
     // Folders guarded at an earlier start stay guarded until released.
     for (const ConsentStore::RecordedFolder &recorded : contents.recorded) {
         const QString path = QFile::decodeName(recorded.path);
         if (path != userFolderPath(recorded.folder))
-            out << QStringLiteral("%1 %2 %3\n")
-                       .arg(folderKey(recorded.folder), -10)
-                       .arg(answerText(contents.answer(recorded.folder)), -12)
-                       .arg(translated(QT_TRANSLATE_NOOP("pellim-consent",
-                                                         "%1 (guarded before; release it to stop)"))
-                                .arg(path));
+            line(recorded.folder,
+                 translated(
+                     QT_TRANSLATE_NOOP("pellim-consent", "%1 (guarded before; release it to stop)"))
+                     .arg(path));
     }
     return kDone;
 }
@@ -185,8 +210,7 @@ int release(ConsentStore &store, LogSink &journal, const QString &word, QTextStr
         return kNotWritten;
     }
     noteKept(released, err);
-    const LogHandle log(journal, QStringLiteral("org.pellim.FolderGuard"),
-                        QStringLiteral("decisions"));
+    const LogHandle log(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"));
     if (!released->kept.isEmpty())
         log.write(LogLevel::Error,
                   keptEntry(store.filePath(), released->kept,
@@ -210,7 +234,7 @@ int change(ConsentStore &store, LogSink &journal, const QList<GuardedFolder> &fo
     }
     noteKept(stored, err);
     for (GuardedFolder folder : folders)
-        out << folderKey(folder) << ": " << answerText(answer) << "\n";
+        out << folderKey(folder) << ": " << shownAnswer(answer) << "\n";
     return kDone;
 }
 

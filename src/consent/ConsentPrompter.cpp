@@ -39,6 +39,10 @@ QString promptText(GuardedFolder folder) {
         .arg(shownFolderName(folder));
 }
 
+QString unbrokenAtHyphens(QString text) {
+    return text.replace(QLatin1Char('-'), QChar(0x2011));
+}
+
 QString promptInformativeText(const ConsentRequest &request) {
     QString what;
     switch (request.kind) {
@@ -55,10 +59,13 @@ QString promptInformativeText(const ConsentRequest &request) {
             QT_TRANSLATE_NOOP("pellim::ConsentPrompter", "It is trying to list this folder:"));
         break;
     }
+    // No-break spaces: the command is typed as one.
+    const QString command = unbrokenAtHyphens(QStringLiteral("pellim-consent\u00a0reset\u00a0") +
+                                              folderKey(request.folder));
     return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
                                         "%1\n%2\n\n%3 To change the answer later, use Folder "
-                                        "Access or “pellim-consent reset %4”."))
-        .arg(what, request.path, answerScopeText(), folderKey(request.folder));
+                                        "Access or “%4”."))
+        .arg(what, unbrokenAtHyphens(request.path), answerScopeText(), command);
 }
 
 } // namespace pellim

@@ -43,7 +43,13 @@ QString accessKindWord(FileAccessKind kind);
 // the answer holds for the whole folder, but a choice in a file dialog outranks it.
 QString answerScopeText();
 
-// The prompt's texts.
+// `text` for a window, with each hyphen one that a line never breaks at
+// (U+2011, which looks the same): a file name shown in it stays whole, as the
+// person has to read or type it.
+QString unbrokenAtHyphens(QString text);
+
+// The prompt's texts. The path breaks only after a slash, and the command that
+// changes the answer not at all.
 QString promptText(GuardedFolder folder);
 QString promptInformativeText(const ConsentRequest &request);
 

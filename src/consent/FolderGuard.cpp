@@ -194,7 +194,7 @@ QString storedNote(const Result<ConsentStore::Stored> &stored, const QString &fi
 } // namespace
 
 FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
-    : m_log(sink, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
+    : m_log(sink, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
       m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {
     // Once for each problem, not at every decision that meets it.
     m_store.reportProblems([this](const ConsentStore::Contents &contents) {

@@ -54,12 +54,6 @@ void DirectoryListing::append(const char *name, std::size_t length, bool isDirec
     m_kinds.push_back(isDirectory);
 }
 
-void DirectoryListing::reserve(std::size_t entries, std::size_t nameBytes) {
-    m_names.reserve(qsizetype(nameBytes + entries));
-    m_ends.reserve(entries);
-    m_kinds.reserve(entries);
-}
-
 // --- PosixFileAccess
 
 namespace {

@@ -36,7 +36,6 @@ public:
     QString pathExtension(std::size_t i) const;
 
     void append(const char *name, std::size_t length, bool isDirectory);
-    void reserve(std::size_t entries, std::size_t nameBytes);
 
 private:
     FileUrl m_folder;

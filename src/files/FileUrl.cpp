@@ -150,16 +150,4 @@ FileUrl FileUrl::deletingLastPathComponent() const {
     return FileUrl(slash <= 0 ? QByteArrayLiteral("/") : m_path.left(slash), true, m_faithful);
 }
 
-QString FileUrl::lastPathComponent() const {
-    if (m_path == "/")
-        return path();
-    return QString::fromUtf8(m_path.mid(m_path.lastIndexOf('/') + 1));
-}
-
-QString FileUrl::pathExtension() const {
-    const QByteArray last = m_path == "/" ? m_path : m_path.mid(m_path.lastIndexOf('/') + 1);
-    const qsizetype dot = last.lastIndexOf('.');
-    return dot < 0 ? QString() : QString::fromUtf8(last.mid(dot + 1));
-}
-
 } // namespace pellim

@@ -39,9 +39,6 @@ public:
     FileUrl appendingPathComponent(const QByteArray &component, bool isDirectory = false) const;
     // The folder that holds this location (a folder location).
     FileUrl deletingLastPathComponent() const;
-    // After the last dot of the last component; "" when none.
-    QString pathExtension() const;
-    QString lastPathComponent() const;
 
     friend bool operator==(const FileUrl &, const FileUrl &) = default;
 

@@ -123,7 +123,7 @@ class GuardProcess {
 public:
     GuardProcess(UniqueFd channel, int &argc, char **argv)
         : m_channelFd(std::move(channel)), m_pellim(::getppid()), m_argc(argc), m_argv(argv),
-          m_log(m_journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")),
+          m_log(m_journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
           m_guard(m_journal, m_questions) {}
 
     // `waylandPreconnected`: Pellim needs no display socket (EarlyDisplay).

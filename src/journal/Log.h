@@ -44,6 +44,8 @@ private:
 };
 
 inline constexpr const char *kAppId = "org.pellim.Pellim";
+// The folder guard's entries, whichever process writes them.
+inline constexpr const char *kGuardSubsystem = "org.pellim.FolderGuard";
 inline constexpr const char *kSyslogIdentifier = "pellim";
 
 } // namespace pellim

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeDatabase>
@@ -138,13 +139,14 @@ QString saveDialogTitle() {
 
 QtFileDialogs::QtFileDialogs(FolderProtection &protection, bool forceWidgetDialog)
     : m_protection(protection), m_forceWidgetDialog(forceWidgetDialog),
-      m_lastFolder(std::make_shared<QString>()) {}
+      m_lastFolder(std::make_shared<QByteArray>()) {}
 
 // As the desktop's own dialogs do: the folder of the last choice, else the home
 // folder; never the process's working folder, which means nothing to the person.
 QString QtFileDialogs::startFolder() const {
-    if (!m_lastFolder->isEmpty() && QFileInfo(*m_lastFolder).isDir())
-        return *m_lastFolder;
+    const QString last = QFile::decodeName(*m_lastFolder);
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
     return QDir::homePath();
 }
 
@@ -191,11 +193,11 @@ FileUrl chosenLocation(const QString &chosen, bool isDirectory) {
 }
 
 // Shows `dialog` without blocking and reports its outcome once; a choice makes
-// its folder `lastFolder`. The dialog is a child of `parent`, so it goes when
-// the parent goes: the completion then never runs, as there is nobody left to
-// tell.
+// its folder `lastFolder`: the chosen folder, or the one holding the chosen file
+// (which need not be the folder shown, where a path was typed). The dialog is a child of `parent`,
+// so it goes when the parent goes: the completion then never runs, as there is nobody left to tell.
 void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
-         const PlaceOver &placeOver, std::shared_ptr<QString> lastFolder,
+         const PlaceOver &placeOver, std::shared_ptr<QByteArray> lastFolder,
          DialogCompletion completion) {
     auto pending = std::make_shared<DialogCompletion>(std::move(completion));
     QObject::connect(dialog, &QDialog::finished, dialog,
@@ -211,8 +213,9 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
                              done(kResponseCancel, std::nullopt);
                              return;
                          }
-                         *lastFolder = dialog->directory().absolutePath();
                          const FileUrl url = chosenLocation(chosen.front(), chooseFolder);
+                         *lastFolder = chooseFolder ? url.pathBytes()
+                                                    : url.deletingLastPathComponent().pathBytes();
                          // The choice grants access before anyone acts on it.
                          protection.grantChosen(url.pathBytes(), chooseFolder);
                          done(kResponseOK, url);

@@ -56,6 +56,11 @@ public:
     // A dialog without a parent is placed by `placeOver` (the guard shows
     // Pellim's dialogs on top of Pellim's window), or left where it appears.
     void setPlaceOver(PlaceOver placeOver) { m_placeOver = std::move(placeOver); }
+    // The folder of the last choice, as the file system's bytes; dialogs of
+    // another kind that stand in for these (the portal's) keep it here too, so
+    // that each starts where the last choice in any of them was made.
+    const QByteArray &lastFolder() const { return *m_lastFolder; }
+    void setLastFolder(QByteArray folder) { *m_lastFolder = std::move(folder); }
 
 private:
     QString startFolder() const;
@@ -64,7 +69,7 @@ private:
     bool m_forceWidgetDialog;
     PlaceOver m_placeOver;
     // Shared with the dialogs still open, which may outlive this object.
-    std::shared_ptr<QString> m_lastFolder;
+    std::shared_ptr<QByteArray> m_lastFolder;
 };
 
 } // namespace pellim

@@ -52,7 +52,7 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guar
       m_store(std::move(storePath)),
       m_changes(m_store, journal, QStringLiteral("in Folder Access")),
       m_watcher(new QFileSystemWatcher(this)),
-      m_log(journal, QStringLiteral("org.pellim.FolderGuard"), QStringLiteral("decisions")) {
+      m_log(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")) {
     m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);

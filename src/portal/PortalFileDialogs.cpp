@@ -305,12 +305,13 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
         if (!dialog->openOptions.prompt.isEmpty())
             options.insert(QStringLiteral("accept_label"), dialog->openOptions.prompt);
     }
-    // As the desktop's own dialogs do: the folder of the last choice, else the
-    // home folder.
-    if (dialog->save || version >= kOpenFolderVersion)
+    // As the desktop's own dialogs do: the folder of the last choice, in this
+    // chooser or in Qt's, else the home folder.
+    if (dialog->save || version >= kOpenFolderVersion) {
+        const QByteArray &last = m_fallback.lastFolder();
         options.insert(QStringLiteral("current_folder"),
-                       folderBytes(m_lastFolder.isEmpty() ? QFile::encodeName(QDir::homePath())
-                                                          : m_lastFolder));
+                       folderBytes(last.isEmpty() ? QFile::encodeName(QDir::homePath()) : last));
+    }
 
     QDBusMessage message = QDBusMessage::createMethodCall(
         owner, kObject, kChooser,
@@ -363,15 +364,23 @@ void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response, const 
     case PortalOutcome::Cancelled:
         ended(dialog, QStringLiteral("cancelled (response 1)"));
         return;
+    case PortalOutcome::Closed:
+        // Response 2 is "ended some other way"; GTK's back-end gives it when
+        // the person closes its window without choosing, and the portal when
+        // its back-end failed, which it also writes to its own log.
+        ended(dialog, QStringLiteral("closed with Escape or the window's close button "
+                                     "(response 2)"));
+        return;
     case PortalOutcome::Ended:
-        ended(dialog, QStringLiteral("closed without an answer (response %1)").arg(response));
+        ended(dialog, QStringLiteral("ended by the portal (response %1)").arg(response));
         return;
     case PortalOutcome::NoLocalFile:
         ended(dialog, QStringLiteral("the portal named no single local file"));
         return;
     }
     const FileUrl url = FileUrl::fromLocalBytes(answer.path, dialog->folder);
-    m_lastFolder = dialog->folder ? url.pathBytes() : url.deletingLastPathComponent().pathBytes();
+    m_fallback.setLastFolder(dialog->folder ? url.pathBytes()
+                                            : url.deletingLastPathComponent().pathBytes());
     // The choice grants access before anyone acts on it.
     m_protection.grantChosen(url.pathBytes(), dialog->folder);
     DialogCompletion done = std::move(dialog->completion);

@@ -54,7 +54,6 @@ private:
     LogHandle m_log;
     PlaceOver m_placeOver;
     QString m_portalHandle;
-    QByteArray m_lastFolder; // the folder of the last choice, as bytes
     unsigned m_lastToken = 0;
     std::uint64_t m_lastSerial = 0;
     struct Bus;

@@ -57,6 +57,8 @@ PortalAnswer readPortalResponse(std::uint32_t response, const QStringList &uris)
         break;
     case 1:
         return {PortalOutcome::Cancelled, {}};
+    case 2:
+        return {PortalOutcome::Closed, {}};
     default:
         return {PortalOutcome::Ended, {}};
     }

@@ -21,7 +21,8 @@ std::optional<QByteArray> localPathOfUri(const QString &uri);
 enum class PortalOutcome : std::uint8_t {
     Chosen,      // response 0 with exactly one local file
     Cancelled,   // response 1: the person cancelled
-    Ended,       // response 2, or any other: the portal ended the request itself
+    Closed,      // response 2: GTK's back-end (to 1.15 at least) for Escape and the close button
+    Ended,       // any other: the portal ended the request itself
     NoLocalFile, // response 0, but not exactly one local path
 };
 

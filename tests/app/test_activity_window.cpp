@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTableView>
 
@@ -51,9 +52,11 @@ private:
 struct TeeSink final : LogSink {
     void write(const LogEntry &entry) override {
         journal.write(entry);
+        const bool mine = entry.subsystem == QLatin1String(kAppId);
+        QString message = entry.message;
+        message.remove(QRegularExpression(mine ? "^Pellim: " : "^Folder guard: "));
         shown << QStringList{entry.level == LogLevel::Error ? "Error" : "Info",
-                             entry.subsystem == QLatin1String(kAppId) ? "Pellim" : "Folder guard",
-                             entry.message}
+                             mine ? "Pellim" : "Folder guard", message}
                      .join('|');
     }
     JournalSink journal;
@@ -177,7 +180,7 @@ private Q_SLOTS:
                                   "Desktop folder, list access to /x\ty\nz: stored: denied", usec)};
         ActivityWindow activity(std::move(reader));
         activity.showAndRaise();
-        const QStringList rows{"2024-03-05 14:07:09.042|Info|Pellim|Pellim: read from: /a%20b",
+        const QStringList rows{"2024-03-05 14:07:09.042|Info|Pellim|read from: /a%20b",
                                "2024-03-05 14:07:09.042|Error|Folder guard|"
                                "Desktop folder, list access to /x\\ty\\nz: stored: denied"};
         QCOMPARE(tail(activity, 3, 0), QStringList({""}) + rows);

@@ -124,6 +124,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("says"); // on standard output, or error when failing
         QTest::newRow("pellim version") << "pellim --version" << 0 << "pellim " PELLIM_VERSION "\n";
         QTest::newRow("pellim help") << "pellim -h" << 0 << "--version";
+        QTest::newRow("pellim unknown option") << "pellim --bogus" << 2 << "Unknown option 'bogus'";
+        QTest::newRow("pellim with Qt's options")
+            << "pellim -style fusion -reverse --version" << 0 << "pellim " PELLIM_VERSION "\n";
         QTest::newRow("consent version")
             << "pellim-consent --version" << 0 << "pellim-consent " PELLIM_VERSION "\n";
         QTest::newRow("consent help") << "pellim-consent --help" << 0 << "reset all";

@@ -30,6 +30,7 @@ UNRESERVED = set(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ012345678
 # The guard's question, its title and the key of its Allow button, by language.
 PROMPT = {"C.UTF-8": ("Pellim: allow folder access?", "alt+a"),
           "de_DE.UTF-8": ("Pellim: Ordnerzugriff erlauben?", "alt+e")}
+ALLOWED = {"C.UTF-8": "allowed", "de_DE.UTF-8": "erlaubt"}  # as pellim-consent list says it
 
 
 class Skip(Exception):
@@ -323,7 +324,8 @@ def close_window(c):
 
 def save_consent(c):
     writing(c, "ctrl+3", folder=c.docs, answer=c.allow)  # asked by the guard process, so stored
-    check(re.search(r"^documents\s+allowed", c.consent("list"), re.M), "the answer was not stored")
+    check(re.search(r"^documents\s+%s " % ALLOWED[c.env["LANG"]], c.consent("list"), re.M),
+          "the answer was not stored")
     check(c.guard_pids(), "no guard process")
     check(any(t.startswith("Documents folder, write access to %s/Pellim" % c.docs) and t.endswith("asked: allowed")
               for t in c.guard_entries()), "the guard did not record its decision: %r" % c.guard_entries())
@@ -685,15 +687,18 @@ def portal_name_not_utf8(c):
 
 
 def portal_cancelled_save(c):
-    """Cancel ends the test as with Qt's dialog: no entry of Pellim's, one of the guard's saying so."""
-    c.press("ctrl+1")
-    wid = c.new_window("the chooser", set(), "Pellim: choose where to save the test file")
-    parent = run(["xprop", "-id", wid, "WM_TRANSIENT_FOR"], env=c.env).stdout.rpartition(" ")[2]
-    check(parent.startswith("0x") and int(parent, 16) == int(c.main_window), "transient for %r" % parent)
-    c.xdotool("key", "--clearmodifiers", "alt+c")  # the chooser's Cancel
-    c.wait_for("the chooser to close", lambda: wid not in c.windows())
-    c.wait_for("the guard's entry", lambda: "Folder guard: the Save dialog ended without a choice: cancelled "
-               "(response 1)" in c.guard_entries())
+    """Cancel, and then Escape, end the test as with Qt's dialog: no entry of Pellim's, one of the
+    guard's naming what the person did."""
+    for keys, how in (("alt+c", "cancelled (response 1)"),  # the chooser's Cancel
+                      ("Escape", "closed with Escape or the window's close button (response 2)")):
+        c.press("ctrl+1")
+        wid = c.new_window("the chooser", set(), "Pellim: choose where to save the test file")
+        parent = run(["xprop", "-id", wid, "WM_TRANSIENT_FOR"], env=c.env).stdout.rpartition(" ")[2]
+        check(parent.startswith("0x") and int(parent, 16) == int(c.main_window), "transient for %r" % parent)
+        c.xdotool("key", "--clearmodifiers", keys)
+        c.wait_for("the chooser to close", lambda: wid not in c.windows())
+        c.wait_for("the guard's entry", lambda: "Folder guard: the Save dialog ended without a choice: "
+                   + how in c.guard_entries())
     c.expect()
 
 

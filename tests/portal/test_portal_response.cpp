@@ -70,7 +70,7 @@ void PortalResponseTest::response_data() {
     QTest::newRow("chosen") << 0u << one << PortalOutcome::Chosen << QByteArray("/home/a/x\xff");
     QTest::newRow("cancelled, uris ignored")
         << 1u << one << PortalOutcome::Cancelled << QByteArray();
-    QTest::newRow("ended") << 2u << one << PortalOutcome::Ended << QByteArray();
+    QTest::newRow("closed") << 2u << one << PortalOutcome::Closed << QByteArray();
     QTest::newRow("unknown code") << 7u << one << PortalOutcome::Ended << QByteArray();
     QTest::newRow("success without uris")
         << 0u << QStringList() << PortalOutcome::NoLocalFile << QByteArray();

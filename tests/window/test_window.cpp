@@ -145,13 +145,14 @@ private Q_SLOTS:
 
     // The dialogs are the guard's windows: each title says it is Pellim's and
     // what the choice is for. The first opens in the home folder, the next in
-    // the folder of the last choice; the text filter shows by its name alone.
+    // the folder of the last choice, also where its path was typed in another
+    // folder; the text filter shows by its name alone.
     void dialogsSayWhatForAndStartWhereLastChosen() {
         QFileDialog *folder = clickForDialog(s->h, "saveToFolderButton");
         QVERIFY(folder);
         QCOMPARE(folder->windowTitle(), "Pellim: choose a folder to save into");
         QCOMPARE(folder->directory().absolutePath(), s->home.home());
-        accept(folder, s->home.downloads());
+        accept(folder, s->home.home(), s->home.downloads());
         QFileDialog *file = clickForDialog(s->h, "openIntentButton");
         QVERIFY(file);
         QCOMPARE(file->windowTitle(), "Pellim: choose a text file to read");
