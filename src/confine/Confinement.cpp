@@ -78,10 +78,6 @@ constexpr __u64 kReadRights =
     LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR | LANDLOCK_ACCESS_FS_EXECUTE;
 constexpr __u64 kReadFileRights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_EXECUTE;
 
-QString errorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 using RuleSink = std::function<bool(int fd, bool isFolder, bool readOnly)>;
 
 // The nearest folder on the way to `path` that exists, and the name in it that
@@ -374,7 +370,7 @@ std::optional<QString> confinementUnavailable() {
     if (abi == -EOPNOTSUPP)
         return QStringLiteral("Landlock is turned off in this kernel");
     if (abi < 0)
-        return QStringLiteral("Landlock cannot be used: %1").arg(errorText(-abi));
+        return QStringLiteral("Landlock cannot be used: %1").arg(errnoText(-abi));
     if (abi < 2) // ABI 1 refuses every rename and link between folders
         return QStringLiteral("Landlock ABI %1 is too old (2 or newer is needed)").arg(abi);
     __u32 action = SECCOMP_RET_USER_NOTIF;
@@ -412,7 +408,7 @@ std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *erro
 
 std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) {
     const auto failed = [](const QString &what, int error) {
-        return ConfinementError{what + QStringLiteral(": ") + errorText(error)};
+        return ConfinementError{what + QStringLiteral(": ") + errnoText(error)};
     };
     if (const std::optional<QString> why = confinementUnavailable())
         return ConfinementError{*why, true};

@@ -70,8 +70,7 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     std::optional<ConfinementLayout> sealedLayout =
         mapKeptOut(KeptOutPaths{{}, paths.sealed, {}}, &e);
     if (!layout || !sealedLayout)
-        return failed(QStringLiteral("cannot map the kept-out folders: %1")
-                          .arg(QString::fromLocal8Bit(std::strerror(e))));
+        return failed(QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e)));
     auto made = std::unique_ptr<Supervisor>(
         new Supervisor(std::move(listener), protection, std::move(*layout),
                        std::move(sealedLayout->keptOut), std::move(sockets)));
@@ -489,6 +488,11 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         Side side;
         if (!entrySide(arg, folderMeant, side))
             return Reply::goingOn();
+        // Making what is there already fails as the kernel fails it, before any
+        // rule or question: its existence is no secret (stat is not held). Qt
+        // makes the runtime folder at every start and expects EEXIST.
+        if (r.op != HeldOp::Remove && side.walked.exists)
+            return Reply::result(EEXIST);
         const Verdict verdict = judge(side, FileAccessKind::Write);
         if (verdict != Verdict::DoHere)
             return refused(verdict);

@@ -239,8 +239,7 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
     int ends[2], answers[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         proxies->m_listening = false;
-        buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
-                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1").arg(errnoText(errno));
         return proxies;
     }
     UniqueFd alive(ends[0]), theirs(ends[1]);
@@ -285,8 +284,7 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
     }
     if (pid < 0) {
         proxies->m_listening = false;
-        buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1")
-                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        buses.problem = QStringLiteral("cannot start xdg-dbus-proxy: %1").arg(errnoText(errno));
         return proxies;
     }
     proxies->m_pid = pid;
