@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/ExitDeadline.h"
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "consent/FolderGuard.h"
@@ -124,6 +125,10 @@ void connectDelegate(ViewController &window, AppDelegate &delegate) {
 }
 
 namespace {
+
+// What Pellim's end may take once the event loop has returned: its windows and
+// the toolkit go in a moment even on a busy machine; past this the end is stuck.
+constexpr std::chrono::seconds kTeardownLimit{5};
 
 QString translated(const char *text) {
     return QCoreApplication::translate("pellim::Application", text);
@@ -272,6 +277,7 @@ int runApplication(int argc, char **argv) {
     // The guard's end of things outlives Qt: Qt's last words to the display and
     // the buses (sendmsg, held) still need the guard to answer them.
     UniqueFd guardUntilTheEnd;
+    ExitDeadline teardown(kTeardownLimit); // outlives `app`, whose end it bounds
     QApplication app(argc, argv);
     configureApplication(app);
 
@@ -420,6 +426,7 @@ int runApplication(int argc, char **argv) {
     const int status = QApplication::exec();
     if (channel)
         guardUntilTheEnd = channel->takeDescriptor();
+    teardown.arm(status);
     return status;
 }
 

@@ -59,8 +59,8 @@ def compositor(kind, root):
     else:
         argv = ["weston", "--backend=headless-backend.so", "--use-pixman", "--socket=wayland-pellim",
                 "--width=1280", "--height=800", "--idle-time=0", "--debug"]  # --debug: the screenshooter
-    proc = subprocess.Popen(as_compositor_user(argv), env=env, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    procs = [subprocess.Popen(as_compositor_user(argv), env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
     try:
         for _ in range(100):
             names = os.listdir(runtime)
@@ -70,14 +70,34 @@ def compositor(kind, root):
                 out = dict(WAYLAND_DISPLAY=socket, XDG_RUNTIME_DIR=runtime)
                 if kind == "sway":
                     out["SWAYSOCK"] = os.path.join(runtime, next(n for n in names if n.startswith("sway-ipc.")))
+                    procs.append(lasting_keyboard(dict(env, **out)))
                 yield out
                 return
-            check(proc.poll() is None, "%s exited with status %s" % (kind, proc.returncode))
+            check(procs[0].poll() is None, "%s exited with status %s" % (kind, procs[0].returncode))
             time.sleep(0.1)
         raise Skip(kind + " did not start")
     finally:
-        proc.terminate()
-        proc.wait()
+        for p in reversed(procs):
+            p.terminate()
+            p.wait()
+
+
+def lasting_keyboard(env):
+    """A virtual keyboard for as long as the compositor runs (a wtype that waits for text), so that its seat
+    always has a keyboard. A headless sway has none of its own: the seat would gain one only while a wtype
+    runs, each client would bind it only then, and keys typed before a busy client had bound it would be
+    lost."""
+    keyboard = subprocess.Popen(["wtype", "-"], env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        with contextlib.suppress(ValueError):
+            seats = json.loads(run(["swaymsg", "-r", "-t", "get_seats"], env=env).stdout)
+            if any(d.get("type") == "keyboard" for seat in seats for d in seat.get("devices", [])):
+                return keyboard
+        check(keyboard.poll() is None, "wtype exited with status %s" % keyboard.returncode)
+        time.sleep(0.1)
+    keyboard.terminate()
+    raise AssertionError("the seat has no keyboard")
 
 
 def wtype_keys(keys):
@@ -151,8 +171,9 @@ class WaylandCase(e2e.Case):
         return focused
 
     def wtype(self, *args):
-        """Each wtype is a new virtual keyboard; keys it sends before its keymap has reached the window are
-        lost, so it waits a moment first."""
+        """Each wtype is a virtual keyboard of its own, whose keymap reaches the window with its first key;
+        it waits a moment first for the window the compositor has just focused (Qt activates a window a
+        round trip after it gets the keyboard, and drops shortcuts until then)."""
         return self.wl("wtype", "-s", "200", *args)
 
     def xdotool(self, *args):
@@ -296,22 +317,8 @@ def weston_prompt(c):
 SUITES = {"sway": [("native", native), ("prompt_is_child", prompt_is_child), ("dialogs", dialogs),
                    ("consent_reads", consent_reads), ("folder_access", folder_access)],
           "weston": [("weston_prompt", weston_prompt)]}
-TOOLS = {"sway": ("sway", "swaymsg", "wtype", "grim", "journalctl"),
-         "weston": ("weston", "wtype", "journalctl", "/usr/bin/python3")}
-
-
-def accessibility():
-    """A session bus with the accessibility bus switched on, as for a person with a screen reader."""
-    if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
-        if not shutil.which("dbus-run-session"):
-            raise Skip("no session bus for AT-SPI")
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable] + sys.argv)
-    for prop in ("IsEnabled", "ScreenReaderEnabled"):
-        done = run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-                    "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:" + prop,
-                    "variant:boolean:true"])
-        if done.returncode:
-            raise Skip("no accessibility bus: " + done.stderr.strip())
+TOOLS = {"sway": ("sway", "swaymsg", "wtype", "grim", "journalctl", "dbus-daemon"),
+         "weston": ("weston", "wtype", "journalctl", "dbus-daemon", "/usr/bin/python3")}
 
 
 def run_case(suite, name, fn):
@@ -327,11 +334,13 @@ def main(kind, build_dir=os.path.join(e2e.SOURCE_DIR, "build")):
         for tool in TOOLS[kind]:
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
-        if kind == "weston":
-            accessibility()
         if run([os.path.join(e2e.SOURCE_DIR, "scripts", "ensure-journald")]).returncode:
             raise Skip("no journal daemon listens")
+        # A session bus of the suite's own, as for the X11 suites: the caller's could offer a portal,
+        # whose chooser would come up on the caller's screen, and switching its accessibility on would
+        # switch on the person's screen reader.
         with tempfile.TemporaryDirectory(prefix="pellim-wayland-") as suite["root"], \
+                e2e.accessible_bus(suite["root"]) as suite["bus"], \
                 compositor(kind, suite["root"]) as suite["wayland"]:
             failed = [case for case, fn in SUITES[kind] if not run_case(suite, case, fn)]
     except Skip as s:
