@@ -50,4 +50,16 @@ Result<ConsentStore::Stored> AnswerChanges::resetAll() {
     return stored;
 }
 
+Result<ConsentStore::Stored> AnswerChanges::release(const QByteArray &path, const QString &shown) {
+    Result<ConsentStore::Stored> released = m_store.release(path);
+    if (!released)
+        return released;
+    if (!released->kept.isEmpty())
+        m_log.write(LogLevel::Error, keptEntry(m_store.filePath(), released->kept,
+                                               QStringLiteral("before a release %1").arg(m_where)));
+    m_log.write(LogLevel::Info,
+                QStringLiteral("%1: released %2; no longer guarded").arg(shown, m_where));
+    return released;
+}
+
 } // namespace pellim

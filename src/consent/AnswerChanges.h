@@ -22,6 +22,9 @@ public:
     Result<ConsentStore::Stored> setAnswer(GuardedFolder folder, ConsentAnswer answer);
     // Forgets the answer for every folder; an entry for each folder that had one.
     Result<ConsentStore::Stored> resetAll();
+    // Stops guarding a folder recorded earlier; one entry when it is released.
+    // `shown` is how the folder is named in that entry.
+    Result<ConsentStore::Stored> release(const QByteArray &path, const QString &shown);
 
 private:
     void noteKept(const Result<ConsentStore::Stored> &stored) const;

@@ -204,19 +204,13 @@ int release(ConsentStore &store, LogSink &journal, const QString &word, QTextStr
                 << "\n";
             return kNotWritten;
         }
-    const Result<ConsentStore::Stored> released = store.release(path);
+    const Result<ConsentStore::Stored> released =
+        AnswerChanges(store, journal, QStringLiteral("with pellim-consent")).release(path, word);
     if (!released) {
         err << kProgram << ": " << released.failure().text() << "\n";
         return kNotWritten;
     }
     noteKept(released, err);
-    const LogHandle log(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"));
-    if (!released->kept.isEmpty())
-        log.write(LogLevel::Error,
-                  keptEntry(store.filePath(), released->kept,
-                            QStringLiteral("before a release with pellim-consent")));
-    log.write(LogLevel::Info,
-              QStringLiteral("%1: released with pellim-consent; no longer guarded").arg(word));
     out << translated(QT_TRANSLATE_NOOP("pellim-consent", "%1: released")).arg(word) << "\n";
     return kDone;
 }

@@ -51,8 +51,7 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guar
     : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::FolderAccessWindow>()), m_guard(guard),
       m_store(std::move(storePath)),
       m_changes(m_store, journal, QStringLiteral("in Folder Access")),
-      m_watcher(new QFileSystemWatcher(this)),
-      m_log(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")) {
+      m_watcher(new QFileSystemWatcher(this)) {
     m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -329,14 +328,8 @@ void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFo
 
 bool FolderAccessWindow::release(const QByteArray &path) {
     const QString shown = QFile::decodeName(path);
-    const Result<ConsentStore::Stored> released = m_store.release(path);
+    const Result<ConsentStore::Stored> released = m_changes.release(path, shown);
     if (released) {
-        if (!released->kept.isEmpty())
-            m_log.write(LogLevel::Error,
-                        keptEntry(m_store.filePath(), released->kept,
-                                  QStringLiteral("before a release in Folder Access")));
-        m_log.write(LogLevel::Info,
-                    QStringLiteral("%1: released in Folder Access; no longer guarded").arg(shown));
         m_ui->failure->hide();
     } else {
         showFailure(tr("%1 was not released: %2").arg(shown, released.failure().text()));

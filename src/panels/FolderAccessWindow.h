@@ -98,7 +98,6 @@ private:
     AnswerChanges m_changes;
     std::array<Row, kGuardedFolders.size()> m_rows{};
     QFileSystemWatcher *m_watcher = nullptr;
-    LogHandle m_log;
 };
 
 } // namespace pellim
