@@ -18,7 +18,7 @@ namespace pellim {
 namespace {
 
 // Where a read-only item lies.
-enum class Base { Home, ConfigHome, DataHome, CacheHome };
+enum class Base { Home, ConfigHome, DataHome, StateHome, CacheHome };
 
 // The home's hidden entries and ~/bin are read-only by rule: settings and code
 // that run later live there. These are the places in them that Pellim and its
@@ -26,14 +26,15 @@ enum class Base { Home, ConfigHome, DataHome, CacheHome };
 struct WritablePlace {
     Base base;
     const char *path;
+    bool pellimOnly;
 };
 constexpr WritablePlace kWritable[] = {
     // fontconfig rewrites its cache when the fonts have changed since
-    {Base::CacheHome, "fontconfig"},
+    {Base::CacheHome, "fontconfig", false},
     // Pellim's own folders under the bases, as Qt names them for the program
-    {Base::ConfigHome, "Pellim"},
-    {Base::DataHome, "Pellim"},
-    {Base::CacheHome, "Pellim"},
+    {Base::ConfigHome, "Pellim", true},
+    {Base::DataHome, "Pellim", true},
+    {Base::CacheHome, "Pellim", true},
 };
 
 // What the confined Pellim may read but never write, make, remove or replace:
@@ -140,17 +141,32 @@ QByteArray baseFolder(Base base, const QByteArray &home) {
         return absoluteEnv("XDG_CONFIG_HOME", home + "/.config");
     case Base::DataHome:
         return absoluteEnv("XDG_DATA_HOME", home + "/.local/share");
+    case Base::StateHome:
+        return absoluteEnv("XDG_STATE_HOME", home + "/.local/state");
     case Base::CacheHome:
         return absoluteEnv("XDG_CACHE_HOME", home + "/.cache");
     }
     return home;
 }
 
-std::vector<QByteArray> writablePaths(const QByteArray &home) {
+std::vector<QByteArray> writablePaths(const QByteArray &home, bool pellim) {
     std::vector<QByteArray> paths;
     for (const WritablePlace &place : kWritable)
-        paths.push_back(baseFolder(place.base, home) + '/' + place.path);
+        if (pellim || !place.pellimOnly)
+            paths.push_back(baseFolder(place.base, home) + '/' + place.path);
     return paths;
+}
+
+// The base folders that lie in the home: each entry of theirs is a place of
+// its own where programs keep settings, not the whole base.
+std::vector<QByteArray> basesInHome(const QByteArray &home) {
+    std::vector<QByteArray> bases;
+    for (const Base base : {Base::ConfigHome, Base::DataHome, Base::StateHome, Base::CacheHome}) {
+        const QByteArray folder = baseFolder(base, home);
+        if (folder.startsWith(home + '/'))
+            bases.push_back(folder);
+    }
+    return bases;
 }
 
 } // namespace
@@ -177,7 +193,7 @@ std::vector<QByteArray> readOnlyPaths() {
     return paths;
 }
 
-KeptOutPaths keptOutFolders(QString *kept) {
+KeptOutPaths keptOutFolders(QString *kept, bool forPellim) {
     KeptOutPaths keptOut;
     const QString storePath = ConsentStore::defaultPath();
     if (!storePath.isEmpty()) {
@@ -203,8 +219,10 @@ KeptOutPaths keptOutFolders(QString *kept) {
         *kept = recorded->kept;
     keptOut.readOnly = readOnlyPaths();
     keptOut.home = homeFolder();
-    if (!keptOut.home.isEmpty())
-        keptOut.writable = writablePaths(keptOut.home);
+    if (!keptOut.home.isEmpty()) {
+        keptOut.writable = writablePaths(keptOut.home, forPellim);
+        keptOut.bases = basesInHome(keptOut.home);
+    }
     return keptOut;
 }
 

@@ -16,7 +16,9 @@ namespace pellim {
 // - read-only: readOnlyPaths().
 // Recording keeps an answers file that cannot be used beside the new one; `kept`
 // (if given) is then where, for the journal, which does not exist yet.
-KeptOutPaths keptOutFolders(QString *kept = nullptr);
+// `forPellim`: Pellim's own folders under the XDG bases are writable; for
+// another program they are a place like any other there.
+KeptOutPaths keptOutFolders(QString *kept = nullptr, bool forPellim = true);
 
 // What the confined Pellim may read but never change, make, remove or replace:
 // the settings file that says where the folders are, what runs later outside

@@ -39,6 +39,19 @@ public:
     // did not keep out at the start (named since) is still decided here. Cheap:
     // asked about calls that would otherwise go on.
     virtual bool guards(const Walked &) const { return false; }
+    // A change (write, new entry, removal, rename, link, metadata) in the part
+    // of the home where programs keep settings and code that runs later: its
+    // hidden entries and the entries of the XDG base folders inside it.
+    // `entry` is the one such entry the change lies in, as the walk reached it
+    // (absolute, resolved: "/home/a/.npm", "/home/a/.config/git"); `path` the
+    // path as the program named it. Never waits, as mayAccessNow: nothing
+    // while a question is open. The start files (KeptOutPaths::readOnly) never
+    // get here: they are refused before. By default the part is read-only.
+    virtual std::optional<bool> mayChangeEntryNow(const QByteArray &entry, const QByteArray &path) {
+        (void)entry;
+        (void)path;
+        return false;
+    }
 };
 
 // Everything may go on: the right choice where the operating system guards

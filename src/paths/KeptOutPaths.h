@@ -16,6 +16,9 @@ struct KeptOutPaths {
     // (settings and code that run later live there), except `writable`.
     QByteArray home = {};
     std::vector<QByteArray> writable = {}; // in the home's read-only part, yet written
+    // The XDG config, data, state and cache folders where they lie in the home:
+    // each of their entries is a place of its own (FolderProtection::mayChangeEntryNow).
+    std::vector<QByteArray> bases = {};
     // The folders kept out of reach: guarded and sealed.
     std::vector<QByteArray> keptOut() const {
         std::vector<QByteArray> both = guarded;
