@@ -44,8 +44,10 @@ Program pellimProgram(const QByteArray &path) {
 
 Result<Program> resolveProgram(const QByteArray &command, const QByteArray &searchPath,
                                const QString &name) {
+    // Named as the person named it ("sh"), though kept under where it leads
+    // ("/usr/bin/dash"): the name is what they recognise in a prompt.
     const auto made = [&](const QByteArray &path) {
-        return Program{QFile::decodeName(path), name.isEmpty() ? fileNameOf(path) : name, path};
+        return Program{QFile::decodeName(path), name.isEmpty() ? fileNameOf(command) : name, path};
     };
     if (command.isEmpty())
         return Failure{QStringLiteral("no program named"), ENOENT};

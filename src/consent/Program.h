@@ -28,7 +28,8 @@ Program pellimProgram(const QByteArray &path);
 // looked up in each folder of `searchPath` (PATH; empty: the system's default
 // one) for an executable regular file; a name with a slash is taken as it is,
 // relative to the current folder. The result is resolved (links followed,
-// "." and ".." gone). `name` is shown where given, else the file's own name.
+// "." and ".." gone). `name` is shown where given, else the last component of
+// `command` as it was given ("sh", though it leads to /usr/bin/dash).
 // A failure when nothing executable is found.
 [[nodiscard]] Result<Program>
 resolveProgram(const QByteArray &command, const QByteArray &searchPath, const QString &name = {});
