@@ -33,7 +33,7 @@ Result<ConsentStore::Stored> AnswerChanges::resetAll() {
     // Read just before the change, so the entries name what this reset changed,
     // not what some window last showed.
     const ConsentStore::Contents before = m_store.read();
-    Result<ConsentStore::Stored> stored = m_store.resetAll();
+    Result<ConsentStore::Stored> stored = m_store.resetProgram();
     noteKept(stored);
     const QString notDecided = answerText(ConsentAnswer::NotDecided);
     if (stored) {

@@ -6,6 +6,9 @@
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 
@@ -102,6 +105,16 @@ Run consent(const QString &line, const QString &standardOutput = {}) {
 
 const QByteArray kAllAllowed = R"({"org.pellim.Pellim": {"documents": "allowed", )"
                                R"("desktop": "allowed", "downloads": "allowed"}})";
+
+// Programs beside Pellim's answers: one named only, with no answer; one damaged.
+const QByteArray kPrograms = R"("/usr/bin/dash": {"name": "sh", "documents": "denied"},)"
+                             R"("/usr/bin/zed": {"name": "zed", "entries": {"/h/.z": "allowed"}},)"
+                             R"("/usr/bin/named": {"name": "aa"}, "/opt/bad": "junk")";
+
+QByteArray readAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 } // namespace
 
@@ -284,7 +297,7 @@ private slots:
         FakePrompter second({PromptAnswer::Allow, PromptAnswer::Allow});
         FolderGuard guard(m_log, second);
         QCOMPARE(asks(guard, path, FileAccessKind::Read), remembered ? allowed : true);
-        QVERIFY(ConsentStore(ConsentStore::defaultPath()).resetAll());
+        QVERIFY(ConsentStore(ConsentStore::defaultPath()).resetProgram());
         QVERIFY(asks(guard, path, FileAccessKind::Read));
         QCOMPARE(second.asked, remembered ? 1 : 2);
     }
@@ -531,6 +544,75 @@ private slots:
         FolderGuard released(log, prompter);
         QVERIFY(asks(released, secret));
         QVERIFY(!asks(released, decoy + "/x.txt"));
+    }
+
+    // One file holds every program's answers: a change for one rewrites only its
+    // own object, keeps its name, and lists the programs with answers, Pellim first.
+    void programsShareOneFile_data() {
+        QTest::addColumn<QString>("program");  // its id; "": Pellim
+        QTest::addColumn<QString>("change");   // "deny desktop", "allow /x", "reset /x", "reset"
+        QTest::addColumn<QByteArray>("after"); // the programs after Pellim's, in the file
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<bool>("keptAside");
+        const auto row = [](const char *tag, const char *program, const char *change,
+                            const char *after, QStringList listed, bool kept = false) {
+            QTest::newRow(tag) << QString(program) << QString(change) << QByteArray(after) << listed
+                               << kept;
+        };
+        const QString pellim = "Pellim org.pellim.Pellim", sh = "sh /usr/bin/dash";
+        row("a folder for another program", "/usr/bin/zed", "deny desktop",
+            R"("/usr/bin/zed": {"name": "zed", "desktop": "denied", "entries": {"/h/.z": "allowed"}})",
+            {pellim, sh, "zed /usr/bin/zed"});
+        row("an entry with a space", "/usr/bin/dash", "allow /h/.my app",
+            R"("/usr/bin/dash": {"name": "sh", "documents": "denied",)"
+            R"( "entries": {"/h/.my%20app": "allowed"}})",
+            {pellim, sh, "zed /usr/bin/zed"});
+        row("the last entry reset", "/usr/bin/zed", "reset /h/.z", "", {pellim, sh});
+        row("a program reset", "/usr/bin/dash", "reset", "", {pellim, "zed /usr/bin/zed"});
+        row("Pellim reset: its guarded folders stay", "", "reset", "", {sh, "zed /usr/bin/zed"});
+        row("every program reset", "", "reset every", "", {});
+        row("a program stored as something else", "/opt/bad", "allow documents",
+            R"("/opt/bad": {"name": "bad", "documents": "allowed"})",
+            {pellim, "bad /opt/bad", sh, "zed /usr/bin/zed"}, true);
+    }
+    void programsShareOneFile() {
+        QFETCH(QString, program);
+        QFETCH(QString, change);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, listed);
+        QFETCH(bool, keptAside);
+        const QByteArray pellim = R"("org.pellim.Pellim": {"documents": "allowed", )"
+                                  R"("guarded": [{"folder": "documents", "path": "/h/D"}]})";
+        const QString path = m_home->makeFile("home/.local/state/pellim/folder-access.json",
+                                              "{" + pellim + ", " + kPrograms + "}");
+        // Named by its file's name, as the guard names it; "sh" without a name,
+        // as pellim-consent changes it: the name it had stays.
+        const QString name = program.endsWith("/dash") ? QString() : program.section('/', -1);
+        ConsentStore store(path, program.isEmpty() ? QString::fromLatin1(kAppId) : program, name);
+        const QStringList words = change.split(' ');
+        const ConsentAnswer answer = words[0] == "allow"  ? ConsentAnswer::Allowed
+                                     : words[0] == "deny" ? ConsentAnswer::Denied
+                                                          : ConsentAnswer::NotDecided;
+        const QByteArray entry = change.section(' ', 1).toUtf8();
+        const Result<ConsentStore::Stored> stored =
+            change == "reset"         ? store.resetProgram()
+            : change == "reset every" ? store.resetEveryProgram()
+            : entry.startsWith('/')   ? store.setEntryAnswer(entry, answer)
+                                      : store.setAnswer(*folderFromKey(QString(entry)), answer);
+        QVERIFY2(stored, qPrintable(stored ? "" : stored.failure().text()));
+        QCOMPARE(!stored->kept.isEmpty(), keptAside);
+        if (entry.startsWith('/'))
+            QCOMPARE(store.entryAnswer(entry), answer);
+        QStringList programs;
+        for (const ConsentStore::ProgramAnswers &p : store.programs())
+            programs << p.name + ' ' + p.id;
+        QCOMPARE(programs, listed);
+        const QJsonObject file = QJsonDocument::fromJson(readAll(path)).object();
+        QCOMPARE(file.value(kAppId)["guarded"].toArray().size(), 1); // whatever was reset
+        if (!after.isEmpty())
+            QCOMPARE(file.value(program), QJsonDocument::fromJson("{" + after + "}")[program]);
+        else if (!program.isEmpty())
+            QVERIFY(!file.contains(program));
     }
 
     // Writers all at once (separate descriptors lock as separate processes do),
