@@ -124,6 +124,11 @@ private:
     std::vector<Asked> m_asked;
 };
 
+// Every entry the guard writes names the program it answers for.
+LogFields programField(const Program &program) {
+    return {{QByteArrayLiteral("PELLIM_PROGRAM"), QFile::decodeName(program.path)}};
+}
+
 class GuardProcess {
 public:
     // `first`: the program's first process. `privateChannel`: the channel is
@@ -134,8 +139,9 @@ public:
                  bool privateChannel, int reportTo = -1)
         : m_channelFd(std::move(channel)), m_first(first), m_private(privateChannel),
           m_reportTo(reportTo), m_argc(argc), m_argv(argv), m_program(std::move(program)),
-          m_log(m_journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
-          m_guard(m_journal, m_questions) {}
+          m_log(m_journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"),
+                programField(m_program)),
+          m_guard(m_journal, m_questions, m_program) {}
 
     // `waylandPreconnected`: the program needs no display socket (EarlyDisplay).
     // `busFolder`: where its bus proxies go (BusProxies::makeFolder).
