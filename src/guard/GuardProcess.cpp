@@ -303,6 +303,16 @@ void GuardProcess::superviseCalls() {
     finish(result == Supervisor::Result::Gone ? 0 : 1);
 }
 
+// Whether `pid` is stopped now ("T" in its stat line).
+bool stillStopped(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype after = line.lastIndexOf(") ");
+    return after > 0 && line.mid(after + 2, 1) == "T";
+}
+
 // The first process's stops and its end, as the command that waits tells them
 // on: a job stops with its program, and ends with its status.
 void GuardProcess::watchFirst() {
@@ -319,8 +329,12 @@ void GuardProcess::watchFirst() {
         const pid_t got = ::waitpid(m_first, &status, WUNTRACED);
         if (got < 0 && errno == EINTR)
             continue;
+        // A stop the whole job took (Ctrl+Z) is heard only once the job goes
+        // on again, when the program runs already: only a stop it is still in
+        // is told.
         if (got == m_first && WIFSTOPPED(status)) {
-            tell('s', WSTOPSIG(status));
+            if (stillStopped(m_first))
+                tell('s', WSTOPSIG(status));
             continue;
         }
         break;
