@@ -443,11 +443,15 @@ void GuardProcess::showable() {
     }
     m_qtDialogs = std::make_unique<QtFileDialogs>(m_guard);
     m_dialogs = std::make_unique<PortalFileDialogs>(m_guard, *m_qtDialogs, m_log);
-    m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
-    QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
-                     [this](const QByteArray &message) { serve(message); });
-    QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
-                     [this] { finish(0); });
+    // Only Pellim asks for anything on a channel; another program's ended as
+    // it started.
+    if (m_channelFd.isValid()) {
+        m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
+        QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
+                         [this](const QByteArray &message) { serve(message); });
+        QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
+                         [this] { finish(0); });
+    }
     m_asked = std::make_unique<QSocketNotifier>(m_questions.ready(), QSocketNotifier::Read);
     QObject::connect(m_asked.get(), &QSocketNotifier::activated, m_asked.get(),
                      [this] { showQuestions(); });
