@@ -142,6 +142,19 @@ struct Report {
     ::_exit(kCannotGuard);
 }
 
+// As a subreaper this process inherits whatever the program's processes leave
+// when their parent ends: they are reaped as they end. The program itself is
+// this process's child only once its guard has ended, and its end is then the
+// command's.
+void reapOrphans(pid_t program) {
+    int status = 0;
+    pid_t ended;
+    while ((ended = ::waitpid(-1, &status, WNOHANG)) > 0) {
+        if (ended == program && (WIFEXITED(status) || WIFSIGNALED(status)))
+            endLike(status);
+    }
+}
+
 // The process the person started: waits for the guard's reports.
 [[noreturn]] void waitForProgram(UniqueFd reports, UniqueFd forwarded) {
     pid_t program = -1;
@@ -154,9 +167,12 @@ struct Report {
         }
         if (ready[1].revents & POLLIN) {
             signalfd_siginfo info{};
-            if (::read(forwarded.get(), &info, sizeof info) == sizeof info && program > 0 &&
-                info.ssi_code != SI_KERNEL) // a key at the terminal reached the program itself
-                ::kill(program, int(info.ssi_signo));
+            if (::read(forwarded.get(), &info, sizeof info) == sizeof info) {
+                if (info.ssi_signo == SIGCHLD)
+                    reapOrphans(program);
+                else if (program > 0 && info.ssi_code != SI_KERNEL) // a key at the terminal
+                    ::kill(program, int(info.ssi_signo));           // reached the program itself
+            }
         }
         if (!ready[0].revents)
             continue;
@@ -187,7 +203,7 @@ struct Report {
 UniqueFd blockForwardedSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP})
+    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
         sigaddset(&set, signal);
     ::sigprocmask(SIG_BLOCK, &set, nullptr);
     return UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC));
