@@ -194,10 +194,9 @@ void listAnswers(const ConsentStore::ProgramAnswers &program, QTextStream &out) 
         keyWidth = std::max(keyWidth, int(shownEntry(entry.first).size()) + 1);
     const QString indent = program.isPellim() ? QString() : QStringLiteral("  ");
     const auto line = [&](const QString &key, ConsentAnswer answer, const QString &where) {
-        QString text = QStringLiteral("%1 %2 %3")
-                           .arg(key, -keyWidth)
-                           .arg(shownAnswer(answer), -answerWidth)
-                           .arg(where);
+        // Put together, not formatted: a name may hold a "%2" of its own.
+        QString text = key.leftJustified(keyWidth) + QLatin1Char(' ') +
+                       shownAnswer(answer).leftJustified(answerWidth) + QLatin1Char(' ') + where;
         while (text.endsWith(QLatin1Char(' ')))
             text.chop(1);
         out << indent << text << "\n";
