@@ -301,6 +301,8 @@ Result<std::optional<Program>> programNamed(const CommandLine &line, const Conse
     if (!line.parser.isSet(QStringLiteral("program")))
         return std::optional<Program>();
     const QString word = line.parser.value(QStringLiteral("program"));
+    if (word == QLatin1String(kAppId))
+        return std::optional<Program>(pellimProgram({}));
     const std::vector<ConsentStore::ProgramAnswers> stored = store.programs();
     for (const ConsentStore::ProgramAnswers &p : stored)
         if (p.id == word)
