@@ -752,6 +752,10 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>The answers of %1 were not reset: %2</source>
         <translation>Die Antworten von %1 wurden nicht zurückgesetzt: %2</translation>
     </message>
+    <message>
+        <source>An answer is remembered for the whole folder until it is changed. A file or folder you choose in a file dialog stays granted until %1 quits, whatever the answer for its folder.</source>
+        <translation>Eine Antwort gilt für den ganzen Ordner, bis sie geändert wird. Eine Datei oder ein Ordner, die Sie in einem Dateidialog wählen, bleibt freigegeben, bis %1 beendet wird, was immer die Antwort für ihren Ordner ist.</translation>
+    </message>
 </context>
 <context>
     <name>pellim::GuardProcess</name>

@@ -58,7 +58,13 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guar
     m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
-    m_ui->scope->setText(answerScopeText());
+    m_ui->scope->setText(
+        m_program.isPellim()
+            ? answerScopeText()
+            : tr("An answer is remembered for the whole folder until it is changed. A file or "
+                 "folder you choose in a file dialog stays granted until %1 quits, whatever the "
+                 "answer for its folder.")
+                  .arg(m_program.name));
     m_ui->inProcess->setObjectName(QStringLiteral("in-process"));
     m_ui->inProcess->setVisible(!kernelGuard);
     showErrorsInRed();
