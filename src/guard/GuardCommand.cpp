@@ -200,8 +200,10 @@ UniqueFd blockForwardedSignals() {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     // Keys at the terminal are for the program; the guard keeps answering its
-    // calls (and those of what it leaves behind) after a Ctrl+C or a hang-up.
-    for (const int signal : {SIGINT, SIGQUIT, SIGHUP})
+    // calls (and those of what it leaves behind) after a Ctrl+C, a hang-up or
+    // a SIGTERM sent to the whole job, so that the program can still end
+    // cleanly: the guard ends with the program's last process.
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
         ::signal(signal, SIG_IGN);
     GuardStart start;
     start.program = program;
