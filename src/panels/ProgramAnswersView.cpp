@@ -64,6 +64,9 @@ ProgramAnswersView::ProgramAnswersView(const QString &id, const QString &name, b
     : QFrame(parent), m_id(id), m_name(name), m_own(own), m_grid(new QGridLayout(this)) {
     setFrameShape(QFrame::StyledPanel);
     setObjectName(QStringLiteral("program:") + id);
+    // A screen reader names the group a button lies in: the program's.
+    setAccessibleName(name);
+    setAccessibleDescription(id);
     m_grid->setHorizontalSpacing(8);
     m_grid->setVerticalSpacing(4);
     m_grid->setColumnStretch(kName, 1);
@@ -175,6 +178,7 @@ void ProgramAnswersView::display(const Shown &shown) {
     if (!shown.answers.name.isEmpty() && shown.answers.name != m_name) {
         m_name = shown.answers.name; // a program stored again under another name
         m_title->setText(m_name);
+        setAccessibleName(m_name);
     }
     for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
         Row &row = m_folders[i];
