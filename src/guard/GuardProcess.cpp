@@ -587,7 +587,8 @@ void GuardProcess::serve(const QByteArray &message) {
             !roomFor(QStringLiteral("Folder Access")))
             break;
         if (!m_folderAccess) {
-            m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal, &m_guard);
+            m_folderAccess = std::make_unique<FolderAccessWindow>(
+                m_journal, &m_guard, ConsentStore::defaultPath(), true, m_program);
             // A choice in a dialog opens a folder: the window says so at once.
             m_guard.onGrant([w = QPointer(m_folderAccess.get())] {
                 if (w)
