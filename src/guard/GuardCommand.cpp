@@ -156,7 +156,7 @@ void reapOrphans(pid_t program) {
 }
 
 // The process the person started: waits for the guard's reports.
-[[noreturn]] void waitForProgram(UniqueFd reports, UniqueFd forwarded) {
+[[noreturn]] void waitForProgram(pid_t guard, UniqueFd reports, UniqueFd forwarded) {
     pid_t program = -1;
     for (;;) {
         pollfd ready[2] = {{reports.get(), POLLIN, 0}, {forwarded.get(), POLLIN, 0}};
@@ -183,7 +183,10 @@ void reapOrphans(pid_t program) {
                 continue;
             say(QStringLiteral("pellim-guard: the guard stopped before the program ended\n"));
             // The program is this process's child now (a subreaper's): its end
-            // is still the command's.
+            // is still the command's. The guard's descriptors close before its
+            // children are handed on, so it is waited for first.
+            while (::waitpid(guard, nullptr, 0) < 0 && errno == EINTR) {
+            }
             int status = kCannotGuard << 8;
             while (program > 0 && ::waitpid(program, &status, 0) < 0 && errno == EINTR) {
             }
@@ -288,7 +291,7 @@ int run(int argc, char **argv) {
         becomeGuard(argc, argv, program, *request, reportTo.release());
     }
     reportTo.reset();
-    waitForProgram(std::move(reports), std::move(forwarded));
+    waitForProgram(guard, std::move(reports), std::move(forwarded));
 }
 
 } // namespace
