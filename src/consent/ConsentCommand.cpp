@@ -221,12 +221,14 @@ void listAnswers(const ConsentStore::ProgramAnswers &program, QTextStream &out) 
 void listRecorded(const ConsentStore::Contents &contents, QTextStream &out) {
     for (const ConsentStore::RecordedFolder &recorded : contents.recorded) {
         const QString path = QFile::decodeName(recorded.path);
+        // With the answer that holds for it, as the folder's own line has.
         if (path != userFolderPath(recorded.folder))
-            out << QStringLiteral("%1 %2\n")
-                       .arg(folderKey(recorded.folder), -10)
-                       .arg(translated(QT_TRANSLATE_NOOP("pellim-consent",
-                                                         "%1 (guarded before; release it to stop)"))
-                                .arg(path));
+            out << folderKey(recorded.folder).leftJustified(10) << ' '
+                << shownAnswer(contents.answer(recorded.folder)).leftJustified(12) << ' '
+                << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                                "%1 (guarded before; release it to stop)"))
+                       .arg(path)
+                << "\n";
     }
 }
 
