@@ -35,6 +35,21 @@ def find_built(build_dir, name):
     return None
 
 
+def exe_of(pid):
+    try:
+        return os.readlink(f"/proc/{pid}/exe")
+    except OSError:
+        return ""
+
+
+def children_of(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(p) for p in f.read().split()]
+    except OSError:
+        return []
+
+
 class XServer:
     """An Xvfb of our own on a free display, so no one else's windows interfere."""
 
@@ -182,7 +197,18 @@ class Launched:
 
     @property
     def pid(self):
-        return self.process.pid
+        """The program itself. pellim runs under `pellim-guard run`: the process
+        spawned waits, its child is the guard, and the guard's child is pellim
+        (beside the bus proxy)."""
+        pid = self.process.pid
+        while exe_of(pid).endswith("/pellim-guard"):
+            kids = children_of(pid)
+            guards = [k for k in kids if exe_of(k).endswith("/pellim-guard")]
+            others = [k for k in kids if k not in guards and not exe_of(k).endswith("/xdg-dbus-proxy")]
+            if not (guards or others):
+                break
+            pid = (guards or others)[0]
+        return pid
 
     def startup_ms(self):
         return None if self.paint_ns is None else (self.paint_ns - self.start_ns) / 1e6
