@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """The real pellim (PELLIM_BIN, or BUILD_DIR/pellim) under Xvfb and openbox, driven with xdotool, a temporary
-home per case. Usage: e2e.py {launch,writing,reading,portal} [BUILD_DIR]. Exit 0: passed, 1: failed, 77:
-cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own with
-xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs."""
+home per case. Usage: e2e.py {launch,writing,reading,portal,guard_run} [BUILD_DIR]. Exit 0: passed, 1: failed,
+77: cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own with
+xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs. The guard_run suite runs other
+programs (sh, cat, git) under pellim-guard (PELLIM_GUARD_BIN, or BUILD_DIR/pellim-guard), on a terminal of
+their own where Ctrl+C is typed."""
 
 import contextlib
 import ctypes
 import glob
 import json
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import socket
@@ -738,6 +742,192 @@ def portal_stalled(c):
           in c.guard_entries(), "the guard did not say why: %r" % c.guard_entries())
 
 
+# --- guard_run: other programs under pellim-guard ------------------------------------------------------
+
+NOTE = "A short note for the reading tests.\nIts second line.\n"  # what make_file writes
+REFUSED_CALL = "Operation not permitted"
+
+
+class GuardCase(Case):
+    """A home of its own, as for pellim, where the case runs other programs under `pellim-guard run`."""
+
+    def start(self, wrapper=()):
+        self.proc = None  # no pellim: each program runs to its end within the case
+        self.started_us = int(time.time() * 1e6)
+
+    def guarded(self, *argv, name=None, timeout=20):
+        """Runs `argv` under the guard, in the case's home; what it did."""
+        return subprocess.run([self.suite["guard_bin"], "run", *(["--name", name] if name else []), "--", *argv],
+                              env=self.env, cwd=self.root, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=timeout)
+
+    def windows(self):
+        """The suite's display shows only what this case's guard shows: every visible window with a name."""
+        return set(self.xdotool("search", "--onlyvisible", "--name", ".").split())
+
+    def program_entries(self, program):
+        """The texts of the guard's entries for `program` (its resolved path) since the case began."""
+        out = run(["journalctl", "-o", "json", "SUBSYSTEM=" + GUARD_ID, "PELLIM_PROGRAM=" + program]).stdout
+        return [bytes(m).decode("utf-8", "replace") if isinstance(m := e["MESSAGE"], list) else m
+                for e in map(json.loads, out.splitlines()) if int(e["__REALTIME_TIMESTAMP"]) >= self.started_us]
+
+    def resolved(self, command):
+        """The key the guard keeps `command`'s answers under: its file, found as execvp finds it."""
+        return os.path.realpath(shutil.which(command, path=self.env["PATH"]) or command)
+
+
+def refused(got, what):
+    check(got.returncode != 0 and REFUSED_CALL in got.stderr and NOTE not in got.stdout,
+          "%s was not refused: status %d, %r" % (what, got.returncode, got.stderr))
+
+
+def entry_names(c, program, shown, path):
+    """The guard's entry for `path` is `program`'s (its field) and names it as `shown` (its message)."""
+    texts = c.wait_for("the guard's entry for " + path, lambda: [t for t in c.program_entries(program) if path in t])
+    check(any(t.startswith(shown + ": Documents folder, read access to " + path) and t.endswith("stored: denied")
+              for t in texts), "entries of %s: %r" % (program, texts))
+
+
+def refused_for_sh(c):
+    """Under a deny stored for sh, its cat cannot read Documents; the guard's entry names sh."""
+    secret = make_file(c.docs + "/secret.txt")
+    c.consent("deny", "--program", "sh", "documents")
+    refused(c.guarded("sh", "-c", "cat ~/Documents/secret.txt"), "sh's cat")
+    entry_names(c, c.resolved("sh"), "sh", secret)
+
+
+def allow_is_per_program(c):
+    """An allow stored for cat opens Documents to cat alone, not to sh's head."""
+    secret = make_file(c.docs + "/secret.txt")
+    c.consent("allow", "--program", "cat", "documents")
+    c.consent("deny", "--program", "sh", "documents")
+    got = c.guarded("cat", secret)
+    check(got.returncode == 0 and got.stdout == NOTE, "cat under its allow: %r" % (got,))
+    refused(c.guarded("sh", "-c", 'head -n 1 "$1"', "sh", secret), "sh's head")
+
+
+def script_child(c):
+    """A script's cat is confined and answered as the script: the allow stored for cat does not count."""
+    secret = make_file(c.docs + "/secret.txt")
+    script = c.root + "/show-notes"
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\ncat "$1"\nstatus=$?\necho "cat ended with $status" >&2\nexit $status\n')
+    os.chmod(script, 0o755)
+    c.consent("allow", "--program", "cat", "documents")
+    c.consent("deny", "--program", script, "documents")
+    got = c.guarded(script, secret)
+    refused(got, "the script's cat")
+    check("cat ended with 1" in got.stderr, "the script did not go on after cat: %r" % got.stderr)
+    entry_names(c, script, "show-notes", secret)
+
+
+def on_terminal(c, script):
+    """`sh -c script` under the guard on a terminal of its own; once it prints "ready", Ctrl+C is typed there.
+    The guard's wait status."""
+    pid, fd = pty.fork()
+    if pid == 0:  # the terminal's session leader, as a shell would start it
+        try:
+            os.chdir(c.root)
+            os.execve(c.suite["guard_bin"], [c.suite["guard_bin"], "run", "--", "sh", "-c", script], c.env)
+        finally:
+            os._exit(127)
+    try:
+        output, typed, end = b"", False, time.monotonic() + 20
+        while time.monotonic() < end:
+            if not typed and b"ready" in output:
+                os.write(fd, b"\x03")  # the terminal's interrupt character: SIGINT to its foreground group
+                typed = True
+            if select.select([fd], [], [], 0.2)[0]:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:  # EIO: every process holding the terminal has ended
+                    chunk = b""
+                if not chunk:
+                    break
+                output += chunk
+        check(typed, "the program never said it was ready: %r" % output)
+        for _ in range(100):
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                return status
+            time.sleep(0.1)
+        raise AssertionError("the guard did not end after Ctrl+C: %r" % output)
+    finally:
+        with contextlib.suppress(ChildProcessError):
+            if os.waitpid(pid, os.WNOHANG)[0] == 0:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+        os.close(fd)
+
+
+def ctrl_c(c):
+    """Ctrl+C reaches the program, not the guard: a program that traps it ends as it chooses, and the guard
+    with its status; one that does not is ended by it, and so is the guard."""
+    status = on_terminal(c, 'trap "exit 42" INT; echo ready; while :; do sleep 0.1; done')
+    check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 42, "trapped: wait status %#x" % status)
+    status = on_terminal(c, "echo ready; sleep 20")
+    check(os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT, "untrapped: wait status %#x" % status)
+
+
+def exit_statuses(c):
+    """The program's status is the guard's; the guard's own are env's (126, 127) and a usage error's (2).
+    The last two rows run without a display, which they do not need."""
+    plain = c.root + "/plain.txt"
+    make_file(plain)
+    headless = {k: v for k, v in c.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    rows = [("success", ["run", "--", "true"], 0, c.env), ("exit 3", ["run", "--", "sh", "-c", "exit 3"], 3, c.env),
+            ("not found", ["run", "--", "pellim-no-such-program"], 127, c.env),
+            ("not executable", ["run", "--", plain], 126, c.env),
+            ("--version", ["--version"], 0, headless), ("unknown option", ["--no-such-option"], 2, headless)]
+    for what, argv, want, env in rows:
+        got = run([c.suite["guard_bin"], *argv], env=env, cwd=c.root, stdin=subprocess.DEVNULL)
+        check(got.returncode == want, "%s: status %d, not %d: %r" % (what, got.returncode, want, got.stderr))
+    check(run([c.suite["guard_bin"], "--version"], env=headless).stdout.startswith("pellim-guard "), "no version")
+
+
+def git_settings(c):
+    """git's change to ~/.gitconfig fails under a stored deny and is made under an allow; a repository
+    in the person's own folder needs no question (none could be answered here: it would stall)."""
+    gitconfig = c.home + "/.gitconfig"
+    c.consent("deny", "--program", "git", gitconfig)
+    refused(c.guarded("git", "config", "--global", "x.y", "z"), "git config under a deny")
+    check(not os.path.exists(gitconfig), "~/.gitconfig was written under a deny")
+    c.consent("allow", "--program", "git", gitconfig)
+    got = c.guarded("git", "config", "--global", "x.y", "z")
+    check(got.returncode == 0, "git config under an allow: %r" % got.stderr)
+    with open(gitconfig) as f:
+        check("[x]\n\ty = z\n" in f.read(), "~/.gitconfig does not hold x.y")
+    got = c.guarded("git", "init", "-q", c.home + "/Reports/repo")
+    check(got.returncode == 0 and os.path.isfile(c.home + "/Reports/repo/.git/HEAD"), "git init: %r" % (got,))
+
+
+def git_asked_once(c):
+    """The first change to ~/.gitconfig asks; the answer is kept, and the next change asks nothing."""
+    gitconfig = c.home + "/.gitconfig"
+    argv = [c.suite["guard_bin"], "run", "--", "git", "config", "--global", "x.y"]
+    first = subprocess.Popen(argv + ["z"], env=c.env, cwd=c.root, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    try:
+        wid = c.new_window("the question", set())
+        for _ in range(3):  # as for pellim's prompt: the key may come before the window takes it
+            c.xdotool("key", "--clearmodifiers", c.allow)
+            with contextlib.suppress(AssertionError):
+                c.wait_for("the question to close", lambda: wid not in c.windows(), seconds=5)
+                break
+        check(first.wait(20) == 0, "git config after Allow: %r" % first.stderr.read())
+    finally:
+        if first.poll() is None:
+            first.kill()
+            first.wait()
+    got = c.guarded("git", "config", "--global", "x.y", "w")
+    check(got.returncode == 0 and not c.windows(), "the second change: %r" % (got,))
+    with open(gitconfig) as f:
+        check("\ty = w\n" in f.read(), "~/.gitconfig does not hold the second value")
+    listed = c.consent("list", "--program", "git")
+    check(any(".gitconfig" in line and "allowed" in line for line in listed.splitlines()),
+          "the answer is not listed: %r" % listed)
+
+
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
@@ -753,7 +943,10 @@ SUITES = {
     "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
                ("portal_folders", portal_folders), ("portal_name_not_utf8", portal_name_not_utf8),
                ("portal_cancelled_save", portal_cancelled_save),
-               ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)]}
+               ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)],
+    "guard_run": [("refused_for_sh", refused_for_sh), ("allow_is_per_program", allow_is_per_program),
+                  ("script_child", script_child), ("ctrl_c", ctrl_c), ("exit_statuses", exit_statuses),
+                  ("git_settings", git_settings), ("git_asked_once", git_asked_once)]}
 
 
 def new_case(suite, name, fn):
@@ -773,7 +966,7 @@ def run_case(suite, name, fn, make=new_case):
     try:
         c = make(suite, name, fn)
         fn(c)
-        if c.proc.poll() is None:
+        if c.proc and c.proc.poll() is None:
             c.end()
         print("PASS", name, flush=True)
         return True
@@ -781,7 +974,7 @@ def run_case(suite, name, fn, make=new_case):
         print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
         return False
     finally:
-        if c and c.proc.poll() is None:
+        if c and c.proc and c.proc.poll() is None:
             c.proc.kill()
             c.proc.wait()
         for p in c.helpers if c else []:
@@ -791,14 +984,16 @@ def run_case(suite, name, fn, make=new_case):
 
 def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
     suite = {"build": build_dir, "bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
-             "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent")}
+             "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent"),
+             "guard_bin": os.environ.get("PELLIM_GUARD_BIN") or os.path.join(build_dir, "pellim-guard")}
     print("e2e %s: pellim at %s" % (name, suite["bin"]), flush=True)
-    if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin")):
-        print("e2e %s: no pellim or pellim-consent there" % name)
+    if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin", "guard_bin")):
+        print("e2e %s: no pellim, pellim-guard or pellim-consent there" % name)
         return 1
     try:
         for tool in ("Xvfb", "openbox", "xdotool", "journalctl", "dbus-daemon", "/usr/bin/python3") + (
-                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else ("xprop",)):
+                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else
+                ("git", "sh", "cat", "head") if name == "guard_run" else ("xprop",)):
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
         if run([os.path.join(SOURCE_DIR, "scripts", "ensure-journald")]).returncode:
@@ -811,7 +1006,8 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
                 suite["chooser"] = [chooser]
             else:
                 suite["bus"] = stack.enter_context(accessible_bus(suite["root"]))
-            failed = [case for case, fn in SUITES[name] if not run_case(suite, case, fn)]
+            make = (lambda suite, case, fn: GuardCase(suite, case)) if name == "guard_run" else new_case
+            failed = [case for case, fn in SUITES[name] if not run_case(suite, case, fn, make)]
     except Skip as s:
         print("e2e %s: cannot run here: %s" % (name, s))
         return 1 if os.environ.get("CI") == "true" else 77
