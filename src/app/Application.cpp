@@ -10,8 +10,6 @@
 #include "consent/KeptOut.h"
 #include "display/Display.h"
 #include "files/FileAccess.h"
-#include "guard/BusProxies.h"
-#include "guard/GuardProcess.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
 #include "panels/Alert.h"
@@ -249,30 +247,21 @@ int runApplication(int argc, char **argv) {
     if (const std::optional<int> answered = answerCommandLine(argc, argv))
         return *answered;
 
-    // First, while Pellim has no thread but this one: the guard process, then
-    // Pellim's own confinement, which holds its calls into the kept-out
-    // folders until the guard has decided.
-    // Under Wayland the display is connected before that, so that no connect
-    // to a display is needed once confined.
+    // First, while Pellim has no thread but this one: Pellim runs under its
+    // guard (pellim-guard run), which confined it before it started and holds
+    // its calls into the kept-out folders until it has decided. Not yet under
+    // it, Pellim becomes that command here, unless the kernel cannot confine.
+    std::variant<KernelGuard, NoKernelGuard> kernel = joinKernelGuard(argc, argv);
+    // Under Wayland the guard connected Pellim to the display before it
+    // confined it (or Pellim does so now), so that no connect to a display is
+    // needed once confined.
     const EarlyDisplay display = connectDisplayEarly();
-    // The confined Pellim's bus proxies go into a folder of their own, sealed
-    // from Pellim like the guard's state.
-    const Result<QByteArray> madeBusFolder =
-        BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
-    const QByteArray busFolder = madeBusFolder ? *madeBusFolder : QByteArray();
     QString keptAtStart; // an answers file that could not be used, for the journal
-    KeptOutPaths keptOut = keptOutFolders(&keptAtStart);
-    if (!busFolder.isEmpty())
-        keptOut.sealed.push_back(busFolder);
-    std::variant<KernelGuard, NoKernelGuard> kernel =
-        startKernelGuard(keptOut, [&](UniqueFd channel) {
-            return runGuardProcess(std::move(channel), argc, argv, keptOut, display, busFolder);
-        });
-    if (!busFolder.isEmpty() && !std::holds_alternative<KernelGuard>(kernel))
-        ::rmdir(busFolder.constData()); // no guard, no proxies: Pellim keeps the session's buses
     std::optional<GuardBuses> buses;
     if (const auto *confined = std::get_if<KernelGuard>(&kernel))
         buses = takeGuardBuses(confined->hello);
+    else
+        keptOutFolders(&keptAtStart); // the folders guarded now are recorded for later starts
 
     // The guard's end of things outlives Qt: Qt's last words to the display and
     // the buses (sendmsg, held) still need the guard to answer them.
@@ -344,8 +333,6 @@ int runApplication(int argc, char **argv) {
         shownInForce += QStringLiteral("; ") + displayPart(facts, translated);
     }
     guardLog.write(LogLevel::Info, inForce);
-    if (buses && !madeBusFolder)
-        buses->problem = madeBusFolder.failure().text();
     if (buses && !buses->problem.isEmpty())
         guardLog.write(LogLevel::Error,
                        QStringLiteral("Folder guard: Pellim has no session bus: ") +

@@ -2,6 +2,7 @@
 #include "confine/GuardLink.h"
 
 #include "confine/Confinement.h"
+#include "confine/ProgramLaunch.h"
 
 #include <QSocketNotifier>
 
@@ -9,6 +10,9 @@
 #include <csignal>
 #include <cstring>
 
+#include <climits>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -189,6 +193,63 @@ startKernelGuard(const KeptOutPaths &keptOut,
     if (!hello)
         return NoKernelGuard{QStringLiteral("the guard did not take its listener")};
     return KernelGuard{std::move(mine), guard, std::move(*hello)};
+}
+
+namespace {
+
+// The channel the guard left open across exec, if it is one: a packet socket
+// whose other end is this process's parent.
+UniqueFd guardChannelGiven() {
+    const QByteArray given = qgetenv(kGuardChannelVariable);
+    ::unsetenv(kGuardChannelVariable); // for Pellim alone, not what it starts
+    bool number = false;
+    const int fd = given.toInt(&number);
+    if (!number || fd < 0)
+        return UniqueFd();
+    int type = 0;
+    socklen_t length = sizeof type;
+    ucred peer{};
+    socklen_t peerLength = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_SEQPACKET ||
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 ||
+        peer.pid != ::getppid())
+        return UniqueFd();
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return UniqueFd(fd);
+}
+
+} // namespace
+
+std::variant<KernelGuard, NoKernelGuard> joinKernelGuard(int argc, char **argv) {
+    if (!qEnvironmentVariableIsEmpty(kGuardChannelVariable)) {
+        UniqueFd channel = guardChannelGiven();
+        if (!channel.isValid())
+            return NoKernelGuard{QStringLiteral("the guard's channel is not one")};
+        std::optional<QByteArray> hello = receiveMessage(channel.get());
+        if (!hello)
+            return NoKernelGuard{QStringLiteral("the guard said nothing")};
+        return KernelGuard{std::move(channel), ::getppid(), std::move(*hello)};
+    }
+    if (const std::optional<QString> why = confinementUnavailable())
+        return NoKernelGuard{*why, true};
+    // Found now, before anything is confined: the guard that was installed
+    // with this Pellim.
+    char self[PATH_MAX] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return NoKernelGuard{QStringLiteral("cannot find Pellim's own file: ") + errnoText(errno)};
+    const QByteArray exe(self, length);
+    const QByteArray guard = exe.left(exe.lastIndexOf('/')) + "/pellim-guard";
+    std::vector<QByteArray> args = {"pellim-guard", "run", "--", exe};
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    std::vector<char *> pointers;
+    for (QByteArray &arg : args)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    ::execv(guard.constData(), pointers.data());
+    return NoKernelGuard{
+        QStringLiteral("cannot start %1: %2").arg(QString::fromLocal8Bit(guard), errnoText(errno))};
 }
 
 GuardChannel::GuardChannel(UniqueFd channel, QObject *parent)

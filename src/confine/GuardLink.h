@@ -48,6 +48,14 @@ std::variant<KernelGuard, NoKernelGuard>
 startKernelGuard(const KeptOutPaths &keptOut,
                  const std::function<int(UniqueFd channel)> &guardMain);
 
+// Pellim's side of `pellim-guard run`. Run by the guard, Pellim finds the
+// guard's channel in its environment (kGuardChannelVariable), checks that it
+// is a channel to its parent, takes it out of the environment and reads the
+// guard's first message. Not run by it and the kernel can confine, Pellim
+// execs the pellim-guard installed beside it to run it (this returns only if
+// that fails); the kernel cannot confine, and Pellim guards in its own process.
+std::variant<KernelGuard, NoKernelGuard> joinKernelGuard(int argc, char **argv);
+
 // One message over a SOCK_SEQPACKET channel, with at most one descriptor.
 // Without one it goes out with send(), which a confined process makes freely;
 // with one it takes sendmsg(), which the confinement holds.

@@ -2,6 +2,7 @@
 #include "guard/GuardProcess.h"
 
 #include "confine/GuardLink.h"
+#include "confine/GuardMessages.h"
 #include "confine/SocketDoors.h"
 #include "confine/Supervisor.h"
 #include "consent/ConsentStore.h"
@@ -13,6 +14,7 @@
 #include "guard/WindowOwner.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
+#include "panels/Alert.h"
 #include "panels/AppIdentity.h"
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
@@ -33,6 +35,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -44,6 +47,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pellim {
@@ -121,16 +125,31 @@ private:
 
 class GuardProcess {
 public:
-    GuardProcess(UniqueFd channel, int &argc, char **argv)
-        : m_channelFd(std::move(channel)), m_pellim(::getppid()), m_argc(argc), m_argv(argv),
+    // `first`: the program's first process. `privateChannel`: the channel is
+    // Pellim's, who asks for dialogs and Folder Access on it and whose end
+    // ends with it; otherwise it ends once the program runs. `reportTo`: where
+    // the first process's stops and end are told (-1: nobody).
+    GuardProcess(UniqueFd channel, int &argc, char **argv, Program program, pid_t first,
+                 bool privateChannel, int reportTo = -1)
+        : m_channelFd(std::move(channel)), m_first(first), m_private(privateChannel),
+          m_reportTo(reportTo), m_argc(argc), m_argv(argv), m_program(std::move(program)),
           m_log(m_journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
           m_guard(m_journal, m_questions) {}
 
-    // `waylandPreconnected`: Pellim needs no display socket (EarlyDisplay).
-    // `busFolder`: where Pellim's bus proxies go (BusProxies::makeFolder).
+    // `waylandPreconnected`: the program needs no display socket (EarlyDisplay).
+    // `busFolder`: where its bus proxies go (BusProxies::makeFolder).
     int run(const KeptOutPaths &keptOut, bool waylandPreconnected, const QByteArray &busFolder);
+    // Cannot start: says why in the journal (and, for Pellim, in an alert),
+    // and ends with the program's status.
+    [[noreturn]] void cannotStart(const QString &why);
+    LogHandle &log() { return m_log; }
+    void setBusProblem(const QString &problem) { m_busProblem = problem; }
+    int channel() const { return m_channelFd.get(); }
 
 private:
+    void watchFirst();
+    void cannotStartShown(const QString &why);
+    void reportEnd();
     void showable();
     QWindow *foreign(std::uint64_t window);
     PlaceOver placeOver(std::uint64_t window, const QByteArray &exported);
@@ -143,9 +162,13 @@ private:
     [[noreturn]] void finish(int status);
 
     UniqueFd m_channelFd; // until the channel gets its notifier
-    pid_t m_pellim;       // the guard's parent: the only process whose windows it stays on
+    pid_t m_first;        // the program's first process: the only one whose windows it stays on
+    bool m_private;
+    int m_reportTo;
     int &m_argc;
     char **m_argv;
+    Program m_program;
+    QString m_busProblem; // why the program has no bus folder
     JournalSink m_journal;
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
@@ -167,6 +190,11 @@ private:
     std::uint64_t m_mainWindow = 0;
     QByteArray m_mainExported;
     std::atomic<bool> m_finishing = false;
+    // The first process's end, told once: by the thread that waits for it,
+    // before the process ends.
+    std::mutex m_reportMutex;
+    std::condition_variable m_reported;
+    bool m_ended = false;
 };
 
 int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
@@ -179,30 +207,35 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         m_log.write(LogLevel::Error,
                     QStringLiteral("Folder guard: Pellim has no session bus: ") + why);
     });
+    if (m_reportTo >= 0)
+        std::thread(&GuardProcess::watchFirst, this).detach();
     int error = 0;
-    UniqueFd listener = takeListener(m_channelFd.get(), m_pellim, &error);
-    // Nothing but the end: Pellim could not confine itself and guards alone.
-    if (!listener.isValid() && error == 0)
+    const std::optional<QByteArray> offer = receiveMessage(m_channelFd.get());
+    // Nothing but the end: the program could not confine itself (Pellim, forked
+    // from, then guards alone).
+    if (!offer && errno == 0 && m_reportTo < 0)
         return 0;
+    if (offer && offer->startsWith(kCannotConfineMessage))
+        cannotStart(QString::fromUtf8(offer->mid(qsizetype(std::strlen(kCannotConfineMessage)))));
+    UniqueFd listener = offer ? listenerOffered(*offer, m_first, &error) : UniqueFd();
     if (!listener.isValid()) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: cannot take Pellim's listener: ") +
-                        errnoText(error));
-        return 1;
+        const QString why = offer || errno ? errnoText(offer ? error : errno)
+                                           : QStringLiteral("it ended before it offered one");
+        cannotStart(QStringLiteral("cannot take the program's listener: ") + why);
     }
     if (m_questions.ready() < 0) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") +
                                          errnoText(m_questions.error()));
         return 1;
     }
-    // The addresses, with the word that Pellim may close its own copy of the
-    // listener. Pellim waits for it, with nothing else in its queue.
-    if (!sendMessage(m_channelFd.get(), encodeBuses(m_proxies->buses()))) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: cannot tell Pellim it took the listener: ") +
-                        errnoText(errno));
-        return 1;
-    }
+    // The addresses, with the word that the program may close its own copy of
+    // the listener. It waits for it, with nothing else in its queue.
+    GuardBuses buses = m_proxies->buses();
+    if (buses.problem.isEmpty())
+        buses.problem = m_busProblem;
+    if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
+        cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
+                    errnoText(errno));
     QString why;
     m_supervisor =
         Supervisor::create(std::move(listener), m_guard, keptOut, &why,
@@ -211,17 +244,23 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
     }
-    m_supervisor->setFirstProcess(m_pellim);
+    m_supervisor->setFirstProcess(m_first);
     m_supervisor->sockets().onRefused([this](const QString &address) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: refused Pellim a connection to %1").arg(address));
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: refused %1 a connection to %2")
+                                         .arg(m_program.name, address));
     });
-    m_supervisor->endWith(m_channelFd.get());
+    // Pellim's end of the channel is Pellim's as long as it runs; another
+    // program's was closed as it started.
+    if (m_private)
+        m_supervisor->endWith(m_channelFd.get());
+    else
+        m_channelFd.reset();
     // Held calls are answered on a thread of their own from now on, which
     // nothing shown, no display and no bus can hold up. It ends the process.
     std::thread(&GuardProcess::superviseCalls, this).detach();
     // No display until something is to be shown.
     while (!m_app) {
+        // A negative descriptor is left out: another program has no channel.
         pollfd ready[2] = {{m_channelFd.get(), POLLIN, 0}, {m_questions.ready(), POLLIN, 0}};
         if (::poll(ready, 2, -1) < 0) {
             if (errno == EINTR)
@@ -248,9 +287,56 @@ void GuardProcess::superviseCalls() {
     while (result == Supervisor::Result::Answered)
         result = m_supervisor->handleOne(&error);
     if (result == Supervisor::Result::Failed)
-        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot read Pellim's calls: ") +
-                                         errnoText(error));
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot read %1's calls: %2")
+                                         .arg(m_program.name, errnoText(error)));
     finish(result == Supervisor::Result::Gone ? 0 : 1);
+}
+
+// The first process's stops and its end, as the command that waits tells them
+// on: a job stops with its program, and ends with its status.
+void GuardProcess::watchFirst() {
+    const auto tell = [this](char kind, int value) {
+        const struct {
+            char kind;
+            std::int32_t value;
+        } report{kind, value};
+        [[maybe_unused]] const ssize_t written = ::write(m_reportTo, &report, sizeof report);
+    };
+    tell('p', m_first);
+    int status = 0;
+    for (;;) {
+        const pid_t got = ::waitpid(m_first, &status, WUNTRACED);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got == m_first && WIFSTOPPED(status)) {
+            tell('s', WSTOPSIG(status));
+            continue;
+        }
+        break;
+    }
+    tell('x', status);
+    const std::lock_guard lock(m_reportMutex);
+    m_ended = true;
+    m_reported.notify_all();
+}
+
+// Every confined process is gone, the first one with them: its end is told
+// before the guard ends, or the command would not know how it ended.
+void GuardProcess::reportEnd() {
+    if (m_reportTo < 0)
+        return;
+    std::unique_lock lock(m_reportMutex);
+    m_reported.wait_for(lock, std::chrono::seconds(5), [this] { return m_ended; });
+}
+
+void GuardProcess::cannotStart(const QString &why) {
+    m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
+    if (!m_program.isPellim())
+        std::fprintf(stderr, "pellim-guard: cannot guard %s: %s; nothing was run\n",
+                     qPrintable(m_program.name), qPrintable(why));
+    else
+        cannotStartShown(why);
+    finish(125); // once the program's first process has exited with 125
 }
 
 // Pellim is gone (or its calls cannot be read): the process ends at once, from
@@ -264,6 +350,7 @@ void GuardProcess::finish(int status) {
         for (;;)
             ::pause(); // the other thread is ending the process
     }
+    reportEnd();
     ::_exit(status);
 }
 
@@ -325,7 +412,7 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
     const auto *x11 = m_app->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t *display = x11 ? x11->connection() : nullptr;
     const bool pellims =
-        windowOfProcess(display, window, m_pellim) ||
+        windowOfProcess(display, window, m_first) ||
         (windowOfProcess(display, window, ::getpid()) && !windowOfConnection(display, window));
     if (!pellims) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: window 0x%1 is not Pellim's; "
@@ -460,6 +547,71 @@ void GuardProcess::serve(const QByteArray &message) {
 
 } // namespace
 
+namespace {
+
+// Pellim started from the menu has no terminal to read: what stops its guard
+// is said in a window, in Pellim's words.
+void showCannotStart(int &argc, char **argv, const QString &why) {
+    QApplication app(argc, argv);
+    configureApplication(app);
+    QtAlert().showCritical(
+        nullptr,
+        QCoreApplication::translate("pellim::Application", "The folder guard could not start."),
+        QCoreApplication::translate("pellim::Application",
+                                    "%1. Pellim cannot reach files without it.")
+            .arg(why));
+}
+
+} // namespace
+
+void GuardProcess::cannotStartShown(const QString &why) {
+    showCannotStart(m_argc, m_argv, why);
+}
+
+int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc, char **argv) {
+    const auto told = [&](int status) {
+        if (start.reportTo >= 0) {
+            const struct {
+                char kind;
+                std::int32_t value;
+            } report{'x', status << 8};
+            [[maybe_unused]] const ssize_t written =
+                ::write(start.reportTo, &report, sizeof report);
+        }
+        return status;
+    };
+    // While this process has one thread: the program first, with the person's
+    // environment as it is; the guard's own changes come after.
+    Result<LaunchedProgram> launched = launchConfined(launch);
+    if (!launched) {
+        std::fprintf(stderr, "pellim-guard: cannot guard %s: %s; nothing was run\n",
+                     qPrintable(start.program.name), qPrintable(launched.failure().text()));
+        return told(125);
+    }
+    // Its windows on the display the program's would be on (Wayland where the
+    // session is), through a connection of its own.
+    leaveEarlyDisplay(connectDisplayEarly());
+    ::unsetenv("WAYLAND_SOCKET");
+    const QString store = ConsentStore::defaultPath();
+    freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
+    GuardProcess guard(std::move(launched->channel), argc, argv, start.program, launched->pid,
+                       start.pellim, start.reportTo);
+    guard.setBusProblem(start.busProblem);
+    if (!start.keptAtStart.isEmpty())
+        guard.log().write(LogLevel::Error,
+                          keptEntry(store, start.keptAtStart,
+                                    start.pellim ? QStringLiteral("when Pellim started")
+                                                 : QStringLiteral("when the guard started")));
+    // The program's first word: whether it holds its own Wayland connection.
+    const std::optional<QByteArray> display = receiveMessage(guard.channel());
+    if (display && display->startsWith(kCannotConfineMessage))
+        guard.cannotStart(
+            QString::fromUtf8(display->mid(qsizetype(std::strlen(kCannotConfineMessage)))));
+    if (!display)
+        guard.cannotStart(QStringLiteral("the program ended before it was confined"));
+    return guard.run(start.keptOut, *display == kEarlyWaylandMessage, start.busFolder);
+}
+
 int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut,
                     const EarlyDisplay &display, const QByteArray &busFolder) {
     // Here, just forked, the guard has one thread: nothing reads the environment
@@ -468,7 +620,10 @@ int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths
     leaveEarlyDisplay(display);
     const QString store = ConsentStore::defaultPath();
     freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
-    GuardProcess guard(std::move(channel), argc, argv);
+    GuardProcess guard(std::move(channel), argc, argv,
+                       pellimProgram(QFile::encodeName(
+                           QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())),
+                       ::getppid(), true);
     return guard.run(keptOut, display.preconnectedWayland(), busFolder);
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "confine/ProgramLaunch.h"
+#include "consent/Program.h"
 #include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
 
@@ -21,6 +23,25 @@ namespace pellim {
 // guard leaves to Pellim (it connects to the same display by itself).
 // `busFolder`: where the confined Pellim's bus proxies go (BusProxies::makeFolder;
 // sealed in `keptOut`); empty: Pellim has no buses.
+// What `pellim-guard run` starts a program's guard with.
+struct GuardStart {
+    Program program;
+    bool pellim = false; // Pellim: its private channel stays open, its display is its own
+    int reportTo = -1;   // where the first process's pid, stops and end are told; -1: nobody
+    KeptOutPaths keptOut;
+    QByteArray busFolder;
+    QString busProblem;  // why there is no bus folder
+    QString keptAtStart; // an answers file that could not be used, kept beside
+};
+
+// The guard of `pellim-guard run`: starts the program (launchConfined, with
+// `launch`), takes its listener and answers its held calls until every process
+// of it has ended. Returns only when it cannot start; the status is then the
+// command's (125 when the program could not be confined).
+int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc, char **argv);
+
+// The guard forked by a program that confines itself (startKernelGuard): its
+// parent is the program, Pellim.
 int runGuardProcess(UniqueFd channel, int &argc, char **argv, const KeptOutPaths &keptOut,
                     const EarlyDisplay &display = {}, const QByteArray &busFolder = {});
 

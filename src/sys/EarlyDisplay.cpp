@@ -72,7 +72,11 @@ EarlyDisplay connectDisplayEarly() {
     if (isNumber && given >= 0 && ::fcntl(given, F_GETFD) >= 0 && waylandPluginInstalled()) {
         display.kind = EarlyDisplay::Kind::Wayland;
         display.waylandFd = given;
-        display.waylandSocket = "WAYLAND_SOCKET";
+        // Made to the session's compositor by whoever handed it in (Pellim's
+        // guard, which connects for Pellim before confining it), as far as
+        // the environment says.
+        const QByteArray path = waylandSocketPath();
+        display.waylandSocket = path.isEmpty() ? QByteArray("WAYLAND_SOCKET") : path;
     } else {
         const QByteArray path = waylandSocketPath();
         if (path.isEmpty() || !waylandPluginInstalled())

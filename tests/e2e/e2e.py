@@ -219,15 +219,26 @@ class Case:
         return run(["xdotool", *args], env=self.env).stdout.strip()
 
     def guard_pids(self):
-        with contextlib.suppress(OSError), open("/proc/%d/task/%d/children" % (self.proc.pid, self.proc.pid)) as f:
-            pids = [int(p) for p in f.read().split()]
-            self.guards.update(pids)
-            return pids
-        return []
+        """Pellim runs under `pellim-guard run`: the process started (self.proc) waits, its child is the
+        guard, and the guard's child is Pellim. Without the kernel guard, the process started is Pellim."""
+        if self.proc.pid == self.pellim_pid():
+            return []
+        pids = children(self.proc.pid)
+        self.guards.update(pids)
+        return pids
+
+    def pellim_pid(self):
+        if getattr(self, "_pellim", (None,))[0] == self.proc.pid:
+            return self._pellim[1]
+        found = next((p for p in [self.proc.pid] + [c for g in children(self.proc.pid) for c in children(g)]
+                      if exe_of(p) == os.path.realpath(self.suite["bin"])), None)
+        if found and found != self.proc.pid:  # the process started is Pellim until it execs the guard
+            self._pellim = (self.proc.pid, found)
+        return found or self.proc.pid
 
     def windows(self):
         """Pellim's windows and its guard's (the prompt, the file dialogs), and the portal's chooser."""
-        return {w for pid in [self.proc.pid] + self.guard_pids() + self.suite.get("chooser", [])
+        return {w for pid in [self.pellim_pid()] + self.guard_pids() + self.suite.get("chooser", [])
                 for w in self.xdotool("search", "--all", "--onlyvisible", "--pid", str(pid)).split()}
 
     def new_window(self, what, before, name=None):
@@ -273,7 +284,7 @@ class Case:
     def messages(self, subsystem=APP_ID):
         """(priority, text) of the program's own entries since it started, not the guard's."""
         # The guard's entries come from Pellim (the guard line) and from its guard processes.
-        pids = [self.proc.pid] + ([] if subsystem == APP_ID else sorted(self.guards.union(self.guard_pids())))
+        pids = [self.pellim_pid()] + ([] if subsystem == APP_ID else sorted(self.guards.union(self.guard_pids())))
         out = run(["journalctl", "-o", "json", "SYSLOG_IDENTIFIER=pellim"] + ["_PID=%d" % p for p in pids]).stdout
         return [(e.get("PRIORITY"), bytes(m).decode("utf-8", "replace") if isinstance(m := e["MESSAGE"], list) else m)
                 for e in map(json.loads, out.splitlines()) if e.get("SUBSYSTEM") == subsystem
@@ -298,6 +309,18 @@ class Case:
         check(self.proc.returncode == 0, "exit status %s after %s" % (self.proc.returncode, keys))
         time.sleep(1)  # entries reach the journal asynchronously
         self.expect()
+
+
+def children(pid):
+    with contextlib.suppress(OSError), open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+        return [int(p) for p in f.read().split()]
+    return []
+
+
+def exe_of(pid):
+    with contextlib.suppress(OSError):
+        return os.readlink("/proc/%d/exe" % pid)
+    return None
 
 
 def make_file(path):
@@ -365,7 +388,7 @@ def guard_killed(c):
     before, guard = c.windows(), c.guard_pids()[0]
     os.kill(guard, 9)
     wid = c.new_window("the alert", before, "Pellim")
-    c.wait_for("the error entry", lambda: "Folder guard stopped (killed by signal 9); Pellim cannot reach files "
+    c.wait_for("the error entry", lambda: "Folder guard stopped; Pellim cannot reach files "
                "without it and quits" in c.guard_entries())
     c.xdotool("key", "--window", wid, "Return")
     c.wait_for("pellim to exit", lambda: c.proc.poll() is not None)
@@ -374,8 +397,9 @@ def guard_killed(c):
 
 def pellim_killed(c):
     guard = c.guard_pids()[0]
-    c.proc.kill()
+    os.kill(c.pellim_pid(), 9)
     c.proc.wait()
+    check(c.proc.returncode == -9, "the command ended with %s, not as Pellim did" % c.proc.returncode)
     c.wait_for("the guard to end", lambda: not os.path.exists("/proc/%d" % guard) or
                open("/proc/%d/stat" % guard).read().split(") ")[1].startswith("Z"), seconds=5)
 

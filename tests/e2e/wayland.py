@@ -137,7 +137,7 @@ class WaylandCase(e2e.Case):
         """(container id, pid, title, fullscreen) of every view of Pellim's and its guard's."""
         if self.suite["kind"] != "sway":
             return []
-        out, pids = [], [self.proc.pid] + self.guard_pids()
+        out, pids = [], [self.pellim_pid()] + self.guard_pids()
 
         def walk(node):
             if node.get("pid") in pids and node.get("visible", True):
@@ -212,7 +212,7 @@ def native(c):
     c.wait_for("the guard's line", lambda: guard_line(SWAY_PART) in c.guard_entries())
     check(any(t.startswith("Display: Wayland (%s, connected before confinement)" % c.env["WAYLAND_DISPLAY"])
               and "zwp_virtual_keyboard_manager_v1" in t for t in c.guard_entries()), "no list of the globals")
-    check(c.view(c.main_window)[1] == c.proc.pid, "the main window is not Pellim's own client")
+    check(c.view(c.main_window)[1] == c.pellim_pid(), "the main window is not Pellim's own client")
     c.shot("main")
 
 
