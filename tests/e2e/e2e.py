@@ -977,6 +977,7 @@ def run_case(suite, name, fn, make=new_case):
 
 
 def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
+    build_dir = os.path.abspath(build_dir)  # the cases run in folders of their own
     suite = {"build": build_dir, "bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
              "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent"),
              "guard_bin": os.environ.get("PELLIM_GUARD_BIN") or os.path.join(build_dir, "pellim-guard")}
