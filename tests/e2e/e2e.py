@@ -872,13 +872,15 @@ def ctrl_c(c):
 
 
 def exit_statuses(c):
-    """The program's status is the guard's; its own are env's (126, 127) and a usage error's, and the last
-    two rows need no display."""
+    """The program's status is the guard's; its own are env's (126, 127) and a usage error's. The last rows
+    run without a display: a question that cannot be shown is no answer, and the guard goes on."""
     plain = make_file(c.root + "/plain.txt")
+    secret = make_file(c.docs + "/secret.txt")
     headless = {k: v for k, v in c.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     for argv, want, env in ((["run", "--", "true"], 0, None), (["run", "--", "sh", "-c", "exit 3"], 3, None),
                             (["run", "--", "pellim-no-such-program"], 127, None), (["run", "--", plain], 126, None),
-                            (["--version"], 0, headless), (["--no-such-option"], 2, headless)):
+                            (["--version"], 0, headless), (["--no-such-option"], 2, headless),
+                            (["run", "--", "cat", secret], 1, headless)):
         got = c.guarded(*argv, env=env)
         check(got.returncode == want, "%s: status %d, not %d: %r" % (argv, got.returncode, want, got.stderr))
     check(c.guarded("--version", env=headless).stdout.startswith("pellim-guard "), "no version")
