@@ -777,9 +777,19 @@ class GuardCase(Case):
     def start(self, wrapper=()):
         self.proc, self.started_us = None, int(time.time() * 1e6)  # no pellim
 
+    def started(self, *argv, env=None):
+        """pellim-guard with `argv`, in a process group of its own: a program left waiting on a question is
+        ended with it, and its question does not outlive the case."""
+        p = subprocess.Popen([self.suite["guard_bin"], *argv], env=env or self.env, cwd=self.root,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             start_new_session=True)
+        self.helpers.append(ProcessGroup(p))
+        return p
+
     def guarded(self, *argv, env=None):
-        return subprocess.run([self.suite["guard_bin"], *argv], env=env or self.env, cwd=self.root,
-                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=20)
+        p = self.started(*argv, env=env)
+        out, err = p.communicate(timeout=20)
+        return subprocess.CompletedProcess(p.args, p.returncode, out, err)
 
     def windows(self):  # the suite's display shows only what this case's guard shows
         return set(self.xdotool("search", "--onlyvisible", "--name", ".").split())
@@ -790,6 +800,20 @@ class GuardCase(Case):
         out = run(["journalctl", "-o", "json", "SUBSYSTEM=" + GUARD_ID, "PELLIM_PROGRAM=" + program]).stdout
         return [bytes(m).decode("utf-8", "replace") if isinstance(m := e["MESSAGE"], list) else m
                 for e in map(json.loads, out.splitlines()) if int(e["__REALTIME_TIMESTAMP"]) >= self.started_us]
+
+
+class ProcessGroup:
+    """Ends a process's whole group, as the case's helpers are ended."""
+
+    def __init__(self, p):
+        self.p = p
+
+    def terminate(self):
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(self.p.pid, signal.SIGKILL)
+
+    def wait(self):
+        self.p.wait()
 
 
 def refused(got, what):
@@ -902,21 +926,14 @@ def git_settings(c):
 
 def git_asked_once(c):
     """The first change to ~/.gitconfig asks; the answer is kept, and the next change asks nothing."""
-    argv = [c.suite["guard_bin"], "run", "--", "git", "config", "--global", "x.y", "z"]
-    first = subprocess.Popen(argv, env=c.env, cwd=c.root, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.PIPE, text=True)
-    try:
-        wid = c.new_window("the question", set())
-        for _ in range(3):  # as for pellim's prompt: the key may come before the window takes it
-            c.xdotool("key", "--clearmodifiers", c.allow)
-            with contextlib.suppress(AssertionError):
-                c.wait_for("the question to close", lambda: wid not in c.windows(), seconds=5)
-                break
-        check(first.wait(20) == 0, "git config after Allow: %r" % first.stderr.read())
-    finally:
-        if first.poll() is None:
-            first.kill()
-            first.wait()
+    first = c.started("run", "--", "git", "config", "--global", "x.y", "z")
+    wid = c.new_window("the question", set())
+    for _ in range(3):  # as for pellim's prompt: the key may come before the window takes it
+        c.xdotool("key", "--clearmodifiers", c.allow)
+        with contextlib.suppress(AssertionError):
+            c.wait_for("the question to close", lambda: wid not in c.windows(), seconds=5)
+            break
+    check(first.wait(20) == 0, "git config after Allow: %r" % first.stderr.read())
     got = c.guarded("run", "--", "git", "config", "--global", "x.y", "w")
     check(got.returncode == 0 and not c.windows(), "the second change: %r" % (got,))
     check("\ty = w\n" in open(c.home + "/.gitconfig").read(), "~/.gitconfig does not hold the second value")
