@@ -568,6 +568,14 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>&amp;Don&apos;t Allow</source>
         <translation>&amp;Nicht erlauben</translation>
     </message>
+    <message>
+        <source>Allow changes to %1?</source>
+        <translation>Änderungen an %1 erlauben?</translation>
+    </message>
+    <message>
+        <source>Allow folder access?</source>
+        <translation>Ordnerzugriff erlauben?</translation>
+    </message>
 </context>
 <context>
     <name>pellim::ConsentPrompter</name>
@@ -600,6 +608,34 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
 %2
 
 %3 Um die Antwort später zu ändern, verwenden Sie den Ordnerzugriff oder „%4“.</translation>
+    </message>
+    <message>
+        <source>“%1” (%2) wants to change files in your %3 folder.</source>
+        <translation>„%1“ (%2) möchte Dateien in Ihrem Ordner „%3“ ändern.</translation>
+    </message>
+    <message>
+        <source>“%1” (%2) wants to read files in your %3 folder.</source>
+        <translation>„%1“ (%2) möchte Dateien in Ihrem Ordner „%3“ lesen.</translation>
+    </message>
+    <message>
+        <source>“%1” (%2) wants to see which files are in your %3 folder.</source>
+        <translation>„%1“ (%2) möchte sehen, welche Dateien in Ihrem Ordner „%3“ liegen.</translation>
+    </message>
+    <message>
+        <source>“%1” (%2) wants to change %3, where programs keep settings and code that can run later.</source>
+        <translation>„%1“ (%2) möchte %3 ändern, wo Programme Einstellungen und Code ablegen, der später ausgeführt werden kann.</translation>
+    </message>
+    <message>
+        <source>It is trying to change:</source>
+        <translation>Es versucht, dies zu ändern:</translation>
+    </message>
+    <message>
+        <source>An answer is remembered for this program and %1 until it is changed.</source>
+        <translation>Eine Antwort gilt für dieses Programm und %1, bis sie geändert wird.</translation>
+    </message>
+    <message>
+        <source>An answer is remembered for this program and the whole folder until it is changed.</source>
+        <translation>Eine Antwort gilt für dieses Programm und den ganzen Ordner, bis sie geändert wird.</translation>
     </message>
 </context>
 <context>

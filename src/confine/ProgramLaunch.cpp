@@ -75,8 +75,11 @@ bool keepChannel(int channel) {
     defaultSignals();
     ::unsetenv(kGuardChannelVariable);
     bool early = false;
-    if (request.earlyWayland)
-        early = connectDisplayEarly().preconnectedWayland();
+    if (request.earlyWayland) {
+        const EarlyDisplay display = connectDisplayEarly();
+        // The connection is the program's, across exec.
+        early = display.preconnectedWayland() && ::fcntl(display.waylandFd, F_SETFD, 0) == 0;
+    }
     if (!sendMessage(channel.get(), early ? kEarlyWaylandMessage : kNoEarlyDisplayMessage))
         ::_exit(125);
     std::variant<UniqueFd, ConfinementError> confined = confineSelf(request.keptOut);

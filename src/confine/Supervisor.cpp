@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <tuple>
@@ -39,6 +41,12 @@ FileAccessKind openKind(int flags, const Walked &walked) {
     if ((flags & O_DIRECTORY) || (walked.exists && walked.isFolder))
         return FileAccessKind::List;
     return FileAccessKind::Read;
+}
+
+// `path` with every link followed; empty where it does not exist.
+QByteArray realPath(const QByteArray &path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
 }
 
 } // namespace
@@ -81,6 +89,15 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
         if (!made->m_home.isValid() || ::fstat(made->m_home.get(), &st) != 0 ||
             identityOf(st) != *made->m_layout.home)
             return failed(QStringLiteral("the home folder changed while it was mapped"));
+        made->m_realHome = realPath(paths.home);
+        for (const QByteArray &base : paths.bases) {
+            // A base not made yet is where it will be made.
+            const QByteArray real = realPath(base);
+            made->m_bases.push_back(
+                !real.isEmpty() ? real : made->m_realHome + base.mid(paths.home.size()));
+        }
+        std::sort(made->m_bases.begin(), made->m_bases.end(),
+                  [](const QByteArray &a, const QByteArray &b) { return a.size() > b.size(); });
     }
     return made;
 }
@@ -177,7 +194,7 @@ bool Supervisor::ownPlace(const Walked &object) const {
     // decides whether the next start can map them) and the guard's own state.
     if (!object.exists)
         return false;
-    if (contains(m_layout.ancestors, object.identity) || readOnly(object))
+    if (contains(m_layout.ancestors, object.identity) || readOnlyItem(object))
         return true;
     const std::optional<FileIdentity> keeper = innermost(object, m_layout.keptOut);
     return keeper && contains(m_sealed, *keeper);
@@ -215,18 +232,45 @@ bool inAny(const Walked &walked, const std::vector<FileIdentity> &ids) {
 
 } // namespace
 
-bool Supervisor::readOnly(const Walked &walked) const {
+bool Supervisor::readOnlyItem(const Walked &walked) const {
     // A read-only item, or anything in one.
     if (inAny(walked, m_layout.readOnly))
         return true;
     // One that did not exist at the start may not be made either.
-    if (!walked.exists && !walked.chain.empty() &&
-        std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
-                    [&](const ConfinementLayout::Name &n) {
-                        return n.folder == walked.chain.back() && n.name == walked.name;
-                    }))
-        return true;
-    return inReadOnlyPart(walked) && !writablePlace(walked);
+    return !walked.exists && !walked.chain.empty() &&
+           std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
+                       [&](const ConfinementLayout::Name &n) {
+                           return n.folder == walked.chain.back() && n.name == walked.name;
+                       });
+}
+
+// The settings place a change in the home's read-only part lies in: the
+// entry of an XDG base folder there, or else the hidden entry of the home
+// ("/home/a/.config/git", "/home/a/.npm"), as the walk reached it. Nothing
+// for ~/bin, which is no place a program keeps its own settings.
+std::optional<QByteArray> Supervisor::settingsPlace(const Walked &walked) const {
+    const QByteArray &path = walked.display;
+    const auto below = [&](const QByteArray &folder) -> std::optional<QByteArray> {
+        if (!path.startsWith(folder + '/'))
+            return std::nullopt;
+        const qsizetype end = path.indexOf('/', folder.size() + 1);
+        return end < 0 ? path : path.left(end);
+    };
+    for (const QByteArray &base : m_bases) // the deepest first
+        if (std::optional<QByteArray> entry = below(base))
+            return entry;
+    const std::optional<QByteArray> entry = below(m_realHome);
+    if (!entry || entry->at(m_realHome.size() + 1) != '.')
+        return std::nullopt;
+    return entry;
+}
+
+Supervisor::Verdict Supervisor::askSettingsPlace(const Side &side) {
+    const std::optional<QByteArray> entry = settingsPlace(side.walked);
+    if (!entry)
+        return Verdict::Deny;
+    const std::optional<bool> allowed = m_protection.mayChangeEntryNow(*entry, side.arg->shown());
+    return !allowed ? Verdict::Later : *allowed ? Verdict::DoHere : Verdict::Deny;
 }
 
 // The home's hidden entries and ~/bin, whenever they were made: those of the
@@ -287,9 +331,16 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
          contains(m_layout.keptOut, side.walked.identity)))
         return Verdict::Deny;
     // A read-only item is never written, made, removed, replaced or linked.
-    if (kind == FileAccessKind::Write && readOnly(side.walked))
+    if (kind == FileAccessKind::Write && readOnlyItem(side.walked))
         return Verdict::Deny;
-    if (const std::optional<FileIdentity> keeper = innermost(side.walked, m_layout.keptOut)) {
+    const std::optional<FileIdentity> keeper = innermost(side.walked, m_layout.keptOut);
+    // The places where programs keep settings and code that runs later are
+    // changed only where the person agreed, and then by the guard: Landlock
+    // lets the program only read them.
+    if (kind == FileAccessKind::Write && !keeper && inReadOnlyPart(side.walked) &&
+        !writablePlace(side.walked))
+        return askSettingsPlace(side);
+    if (keeper) {
         if (contains(m_sealed, *keeper))
             return Verdict::Deny;
         return ask(side, kind);

@@ -110,7 +110,9 @@ private:
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
                  bool retried = false);
     bool ownPlace(const Walked &object) const;
-    bool readOnly(const Walked &walked) const;
+    bool readOnlyItem(const Walked &walked) const;
+    std::optional<QByteArray> settingsPlace(const Walked &walked) const;
+    Verdict askSettingsPlace(const Side &side);
     bool inReadOnlyPart(const Walked &walked) const;
     bool homeEntryReadOnly(FileIdentity entry) const;
     bool writablePlace(const Walked &walked) const;
@@ -130,7 +132,9 @@ private:
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;
     FolderChains m_chains;
-    UniqueFd m_home; // where an entry made since the start is looked up by name
+    UniqueFd m_home;                 // where an entry made since the start is looked up by name
+    QByteArray m_realHome;           // the home as the file system names it
+    std::vector<QByteArray> m_bases; // the XDG bases in it, likewise, the deepest first
     // The home's entries met since the start: read-only or not.
     mutable std::unordered_map<FileIdentity, bool, FileIdentityHash> m_homeEntries;
     SocketDoors m_sockets;

@@ -2,6 +2,10 @@
 #include "consent/ConsentPrompter.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace pellim {
 
@@ -33,14 +37,73 @@ QString answerScopeText() {
         "folder."));
 }
 
-QString promptText(GuardedFolder folder) {
-    return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
-                                        "Pellim wants to access your %1 folder."))
-        .arg(shownFolderName(folder));
-}
-
 QString unbrokenAtHyphens(QString text) {
     return text.replace(QLatin1Char('-'), QChar(0x2011));
+}
+
+namespace {
+
+// `text` as one word of a shell command line: quoted where it holds anything
+// but letters, digits and / . _ + - ~.
+QString shellWord(const QString &text) {
+    const bool plain = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return (c.isLetterOrNumber() && c.unicode() < 0x80) || QStringLiteral("/._+-~").contains(c);
+    });
+    if (plain)
+        return text;
+    QString quoted = text;
+    return QLatin1Char('\'') + quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
+}
+
+// The command that changes the answer, typed as one: no-break spaces, hyphens
+// a line never breaks at, and a word joiner after each slash of the program's
+// path.
+QString resetCommand(const ConsentRequest &request) {
+    QStringList words{QStringLiteral("pellim-consent"), QStringLiteral("reset")};
+    if (!request.program.isPellim())
+        words << QStringLiteral("--program")
+              << shellWord(QFile::decodeName(request.program.path))
+                     .replace(QLatin1Char('/'), QStringLiteral("/\u2060"));
+    words << (request.entry.isEmpty() ? folderKey(request.folder) : shellWord(request.entry));
+    return unbrokenAtHyphens(words.join(QChar(0x00a0)));
+}
+
+QString programFolderText(const ConsentRequest &request) {
+    const char *text = nullptr;
+    switch (request.kind) {
+    case FileAccessKind::Write:
+        text = QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                 "“%1” (%2) wants to change files in your %3 folder.");
+        break;
+    case FileAccessKind::Read:
+        text = QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                 "“%1” (%2) wants to read files in your %3 folder.");
+        break;
+    case FileAccessKind::List:
+        text = QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                 "“%1” (%2) wants to see which files are in your %3 folder.");
+        break;
+    }
+    return translated(text).arg(request.program.name,
+                                unbrokenAtHyphens(QFile::decodeName(request.program.path)),
+                                shownFolderName(request.folder));
+}
+
+} // namespace
+
+QString promptText(const ConsentRequest &request) {
+    if (!request.entry.isEmpty())
+        return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                            "“%1” (%2) wants to change %3, where programs keep "
+                                            "settings and code that can run later."))
+            .arg(request.program.name, unbrokenAtHyphens(QFile::decodeName(request.program.path)),
+                 unbrokenAtHyphens(request.entry));
+    if (!request.program.isPellim())
+        return programFolderText(request);
+    return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                        "Pellim wants to access your %1 folder."))
+        .arg(shownFolderName(request.folder));
 }
 
 QString promptInformativeText(const ConsentRequest &request) {
@@ -59,13 +122,24 @@ QString promptInformativeText(const ConsentRequest &request) {
             QT_TRANSLATE_NOOP("pellim::ConsentPrompter", "It is trying to list this folder:"));
         break;
     }
-    // No-break spaces: the command is typed as one.
-    const QString command = unbrokenAtHyphens(QStringLiteral("pellim-consent\u00a0reset\u00a0") +
-                                              folderKey(request.folder));
+    // Neither a file dialog's choice nor a folder's answer counts for an entry,
+    // and another program has no dialogs of Pellim's.
+    QString scope = answerScopeText();
+    if (!request.entry.isEmpty()) {
+        what = translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter", "It is trying to change:"));
+        scope = translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
+                                             "An answer is remembered for this program and %1 "
+                                             "until it is changed."))
+                    .arg(unbrokenAtHyphens(request.entry));
+    } else if (!request.program.isPellim()) {
+        scope = translated(QT_TRANSLATE_NOOP(
+            "pellim::ConsentPrompter",
+            "An answer is remembered for this program and the whole folder until it is changed."));
+    }
     return translated(QT_TRANSLATE_NOOP("pellim::ConsentPrompter",
                                         "%1\n%2\n\n%3 To change the answer later, use Folder "
                                         "Access or “%4”."))
-        .arg(what, unbrokenAtHyphens(request.path), answerScopeText(), command);
+        .arg(what, unbrokenAtHyphens(request.path), scope, resetCommand(request));
 }
 
 } // namespace pellim

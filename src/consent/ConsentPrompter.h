@@ -2,6 +2,7 @@
 #pragma once
 
 #include "consent/ConsentStore.h"
+#include "consent/Program.h"
 #include "paths/FolderProtection.h"
 
 #include <QString>
@@ -13,11 +14,14 @@ namespace pellim {
 enum class PromptAnswer { Allow, Deny, CannotAsk };
 
 // What the guard asks about: the folder, the kind of access and the path as the
-// program named it.
+// program named it; or, where `entry` is given, a change in that entry of the
+// home's settings places. And which program asks.
 struct ConsentRequest {
     GuardedFolder folder = GuardedFolder::Documents;
     FileAccessKind kind = FileAccessKind::Read;
     QString path;
+    Program program = pellimProgram({});
+    QString entry = {}; // as the person is shown it: "~/.npm"
 };
 
 // Asks the person whether an access may go on.
@@ -49,8 +53,10 @@ QString answerScopeText();
 QString unbrokenAtHyphens(QString text);
 
 // The prompt's texts. The path breaks only after a slash, and the command that
-// changes the answer not at all.
-QString promptText(GuardedFolder folder);
+// changes the answer not at all. Pellim's name their folder alone; another
+// program's name the program and where it lies, since a name is any file's to
+// take.
+QString promptText(const ConsentRequest &request);
 QString promptInformativeText(const ConsentRequest &request);
 
 } // namespace pellim

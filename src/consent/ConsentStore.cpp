@@ -307,8 +307,9 @@ QString keptEntry(const QString &file, const QString &kept, const QString &when)
         .arg(file, kept, when);
 }
 
-ConsentStore::ConsentStore(QString filePath, QString appId)
-    : m_filePath(std::move(filePath)), m_appId(std::move(appId)) {}
+ConsentStore::ConsentStore(QString filePath, QString appId, QString shownName)
+    : m_filePath(std::move(filePath)), m_appId(std::move(appId)),
+      m_shownName(std::move(shownName)) {}
 
 QString ConsentStore::defaultPath() {
     QByteArray base = qgetenv("XDG_STATE_HOME");
@@ -326,6 +327,42 @@ QString ConsentStore::defaultPath() {
 namespace {
 
 constexpr char kRecordedKey[] = "guarded";
+constexpr char kEntriesKey[] = "entries";
+constexpr char kNameKey[] = "name";
+
+ConsentAnswer answerFrom(const QJsonValue &value) {
+    if (value.toString() == kAllowed)
+        return ConsentAnswer::Allowed;
+    if (value.toString() == kDenied)
+        return ConsentAnswer::Denied;
+    return ConsentAnswer::NotDecided;
+}
+
+std::array<ConsentAnswer, 3> answersIn(const QJsonObject &mine) {
+    std::array<ConsentAnswer, 3> answers{};
+    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i)
+        answers[i] = answerFrom(mine.value(folderKey(kGuardedFolders[i])));
+    return answers;
+}
+
+// An entry's path is a key in the file: percent-encoded, so that a name that is
+// not UTF-8 survives the JSON, with the slashes left readable.
+QString entryKey(const QByteArray &entry) {
+    return QString::fromLatin1(entry.toPercentEncoding("/"));
+}
+
+std::vector<std::pair<QByteArray, ConsentAnswer>> entriesIn(const QJsonObject &mine) {
+    std::vector<std::pair<QByteArray, ConsentAnswer>> entries;
+    const QJsonObject all = mine.value(QLatin1String(kEntriesKey)).toObject();
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        const QByteArray path = QByteArray::fromPercentEncoding(it.key().toUtf8());
+        const ConsentAnswer answer = answerFrom(it.value());
+        if (path.startsWith('/') && answer != ConsentAnswer::NotDecided)
+            entries.emplace_back(path, answer);
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
 
 std::vector<ConsentStore::RecordedFolder> recordedIn(const QJsonObject &mine) {
     std::vector<ConsentStore::RecordedFolder> folders;
@@ -384,37 +421,71 @@ std::optional<Stamp> stampOf(const QString &path) {
 } // namespace
 
 struct ConsentStore::Cached {
-    Stamp stamp;
+    std::optional<Stamp> stamp;
     Contents contents;
+    QJsonObject root; // the whole file, when it could be read
 };
 
-ConsentStore::Contents ConsentStore::read() const {
+namespace {
+
+ConsentStore::Contents contentsOf(const RawFile &raw, const QString &appId, const QString &path) {
+    ConsentStore::Contents contents;
+    contents.state = raw.state;
+    contents.problem = raw.problem;
+    if (raw.state != ConsentStore::FileState::Readable)
+        return contents;
+    const QJsonValue mine = raw.root.value(appId);
+    if (mine.isUndefined())
+        return contents;
+    if (!mine.isObject()) {
+        contents.state = ConsentStore::FileState::Damaged;
+        contents.problem = QStringLiteral("%1 is damaged").arg(path);
+        return contents;
+    }
+    const QJsonObject answers = mine.toObject();
+    contents.recorded = recordedIn(answers);
+    contents.answers = answersIn(answers);
+    contents.entries = entriesIn(answers);
+    return contents;
+}
+
+} // namespace
+
+std::shared_ptr<const ConsentStore::Cached> ConsentStore::reading() const {
     // A change made in the same clock tick with the same size would keep its
     // stamp, so a reading less than a second old is never trusted.
-    const std::optional<Stamp> stamp = stampOf(m_filePath);
-    const std::shared_ptr<Cached> cached = m_cached;
-    Contents contents;
-    if (stamp && cached && same(stamp->folder, cached->stamp.folder) &&
-        stamp->fileThere == cached->stamp.fileThere &&
-        (!stamp->fileThere || same(stamp->file, cached->stamp.file)) &&
+    std::optional<Stamp> stamp = stampOf(m_filePath);
+    const std::shared_ptr<const Cached> cached = m_cached;
+    if (stamp && cached && cached->stamp && same(stamp->folder, cached->stamp->folder) &&
+        stamp->fileThere == cached->stamp->fileThere &&
+        (!stamp->fileThere || same(stamp->file, cached->stamp->file)) &&
         ::time(nullptr) > stamp->file.st_ctim.tv_sec + 1 &&
-        ::time(nullptr) > stamp->folder.st_ctim.tv_sec + 1) {
-        contents = cached->contents;
-    } else {
-        contents = readFresh();
-        if (stamp)
-            m_cached = std::make_shared<Cached>(Cached{*stamp, contents});
-    }
+        ::time(nullptr) > stamp->folder.st_ctim.tv_sec + 1)
+        return cached;
+    RawFile raw = readRaw(m_filePath);
+    auto fresh = std::make_shared<Cached>();
+    fresh->contents = contentsOf(raw, m_appId, m_filePath);
+    fresh->root = std::move(raw.root);
+    fresh->stamp = std::move(stamp);
+    if (fresh->stamp)
+        m_cached = fresh;
+    return fresh;
+}
+
+ConsentStore::Contents ConsentStore::read() const {
+    const std::shared_ptr<const Cached> now = reading();
+    const Contents &contents = now->contents;
     if (m_report) {
         // The same problem in a file written since is another one.
         QString key = contents.problem;
-        if (stamp && !key.isEmpty())
-            key +=
-                QStringLiteral("|%1:%2:%3:%4")
-                    .arg(stamp->file.st_dev)
-                    .arg(stamp->file.st_ino)
-                    .arg(stamp->file.st_size)
-                    .arg(stamp->file.st_mtim.tv_nsec + stamp->file.st_mtim.tv_sec * 1000000000LL);
+        if (now->stamp && !key.isEmpty()) {
+            const struct stat &file = now->stamp->file;
+            key += QStringLiteral("|%1:%2:%3:%4")
+                       .arg(file.st_dev)
+                       .arg(file.st_ino)
+                       .arg(file.st_size)
+                       .arg(file.st_mtim.tv_nsec + file.st_mtim.tv_sec * 1000000000LL);
+        }
         if (key != m_reported && !contents.problem.isEmpty())
             m_report(contents);
         m_reported = std::move(key);
@@ -422,31 +493,43 @@ ConsentStore::Contents ConsentStore::read() const {
     return contents;
 }
 
-ConsentStore::Contents ConsentStore::readFresh() const {
-    const RawFile raw = readRaw(m_filePath);
-    Contents contents;
-    contents.state = raw.state;
-    contents.problem = raw.problem;
-    if (raw.state != FileState::Readable)
-        return contents;
-    const QJsonValue mine = raw.root.value(m_appId);
-    if (mine.isUndefined())
-        return contents;
-    if (!mine.isObject()) {
-        contents.state = FileState::Damaged;
-        contents.problem = QStringLiteral("%1 is damaged").arg(m_filePath);
-        return contents;
+ConsentAnswer ConsentStore::entryAnswer(const QByteArray &entry) const {
+    const std::shared_ptr<const Cached> now = reading();
+    for (const auto &[path, answer] : now->contents.entries)
+        if (path == entry)
+            return answer;
+    return ConsentAnswer::NotDecided;
+}
+
+std::vector<ConsentStore::ProgramAnswers> ConsentStore::programs() const {
+    const std::shared_ptr<const Cached> now = reading();
+    std::vector<ProgramAnswers> all;
+    for (auto it = now->root.begin(); it != now->root.end(); ++it) {
+        if (!it.value().isObject())
+            continue;
+        const QJsonObject o = it.value().toObject();
+        ProgramAnswers program{it.key(), o.value(QLatin1String(kNameKey)).toString(), answersIn(o),
+                               entriesIn(o)};
+        const bool answered =
+            !program.entries.empty() ||
+            std::any_of(program.answers.begin(), program.answers.end(),
+                        [](ConsentAnswer a) { return a != ConsentAnswer::NotDecided; });
+        if (!answered)
+            continue;
+        if (program.isPellim())
+            program.name = QStringLiteral("Pellim");
+        else if (program.name.isEmpty())
+            program.name = program.id.mid(program.id.lastIndexOf('/') + 1);
+        all.push_back(std::move(program));
     }
-    const QJsonObject answers = mine.toObject();
-    contents.recorded = recordedIn(answers);
-    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
-        const QJsonValue value = answers.value(folderKey(kGuardedFolders[i]));
-        if (value.toString() == kAllowed)
-            contents.answers[i] = ConsentAnswer::Allowed;
-        else if (value.toString() == kDenied)
-            contents.answers[i] = ConsentAnswer::Denied;
-    }
-    return contents;
+    std::sort(all.begin(), all.end(), [](const ProgramAnswers &a, const ProgramAnswers &b) {
+        if (a.isPellim() != b.isPellim())
+            return a.isPellim();
+        if (const int order = a.name.compare(b.name, Qt::CaseInsensitive); order != 0)
+            return order < 0;
+        return a.id < b.id;
+    });
+    return all;
 }
 
 template <typename Change> Result<ConsentStore::Stored> ConsentStore::rewrite(Change change) {
@@ -474,21 +557,24 @@ template <typename Change> Result<ConsentStore::Stored> ConsentStore::rewrite(Ch
     const Result<UniqueFd> lock = lockAt(dir.get(), where);
     if (!lock)
         return lock.failure();
-    RawFile raw = readAt(dir.get(), where);
+    const RawFile raw = readAt(dir.get(), where);
     if (raw.state == FileState::Refused)
         return refusal(raw.problem);
-    if (raw.state == FileState::Readable && raw.root.contains(m_appId) &&
-        !raw.root.value(m_appId).isObject())
-        raw.state = FileState::Damaged; // other programs' answers stay, ours are unusable
+    // Ours unusable: the file is kept as it was, the other programs' answers stay.
+    const bool oursDamaged = raw.state == FileState::Readable && raw.root.contains(m_appId) &&
+                             !raw.root.value(m_appId).isObject();
     // Answers that could not be read are still the person's: kept, never written over.
     QByteArray kept;
-    if (raw.state == FileState::Damaged || raw.state == FileState::Unreadable) {
-        Result<QByteArray> aside = keepAside(dir.get(), where, raw.state);
+    if (oursDamaged || raw.state == FileState::Damaged || raw.state == FileState::Unreadable) {
+        Result<QByteArray> aside =
+            keepAside(dir.get(), where, oursDamaged ? FileState::Damaged : raw.state);
         if (!aside)
             return aside.failure();
         kept = std::move(*aside);
     }
     QJsonObject root = raw.state == FileState::Readable ? raw.root : QJsonObject();
+    if (oursDamaged)
+        root.remove(m_appId);
     change(root);
     if (const Outcome replaced = replaceAt(dir.get(), where, root); !replaced) {
         if (!kept.isEmpty())
@@ -498,6 +584,33 @@ template <typename Change> Result<ConsentStore::Stored> ConsentStore::rewrite(Ch
     return Stored{kept.isEmpty() ? QString() : QFile::decodeName(where.folder + '/' + kept)};
 }
 
+namespace {
+
+// `mine` back in `root`, under `id`, with `name` or else the name it had; a
+// program left with nothing but its name is dropped.
+void putBack(QJsonObject &root, const QString &id, QJsonObject mine, const QString &name) {
+    const QString shown = name.isEmpty() ? mine.value(QLatin1String(kNameKey)).toString() : name;
+    mine.remove(QLatin1String(kNameKey));
+    if (mine.isEmpty()) {
+        root.remove(id);
+        return;
+    }
+    if (!shown.isEmpty())
+        mine.insert(QLatin1String(kNameKey), shown);
+    root.insert(id, mine);
+}
+
+// The object with its answers gone, its name and recorded folders kept.
+QJsonObject withoutAnswers(const QJsonObject &mine) {
+    QJsonObject kept;
+    for (const char *key : {kRecordedKey, kNameKey})
+        if (const QJsonValue value = mine.value(QLatin1String(key)); !value.isUndefined())
+            kept.insert(QLatin1String(key), value);
+    return kept;
+}
+
+} // namespace
+
 Result<ConsentStore::Stored> ConsentStore::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
     return rewrite([&](QJsonObject &root) {
         QJsonObject mine = root.value(m_appId).toObject();
@@ -505,18 +618,42 @@ Result<ConsentStore::Stored> ConsentStore::setAnswer(GuardedFolder folder, Conse
             mine.remove(folderKey(folder));
         else
             mine.insert(folderKey(folder), answerText(answer));
-        root.insert(m_appId, mine);
+        putBack(root, m_appId, mine, m_shownName);
     });
 }
 
-Result<ConsentStore::Stored> ConsentStore::resetAll() {
+Result<ConsentStore::Stored> ConsentStore::setEntryAnswer(const QByteArray &entry,
+                                                          ConsentAnswer answer) {
+    if (!entry.startsWith('/'))
+        return Failure{QStringLiteral("%1 is not an absolute path").arg(QFile::decodeName(entry))};
+    return rewrite([&](QJsonObject &root) {
+        QJsonObject mine = root.value(m_appId).toObject();
+        QJsonObject entries = mine.value(QLatin1String(kEntriesKey)).toObject();
+        if (answer == ConsentAnswer::NotDecided)
+            entries.remove(entryKey(entry));
+        else
+            entries.insert(entryKey(entry), answerText(answer));
+        if (entries.isEmpty())
+            mine.remove(QLatin1String(kEntriesKey));
+        else
+            mine.insert(QLatin1String(kEntriesKey), entries);
+        putBack(root, m_appId, mine, m_shownName);
+    });
+}
+
+Result<ConsentStore::Stored> ConsentStore::resetProgram() {
     // The answers go; the folders recorded as guarded stay guarded.
     return rewrite([&](QJsonObject &root) {
-        const QJsonValue recorded = root.value(m_appId).toObject().value(kRecordedKey);
-        QJsonObject mine;
-        if (!recorded.isUndefined())
-            mine.insert(kRecordedKey, recorded);
-        root.insert(m_appId, mine);
+        putBack(root, m_appId, withoutAnswers(root.value(m_appId).toObject()), m_shownName);
+    });
+}
+
+Result<ConsentStore::Stored> ConsentStore::resetEveryProgram() {
+    return rewrite([&](QJsonObject &root) {
+        for (const QString &id : root.keys()) {
+            if (root.value(id).isObject())
+                putBack(root, id, withoutAnswers(root.value(id).toObject()), {});
+        }
     });
 }
 
@@ -540,7 +677,7 @@ Result<ConsentStore::Stored> ConsentStore::record(const std::vector<RecordedFold
                 *same = f; // the identity it has now
         }
         mine.insert(kRecordedKey, recordedArray(all));
-        root.insert(m_appId, mine);
+        putBack(root, m_appId, mine, m_shownName);
     });
 }
 
@@ -554,7 +691,7 @@ Result<ConsentStore::Stored> ConsentStore::release(const QByteArray &path) {
         found = gone != all.end();
         all.erase(gone, all.end());
         mine.insert(kRecordedKey, recordedArray(all));
-        root.insert(m_appId, mine);
+        putBack(root, m_appId, mine, m_shownName);
     });
     if (written && !found)
         return Failure{

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "consent/GuardedFolders.h"
+#include "journal/Log.h"
 #include "paths/PathWalk.h"
 #include "sys/Result.h"
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace pellim {
@@ -25,12 +27,18 @@ QString answerText(ConsentAnswer answer);
 // "Answers file: /…/folder-access.json could not be used; it was kept as /… <when>".
 QString keptEntry(const QString &file, const QString &kept, const QString &when);
 
-// The stored answers, one JSON file per person:
-//   { "org.pellim.Pellim": { "documents": "allowed", "desktop": "denied" } }
+// The stored answers, one JSON file per person, keyed by program (Program::id):
+//   { "org.pellim.Pellim": { "documents": "allowed", "desktop": "denied" },
+//     "/usr/bin/dash": { "name": "sh", "documents": "denied",
+//                        "entries": { "/home/a/.npm": "allowed" } } }
+// A store answers for one program, but every change keeps the other programs'
+// objects as they are. "name" is how the program was last shown, for listing
+// it; "entries" holds its answers for places in the home where programs keep
+// settings and code, by absolute path.
 // The file is read afresh on every question, so a change made by another process
 // (pellim-consent) counts at once. A missing, unreadable or damaged file means "no
 // answer yet" for every folder; the next change rewrites it whole, keeping the
-// entries of other application ids that still parse. An unreadable or damaged
+// entries of other programs that still parse. An unreadable or damaged
 // file is first kept beside it, as `folder-access.json.damaged-20261208-013000`
 // (or `.unreadable-…`), never over an earlier one: the answers in it are the
 // person's, and may be copied back by hand.
@@ -65,6 +73,8 @@ public:
         // the person: "/home/x/.local/state/pellim/folder-access.json is a symbolic link".
         QString problem;
         std::vector<RecordedFolder> recorded;
+        // This program's answers for places in the home, by path, sorted.
+        std::vector<std::pair<QByteArray, ConsentAnswer>> entries;
         ConsentAnswer answer(GuardedFolder folder) const {
             return answers[static_cast<std::size_t>(folder)];
         }
@@ -77,9 +87,20 @@ public:
         QString kept;
     };
 
+    // One program's answers, as listed for the person.
+    struct ProgramAnswers {
+        QString id;
+        QString name; // as stored with them; else Pellim, or the file's name in `id`
+        std::array<ConsentAnswer, 3> answers{}; // indexed like kGuardedFolders
+        std::vector<std::pair<QByteArray, ConsentAnswer>> entries;
+        bool isPellim() const { return id == QLatin1String(kAppId); }
+    };
+
     // An empty `filePath` means there is nowhere to keep answers: every reading is
-    // Refused and every change fails.
-    explicit ConsentStore(QString filePath, QString appId = QStringLiteral("org.pellim.Pellim"));
+    // Refused and every change fails. `appId` is the program answered for;
+    // `shownName`, when given, is stored with its answers at every change.
+    explicit ConsentStore(QString filePath, QString appId = QString::fromLatin1(kAppId),
+                          QString shownName = {});
 
     // $XDG_STATE_HOME/pellim/folder-access.json, with $HOME/.local/state standing in
     // for an unset, empty or relative XDG_STATE_HOME. Empty when neither is an
@@ -95,10 +116,22 @@ public:
     // again at every decision.
     Contents read() const;
     ConsentAnswer answer(GuardedFolder folder) const { return read().answer(folder); }
+    // The answer for `entry`, an absolute path in the home.
+    ConsentAnswer entryAnswer(const QByteArray &entry) const;
+
+    // Every program with at least one answer for a folder or an entry: Pellim
+    // first, then by name. A program whose answers are not a JSON object is left
+    // out. Nothing when the file cannot be used.
+    std::vector<ProgramAnswers> programs() const;
 
     // NotDecided removes the stored answer. A refused file is left exactly as it is.
     Result<Stored> setAnswer(GuardedFolder folder, ConsentAnswer answer);
-    Result<Stored> resetAll();
+    Result<Stored> setEntryAnswer(const QByteArray &entry, ConsentAnswer answer);
+    // This program's answers for folders and entries go; the folders recorded
+    // as guarded stay.
+    Result<Stored> resetProgram();
+    // The same for every program in the file.
+    Result<Stored> resetEveryProgram();
     // Adds the folders not recorded yet (same path); the others stay as they are.
     Result<Stored> record(const std::vector<RecordedFolder> &folders);
     // Forgets the recorded folder at `path`; a failure when none is.
@@ -115,12 +148,13 @@ public:
 
 private:
     template <typename Change> Result<Stored> rewrite(Change change);
-    Contents readFresh() const;
+    struct Cached;
+    std::shared_ptr<const Cached> reading() const;
 
     QString m_filePath;
     QString m_appId;
-    struct Cached;
-    mutable std::shared_ptr<Cached> m_cached;
+    QString m_shownName;
+    mutable std::shared_ptr<const Cached> m_cached;
     std::function<void(const Contents &)> m_report;
     mutable QString m_reported; // the problem last reported, with its file's stamp
 };

@@ -193,21 +193,37 @@ QString storedNote(const Result<ConsentStore::Stored> &stored, const QString &fi
 
 } // namespace
 
-FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, QString storePath)
-    : m_log(sink, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
-      m_prompter(prompter), m_store(std::move(storePath)), m_set(m_store) {
+FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, Program program,
+                         QString storePath)
+    : m_program(std::move(program)),
+      m_log(sink, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"),
+            {{"PELLIM_PROGRAM", QFile::decodeName(m_program.path)}}),
+      m_home(QFile::encodeName(resolvePath(QDir::homePath()))), m_prompter(prompter),
+      // Pellim's answers stay as they always were, without a name.
+      m_store(storePath, m_program.id, m_program.isPellim() ? QString() : m_program.name),
+      m_records(storePath), m_set(m_records) {
     // Once for each problem, not at every decision that meets it.
     m_store.reportProblems([this](const ConsentStore::Contents &contents) {
         const bool kept = contents.state == ConsentStore::FileState::Damaged ||
                           contents.state == ConsentStore::FileState::Unreadable;
         m_log.write(LogLevel::Error,
-                    QStringLiteral("Answers file: the stored answers are ignored: %1; every folder "
-                                   "counts as not decided%2")
-                        .arg(contents.problem,
-                             kept ? QStringLiteral(" until the next change, which keeps the file "
-                                                   "beside the new one")
-                                  : QString()));
+                    said(QStringLiteral("Answers file: the stored answers are ignored: %1; every "
+                                        "folder counts as not decided%2")
+                             .arg(contents.problem,
+                                  kept ? QStringLiteral(" until the next change, which keeps the "
+                                                        "file beside the new one")
+                                       : QString())));
     });
+}
+
+QString FolderGuard::said(const QString &text) const {
+    return m_program.isPellim() ? text : m_program.name + QStringLiteral(": ") + text;
+}
+
+QString FolderGuard::homeShown(const QByteArray &path) const {
+    if (!m_home.isEmpty() && m_home != "/" && path.startsWith(m_home + '/'))
+        return QLatin1Char('~') + shown(path.mid(m_home.size()));
+    return shown(path);
 }
 
 std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &path,
@@ -216,15 +232,15 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
         // Guarded from now on, and at every later start until released.
         // One not there yet is guarded by its name alone, and not recorded.
         const Result<ConsentStore::Stored> recorded =
-            added.identity ? m_store.record({{added.folder, added.path, *added.identity}})
+            added.identity ? m_records.record({{added.folder, added.path, *added.identity}})
                            : Result<ConsentStore::Stored>(ConsentStore::Stored{});
         m_log.write(
             LogLevel::Info,
-            QStringLiteral("%1 folder: the settings now name %2; it is guarded as well%3")
-                .arg(folderDisplayName(added.folder), QFile::decodeName(added.path),
-                     recorded
-                         ? storedNote(recorded, m_store.filePath())
-                         : QStringLiteral(" (not recorded: %1)").arg(recorded.failure().text())));
+            said(QStringLiteral("%1 folder: the settings now name %2; it is guarded as well%3")
+                     .arg(folderDisplayName(added.folder), QFile::decodeName(added.path),
+                          recorded ? storedNote(recorded, m_records.filePath())
+                                   : QStringLiteral(" (not recorded: %1)")
+                                         .arg(recorded.failure().text()))));
     }
     // The innermost guarded folder decides, should one lie inside another.
     const std::optional<GuardedLocation> location = m_set.keeping(target);
@@ -256,9 +272,7 @@ std::optional<bool> FolderGuard::mayAccessNow(const Walked &target, const QByteA
         return decided;
     if (m_question && !m_question->answer)
         return std::nullopt; // one question at a time: this call waits for it
-    // An answer its own call never took (that call went away) is stored already.
     Question question;
-    question.serial = ++m_questions;
     question.location = *m_set.keeping(target);
     question.kind = kind;
     question.path = path;
@@ -267,14 +281,68 @@ std::optional<bool> FolderGuard::mayAccessNow(const Walked &target, const QByteA
     if (!target.chain.empty())
         question.folder = target.chain.back();
     question.name = target.name;
+    const ConsentRequest request{question.location.folder, kind, shown(path), m_program};
+    ask(std::move(question), request, lock);
+    return answerFor(target, path, kind); // a prompter that answered at once
+}
+
+std::optional<bool> FolderGuard::mayChangeEntryNow(const QByteArray &entry,
+                                                   const QByteArray &path) {
+    if (m_program.isPellim())
+        return false;
+    std::unique_lock lock(m_mutex);
+    if (const std::optional<bool> asked = entryAnswerFor(entry, path))
+        return asked;
+    switch (m_store.entryAnswer(entry)) {
+    case ConsentAnswer::Allowed:
+        recordEntry(true, entry, path, QStringLiteral("stored: allowed"));
+        return true;
+    case ConsentAnswer::Denied:
+        recordEntry(false, entry, path, QStringLiteral("stored: denied"));
+        return false;
+    case ConsentAnswer::NotDecided:
+        break;
+    }
+    if (m_question && !m_question->answer)
+        return std::nullopt; // one question at a time, whatever it is about
+    Question question;
+    question.entry = entry;
+    question.kind = FileAccessKind::Write;
+    question.path = path;
+    ConsentRequest request{GuardedFolder::Documents, FileAccessKind::Write, shown(path), m_program};
+    request.entry = homeShown(entry);
+    ask(std::move(question), request, lock);
+    return entryAnswerFor(entry, path);
+}
+
+// An answer its own call never took (that call went away) is stored already:
+// a new question may take its place.
+void FolderGuard::ask(Question question, const ConsentRequest &request,
+                      std::unique_lock<std::mutex> &lock) {
+    question.serial = ++m_questions;
     question.notDecided = notDecidedText();
-    const ConsentRequest request{question.location.folder, kind, shown(path)};
     m_question = std::move(question);
     const std::uint64_t serial = m_questions;
     lock.unlock();
     m_prompter.begin(request, [this, serial](PromptAnswer answer) { answered(serial, answer); });
     lock.lock();
-    return answerFor(target, path, kind); // a prompter that answered at once
+}
+
+std::optional<bool> FolderGuard::entryAnswerFor(const QByteArray &entry, const QByteArray &path) {
+    if (!m_question || !m_question->answer || m_question->entry != entry ||
+        m_question->path != path)
+        return std::nullopt;
+    const bool allowed = *m_question->answer == PromptAnswer::Allow;
+    recordEntry(allowed, entry, path, m_question->notDecided + m_question->stored);
+    m_question.reset();
+    return allowed;
+}
+
+void FolderGuard::recordEntry(bool allowed, const QByteArray &entry, const QByteArray &path,
+                              const QString &how) {
+    m_log.write(
+        allowed ? LogLevel::Info : LogLevel::Error,
+        said(QStringLiteral("%1, change to %2: %3").arg(homeShown(entry), shown(path), how)));
 }
 
 void FolderGuard::whenAnswered(std::function<void()> wake) {
@@ -297,7 +365,7 @@ QString FolderGuard::notDecidedText() const {
 }
 
 // Stores the person's answer at once, whether or not the call that asked is
-// still there: it is their answer for the folder.
+// still there: it is their answer for the folder or the entry.
 void FolderGuard::answered(std::uint64_t serial, PromptAnswer answer) {
     const std::lock_guard lock(m_mutex);
     if (!m_question || m_question->serial != serial || m_question->answer)
@@ -309,11 +377,12 @@ void FolderGuard::answered(std::uint64_t serial, PromptAnswer answer) {
         question.stored = QStringLiteral("could not ask: denied");
     } else {
         const bool allowed = answer == PromptAnswer::Allow;
+        const ConsentAnswer given = allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied;
         question.stored =
             allowed ? QStringLiteral("asked: allowed") : QStringLiteral("asked: denied");
         question.stored +=
-            storedNote(m_store.setAnswer(question.location.folder,
-                                         allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied),
+            storedNote(question.entry.isEmpty() ? m_store.setAnswer(question.location.folder, given)
+                                                : m_store.setEntryAnswer(question.entry, given),
                        m_store.filePath());
     }
     // Under the lock: whoever listens cannot go away meanwhile.
@@ -323,7 +392,7 @@ void FolderGuard::answered(std::uint64_t serial, PromptAnswer answer) {
 
 std::optional<bool> FolderGuard::answerFor(const Walked &target, const QByteArray &path,
                                            FileAccessKind kind) {
-    if (!m_question || !m_question->answer)
+    if (!m_question || !m_question->answer || !m_question->entry.isEmpty())
         return std::nullopt;
     const Question &q = *m_question;
     const bool same = target.exists == q.exists &&
@@ -345,7 +414,8 @@ bool FolderGuard::mayAccess(const Walked &target, const QByteArray &path, FileAc
     const GuardedLocation location = *m_set.keeping(target);
     const QString notDecided = notDecidedText();
     lock.unlock();
-    const PromptAnswer answer = m_prompter.ask(ConsentRequest{location.folder, kind, shown(path)});
+    const PromptAnswer answer =
+        m_prompter.ask(ConsentRequest{location.folder, kind, shown(path), m_program});
     lock.lock();
     if (answer == PromptAnswer::CannotAsk) {
         // Nothing is stored: the person never saw the question.
@@ -445,9 +515,10 @@ void FolderGuard::record(bool allowed, const GuardedLocation &location, FileAcce
     const QString resolved = QDir::cleanPath(shown(target.display));
     if (resolved != QDir::cleanPath(text))
         text += QStringLiteral(" (resolves to %1)").arg(resolved);
-    m_log.write(allowed ? LogLevel::Info : LogLevel::Error,
-                QStringLiteral("%1 folder, %2 access to %3: %4")
-                    .arg(folderDisplayName(location.folder), accessKindWord(kind), text, how));
+    m_log.write(
+        allowed ? LogLevel::Info : LogLevel::Error,
+        said(QStringLiteral("%1 folder, %2 access to %3: %4")
+                 .arg(folderDisplayName(location.folder), accessKindWord(kind), text, how)));
 }
 
 } // namespace pellim

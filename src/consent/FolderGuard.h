@@ -3,6 +3,7 @@
 
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
+#include "consent/Program.h"
 #include "journal/Log.h"
 #include "paths/FolderProtection.h"
 #include "paths/PathWalk.h"
@@ -85,9 +86,14 @@ private:
 // folder) only, never while a question is asked: so neither thread ever waits
 // for the other's windows, and a choice is granted before the dialog's reply
 // goes back to Pellim, which may open the file at once.
+//
+// It answers for one program (`program`): its answers are that program's, and
+// its entries carry PELLIM_PROGRAM=<the program's path>; another program's
+// begin with its name ("npm: Documents folder, …"), Pellim's are as they ever
+// were.
 class FolderGuard final : public FolderProtection {
 public:
-    FolderGuard(LogSink &sink, ConsentPrompter &prompter,
+    FolderGuard(LogSink &sink, ConsentPrompter &prompter, Program program = runningPellim(),
                 QString storePath = ConsentStore::defaultPath());
 
     // Asks, and waits for, the person where needed: for one thread alone.
@@ -102,6 +108,11 @@ public:
                                      FileAccessKind kind) override;
     void whenAnswered(std::function<void()> wake) override;
     bool guards(const Walked &target) const override;
+    // Another program's change in the home's settings places: its stored answer
+    // for `entry`, else a question, begun as in mayAccessNow, whose answer is
+    // stored for the program and the entry. Pellim's are refused without a
+    // question or an entry: that part of its home is read-only by rule.
+    std::optional<bool> mayChangeEntryNow(const QByteArray &entry, const QByteArray &path) override;
 
     // An item chosen in a file dialog in this run that opens `folder`, or a
     // part of it, until Pellim quits, for Folder Access.
@@ -121,6 +132,7 @@ private:
     // The one question on screen, or answered and not yet taken by its call.
     struct Question {
         std::uint64_t serial = 0;
+        QByteArray entry; // a change in this entry of the home; empty: a folder's question
         GuardedLocation location;
         FileAccessKind kind = FileAccessKind::Read;
         QByteArray path;
@@ -159,14 +171,29 @@ private:
                 const QByteArray &path, const Walked &target, QString how);
     // Why stored answers that are there are not used: "" when none is ignored.
     QString notDecidedText() const;
+    // Makes `question` the one open and shows it, the lock let go meanwhile.
+    void ask(Question question, const ConsentRequest &request, std::unique_lock<std::mutex> &lock);
     void answered(std::uint64_t serial, PromptAnswer answer);
     // The person's answer, when `target` is the call whose question it answers.
     std::optional<bool> answerFor(const Walked &target, const QByteArray &path,
                                   FileAccessKind kind);
 
+    std::optional<bool> entryAnswerFor(const QByteArray &entry, const QByteArray &path);
+    void recordEntry(bool allowed, const QByteArray &entry, const QByteArray &path,
+                     const QString &how);
+    // `text` as this program's entry: Pellim's as it is, another's after its name.
+    QString said(const QString &text) const;
+    // A path in the home as the person knows it: "~/.npm".
+    QString homeShown(const QByteArray &path) const;
+
+    Program m_program;
     LogHandle m_log;
+    QByteArray m_home; // resolved, as the entries asked about are
     ConsentPrompter &m_prompter;
     ConsentStore m_store;
+    // Pellim's own: the guarded folders recorded in it are the guard's, whichever
+    // program it answers for.
+    ConsentStore m_records;
     GuardedSet m_set;
     std::vector<Grant> m_grants;
     mutable std::mutex m_mutex;

@@ -171,6 +171,10 @@ std::vector<QByteArray> basesInHome(const QByteArray &home) {
 
 } // namespace
 
+std::vector<QByteArray> homeBases(const QByteArray &home) {
+    return basesInHome(home);
+}
+
 std::vector<QByteArray> readOnlyPaths() {
     const QByteArray home = homeFolder();
     if (home.isEmpty())

@@ -28,4 +28,9 @@ KeptOutPaths keptOutFolders(QString *kept = nullptr, bool forPellim = true);
 // could write them. One that does not exist may not be made either.
 std::vector<QByteArray> readOnlyPaths();
 
+// The XDG config, data, state and cache folders that lie in `home`, as the
+// environment names them: each entry of theirs is a place of its own where
+// programs keep settings.
+std::vector<QByteArray> homeBases(const QByteArray &home);
+
 } // namespace pellim

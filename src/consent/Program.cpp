@@ -42,6 +42,12 @@ Program pellimProgram(const QByteArray &path) {
     return Program{QString::fromLatin1(kAppId), QStringLiteral("Pellim"), path};
 }
 
+Program runningPellim() {
+    char resolved[PATH_MAX];
+    const bool found = ::realpath("/proc/self/exe", resolved);
+    return pellimProgram(found ? QByteArray(resolved) : QByteArray());
+}
+
 Result<Program> resolveProgram(const QByteArray &command, const QByteArray &searchPath,
                                const QString &name) {
     // Named as the person named it ("sh"), though kept under where it leads

@@ -24,6 +24,9 @@ struct Program {
 // Pellim itself, run from `path`.
 Program pellimProgram(const QByteArray &path);
 
+// Pellim, run from this process's executable (/proc/self/exe, resolved).
+Program runningPellim();
+
 // What `command` names, found as execvp finds it: a name without a slash is
 // looked up in each folder of `searchPath` (PATH; empty: the system's default
 // one) for an executable regular file; a name with a slash is taken as it is,

@@ -49,6 +49,7 @@
 #include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace pellim {
 
@@ -144,10 +145,12 @@ public:
     [[noreturn]] void cannotStart(const QString &why);
     LogHandle &log() { return m_log; }
     void setBusProblem(const QString &problem) { m_busProblem = problem; }
+    void setWaylandReachable(bool reachable) { m_waylandReachable = reachable; }
     int channel() const { return m_channelFd.get(); }
 
 private:
     void watchFirst();
+    bool displayReachable();
     void cannotStartShown(const QString &why);
     void reportEnd();
     void showable();
@@ -169,6 +172,8 @@ private:
     char **m_argv;
     Program m_program;
     QString m_busProblem; // why the program has no bus folder
+    std::optional<bool> m_reachable;
+    bool m_waylandReachable = false; // a Wayland compositor took a connection at the start
     JournalSink m_journal;
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
@@ -358,10 +363,39 @@ void GuardProcess::finish(int status) {
 // without waiting; its answer goes back to the guard, which wakes that thread.
 void GuardProcess::showQuestions() {
     for (QuestionQueue::Asked &asked : m_questions.take()) {
+        // A program run from a text console, or over ssh, has nobody at a
+        // display to ask: its question is a refusal.
+        if (!m_app && !displayReachable()) {
+            m_log.write(LogLevel::Error,
+                        QStringLiteral("Folder guard: no display to ask the person on"));
+            asked.answered(PromptAnswer::CannotAsk);
+            continue;
+        }
         showable();
         m_prompter.show(asked.request, placeOver(m_mainWindow, m_mainExported),
                         std::move(asked.answered));
     }
+}
+
+// Whether Qt will find a display to show a window on: made without one, a
+// QApplication ends the process. Asked once, before the first window.
+bool GuardProcess::displayReachable() {
+    if (m_reachable)
+        return *m_reachable;
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    bool reachable = false;
+    if (platform.startsWith("wayland")) {
+        reachable = m_waylandReachable;
+    } else if (platform.isEmpty() || platform.startsWith("xcb")) {
+        xcb_connection_t *x = ::xcb_connect(nullptr, nullptr);
+        reachable = x && !::xcb_connection_has_error(x);
+        if (x)
+            ::xcb_disconnect(x);
+    } else {
+        reachable = true; // a platform of its own (offscreen, for the tests) needs no display
+    }
+    m_reachable = reachable;
+    return reachable;
 }
 
 // The display, the event loop and the dialogs, made when first needed.
@@ -590,13 +624,14 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
     }
     // Its windows on the display the program's would be on (Wayland where the
     // session is), through a connection of its own.
-    leaveEarlyDisplay(connectDisplayEarly());
-    ::unsetenv("WAYLAND_SOCKET");
+    const EarlyDisplay own = connectDisplayEarly();
+    leaveEarlyDisplay(own);
     const QString store = ConsentStore::defaultPath();
     freshToolkitEnvironment(store.isEmpty() ? QString() : QFileInfo(store).path());
     GuardProcess guard(std::move(launched->channel), argc, argv, start.program, launched->pid,
                        start.pellim, start.reportTo);
     guard.setBusProblem(start.busProblem);
+    guard.setWaylandReachable(own.preconnectedWayland());
     if (!start.keptAtStart.isEmpty())
         guard.log().write(LogLevel::Error,
                           keptEntry(store, start.keptAtStart,

@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -70,15 +71,36 @@ void appendField(QByteArray &out, const char *name, const QByteArray &value) {
     out += '\n';
 }
 
-// The entry in the journal's native form. Exactly these five fields: the readers
-// rely on them, and no source location is wanted.
+constexpr std::array<const char *, 5> kOwnFields = {"MESSAGE", "PRIORITY", "SYSLOG_IDENTIFIER",
+                                                    "SUBSYSTEM", "CATEGORY"};
+
+// A name the journal takes as it is: upper-case letters, digits and '_', at most
+// 64 bytes, not starting with a digit or with '_' (the daemon's own, trusted
+// fields). Nor one of the five every entry has: an extra MESSAGE would make a
+// second message of the entry.
+bool extraFieldName(const QByteArray &name) {
+    if (name.isEmpty() || name.size() > 64 || name[0] == '_' || (name[0] >= '0' && name[0] <= '9'))
+        return false;
+    for (const char c : name)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    return std::none_of(kOwnFields.begin(), kOwnFields.end(),
+                        [&](const char *own) { return name == own; });
+}
+
+// The entry in the journal's native form: these five fields, then the entry's
+// extra ones whose names the journal takes. The readers rely on them, and no
+// source location is wanted.
 QByteArray nativeEntry(const LogEntry &entry) {
     QByteArray out;
-    appendField(out, "MESSAGE", entry.message.toUtf8());
-    appendField(out, "PRIORITY", entry.level == LogLevel::Error ? "3" : "6");
-    appendField(out, "SYSLOG_IDENTIFIER", kSyslogIdentifier);
-    appendField(out, "SUBSYSTEM", entry.subsystem.toUtf8());
-    appendField(out, "CATEGORY", entry.category.toUtf8());
+    appendField(out, kOwnFields[0], entry.message.toUtf8());
+    appendField(out, kOwnFields[1], entry.level == LogLevel::Error ? "3" : "6");
+    appendField(out, kOwnFields[2], kSyslogIdentifier);
+    appendField(out, kOwnFields[3], entry.subsystem.toUtf8());
+    appendField(out, kOwnFields[4], entry.category.toUtf8());
+    for (const auto &[name, value] : entry.fields)
+        if (extraFieldName(name))
+            appendField(out, name.constData(), value.toUtf8());
     return out;
 }
 

@@ -19,18 +19,27 @@ bool canAsk() {
     return app && !QCoreApplication::closingDown() && QThread::currentThread() == app->thread();
 }
 
+// Not "Folder Access": that is the window that lists the answers. Nor
+// "Pellim: …" for another program's question: Pellim is not the one asking.
+QString titleOf(const ConsentRequest &request) {
+    if (!request.entry.isEmpty())
+        return QCoreApplication::translate("pellim::ConsentDialog", "Allow changes to %1?")
+            .arg(request.entry);
+    if (!request.program.isPellim())
+        return QCoreApplication::translate("pellim::ConsentDialog", "Allow folder access?");
+    return QCoreApplication::translate("pellim::ConsentDialog", "Pellim: allow folder access?");
+}
+
 // The box; its Allow button is `allow`.
 std::unique_ptr<QMessageBox> questionBox(const ConsentRequest &request, QPushButton *&allow) {
     // No parent: a window that closes while the box is up must not take the box
     // (and the answer) with it.
     auto box = std::make_unique<QMessageBox>();
-    // Not "Folder Access": that is the window that lists the answers.
-    box->setWindowTitle(
-        QCoreApplication::translate("pellim::ConsentDialog", "Pellim: allow folder access?"));
+    box->setWindowTitle(titleOf(request));
     box->setIcon(QMessageBox::Question);
     // Paths are shown as they are; a name that looks like markup stays text.
     box->setTextFormat(Qt::PlainText);
-    box->setText(promptText(request.folder));
+    box->setText(promptText(request));
     box->setInformativeText(promptInformativeText(request));
     if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         label->setTextFormat(Qt::PlainText);

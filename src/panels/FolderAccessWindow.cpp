@@ -5,6 +5,7 @@
 #include "consent/FolderGuard.h"
 #include "consent/UserFolders.h"
 #include "panels/ErrorColour.h"
+#include "panels/ProgramAnswersView.h"
 #include "paths/PathWalk.h"
 #include "ui_FolderAccess.h"
 
@@ -16,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -47,25 +49,15 @@ QLabel *textLabel(QWidget *parent, bool wrap) {
 } // namespace
 
 FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guard,
-                                       QString storePath, bool kernelGuard, QWidget *parent)
+                                       QString storePath, bool kernelGuard, Program program,
+                                       QWidget *parent)
     : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::FolderAccessWindow>()), m_guard(guard),
-      m_store(std::move(storePath)),
-      m_changes(m_store, journal, QStringLiteral("in Folder Access")),
+      m_program(program.id.isEmpty() ? pellimProgram(program.path) : std::move(program)),
+      m_store(std::move(storePath), m_program.id), m_journal(journal),
       m_watcher(new QFileSystemWatcher(this)) {
     m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
-
-    m_rows = {
-        Row{m_ui->nameDocuments, m_ui->pathDocuments, m_ui->answerDocuments, m_ui->chosenDocuments,
-            m_ui->allowDocuments, m_ui->denyDocuments, m_ui->resetDocuments},
-        Row{m_ui->nameDesktop, m_ui->pathDesktop, m_ui->answerDesktop, m_ui->chosenDesktop,
-            m_ui->allowDesktop, m_ui->denyDesktop, m_ui->resetDesktop},
-        Row{m_ui->nameDownloads, m_ui->pathDownloads, m_ui->answerDownloads, m_ui->chosenDownloads,
-            m_ui->allowDownloads, m_ui->denyDownloads, m_ui->resetDownloads}};
-    for (std::size_t i = 0; i < m_rows.size(); ++i)
-        setUpRow(i);
-    m_ui->rows->setColumnMinimumWidth(1, fontMetrics().horizontalAdvance(tr("Not decided")) + 16);
     m_ui->scope->setText(answerScopeText());
     m_ui->inProcess->setObjectName(QStringLiteral("in-process"));
     m_ui->inProcess->setVisible(!kernelGuard);
@@ -82,33 +74,10 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guar
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderAccessWindow::refresh);
 
     refresh();
-    resize(sizeHint().expandedTo(QSize(640, 0)));
-}
-
-// The form names the widgets; the folder's name, which the person's language
-// and the desktop decide, is put into each row's names and tips here.
-void FolderAccessWindow::setUpRow(std::size_t index) {
-    const GuardedFolder folder = kGuardedFolders[index];
-    const QString name = shownFolderName(folder);
-    const Row &row = m_rows[index];
-    row.path->setObjectName(QStringLiteral("path-") + folderKey(folder));
-    row.path->setForegroundRole(QPalette::PlaceholderText);
-    row.answer->setObjectName(QStringLiteral("answer-") + folderKey(folder));
-    row.chosen->setObjectName(QStringLiteral("chosen-") + folderKey(folder));
-    const auto button = [&](QPushButton *b, const QString &verb, const QString &tip,
-                            ConsentAnswer answer) {
-        b->setAccessibleName(verb.arg(name));
-        b->setToolTip(tip.arg(name));
-        connect(b, &QPushButton::clicked, this,
-                [this, folder, answer] { setAnswer(folder, answer); });
-    };
-    button(row.allow, tr("Allow %1"), tr("Let Pellim into %1 without asking"),
-           ConsentAnswer::Allowed);
-    button(row.deny, tr("Deny %1"), tr("Keep Pellim out of %1 without asking"),
-           ConsentAnswer::Denied);
-    button(row.reset, tr("Reset %1"), tr("Forget the answer for %1, so that Pellim asks again"),
-           ConsentAnswer::NotDecided);
-    row.name->installEventFilter(this);
+    // Room for a few programs before the list scrolls.
+    const int wanted = m_ui->programs->sizeHint().height() + sizeHint().height() -
+                       m_ui->programsArea->sizeHint().height();
+    resize(QSize(std::max(640, sizeHint().width()), std::min(wanted, 720)));
 }
 
 FolderAccessWindow::~FolderAccessWindow() = default;
@@ -118,22 +87,10 @@ void FolderAccessWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
 }
 
-// A label's mnemonic does more than move to its buddy: QLabel clicks a button
-// buddy too, so Alt+D would allow Documents. Here it only moves to the row.
-bool FolderAccessWindow::eventFilter(QObject *watched, QEvent *event) {
-    if (event->type() == QEvent::Shortcut) {
-        if (auto *label = qobject_cast<QLabel *>(watched); label && label->buddy()) {
-            label->buddy()->setFocus(Qt::ShortcutFocusReason);
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void FolderAccessWindow::changeEvent(QEvent *event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         refresh();
-    if (event->type() == QEvent::PaletteChange && m_rows[0].name) // once the form is set up
+    if (event->type() == QEvent::PaletteChange && m_ui->problem) // once the form is set up
         showErrorsInRed();
     QWidget::changeEvent(event);
 }
@@ -182,52 +139,96 @@ void FolderAccessWindow::watchStore() {
 void FolderAccessWindow::refresh() {
     watchStore();
     const ConsentStore::Contents contents = m_store.read();
-    const bool refused = contents.state == ConsentStore::FileState::Refused;
-    const QByteArray homeBytes = homeFolder();
-    const QString home =
-        homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
-    bool anyDecided = false;
-    for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
-        const ConsentAnswer answer = contents.answer(kGuardedFolders[i]);
-        anyDecided = anyDecided || answer != ConsentAnswer::NotDecided;
-        showRow(i, answer, refused, home);
-    }
+    showPrograms(contents);
     showRecorded(contents.recorded);
     // Resetting a damaged or unreadable store writes it afresh, which is a change.
-    m_ui->resetAll->setEnabled(!refused && (anyDecided || !contents.problem.isEmpty()));
+    m_ui->resetAll->setEnabled(contents.state != ConsentStore::FileState::Refused &&
+                               (!m_store.programs().empty() || !contents.problem.isEmpty()));
     showProblem(contents);
+    // The list scrolls up and down only: it is as wide as its widest row.
+    m_ui->programsArea->setMinimumWidth(
+        m_ui->programs->minimumSizeHint().width() +
+        m_ui->programsArea->verticalScrollBar()->sizeHint().width());
+    // Top to bottom, whichever rows came and went.
+    QList<QWidget *> order;
+    for (ProgramAnswersView *view : m_views)
+        order << view->focusOrder();
+    for (QPushButton *release : m_ui->recorded->findChildren<QPushButton *>())
+        if (!release->parentWidget()->property("gone").toBool())
+            order << release;
+    order << m_ui->resetAll << m_ui->closeButton;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     keepRoom();
 }
 
-void FolderAccessWindow::showRow(std::size_t index, ConsentAnswer answer, bool refused,
-                                 const QString &home) {
-    const GuardedFolder folder = kGuardedFolders[index];
-    const Row &row = m_rows[index];
-    const QString path = userFolderPath(folder);
-    const bool guarded = !path.isEmpty() && (home.isEmpty() || resolvePath(path) != home);
-    if (path.isEmpty())
-        row.path->setText(tr("(no such folder)"));
-    else if (!guarded)
-        row.path->setText(tr("%1 (the home folder itself: not guarded)").arg(path));
-    else
-        row.path->setText(path);
-    row.path->setToolTip(row.path->text()); // a long path may be cut off
+// The view of `id`, made when it is not shown yet; its buttons change that
+// program's answers.
+ProgramAnswersView *FolderAccessWindow::viewFor(const QString &id, const QString &name) {
+    for (ProgramAnswersView *view : m_views)
+        if (view->id() == id)
+            return view;
+    auto *view = new ProgramAnswersView(id, name, id == m_program.id, m_ui->programs);
+    connect(
+        view, &ProgramAnswersView::folderAnswer, this,
+        [this, id](GuardedFolder folder, ConsentAnswer answer) { setAnswer(folder, answer, id); });
+    connect(view, &ProgramAnswersView::entryAnswer, this,
+            [this, id](const QByteArray &entry, ConsentAnswer answer) {
+                setEntryAnswer(id, entry, answer);
+            });
+    connect(view, &ProgramAnswersView::resetProgram, this, [this, id] { resetProgram(id); });
+    return view;
+}
 
-    bool whole = false;
-    const QString chosen = guarded ? chosenNote(path, answer, &whole) : QString();
-    const QString shown = whole ? tr("Open") : shownAnswer(answer);
-    row.answer->setText(shown);
-    // Heard on its own, the word needs its folder.
-    row.answer->setAccessibleName(
-        chosen.isEmpty() ? tr("%1: %2").arg(shownFolderName(folder), shown)
-                         : tr("%1: %2. %3").arg(shownFolderName(folder), shown, chosen));
-    row.chosen->setText(chosen);
-    row.chosen->setVisible(!chosen.isEmpty());
-    // A refused store is never written, so no button there can change anything.
-    row.allow->setEnabled(!refused && answer != ConsentAnswer::Allowed);
-    row.deny->setEnabled(!refused && answer != ConsentAnswer::Denied);
-    row.reset->setEnabled(!refused && answer != ConsentAnswer::NotDecided);
-    row.name->setBuddy(row.allow->isEnabled() ? row.allow : row.deny);
+// The guard's own program, then Pellim, both whether answered or not, then
+// every other program with an answer.
+std::vector<ConsentStore::ProgramAnswers> FolderAccessWindow::listed() const {
+    std::vector<ConsentStore::ProgramAnswers> stored = m_store.programs();
+    const auto take = [&](const QString &id, const QString &name) {
+        const auto found =
+            std::find_if(stored.begin(), stored.end(), [&](const auto &p) { return p.id == id; });
+        if (found == stored.end())
+            return ConsentStore::ProgramAnswers{id, name, {}, {}};
+        ConsentStore::ProgramAnswers program = *found;
+        stored.erase(found);
+        return program;
+    };
+    std::vector<ConsentStore::ProgramAnswers> shown{take(m_program.id, m_program.name)};
+    if (!m_program.isPellim())
+        shown.push_back(take(QString::fromLatin1(kAppId), QStringLiteral("Pellim")));
+    shown.insert(shown.end(), stored.begin(), stored.end());
+    return shown;
+}
+
+void FolderAccessWindow::showPrograms(const ConsentStore::Contents &contents) {
+    const QByteArray homeBytes = homeFolder();
+    const QString home =
+        homeBytes.isEmpty() ? QString() : resolvePath(QFile::decodeName(homeBytes));
+    std::vector<ProgramAnswersView *> views;
+    for (const ConsentStore::ProgramAnswers &program : listed()) {
+        ProgramAnswersView::Shown what{
+            program, contents.state == ConsentStore::FileState::Refused, {}, {}, {}};
+        for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
+            const QString path = userFolderPath(kGuardedFolders[i]);
+            const bool guarded = !path.isEmpty() && (home.isEmpty() || resolvePath(path) != home);
+            what.paths[i] = path.isEmpty() ? tr("(no such folder)")
+                            : guarded      ? path
+                                      : tr("%1 (the home folder itself: not guarded)").arg(path);
+            if (guarded && program.id == m_program.id)
+                what.chosen[i] = chosenNote(path, program.answers[i], &what.open[i]);
+        }
+        ProgramAnswersView *view = viewFor(program.id, program.name);
+        view->display(what);
+        views.push_back(view);
+    }
+    for (ProgramAnswersView *old : m_views)
+        if (std::find(views.begin(), views.end(), old) == views.end())
+            old->deleteLater();
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        m_ui->programRows->removeWidget(views[i]);
+        m_ui->programRows->insertWidget(int(i), views[i]);
+    }
+    m_views = std::move(views);
 }
 
 // What the stored answer does not say: the items chosen in a file dialog in
@@ -242,18 +243,24 @@ QString FolderAccessWindow::chosenNote(const QString &path, ConsentAnswer answer
     const std::vector<FolderGuard::ChosenIn> chosen = m_guard->grantsIn(folder->identity);
     *wholeFolder = std::any_of(chosen.begin(), chosen.end(),
                                [](const FolderGuard::ChosenIn &c) { return c.wholeFolder; });
+    const bool pellim = m_program.isPellim();
     if (*wholeFolder)
-        return tr("The folder was chosen in a dialog: it is open until Pellim quits. The stored "
-                  "answer: %1.")
-            .arg(shownAnswer(answer));
+        return pellim ? tr("The folder was chosen in a dialog: it is open until Pellim quits. The "
+                           "stored answer: %1.")
+                            .arg(shownAnswer(answer))
+                      : tr("The folder was chosen in a dialog: it is open until %2 quits. The "
+                           "stored answer: %1.")
+                            .arg(shownAnswer(answer), m_program.name);
     QStringList paths;
     for (const FolderGuard::ChosenIn &c : chosen)
         paths << c.path;
     if (paths.isEmpty())
         return {};
     // One to a line: a path cut where the line ends is hard to read.
-    return tr("Chosen in a dialog, open until Pellim quits: %1")
-        .arg(paths.size() == 1 ? paths.front() : QLatin1Char('\n') + paths.join(QLatin1Char('\n')));
+    const QString list =
+        paths.size() == 1 ? paths.front() : QLatin1Char('\n') + paths.join(QLatin1Char('\n'));
+    return pellim ? tr("Chosen in a dialog, open until Pellim quits: %1").arg(list)
+                  : tr("Chosen in a dialog, open until %2 quits: %1").arg(list, m_program.name);
 }
 
 void FolderAccessWindow::showProblem(const ConsentStore::Contents &contents) {
@@ -281,21 +288,67 @@ void FolderAccessWindow::showProblem(const ConsentStore::Contents &contents) {
     m_ui->kept->setVisible(!kept.isEmpty());
 }
 
-bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer) {
-    const Result<ConsentStore::Stored> stored = m_changes.setAnswer(folder, answer);
+Program FolderAccessWindow::programOf(const QString &id) const {
+    if (id.isEmpty() || id == m_program.id)
+        return m_program;
+    if (id == QLatin1String(kAppId))
+        return pellimProgram({});
+    for (const ConsentStore::ProgramAnswers &p : m_store.programs())
+        if (p.id == id)
+            return Program{p.id, p.name, QFile::encodeName(p.id)};
+    return Program{id, {}, QFile::encodeName(id)};
+}
+
+// Hides an earlier failure, or shows this one (`failure` with the reason for
+// its "%1"); the answers are shown afresh.
+bool FolderAccessWindow::changed(const Result<ConsentStore::Stored> &stored,
+                                 const QString &failure) {
     if (stored)
         m_ui->failure->hide();
     else
-        showFailure(
-            tr("%1 was not changed: %2").arg(shownFolderName(folder), stored.failure().text()));
+        showFailure(failure.arg(stored.failure().text()));
     refresh();
     return stored.ok();
 }
 
+// The changes for `program`, whose entries name it unless it is Pellim.
+AnswerChanges FolderAccessWindow::changesFor(ConsentStore &store, const Program &program) {
+    return AnswerChanges(store, m_journal, QStringLiteral("in Folder Access"),
+                         program.isPellim() ? QString() : program.name);
+}
+
+bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer, const QString &id) {
+    const Program program = programOf(id);
+    ConsentStore store(m_store.filePath(), program.id,
+                       program.isPellim() ? QString() : program.name);
+    return changed(changesFor(store, program).setAnswer(folder, answer),
+                   tr("%1 was not changed: %2").arg(shownFolderName(folder), QStringLiteral("%1")));
+}
+
+bool FolderAccessWindow::setEntryAnswer(const QString &id, const QByteArray &entry,
+                                        ConsentAnswer answer) {
+    const Program program = programOf(id);
+    ConsentStore store(m_store.filePath(), program.id,
+                       program.isPellim() ? QString() : program.name);
+    return changed(changesFor(store, program).setEntryAnswer(entry, answer),
+                   tr("%1 was not changed: %2").arg(shownEntry(entry), QStringLiteral("%1")));
+}
+
+bool FolderAccessWindow::resetProgram(const QString &id) {
+    const Program program = programOf(id);
+    ConsentStore store(m_store.filePath(), program.id,
+                       program.isPellim() ? QString() : program.name);
+    return changed(
+        changesFor(store, program).resetProgram(),
+        tr("The answers of %1 were not reset: %2").arg(program.name, QStringLiteral("%1")));
+}
+
 void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded) {
     // Made afresh: there are few, and a change by pellim-consent may add or drop one.
-    for (QWidget *old : m_ui->recorded->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    for (QWidget *old : m_ui->recorded->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        old->setProperty("gone", true);
         old->deleteLater();
+    }
     bool any = false;
     for (const ConsentStore::RecordedFolder &folder : recorded) {
         const QString path = QFile::decodeName(folder.path);
@@ -328,24 +381,14 @@ void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFo
 
 bool FolderAccessWindow::release(const QByteArray &path) {
     const QString shown = QFile::decodeName(path);
-    const Result<ConsentStore::Stored> released = m_changes.release(path, shown);
-    if (released) {
-        m_ui->failure->hide();
-    } else {
-        showFailure(tr("%1 was not released: %2").arg(shown, released.failure().text()));
-    }
-    refresh();
-    return released.ok();
+    AnswerChanges changes(m_store, m_journal, QStringLiteral("in Folder Access"));
+    return changed(changes.release(path, shown),
+                   tr("%1 was not released: %2").arg(shown, QStringLiteral("%1")));
 }
 
 bool FolderAccessWindow::resetAll() {
-    const Result<ConsentStore::Stored> stored = m_changes.resetAll();
-    if (stored)
-        m_ui->failure->hide();
-    else
-        showFailure(tr("The answers were not reset: %1").arg(stored.failure().text()));
-    refresh();
-    return stored.ok();
+    AnswerChanges changes(m_store, m_journal, QStringLiteral("in Folder Access"));
+    return changed(changes.resetEveryProgram(), tr("The answers were not reset: %1"));
 }
 
 void FolderAccessWindow::showFailure(const QString &text) {

@@ -3,17 +3,16 @@
 
 #include "consent/AnswerChanges.h"
 #include "consent/ConsentStore.h"
+#include "consent/Program.h"
 #include "journal/Log.h"
 
 #include <QString>
 #include <QWidget>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 class QFileSystemWatcher;
-class QLabel;
-class QPushButton;
 
 namespace Ui {
 class FolderAccessWindow;
@@ -22,18 +21,26 @@ class FolderAccessWindow;
 namespace pellim {
 
 class FolderGuard;
+class ProgramAnswersView;
 
-// The person's own view of the stored answers: each guarded folder, its path and
-// its answer, with Allow / Deny / Reset beside it and Reset All below (the form
-// resources/FolderAccess.ui). Every change goes through the store, under its
-// lock, and is one entry on the guard's journal handle; a change that fails is
-// shown here and written as an error.
+// The person's own view of the stored answers, laid out as a privacy settings
+// pane (the form resources/FolderAccess.ui): a row for every program that has
+// an answer, with its name and file, each guarded folder with its path and
+// answer and each entry of the home it has an answer for, with Allow / Deny /
+// Reset beside each and a Reset for the program (ProgramAnswersView); Reset
+// All below forgets every program's answers. The guard's own program comes
+// first and is always there, then Pellim, always there too, then the others
+// by name. Every change goes through the store, under its lock, and is one
+// entry on the guard's journal handle; a change that fails is shown here and
+// written as an error.
 //
 // What is in force can differ from what is stored: an item chosen in a file
 // dialog opens itself (a whole folder, when the guarded folder itself was
-// chosen) until Pellim quits, and each row says so under its path. An answers
-// file that cannot be used is named in red; one kept beside it, by this window,
-// pellim-consent or the guard, is named too.
+// chosen) until the guard's program quits, and its row says so under the
+// folder's path. Only the guard that shows the window knows its choices, so
+// only its program's rows show them. An answers file that cannot be used is
+// named in red; one kept beside it, by this window, pellim-consent or the
+// guard, is named too.
 //
 // pellim-consent may change the answers while the window is open. The store is
 // replaced by a rename, so the window watches the store's folder (or, until that
@@ -45,58 +52,59 @@ class FolderAccessWindow : public QWidget {
     Q_OBJECT
 
 public:
-    // `guard` holds the dialog choices in force (none shown without one).
-    // `kernelGuard` says whether the kernel keeps the folders out of Pellim's reach;
-    // without it the window says that the answers are only checked in Pellim's own
-    // process.
+    // `guard` holds the dialog choices in force (none shown without one) of
+    // `program`, the one the guard showing the window runs (Pellim when it has
+    // no id). `kernelGuard` says whether the kernel keeps the folders out of
+    // Pellim's reach; without it the window says that the answers are only
+    // checked in Pellim's own process.
     explicit FolderAccessWindow(LogSink &journal, const FolderGuard *guard = nullptr,
                                 QString storePath = ConsentStore::defaultPath(),
-                                bool kernelGuard = true, QWidget *parent = nullptr);
+                                bool kernelGuard = true, Program program = {},
+                                QWidget *parent = nullptr);
     ~FolderAccessWindow() override;
 
-    // Stores `answer` for `folder`; false (with the reason shown) when it could not.
-    bool setAnswer(GuardedFolder folder, ConsentAnswer answer);
+    // Stores `answer` for `folder` of the program `id` (the guard's own when
+    // empty); false (with the reason shown) when it could not.
+    bool setAnswer(GuardedFolder folder, ConsentAnswer answer, const QString &id = {});
+    bool setEntryAnswer(const QString &id, const QByteArray &entry, ConsentAnswer answer);
+    // Forgets every answer of the program `id`.
+    bool resetProgram(const QString &id);
 
 public Q_SLOTS:
     // Reads the answers and the folders' paths afresh and shows them.
     void refresh();
-    // Forgets the answers for every folder, so that Pellim asks again.
+    // Forgets every program's answers, so that each is asked again.
     bool resetAll();
     // Stops guarding a folder guarded at an earlier start that the settings no
     // longer name.
     bool release(const QByteArray &path);
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
-    struct Row {
-        QLabel *name = nullptr;
-        QLabel *path = nullptr;
-        QLabel *answer = nullptr;
-        QLabel *chosen = nullptr; // what a dialog choice opens until Pellim quits
-        QPushButton *allow = nullptr;
-        QPushButton *deny = nullptr;
-        QPushButton *reset = nullptr;
-    };
-
-    void setUpRow(std::size_t index);
     void watchStore();
-    void showRow(std::size_t index, ConsentAnswer answer, bool refused, const QString &home);
+    std::vector<ConsentStore::ProgramAnswers> listed() const;
+    void showPrograms(const ConsentStore::Contents &contents);
+    AnswerChanges changesFor(ConsentStore &store, const Program &program);
+    ProgramAnswersView *viewFor(const QString &id, const QString &name);
     QString chosenNote(const QString &path, ConsentAnswer answer, bool *wholeFolder) const;
     void showProblem(const ConsentStore::Contents &contents);
     void showFailure(const QString &text);
+    bool changed(const Result<ConsentStore::Stored> &stored, const QString &failure);
     void showErrorsInRed();
     void keepRoom();
     void showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded);
+    // The program `id` stands for (the guard's own when empty), named as stored.
+    Program programOf(const QString &id) const;
 
     std::unique_ptr<Ui::FolderAccessWindow> m_ui;
     const FolderGuard *m_guard;
+    Program m_program;
     ConsentStore m_store;
-    AnswerChanges m_changes;
-    std::array<Row, kGuardedFolders.size()> m_rows{};
+    LogSink &m_journal;
+    std::vector<ProgramAnswersView *> m_views; // as shown, top to bottom
     QFileSystemWatcher *m_watcher = nullptr;
 };
 

@@ -817,6 +817,64 @@ private slots:
         QCOMPARE(got, expected);
     }
 
+    // Another program than Pellim may change the places where programs keep
+    // settings once the person agreed, place by place; the start files stay
+    // out of reach whatever was agreed, and so does ~/bin.
+    void settingsPlaces_data() {
+        QTest::addColumn<QByteArray>("agreed"); // the places the person allowed
+        QTest::addColumn<QByteArray>("inside");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("asked"); // the places asked about, in order
+        QTest::newRow("a hidden folder of the home, done by the guard")
+            << QByteArray(".npm") << QByteArray("mkdir .npm; write .npm/x; move .npm/x .npm/y")
+            << QByteArray("ok ok ok")
+            << QByteArray(".npm .npm .npm .npm"); // a move asks for both ends
+        QTest::newRow("one entry of a base folder, not its neighbour")
+            << QByteArray(".config/git")
+            << QByteArray("mkdir .config/git; write .config/git/config; write .config/other")
+            << QByteArray("ok ok EPERM") << QByteArray(".config/git .config/git .config/other");
+        QTest::newRow("a hidden file; refused where not agreed")
+            << QByteArray(".gitconfig") << QByteArray("write .gitconfig; write .profile2")
+            << QByteArray("ok EPERM") << QByteArray(".gitconfig .profile2");
+        QTest::newRow("start files and ~/bin, whatever was agreed")
+            << QByteArray(".bashrc .config/autostart .ssh bin")
+            << QByteArray("write .bashrc; write .ssh/authorized_keys; mkdir .config/autostart; "
+                          "write bin/ls")
+            << QByteArray("EPERM EPERM EPERM EPERM") << QByteArray("");
+    }
+    void settingsPlaces() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        QFETCH(QByteArray, agreed);
+        QFETCH(QByteArray, inside);
+        QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, asked);
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        for (const char *folder : {".config", ".ssh", "bin", ".local/state/pellim"})
+            t.makeFolder(QStringLiteral("home/") + folder);
+        // Answers the places, and lets every other call go on.
+        struct Places final : FolderProtection {
+            QList<QByteArray> agreed, asked;
+            QByteArray home;
+            bool mayAccess(const Walked &, const QByteArray &, FileAccessKind) override {
+                return true;
+            }
+            void grantChosen(const QByteArray &, bool) override {}
+            std::optional<bool> mayChangeEntryNow(const QByteArray &entry,
+                                                  const QByteArray &) override {
+                asked << entry.mid(home.size() + 1);
+                return agreed.contains(asked.last());
+            }
+        } places;
+        places.agreed = agreed.split(' ');
+        places.home = QFile::encodeName(QFileInfo(t.home()).canonicalFilePath());
+        const QByteArray got = runConfined(keptOutFolders(nullptr, false), places,
+                                           [&] { return steps(home, inside); });
+        QCOMPARE(got, expected);
+        QCOMPARE(places.asked.join(' '), asked);
+    }
+
     // The guard follows links in /proc/PID/ only into the program's own
     // processes: its own working folder (the home, which the program may not
     // list) is not lent to the program.

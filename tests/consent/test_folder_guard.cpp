@@ -1,11 +1,15 @@
 #include "consent/ConsentPrompter.h"
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
+#include "consent/Program.h"
 #include "files/FileAccess.h"
 #include "paths/PathWalk.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 
@@ -103,6 +107,16 @@ Run consent(const QString &line, const QString &standardOutput = {}) {
 const QByteArray kAllAllowed = R"({"org.pellim.Pellim": {"documents": "allowed", )"
                                R"("desktop": "allowed", "downloads": "allowed"}})";
 
+// Programs beside Pellim's answers: one named only, with no answer; one damaged.
+const QByteArray kPrograms = R"("/usr/bin/dash": {"name": "sh", "documents": "denied"},)"
+                             R"("/usr/bin/zed": {"name": "zed", "entries": {"/h/.z": "allowed"}},)"
+                             R"("/usr/bin/named": {"name": "aa"}, "/opt/bad": "junk")";
+
+QByteArray readAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class FolderGuardTest : public QObject {
@@ -127,7 +141,8 @@ class FolderGuardTest : public QObject {
 
 private slots:
     void initTestCase() {
-        for (const char *folder : {"Documents", "Documents/sub", "safe", "deep", "empty"})
+        for (const char *folder : {"Documents", "Documents/sub", "safe", "deep", "empty",
+                                   "programs", "programs/bin", "programs/real"})
             QVERIFY(::mkdir(at(folder).constData(), 0755) == 0);
         for (const char *file : {"Documents/file.txt", "safe/file.txt"})
             QVERIFY(writeFile(at(file), "keep"));
@@ -224,6 +239,57 @@ private slots:
         QCOMPARE(error, EEXIST);
         QCOMPARE(QFile(QFile::decodeName(secret)).size(), 4);
     }
+    // A program is known by the file its command names, found as execvp finds
+    // it and resolved, and shown by the name it was started by.
+    void programIdentity_data() {
+        QTest::addColumn<QByteArray>("command"); // @: the temporary folder
+        QTest::addColumn<QString>("name");       // asked for
+        QTest::addColumn<QByteArray>("path");    // found; "": a failure
+        QTest::addColumn<QString>("shown");      // or the failure's errno name
+        const auto row = [](const char *tag, const char *command, const char *name,
+                            const char *path, const char *shown) {
+            QTest::newRow(tag) << QByteArray(command) << name << QByteArray(path) << shown;
+        };
+        row("a name on PATH", "tool", "", "@/bin/tool", "tool");
+        row("a path with a slash", "@/real/../bin/tool", "", "@/bin/tool", "tool");
+        row("a link: where it leads, shown by its own name", "alias", "", "@/real/tool", "alias");
+        row("a link, shown by the name asked for", "@/bin/alias", "My Tool", "@/real/tool",
+            "My Tool");
+        row("a script: its own path", "script.sh", "", "@/bin/script.sh", "script.sh");
+        row("one it may not run is passed over", "plain", "", "@/real/plain", "plain");
+        row("not found", "missing", "", "", "ENOENT");
+        row("not executable", "@/bin/plain", "", "", "EACCES");
+        row("a folder", "@/bin/sub", "", "", "EISDIR");
+    }
+    void programIdentity() {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, path);
+        QFETCH(QString, shown);
+        char real[PATH_MAX];
+        const QByteArray root = ::realpath(at("programs").constData(), real);
+        for (const char *file : {"bin/tool", "real/tool", "bin/script.sh", "real/plain"})
+            if (!QFile::exists(QFile::decodeName(root + '/' + file)))
+                QVERIFY(writeFile(root + '/' + file, "#!/bin/sh\n") &&
+                        ::chmod((root + '/' + file).constData(), 0755) == 0);
+        QVERIFY(writeFile(root + "/bin/plain", "#!/bin/sh\n"));
+        ::symlink("../real/tool", (root + "/bin/alias").constData());
+        QDir().mkpath(QFile::decodeName(root + "/bin/sub"));
+
+        const Result<Program> found =
+            resolveProgram(command.replace('@', root), root + "/bin:" + root + "/real", name);
+        if (path.isEmpty()) {
+            QVERIFY(!found);
+            QCOMPARE(QString(strerrorname_np(found.failure().error)), shown);
+            return;
+        }
+        QVERIFY2(found, found ? "" : qPrintable(found.failure().text()));
+        QCOMPARE(found->path, path.replace('@', root));
+        QCOMPARE(found->id, QFile::decodeName(found->path));
+        QCOMPARE(found->name, shown);
+        QVERIFY(!found->isPellim());
+    }
+
     void init() {
         m_home = std::make_unique<test::TestHome>();
         m_store = std::make_unique<ConsentStore>(ConsentStore::defaultPath());
@@ -284,9 +350,131 @@ private slots:
         FakePrompter second({PromptAnswer::Allow, PromptAnswer::Allow});
         FolderGuard guard(m_log, second);
         QCOMPARE(asks(guard, path, FileAccessKind::Read), remembered ? allowed : true);
-        QVERIFY(ConsentStore(ConsentStore::defaultPath()).resetAll());
+        QVERIFY(ConsentStore(ConsentStore::defaultPath()).resetProgram());
         QVERIFY(asks(guard, path, FileAccessKind::Read));
         QCOMPARE(second.asked, remembered ? 1 : 2);
+    }
+
+    // Answers are a program's own, for folders and the home's settings places
+    // alike; Pellim's settings places are read-only without a question or an
+    // entry. Each entry names the program's path in a field, and another
+    // program's begins with its name.
+    void decisionsArePerProgram_data() {
+        QTest::addColumn<QString>("storedFor"); // whose answer is stored: "npm", "pip", "Pellim"
+        QTest::addColumn<ConsentAnswer>("stored");
+        QTest::addColumn<QString>("asking");
+        QTest::addColumn<QString>("place"); // "Documents", or an entry of the home
+        QTest::addColumn<PromptAnswer>("answer");
+        QTest::addColumn<QString>("entry"); // @: the home; "": none written
+        const auto row = [](const char *tag, const char *storedFor, ConsentAnswer stored,
+                            const char *asking, const char *place, PromptAnswer answer,
+                            const char *entry) {
+            QTest::newRow(tag) << QString(storedFor) << stored << QString(asking) << QString(place)
+                               << answer << QString(entry);
+        };
+        using A = ConsentAnswer;
+        using P = PromptAnswer;
+        const char *read = "Documents folder, read access to @/Documents/x.txt: ";
+        const QByteArray npm = QByteArray("npm: ") + read;
+        row("Pellim's entry names no program", "Pellim", A::Allowed, "Pellim", "Documents",
+            P::CannotAsk, (QByteArray(read) + "stored: allowed").constData());
+        row("a deny for one program is not another's", "pip", A::Denied, "npm", "Documents",
+            P::Allow, (npm + "asked: allowed").constData());
+        row("an allow for one program opens nothing for another", "pip", A::Allowed, "npm",
+            "Documents", P::Deny, (npm + "asked: denied").constData());
+        row("Pellim's allow is not another program's", "Pellim", A::Allowed, "npm", "Documents",
+            P::CannotAsk, (npm + "could not ask: denied").constData());
+        row("entry stored: allowed", "npm", A::Allowed, "npm", ".npm", P::CannotAsk,
+            "npm: ~/.npm, change to @/.npm/x: stored: allowed");
+        row("entry stored: denied", "npm", A::Denied, "npm", ".npm", P::Allow,
+            "npm: ~/.npm, change to @/.npm/x: stored: denied");
+        row("entry asked: allowed", "pip", A::Denied, "npm", ".npm", P::Allow,
+            "npm: ~/.npm, change to @/.npm/x: asked: allowed");
+        row("entry asked: denied", "pip", A::Allowed, "npm", ".config/npm", P::Deny,
+            "npm: ~/.config/npm, change to @/.config/npm/x: asked: denied");
+        row("entry could not ask: denied", "npm", A::NotDecided, "npm", ".npm", P::CannotAsk,
+            "npm: ~/.npm, change to @/.npm/x: could not ask: denied");
+        row("Pellim is never asked about an entry", "Pellim", A::Allowed, "Pellim", ".npm",
+            P::Allow, "");
+    }
+    void decisionsArePerProgram() {
+        QFETCH(QString, storedFor);
+        QFETCH(ConsentAnswer, stored);
+        QFETCH(QString, asking);
+        QFETCH(QString, place);
+        QFETCH(PromptAnswer, answer);
+        QFETCH(QString, entry);
+        const QString home = m_home->home(), target = home + '/' + place + "/x.txt";
+        const auto program = [](const QString &name) {
+            return name == "Pellim" ? pellimProgram("/opt/pellim/pellim")
+                                    : Program{"/opt/" + name, name, "/opt/" + name.toUtf8()};
+        };
+        const auto storeOf = [&](const QString &name) {
+            return ConsentStore(ConsentStore::defaultPath(), program(name).id, name);
+        };
+        const QByteArray placePath = QFile::encodeName(home + '/' + place);
+        const bool folder = place == "Documents";
+        QVERIFY(folder ? storeOf(storedFor).setAnswer(GuardedFolder::Documents, stored)
+                       : storeOf(storedFor).setEntryAnswer(placePath, stored));
+
+        FakePrompter prompter({answer});
+        FolderGuard guard(m_log, prompter, program(asking));
+        const QByteArray path = QFile::encodeName(folder ? target : home + '/' + place + "/x");
+        const bool allowed = folder ? asks(guard, target, FileAccessKind::Read)
+                                    : guard.mayChangeEntryNow(placePath, path) == true;
+        entry.replace('@', home);
+        QCOMPARE(entries(), entry.isEmpty() ? QStringList() : QStringList(entry));
+        QCOMPARE(allowed, entry.endsWith(": allowed"));
+        const bool askedFor = storedFor != asking || stored == ConsentAnswer::NotDecided;
+        QCOMPARE(prompter.asked, askedFor && !entry.isEmpty() ? 1 : 0);
+        if (entry.isEmpty())
+            return;
+        QCOMPARE(m_log.entries().front().fields,
+                 LogFields({{"PELLIM_PROGRAM", QFile::decodeName(program(asking).path)}}));
+        // What was asked is stored for the asking program alone.
+        const ConsentAnswer now = folder ? storeOf(asking).answer(GuardedFolder::Documents)
+                                         : storeOf(asking).entryAnswer(placePath);
+        const bool remembered = entry.contains(": asked: ") || !askedFor;
+        QCOMPARE(now, !remembered ? ConsentAnswer::NotDecided
+                                  : (allowed ? ConsentAnswer::Allowed : ConsentAnswer::Denied));
+        if (storedFor != asking)
+            QCOMPARE(folder ? storeOf(storedFor).answer(GuardedFolder::Documents)
+                            : storeOf(storedFor).entryAnswer(placePath),
+                     stored);
+    }
+
+    // An open question holds only the calls that need the person: a stored
+    // answer goes on meanwhile, another question waits for it to be answered.
+    void oneQuestionAtATime() {
+        struct Later final : ConsentPrompter {
+            PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
+            void begin(const ConsentRequest &request, Answered answered) override {
+                asked.push_back(request), answers.push_back(std::move(answered));
+            }
+            std::vector<ConsentRequest> asked;
+            std::vector<Answered> answers;
+        } later;
+        const QByteArray home = QFile::encodeName(m_home->home()), npm = home + "/.npm",
+                         config = home + "/.config/npm", doc = home + "/Documents/x.txt";
+        const Program program{"/opt/npm", "npm", "/opt/npm"};
+        QVERIFY(ConsentStore(ConsentStore::defaultPath(), program.id)
+                    .setEntryAnswer(npm, ConsentAnswer::Allowed));
+        FolderGuard guard(m_log, later, program);
+        int woken = 0;
+        guard.whenAnswered([&] { ++woken; });
+        QVERIFY(!guard.mayAccessNow(*walkPath(doc), doc, FileAccessKind::Read));
+        QCOMPARE(guard.mayChangeEntryNow(npm, npm + "/x"), true);
+        QVERIFY(!guard.mayChangeEntryNow(config, config + "/x"));
+        QCOMPARE(later.asked.size(), 1u);
+        later.answers[0](PromptAnswer::Allow);
+        QCOMPARE(woken, 1);
+        QVERIFY(!guard.mayChangeEntryNow(config, config + "/x"));
+        QCOMPARE(later.asked.size(), 2u);
+        QCOMPARE(later.asked[1].entry, "~/.config/npm");
+        QCOMPARE(guard.mayAccessNow(*walkPath(doc), doc, FileAccessKind::Read), true);
+        later.answers[1](PromptAnswer::Deny);
+        QCOMPARE(guard.mayChangeEntryNow(config, config + "/x"), false);
+        QVERIFY(entries().last().endsWith("/.config/npm/x: asked: denied"));
     }
 
     // Granted until exit: the chosen file (here a new name from a Save dialog) and
@@ -531,6 +719,75 @@ private slots:
         FolderGuard released(log, prompter);
         QVERIFY(asks(released, secret));
         QVERIFY(!asks(released, decoy + "/x.txt"));
+    }
+
+    // One file holds every program's answers: a change for one rewrites only its
+    // own object, keeps its name, and lists the programs with answers, Pellim first.
+    void programsShareOneFile_data() {
+        QTest::addColumn<QString>("program");  // its id; "": Pellim
+        QTest::addColumn<QString>("change");   // "deny desktop", "allow /x", "reset /x", "reset"
+        QTest::addColumn<QByteArray>("after"); // the programs after Pellim's, in the file
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<bool>("keptAside");
+        const auto row = [](const char *tag, const char *program, const char *change,
+                            const char *after, QStringList listed, bool kept = false) {
+            QTest::newRow(tag) << QString(program) << QString(change) << QByteArray(after) << listed
+                               << kept;
+        };
+        const QString pellim = "Pellim org.pellim.Pellim", sh = "sh /usr/bin/dash";
+        row("a folder for another program", "/usr/bin/zed", "deny desktop",
+            R"("/usr/bin/zed": {"name": "zed", "desktop": "denied", "entries": {"/h/.z": "allowed"}})",
+            {pellim, sh, "zed /usr/bin/zed"});
+        row("an entry with a space", "/usr/bin/dash", "allow /h/.my app",
+            R"("/usr/bin/dash": {"name": "sh", "documents": "denied",)"
+            R"( "entries": {"/h/.my%20app": "allowed"}})",
+            {pellim, sh, "zed /usr/bin/zed"});
+        row("the last entry reset", "/usr/bin/zed", "reset /h/.z", "", {pellim, sh});
+        row("a program reset", "/usr/bin/dash", "reset", "", {pellim, "zed /usr/bin/zed"});
+        row("Pellim reset: its guarded folders stay", "", "reset", "", {sh, "zed /usr/bin/zed"});
+        row("every program reset", "", "reset every", "", {});
+        row("a program stored as something else", "/opt/bad", "allow documents",
+            R"("/opt/bad": {"name": "bad", "documents": "allowed"})",
+            {pellim, "bad /opt/bad", sh, "zed /usr/bin/zed"}, true);
+    }
+    void programsShareOneFile() {
+        QFETCH(QString, program);
+        QFETCH(QString, change);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, listed);
+        QFETCH(bool, keptAside);
+        const QByteArray pellim = R"("org.pellim.Pellim": {"documents": "allowed", )"
+                                  R"("guarded": [{"folder": "documents", "path": "/h/D"}]})";
+        const QString path = m_home->makeFile("home/.local/state/pellim/folder-access.json",
+                                              "{" + pellim + ", " + kPrograms + "}");
+        // Named by its file's name, as the guard names it; "sh" without a name,
+        // as pellim-consent changes it: the name it had stays.
+        const QString name = program.endsWith("/dash") ? QString() : program.section('/', -1);
+        ConsentStore store(path, program.isEmpty() ? QString::fromLatin1(kAppId) : program, name);
+        const QStringList words = change.split(' ');
+        const ConsentAnswer answer = words[0] == "allow"  ? ConsentAnswer::Allowed
+                                     : words[0] == "deny" ? ConsentAnswer::Denied
+                                                          : ConsentAnswer::NotDecided;
+        const QByteArray entry = change.section(' ', 1).toUtf8();
+        const Result<ConsentStore::Stored> stored =
+            change == "reset"         ? store.resetProgram()
+            : change == "reset every" ? store.resetEveryProgram()
+            : entry.startsWith('/')   ? store.setEntryAnswer(entry, answer)
+                                      : store.setAnswer(*folderFromKey(QString(entry)), answer);
+        QVERIFY2(stored, qPrintable(stored ? "" : stored.failure().text()));
+        QCOMPARE(!stored->kept.isEmpty(), keptAside);
+        if (entry.startsWith('/'))
+            QCOMPARE(store.entryAnswer(entry), answer);
+        QStringList programs;
+        for (const ConsentStore::ProgramAnswers &p : store.programs())
+            programs << p.name + ' ' + p.id;
+        QCOMPARE(programs, listed);
+        const QJsonObject file = QJsonDocument::fromJson(readAll(path)).object();
+        QCOMPARE(file.value(kAppId)["guarded"].toArray().size(), 1); // whatever was reset
+        if (!after.isEmpty())
+            QCOMPARE(file.value(program), QJsonDocument::fromJson("{" + after + "}")[program]);
+        else if (!program.isEmpty())
+            QVERIFY(!file.contains(program));
     }
 
     // Writers all at once (separate descriptors lock as separate processes do),

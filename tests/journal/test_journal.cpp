@@ -50,8 +50,10 @@ class TestJournal : public QObject {
 
 private Q_SLOTS:
     // The daemon takes every entry in the native form as sent: a format-like text,
-    // any script, a line feed (which needs the length-prefixed form) and an entry
-    // larger than a datagram may be (which must go as a file passed along).
+    // any script, a line feed (which needs the length-prefixed form), an entry
+    // larger than a datagram may be (which must go as a file passed along), and
+    // an extra field, without those whose names the journal would not take or
+    // that would forge a trusted field or a second message.
     void realJournalKeepsFieldsAndExactText() {
         if (!test::JournalQuery::daemonListening())
             QSKIP("no journal daemon listens (scripts/ensure-journald starts one)");
@@ -59,10 +61,15 @@ private Q_SLOTS:
         QVERIFY(query.isOpen());
         const File fallback = tempFile();
         JournalSink sink(fallback.get());
-        const QList<LogEntry> sent{
+        QList<LogEntry> sent{
             entry("trying to read from: /tmp/%s %n 100%"),
             entry("couldn't read from: /home/zoë/Grüße/日本語 😀.txt", LogLevel::Error),
-            entry("first line\nsecond line"), entry("long\n" + QString(1 << 20, 'x'))};
+            entry("first line\nsecond line"), entry("long\n" + QString(1 << 20, 'x')),
+            entry("with a field")};
+        LogEntry &extra = sent.last();
+        for (const char *name : {"PELLIM_PROGRAM", "_PID", "lower", "9LIVES", "MESSAGE", ""})
+            extra.fields.emplace_back(name, "/usr/bin/n\npm");
+        extra.fields.emplace_back(QByteArray(65, 'L'), "x");
         for (const LogEntry &e : sent)
             sink.write(e);
 
@@ -80,12 +87,14 @@ private Q_SLOTS:
             QVERIFY(message.startsWith(own["MESSAGE"]) &&
                     own["MESSAGE"].size() >= qMin(message.size(), 65536));
             own["MESSAGE"] = message;
-            const std::map<QByteArray, QByteArray> expected{
+            std::map<QByteArray, QByteArray> expected{
                 {"MESSAGE", message},
                 {"PRIORITY", sent[i].level == LogLevel::Error ? "3" : "6"},
                 {"SYSLOG_IDENTIFIER", "pellim"},
                 {"SUBSYSTEM", "org.pellim.Pellim"},
                 {"CATEGORY", "general"}};
+            if (!sent[i].fields.empty())
+                expected.emplace("PELLIM_PROGRAM", "/usr/bin/n\npm");
             QVERIFY(own == expected);
         }
         QVERIFY2(contents(fallback.get()).isEmpty(), "a reachable journal needs no fallback line");
