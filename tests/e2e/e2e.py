@@ -788,7 +788,11 @@ class GuardCase(Case):
 
     def guarded(self, *argv, env=None):
         p = self.started(*argv, env=env)
-        out, err = p.communicate(timeout=20)
+        try:
+            out, err = p.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("%s still ran after 20 s, with %d question(s) shown" % (
+                " ".join(argv), len(self.windows()))) from None
         return subprocess.CompletedProcess(p.args, p.returncode, out, err)
 
     def windows(self):  # the suite's display shows only what this case's guard shows
@@ -933,7 +937,8 @@ def git_asked_once(c):
         with contextlib.suppress(AssertionError):
             c.wait_for("the question to close", lambda: wid not in c.windows(), seconds=5)
             break
-    check(first.wait(20) == 0, "git config after Allow: %r" % first.stderr.read())
+    c.wait_for("git config to end after Allow, not a second question", lambda: first.poll() is not None, 20)
+    check(first.returncode == 0, "git config after Allow: %r" % first.stderr.read())
     got = c.guarded("run", "--", "git", "config", "--global", "x.y", "w")
     check(got.returncode == 0 and not c.windows(), "the second change: %r" % (got,))
     check("\ty = w\n" in open(c.home + "/.gitconfig").read(), "~/.gitconfig does not hold the second value")
