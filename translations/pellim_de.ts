@@ -35,40 +35,8 @@
         <translation>Ordnerzugriff</translation>
     </message>
     <message>
-        <source>Pellim asks before it reaches into these folders. Your answers:</source>
-        <translation>Pellim fragt, bevor es in diese Ordner greift. Ihre Antworten:</translation>
-    </message>
-    <message>
-        <source>&amp;Documents</source>
-        <translation>&amp;Dokumente</translation>
-    </message>
-    <message>
-        <source>Allow</source>
-        <translation>Erlauben</translation>
-    </message>
-    <message>
-        <source>Deny</source>
-        <translation>Verweigern</translation>
-    </message>
-    <message>
-        <source>Reset</source>
-        <translation>Zurücksetzen</translation>
-    </message>
-    <message>
-        <source>D&amp;esktop</source>
-        <translation>&amp;Schreibtisch</translation>
-    </message>
-    <message>
-        <source>Do&amp;wnloads</source>
-        <translation>Do&amp;wnloads</translation>
-    </message>
-    <message>
         <source>The kernel does not guard these folders on this system: Pellim checks access in its own process only, so code running inside Pellim could change these answers.</source>
         <translation>Auf diesem System bewacht der Kernel diese Ordner nicht: Pellim prüft Zugriffe nur in seinem eigenen Prozess, daher könnte Code, der in Pellim läuft, diese Antworten ändern.</translation>
-    </message>
-    <message>
-        <source>Forget the answers for every folder, so that Pellim asks again</source>
-        <translation>Die Antworten für alle Ordner vergessen, sodass Pellim wieder fragt</translation>
     </message>
     <message>
         <source>Reset All</source>
@@ -81,6 +49,14 @@
     <message>
         <source>&amp;Close</source>
         <translation>Schl&amp;ießen</translation>
+    </message>
+    <message>
+        <source>The guard asks before a program reaches into these folders, or changes a place in your home where programs keep settings and code. Your answers, program by program:</source>
+        <translation>Der Wächter fragt, bevor ein Programm in diese Ordner greift oder einen Ort in Ihrem persönlichen Ordner ändert, an dem Programme Einstellungen und Code ablegen. Ihre Antworten, Programm für Programm:</translation>
+    </message>
+    <message>
+        <source>Forget every answer of every program, so that each is asked again</source>
+        <translation>Alle Antworten aller Programme vergessen, sodass wieder gefragt wird</translation>
     </message>
 </context>
 <context>
@@ -243,10 +219,6 @@
         <translation>Zeigt und ändert Pellims gespeicherte Antworten auf seine Fragen nach Ordnerzugriff.</translation>
     </message>
     <message>
-        <source>documents, desktop or downloads</source>
-        <translation>documents, desktop oder downloads</translation>
-    </message>
-    <message>
         <source>Answers are stored in $XDG_STATE_HOME/pellim (default ~/.local/state/pellim),
 but neither XDG_STATE_HOME nor HOME is set to an absolute path.
 </source>
@@ -317,38 +289,6 @@ aber weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad.
         <translation>list, allow, deny, reset oder release</translation>
     </message>
     <message>
-        <source>Commands:
-  list            show each folder, its path and its stored answer
-  allow FOLDER    let Pellim reach into FOLDER without asking
-  deny FOLDER     refuse Pellim access to FOLDER without asking
-  reset FOLDER    forget the answer, so that Pellim asks again
-  reset all       forget the answers for every folder
-  release PATH    stop guarding a folder that was guarded before and that
-                  the desktop&apos;s settings no longer name
-
-FOLDER is documents, desktop or downloads, in any letter case.
-Changes count at once, even while Pellim runs. Each change is an entry in
-the journal, as in Folder Access: journalctl SUBSYSTEM=org.pellim.FolderGuard
-
-Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.
-</source>
-        <translation>Befehle:
-  list            jeden Ordner zeigen, mit Pfad und gespeicherter Antwort
-  allow ORDNER    Pellim ohne Nachfrage in ORDNER lassen
-  deny ORDNER     Pellim ohne Nachfrage aus ORDNER fernhalten
-  reset ORDNER    die Antwort vergessen, sodass Pellim wieder fragt
-  reset all       die Antworten für alle Ordner vergessen
-  release PFAD    einen früher geschützten Ordner freigeben, den die
-                  Einstellungen der Arbeitsumgebung nicht mehr nennen
-
-ORDNER ist documents, desktop oder downloads, in beliebiger Schreibung.
-Änderungen gelten sofort, auch während Pellim läuft. Jede Änderung ist ein
-Eintrag im Journal, wie im Ordnerzugriff: journalctl SUBSYSTEM=org.pellim.FolderGuard
-
-Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zeigen, 2 ein Bedienfehler.
-</translation>
-    </message>
-    <message>
         <source>%1 (guarded before; release it to stop)</source>
         <translation>%1 (früher geschützt; mit release freigeben)</translation>
     </message>
@@ -391,6 +331,95 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>not decided</source>
         <translation>nicht entschieden</translation>
+    </message>
+    <message>
+        <source>Act on the answers of PROGRAM, a path or a command name as the shell finds it, instead of Pellim&apos;s.</source>
+        <translation>Statt der Antworten von Pellim die von PROGRAMM bearbeiten: ein Pfad oder ein Befehlsname, wie die Shell ihn findet.</translation>
+    </message>
+    <message>
+        <source>PROGRAM</source>
+        <translation>PROGRAMM</translation>
+    </message>
+    <message>
+        <source>documents, desktop or downloads; with --program, also the path of a place in the home where it keeps settings</source>
+        <translation>documents, desktop oder downloads; mit --program auch der Pfad eines Ortes im persönlichen Ordner, an dem es Einstellungen ablegt</translation>
+    </message>
+    <message>
+        <source>Commands:
+  list            show each folder, its path and its stored answer, for
+                  Pellim and then every other program with an answer
+  allow FOLDER    let Pellim reach into FOLDER without asking
+  deny FOLDER     refuse Pellim access to FOLDER without asking
+  reset FOLDER    forget the answer, so that Pellim asks again
+  reset all       forget the answers for every folder
+  release PATH    stop guarding a folder that was guarded before and that
+                  the desktop&apos;s settings no longer name
+  reset --program PROGRAM
+                  forget every answer of PROGRAM
+
+FOLDER is documents, desktop or downloads, in any letter case.
+With --program, list, allow, deny and reset act on the answers of a program
+run with pellim-guard instead of Pellim&apos;s: PROGRAM is its path or the name
+the shell finds it by. Besides a folder they take the path of a place in
+the home where it keeps settings, as the guard asks about it:
+  pellim-consent deny --program git ~/.gitconfig
+Changes count at once, even while Pellim runs. Each change is an entry in
+the journal, as in Folder Access: journalctl SUBSYSTEM=org.pellim.FolderGuard
+
+Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.
+</source>
+        <translation>Befehle:
+  list            jeden Ordner zeigen, mit Pfad und gespeicherter Antwort, für
+                  Pellim und dann jedes andere Programm mit einer Antwort
+  allow ORDNER    Pellim ohne Nachfrage in ORDNER lassen
+  deny ORDNER     Pellim ohne Nachfrage aus ORDNER fernhalten
+  reset ORDNER    die Antwort vergessen, sodass Pellim wieder fragt
+  reset all       die Antworten für alle Ordner vergessen
+  release PFAD    einen früher geschützten Ordner freigeben, den die
+                  Einstellungen der Arbeitsumgebung nicht mehr nennen
+  reset --program PROGRAMM
+                  alle Antworten von PROGRAMM vergessen
+
+ORDNER ist documents, desktop oder downloads, in beliebiger Schreibung.
+Mit --program bearbeiten list, allow, deny und reset statt der Antworten von
+Pellim die eines Programms, das mit pellim-guard läuft: PROGRAMM ist sein Pfad
+oder der Name, unter dem die Shell es findet. Neben einem Ordner nehmen sie
+den Pfad eines Ortes im persönlichen Ordner, an dem es Einstellungen ablegt,
+so wie der Wächter danach fragt:
+  pellim-consent deny --program git ~/.gitconfig
+Änderungen gelten sofort, auch während Pellim läuft. Jede Änderung ist ein
+Eintrag im Journal, wie im Ordnerzugriff: journalctl SUBSYSTEM=org.pellim.FolderGuard
+
+Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zeigen, 2 ein Bedienfehler.
+</translation>
+    </message>
+    <message>
+        <source>no program &apos;%1&apos;: %2</source>
+        <translation>kein Programm „%1“: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not a place where programs keep settings: name a hidden entry of the home (~/.npm) or an entry of ~/.config, ~/.local/share, ~/.local/state or ~/.cache (~/.config/git)</source>
+        <translation>%1 ist kein Ort, an dem Programme Einstellungen ablegen: Nennen Sie einen versteckten Eintrag des persönlichen Ordners (~/.npm) oder einen Eintrag von ~/.config, ~/.local/share, ~/.local/state oder ~/.cache (~/.config/git)</translation>
+    </message>
+    <message>
+        <source>every answer</source>
+        <translation>alle Antworten</translation>
+    </message>
+    <message>
+        <source>%1 needs a folder (documents, desktop or downloads) or the path of a place in the home</source>
+        <translation>%1 braucht einen Ordner (documents, desktop oder downloads) oder den Pfad eines Ortes im persönlichen Ordner</translation>
+    </message>
+    <message>
+        <source>Pellim&apos;s settings in the home are read-only, with no answer to change; name another program with --program</source>
+        <translation>Pellims Einstellungen im persönlichen Ordner sind schreibgeschützt, ohne Antwort zum Ändern; nennen Sie ein anderes Programm mit --program</translation>
+    </message>
+    <message>
+        <source>%1 stays read-only whatever the answer: it starts programs or decides what the session does</source>
+        <translation>%1 bleibt schreibgeschützt, wie auch immer die Antwort lautet: Es startet Programme oder bestimmt, was die Sitzung tut</translation>
+    </message>
+    <message>
+        <source>release takes no --program</source>
+        <translation>release nimmt kein --program</translation>
     </message>
 </context>
 <context>
@@ -684,30 +713,6 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <translation>Nicht entschieden</translation>
     </message>
     <message>
-        <source>Allow %1</source>
-        <translation>%1 erlauben</translation>
-    </message>
-    <message>
-        <source>Let Pellim into %1 without asking</source>
-        <translation>Pellim ohne Nachfrage in %1 lassen</translation>
-    </message>
-    <message>
-        <source>Deny %1</source>
-        <translation>%1 verweigern</translation>
-    </message>
-    <message>
-        <source>Keep Pellim out of %1 without asking</source>
-        <translation>Pellim ohne Nachfrage aus %1 fernhalten</translation>
-    </message>
-    <message>
-        <source>Reset %1</source>
-        <translation>%1 zurücksetzen</translation>
-    </message>
-    <message>
-        <source>Forget the answer for %1, so that Pellim asks again</source>
-        <translation>Die Antwort für %1 vergessen, sodass Pellim wieder fragt</translation>
-    </message>
-    <message>
         <source>Close</source>
         <translation>Schließen</translation>
     </message>
@@ -756,14 +761,6 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <translation>%1 wurde nicht freigegeben: %2</translation>
     </message>
     <message>
-        <source>Open</source>
-        <translation>Offen</translation>
-    </message>
-    <message>
-        <source>%1: %2. %3</source>
-        <translation>%1: %2. %3</translation>
-    </message>
-    <message>
         <source>The folder was chosen in a dialog: it is open until Pellim quits. The stored answer: %1.</source>
         <translation>Der Ordner wurde in einem Dialog gewählt: Er ist offen, bis Pellim beendet wird. Die gespeicherte Antwort: %1.</translation>
     </message>
@@ -778,6 +775,22 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>Earlier answers that could not be used are kept in %1; Pellim does not read that file.</source>
         <translation>Frühere Antworten, die nicht verwendbar waren, sind in %1 aufbewahrt; Pellim liest diese Datei nicht.</translation>
+    </message>
+    <message>
+        <source>The folder was chosen in a dialog: it is open until %2 quits. The stored answer: %1.</source>
+        <translation>Der Ordner wurde in einem Dialog gewählt: Er ist offen, bis %2 beendet wird. Die gespeicherte Antwort: %1.</translation>
+    </message>
+    <message>
+        <source>Chosen in a dialog, open until %2 quits: %1</source>
+        <translation>In einem Dialog gewählt, offen bis %2 beendet wird: %1</translation>
+    </message>
+    <message>
+        <source>The answers of %1 were not reset: %2</source>
+        <translation>Die Antworten von %1 wurden nicht zurückgesetzt: %2</translation>
+    </message>
+    <message>
+        <source>An answer is remembered for the whole folder until it is changed. A file or folder you choose in a file dialog stays granted until %1 quits, whatever the answer for its folder.</source>
+        <translation>Eine Antwort gilt für den ganzen Ordner, bis sie geändert wird. Eine Datei oder ein Ordner, die Sie in einem Dateidialog wählen, bleibt freigegeben, bis %1 beendet wird, was immer die Antwort für ihren Ordner ist.</translation>
     </message>
 </context>
 <context>
@@ -814,6 +827,129 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>Text files</source>
         <translation>Textdateien</translation>
+    </message>
+</context>
+<context>
+    <name>pellim::ProgramAnswersView</name>
+    <message>
+        <source>&amp;Documents</source>
+        <translation>&amp;Dokumente</translation>
+    </message>
+    <message>
+        <source>D&amp;esktop</source>
+        <translation>&amp;Schreibtisch</translation>
+    </message>
+    <message>
+        <source>Do&amp;wnloads</source>
+        <translation>Do&amp;wnloads</translation>
+    </message>
+    <message>
+        <source>Allowed</source>
+        <translation>Erlaubt</translation>
+    </message>
+    <message>
+        <source>Denied</source>
+        <translation>Verweigert</translation>
+    </message>
+    <message>
+        <source>Not decided</source>
+        <translation>Nicht entschieden</translation>
+    </message>
+    <message>
+        <source>Reset Program</source>
+        <translation>Programm zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset every answer of %1</source>
+        <translation>Alle Antworten von %1 zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Forget every answer of %1, so that it is asked again</source>
+        <translation>Alle Antworten von %1 vergessen, sodass wieder gefragt wird</translation>
+    </message>
+    <message>
+        <source>Allow %1</source>
+        <translation>%1 erlauben</translation>
+    </message>
+    <message>
+        <source>Deny %1</source>
+        <translation>%1 verweigern</translation>
+    </message>
+    <message>
+        <source>Reset %1</source>
+        <translation>%1 zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Let Pellim into %1 without asking</source>
+        <translation>Pellim ohne Nachfrage in %1 lassen</translation>
+    </message>
+    <message>
+        <source>Let %2 into %1 without asking</source>
+        <translation>%2 ohne Nachfrage in %1 lassen</translation>
+    </message>
+    <message>
+        <source>Keep Pellim out of %1 without asking</source>
+        <translation>Pellim ohne Nachfrage aus %1 fernhalten</translation>
+    </message>
+    <message>
+        <source>Keep %2 out of %1 without asking</source>
+        <translation>%2 ohne Nachfrage aus %1 fernhalten</translation>
+    </message>
+    <message>
+        <source>Forget the answer for %1, so that Pellim asks again</source>
+        <translation>Die Antwort für %1 vergessen, sodass Pellim wieder fragt</translation>
+    </message>
+    <message>
+        <source>Forget the answer for %1, so that %2 is asked again</source>
+        <translation>Die Antwort für %1 vergessen, sodass für %2 wieder gefragt wird</translation>
+    </message>
+    <message>
+        <source>%1 for %2</source>
+        <translation>%1 für %2</translation>
+    </message>
+    <message>
+        <source>Allow</source>
+        <translation>Erlauben</translation>
+    </message>
+    <message>
+        <source>Deny</source>
+        <translation>Verweigern</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Offen</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>%1: where programs keep settings and code that can run later</source>
+        <translation>%1: wo Programme Einstellungen und Code ablegen, der später laufen kann</translation>
+    </message>
+    <message>
+        <source>Allow %1 for %2</source>
+        <translation>%1 für %2 erlauben</translation>
+    </message>
+    <message>
+        <source>Deny %1 for %2</source>
+        <translation>%1 für %2 verweigern</translation>
+    </message>
+    <message>
+        <source>Reset %1 for %2</source>
+        <translation>%1 für %2 zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Let %2 change %1 without asking</source>
+        <translation>%2 ohne Nachfrage %1 ändern lassen</translation>
+    </message>
+    <message>
+        <source>Keep %2 from changing %1 without asking</source>
+        <translation>%2 ohne Nachfrage daran hindern, %1 zu ändern</translation>
     </message>
 </context>
 <context>

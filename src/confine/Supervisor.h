@@ -14,9 +14,11 @@
 #include "confine/CallReader.h"
 
 #include <cstdint>
+
 #include <deque>
 #include <memory>
 #include <optional>
+#include <poll.h>
 #include <unordered_map>
 #include <vector>
 
@@ -105,6 +107,7 @@ private:
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
     void decideWaiting();
+    void lookAhead(nfds_t watched);
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
     bool goesOn(const Walked &object, FileAccessKind kind) const;
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
@@ -140,6 +143,9 @@ private:
     SocketDoors m_sockets;
     OwnProcesses m_own;
     mode_t m_ownUmask = 0;
+    // What the last look ahead saw, for the next round (lookAhead).
+    bool m_lookedAhead = false;
+    short m_ahead[3] = {};
     bool m_truncateGoesOn = true;
 };
 

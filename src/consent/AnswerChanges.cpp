@@ -21,6 +21,16 @@ QString prefixFor(const QString &name) {
     return name.isEmpty() ? QString() : name + QStringLiteral(": ");
 }
 
+// The entries about a program's answers carry its file, as the guard's own
+// entries for it do; Pellim's are as they always were.
+LogHandle handleFor(LogSink &journal, const QString &id) {
+    LogFields fields;
+    if (id != QLatin1String(kAppId))
+        fields.emplace_back("PELLIM_PROGRAM", id);
+    return LogHandle(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"),
+                     std::move(fields));
+}
+
 } // namespace
 
 QString shownEntry(const QByteArray &entry) {
@@ -38,8 +48,7 @@ QString shownEntry(const QByteArray &entry) {
 
 AnswerChanges::AnswerChanges(ConsentStore &store, LogSink &journal, QString where,
                              QString programName)
-    : m_store(store),
-      m_log(journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
+    : m_store(store), m_journal(journal), m_log(handleFor(journal, store.appId())),
       m_where(std::move(where)), m_prefix(prefixFor(programName)) {}
 
 void AnswerChanges::noteKept(const Result<ConsentStore::Stored> &stored) const {
@@ -75,15 +84,16 @@ Result<ConsentStore::Stored> AnswerChanges::setEntryAnswer(const QByteArray &ent
 
 void AnswerChanges::noteReset(const ConsentStore::ProgramAnswers &before,
                               const QString &prefix) const {
+    const LogHandle log = handleFor(m_journal, before.id);
     const QString notDecided = answerText(ConsentAnswer::NotDecided);
     for (std::size_t i = 0; i < kGuardedFolders.size(); ++i)
         if (before.answers[i] != ConsentAnswer::NotDecided)
-            m_log.write(LogLevel::Info,
-                        QStringLiteral("%1%2: set to %3 %4")
-                            .arg(prefix, folderWords(kGuardedFolders[i]), notDecided, m_where));
+            log.write(LogLevel::Info,
+                      QStringLiteral("%1%2: set to %3 %4")
+                          .arg(prefix, folderWords(kGuardedFolders[i]), notDecided, m_where));
     for (const auto &[entry, answer] : before.entries)
-        m_log.write(LogLevel::Info, QStringLiteral("%1%2: set to %3 %4")
-                                        .arg(prefix, shownEntry(entry), notDecided, m_where));
+        log.write(LogLevel::Info, QStringLiteral("%1%2: set to %3 %4")
+                                      .arg(prefix, shownEntry(entry), notDecided, m_where));
 }
 
 Result<ConsentStore::Stored> AnswerChanges::resetProgram() {

@@ -17,8 +17,9 @@ namespace pellim {
 // new one is an error entry that says where it was kept.
 //
 // The store's program is named at the start of each entry ("sh: Documents
-// folder: set to denied …") by `programName`; Pellim's entries, with no name
-// given, read as they always have.
+// folder: set to denied …") by `programName`, and its file is the entry's
+// PELLIM_PROGRAM, as in the guard's own entries; Pellim's entries, with no
+// name given, read as they always have.
 class AnswerChanges {
 public:
     AnswerChanges(ConsentStore &store, LogSink &journal, QString where, QString programName = {});
@@ -43,7 +44,8 @@ private:
                                          ConsentAnswer answer) const;
 
     ConsentStore &m_store;
-    LogHandle m_log;
+    LogSink &m_journal;
+    LogHandle m_log; // with the store's program in PELLIM_PROGRAM, unless it is Pellim
     QString m_where;
     QString m_prefix; // "sh: ", or nothing for Pellim
 };

@@ -194,10 +194,9 @@ void listAnswers(const ConsentStore::ProgramAnswers &program, QTextStream &out) 
         keyWidth = std::max(keyWidth, int(shownEntry(entry.first).size()) + 1);
     const QString indent = program.isPellim() ? QString() : QStringLiteral("  ");
     const auto line = [&](const QString &key, ConsentAnswer answer, const QString &where) {
-        QString text = QStringLiteral("%1 %2 %3")
-                           .arg(key, -keyWidth)
-                           .arg(shownAnswer(answer), -answerWidth)
-                           .arg(where);
+        // Put together, not formatted: a name may hold a "%2" of its own.
+        QString text = key.leftJustified(keyWidth) + QLatin1Char(' ') +
+                       shownAnswer(answer).leftJustified(answerWidth) + QLatin1Char(' ') + where;
         while (text.endsWith(QLatin1Char(' ')))
             text.chop(1);
         out << indent << text << "\n";
@@ -302,6 +301,8 @@ Result<std::optional<Program>> programNamed(const CommandLine &line, const Conse
     if (!line.parser.isSet(QStringLiteral("program")))
         return std::optional<Program>();
     const QString word = line.parser.value(QStringLiteral("program"));
+    if (word == QLatin1String(kAppId))
+        return std::optional<Program>(pellimProgram({}));
     const std::vector<ConsentStore::ProgramAnswers> stored = store.programs();
     for (const ConsentStore::ProgramAnswers &p : stored)
         if (p.id == word)

@@ -494,8 +494,9 @@ ConsentStore::Contents ConsentStore::read() const {
 }
 
 ConsentAnswer ConsentStore::entryAnswer(const QByteArray &entry) const {
-    const std::shared_ptr<const Cached> now = reading();
-    for (const auto &[path, answer] : now->contents.entries)
+    // Through read(), as a folder's answer: a problem with the file is reported
+    // whichever question meets it first.
+    for (const auto &[path, answer] : read().entries)
         if (path == entry)
             return answer;
     return ConsentAnswer::NotDecided;

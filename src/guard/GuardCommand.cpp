@@ -142,8 +142,21 @@ struct Report {
     ::_exit(kCannotGuard);
 }
 
+// As a subreaper this process inherits whatever the program's processes leave
+// when their parent ends: they are reaped as they end. The program itself is
+// this process's child only once its guard has ended, and its end is then the
+// command's.
+void reapOrphans(pid_t program) {
+    int status = 0;
+    pid_t ended;
+    while ((ended = ::waitpid(-1, &status, WNOHANG)) > 0) {
+        if (ended == program && (WIFEXITED(status) || WIFSIGNALED(status)))
+            endLike(status);
+    }
+}
+
 // The process the person started: waits for the guard's reports.
-[[noreturn]] void waitForProgram(UniqueFd reports, UniqueFd forwarded) {
+[[noreturn]] void waitForProgram(pid_t guard, UniqueFd reports, UniqueFd forwarded) {
     pid_t program = -1;
     for (;;) {
         pollfd ready[2] = {{reports.get(), POLLIN, 0}, {forwarded.get(), POLLIN, 0}};
@@ -154,9 +167,12 @@ struct Report {
         }
         if (ready[1].revents & POLLIN) {
             signalfd_siginfo info{};
-            if (::read(forwarded.get(), &info, sizeof info) == sizeof info && program > 0 &&
-                info.ssi_code != SI_KERNEL) // a key at the terminal reached the program itself
-                ::kill(program, int(info.ssi_signo));
+            if (::read(forwarded.get(), &info, sizeof info) == sizeof info) {
+                if (info.ssi_signo == SIGCHLD)
+                    reapOrphans(program);
+                else if (program > 0 && info.ssi_code != SI_KERNEL) // a key at the terminal
+                    ::kill(program, int(info.ssi_signo));           // reached the program itself
+            }
         }
         if (!ready[0].revents)
             continue;
@@ -167,7 +183,10 @@ struct Report {
                 continue;
             say(QStringLiteral("pellim-guard: the guard stopped before the program ended\n"));
             // The program is this process's child now (a subreaper's): its end
-            // is still the command's.
+            // is still the command's. The guard's descriptors close before its
+            // children are handed on, so it is waited for first.
+            while (::waitpid(guard, nullptr, 0) < 0 && errno == EINTR) {
+            }
             int status = kCannotGuard << 8;
             while (program > 0 && ::waitpid(program, &status, 0) < 0 && errno == EINTR) {
             }
@@ -187,7 +206,7 @@ struct Report {
 UniqueFd blockForwardedSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP})
+    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD})
         sigaddset(&set, signal);
     ::sigprocmask(SIG_BLOCK, &set, nullptr);
     return UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC));
@@ -200,8 +219,10 @@ UniqueFd blockForwardedSignals() {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     // Keys at the terminal are for the program; the guard keeps answering its
-    // calls (and those of what it leaves behind) after a Ctrl+C or a hang-up.
-    for (const int signal : {SIGINT, SIGQUIT, SIGHUP})
+    // calls (and those of what it leaves behind) after a Ctrl+C, a hang-up or
+    // a SIGTERM sent to the whole job, so that the program can still end
+    // cleanly: the guard ends with the program's last process.
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
         ::signal(signal, SIG_IGN);
     GuardStart start;
     start.program = program;
@@ -270,7 +291,7 @@ int run(int argc, char **argv) {
         becomeGuard(argc, argv, program, *request, reportTo.release());
     }
     reportTo.reset();
-    waitForProgram(std::move(reports), std::move(forwarded));
+    waitForProgram(guard, std::move(reports), std::move(forwarded));
 }
 
 } // namespace

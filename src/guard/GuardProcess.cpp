@@ -124,6 +124,11 @@ private:
     std::vector<Asked> m_asked;
 };
 
+// Every entry the guard writes names the program it answers for.
+LogFields programField(const Program &program) {
+    return {{QByteArrayLiteral("PELLIM_PROGRAM"), QFile::decodeName(program.path)}};
+}
+
 class GuardProcess {
 public:
     // `first`: the program's first process. `privateChannel`: the channel is
@@ -134,8 +139,9 @@ public:
                  bool privateChannel, int reportTo = -1)
         : m_channelFd(std::move(channel)), m_first(first), m_private(privateChannel),
           m_reportTo(reportTo), m_argc(argc), m_argv(argv), m_program(std::move(program)),
-          m_log(m_journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions")),
-          m_guard(m_journal, m_questions) {}
+          m_log(m_journal, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"),
+                programField(m_program)),
+          m_guard(m_journal, m_questions, m_program) {}
 
     // `waylandPreconnected`: the program needs no display socket (EarlyDisplay).
     // `busFolder`: where its bus proxies go (BusProxies::makeFolder).
@@ -297,6 +303,16 @@ void GuardProcess::superviseCalls() {
     finish(result == Supervisor::Result::Gone ? 0 : 1);
 }
 
+// Whether `pid` is stopped now ("T" in its stat line).
+bool stillStopped(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype after = line.lastIndexOf(") ");
+    return after > 0 && line.mid(after + 2, 1) == "T";
+}
+
 // The first process's stops and its end, as the command that waits tells them
 // on: a job stops with its program, and ends with its status.
 void GuardProcess::watchFirst() {
@@ -313,8 +329,12 @@ void GuardProcess::watchFirst() {
         const pid_t got = ::waitpid(m_first, &status, WUNTRACED);
         if (got < 0 && errno == EINTR)
             continue;
+        // A stop the whole job took (Ctrl+Z) is heard only once the job goes
+        // on again, when the program runs already: only a stop it is still in
+        // is told.
         if (got == m_first && WIFSTOPPED(status)) {
-            tell('s', WSTOPSIG(status));
+            if (stillStopped(m_first))
+                tell('s', WSTOPSIG(status));
             continue;
         }
         break;
@@ -423,11 +443,15 @@ void GuardProcess::showable() {
     }
     m_qtDialogs = std::make_unique<QtFileDialogs>(m_guard);
     m_dialogs = std::make_unique<PortalFileDialogs>(m_guard, *m_qtDialogs, m_log);
-    m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
-    QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
-                     [this](const QByteArray &message) { serve(message); });
-    QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
-                     [this] { finish(0); });
+    // Only Pellim asks for anything on a channel; another program's ended as
+    // it started.
+    if (m_channelFd.isValid()) {
+        m_channel = std::make_unique<GuardChannel>(std::move(m_channelFd));
+        QObject::connect(m_channel.get(), &GuardChannel::received, m_channel.get(),
+                         [this](const QByteArray &message) { serve(message); });
+        QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
+                         [this] { finish(0); });
+    }
     m_asked = std::make_unique<QSocketNotifier>(m_questions.ready(), QSocketNotifier::Read);
     QObject::connect(m_asked.get(), &QSocketNotifier::activated, m_asked.get(),
                      [this] { showQuestions(); });
@@ -563,7 +587,8 @@ void GuardProcess::serve(const QByteArray &message) {
             !roomFor(QStringLiteral("Folder Access")))
             break;
         if (!m_folderAccess) {
-            m_folderAccess = std::make_unique<FolderAccessWindow>(m_journal, &m_guard);
+            m_folderAccess = std::make_unique<FolderAccessWindow>(
+                m_journal, &m_guard, ConsentStore::defaultPath(), true, m_program);
             // A choice in a dialog opens a folder: the window says so at once.
             m_guard.onGrant([w = QPointer(m_folderAccess.get())] {
                 if (w)

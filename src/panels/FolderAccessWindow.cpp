@@ -58,7 +58,13 @@ FolderAccessWindow::FolderAccessWindow(LogSink &journal, const FolderGuard *guar
     m_ui->setupUi(this);
     // A helper window: closing it hides it and must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
-    m_ui->scope->setText(answerScopeText());
+    m_ui->scope->setText(
+        m_program.isPellim()
+            ? answerScopeText()
+            : tr("An answer is remembered for the whole folder until it is changed. A file or "
+                 "folder you choose in a file dialog stays granted until %1 quits, whatever the "
+                 "answer for its folder.")
+                  .arg(m_program.name));
     m_ui->inProcess->setObjectName(QStringLiteral("in-process"));
     m_ui->inProcess->setVisible(!kernelGuard);
     showErrorsInRed();
@@ -299,14 +305,17 @@ Program FolderAccessWindow::programOf(const QString &id) const {
     return Program{id, {}, QFile::encodeName(id)};
 }
 
-// Hides an earlier failure, or shows this one (`failure` with the reason for
-// its "%1"); the answers are shown afresh.
-bool FolderAccessWindow::changed(const Result<ConsentStore::Stored> &stored,
-                                 const QString &failure) {
+// Hides an earlier failure, or shows this one: `failure` with `subject` for
+// its "%1" and the reason for its "%2", or without a subject the reason for
+// its "%1" (both at once: a "%1" in a name is the name's own); the answers
+// are shown afresh.
+bool FolderAccessWindow::changed(const Result<ConsentStore::Stored> &stored, const QString &failure,
+                                 const QString &subject) {
     if (stored)
         m_ui->failure->hide();
     else
-        showFailure(failure.arg(stored.failure().text()));
+        showFailure(subject.isNull() ? failure.arg(stored.failure().text())
+                                     : failure.arg(subject, stored.failure().text()));
     refresh();
     return stored.ok();
 }
@@ -322,7 +331,7 @@ bool FolderAccessWindow::setAnswer(GuardedFolder folder, ConsentAnswer answer, c
     ConsentStore store(m_store.filePath(), program.id,
                        program.isPellim() ? QString() : program.name);
     return changed(changesFor(store, program).setAnswer(folder, answer),
-                   tr("%1 was not changed: %2").arg(shownFolderName(folder), QStringLiteral("%1")));
+                   tr("%1 was not changed: %2"), shownFolderName(folder));
 }
 
 bool FolderAccessWindow::setEntryAnswer(const QString &id, const QByteArray &entry,
@@ -331,16 +340,15 @@ bool FolderAccessWindow::setEntryAnswer(const QString &id, const QByteArray &ent
     ConsentStore store(m_store.filePath(), program.id,
                        program.isPellim() ? QString() : program.name);
     return changed(changesFor(store, program).setEntryAnswer(entry, answer),
-                   tr("%1 was not changed: %2").arg(shownEntry(entry), QStringLiteral("%1")));
+                   tr("%1 was not changed: %2"), shownEntry(entry));
 }
 
 bool FolderAccessWindow::resetProgram(const QString &id) {
     const Program program = programOf(id);
     ConsentStore store(m_store.filePath(), program.id,
                        program.isPellim() ? QString() : program.name);
-    return changed(
-        changesFor(store, program).resetProgram(),
-        tr("The answers of %1 were not reset: %2").arg(program.name, QStringLiteral("%1")));
+    return changed(changesFor(store, program).resetProgram(),
+                   tr("The answers of %1 were not reset: %2"), program.name);
 }
 
 void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded) {
@@ -382,8 +390,7 @@ void FolderAccessWindow::showRecorded(const std::vector<ConsentStore::RecordedFo
 bool FolderAccessWindow::release(const QByteArray &path) {
     const QString shown = QFile::decodeName(path);
     AnswerChanges changes(m_store, m_journal, QStringLiteral("in Folder Access"));
-    return changed(changes.release(path, shown),
-                   tr("%1 was not released: %2").arg(shown, QStringLiteral("%1")));
+    return changed(changes.release(path, shown), tr("%1 was not released: %2"), shown);
 }
 
 bool FolderAccessWindow::resetAll() {

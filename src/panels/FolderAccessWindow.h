@@ -92,7 +92,8 @@ private:
     QString chosenNote(const QString &path, ConsentAnswer answer, bool *wholeFolder) const;
     void showProblem(const ConsentStore::Contents &contents);
     void showFailure(const QString &text);
-    bool changed(const Result<ConsentStore::Stored> &stored, const QString &failure);
+    bool changed(const Result<ConsentStore::Stored> &stored, const QString &failure,
+                 const QString &subject = {});
     void showErrorsInRed();
     void keepRoom();
     void showRecorded(const std::vector<ConsentStore::RecordedFolder> &recorded);

@@ -33,6 +33,12 @@ QLabel *detailLabel(QWidget *parent) {
     return label;
 }
 
+// A tip is shown as rich text when it looks like some, and a program's name
+// or a path may look like anything: always shown as the text it is.
+QString plainTip(const QString &text) {
+    return text.isEmpty() ? text : QStringLiteral("<qt>%1</qt>").arg(text.toHtmlEscaped());
+}
+
 // The folders' mnemonics, for the rows of the guard's own program.
 const std::array<const char *, 3> kMnemonicNames = {
     QT_TRANSLATE_NOOP("pellim::ProgramAnswersView", "&Documents"),
@@ -58,6 +64,9 @@ ProgramAnswersView::ProgramAnswersView(const QString &id, const QString &name, b
     : QFrame(parent), m_id(id), m_name(name), m_own(own), m_grid(new QGridLayout(this)) {
     setFrameShape(QFrame::StyledPanel);
     setObjectName(QStringLiteral("program:") + id);
+    // A screen reader names the group a button lies in: the program's.
+    setAccessibleName(name);
+    setAccessibleDescription(id);
     m_grid->setHorizontalSpacing(8);
     m_grid->setVerticalSpacing(4);
     m_grid->setColumnStretch(kName, 1);
@@ -72,12 +81,13 @@ ProgramAnswersView::ProgramAnswersView(const QString &id, const QString &name, b
     m_grid->addWidget(m_title, 0, kName, 1, kAllow);
     m_file = detailLabel(this);
     m_file->setText(id);
-    m_file->setToolTip(id);
+    m_file->setToolTip(plainTip(id));
     m_grid->addWidget(m_file, 1, kName, 1, kAllow);
     m_reset = new QPushButton(tr("Reset Program"), this);
     m_reset->setAutoDefault(false);
     m_reset->setAccessibleName(tr("Reset every answer of %1").arg(name));
-    m_reset->setToolTip(tr("Forget every answer of %1, so that it is asked again").arg(name));
+    m_reset->setToolTip(
+        plainTip(tr("Forget every answer of %1, so that it is asked again").arg(name)));
     connect(m_reset, &QPushButton::clicked, this, &ProgramAnswersView::resetProgram);
     m_grid->addWidget(m_reset, 0, kAllow, 2, kColumns - kAllow, Qt::AlignRight | Qt::AlignVCenter);
 
@@ -99,13 +109,15 @@ ProgramAnswersView::ProgramAnswersView(const QString &id, const QString &name, b
         row.allow->setAccessibleName(named(tr("Allow %1").arg(shown)));
         row.deny->setAccessibleName(named(tr("Deny %1").arg(shown)));
         row.reset->setAccessibleName(named(tr("Reset %1").arg(shown)));
-        row.allow->setToolTip(pellim ? tr("Let Pellim into %1 without asking").arg(shown)
-                                     : tr("Let %2 into %1 without asking").arg(shown, name));
-        row.deny->setToolTip(pellim ? tr("Keep Pellim out of %1 without asking").arg(shown)
-                                    : tr("Keep %2 out of %1 without asking").arg(shown, name));
-        row.reset->setToolTip(
+        row.allow->setToolTip(plainTip(pellim
+                                           ? tr("Let Pellim into %1 without asking").arg(shown)
+                                           : tr("Let %2 into %1 without asking").arg(shown, name)));
+        row.deny->setToolTip(
+            plainTip(pellim ? tr("Keep Pellim out of %1 without asking").arg(shown)
+                            : tr("Keep %2 out of %1 without asking").arg(shown, name)));
+        row.reset->setToolTip(plainTip(
             pellim ? tr("Forget the answer for %1, so that Pellim asks again").arg(shown)
-                   : tr("Forget the answer for %1, so that %2 is asked again").arg(shown, name));
+                   : tr("Forget the answer for %1, so that %2 is asked again").arg(shown, name)));
     }
 }
 
@@ -122,7 +134,7 @@ ProgramAnswersView::Row ProgramAnswersView::makeRow(const QString &shownName, co
                                                     int line) {
     Row row;
     row.name = new QLabel(shownName, this);
-    row.name->setTextFormat(shownName.contains(QLatin1Char('&')) ? Qt::AutoText : Qt::PlainText);
+    row.name->setTextFormat(Qt::PlainText); // a mnemonic still works in plain text
     QFont bold = row.name->font();
     bold.setBold(true);
     row.name->setFont(bold);
@@ -166,15 +178,16 @@ void ProgramAnswersView::display(const Shown &shown) {
     if (!shown.answers.name.isEmpty() && shown.answers.name != m_name) {
         m_name = shown.answers.name; // a program stored again under another name
         m_title->setText(m_name);
+        setAccessibleName(m_name);
     }
     for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
         Row &row = m_folders[i];
         // The paths are the same for every program: under the guard's own
         // program's folders, and in a tip for the others.
         row.detail->setText(shown.paths[i]);
-        row.detail->setToolTip(shown.paths[i]);
+        row.detail->setToolTip(plainTip(shown.paths[i]));
         row.detail->setVisible(m_own);
-        row.name->setToolTip(m_own ? QString() : shown.paths[i]);
+        row.name->setToolTip(plainTip(m_own ? QString() : shown.paths[i]));
         const ConsentAnswer answer = shown.answers.answers[i];
         showRow(row, shownFolderName(kGuardedFolders[i]), answer, shown.refused,
                 shown.open[i] ? tr("Open") : shownAnswer(answer));
@@ -226,8 +239,9 @@ void ProgramAnswersView::showEntries(const Shown &shown) {
             // past the screen: cut in the middle, whole in its tip.
             row.name->setText(row.name->fontMetrics().elidedText(
                 name, Qt::ElideMiddle, 20 * fontMetrics().averageCharWidth()));
-            row.name->setToolTip(tr("%1: where programs keep settings and code that can run later")
-                                     .arg(QFile::decodeName(entry)));
+            row.name->setToolTip(
+                plainTip(tr("%1: where programs keep settings and code that can run later")
+                             .arg(QFile::decodeName(entry))));
             for (auto [button, given] : {std::pair{row.allow, ConsentAnswer::Allowed},
                                          {row.deny, ConsentAnswer::Denied},
                                          {row.reset, ConsentAnswer::NotDecided}})
@@ -236,10 +250,12 @@ void ProgramAnswersView::showEntries(const Shown &shown) {
             row.allow->setAccessibleName(tr("Allow %1 for %2").arg(name, m_name));
             row.deny->setAccessibleName(tr("Deny %1 for %2").arg(name, m_name));
             row.reset->setAccessibleName(tr("Reset %1 for %2").arg(name, m_name));
-            row.allow->setToolTip(tr("Let %2 change %1 without asking").arg(name, m_name));
-            row.deny->setToolTip(tr("Keep %2 from changing %1 without asking").arg(name, m_name));
-            row.reset->setToolTip(
-                tr("Forget the answer for %1, so that %2 is asked again").arg(name, m_name));
+            row.allow->setToolTip(
+                plainTip(tr("Let %2 change %1 without asking").arg(name, m_name)));
+            row.deny->setToolTip(
+                plainTip(tr("Keep %2 from changing %1 without asking").arg(name, m_name)));
+            row.reset->setToolTip(plainTip(
+                tr("Forget the answer for %1, so that %2 is asked again").arg(name, m_name)));
             m_entries.emplace(entry, row);
         }
     }

@@ -132,6 +132,16 @@ private Q_SLOTS:
         QTest::newRow("consent help") << "pellim-consent --help" << 0 << "reset all";
         QTest::newRow("consent unknown option")
             << "pellim-consent --frobnicate" << 2 << "Unknown option 'frobnicate'";
+        QTest::newRow("guard version")
+            << "pellim-guard --version" << 0 << "pellim-guard " PELLIM_VERSION "\n";
+        QTest::newRow("guard help") << "pellim-guard --help" << 0 << "run [--name NAME] --";
+        QTest::newRow("guard unknown option")
+            << "pellim-guard run --frob -- sh" << 2 << "unknown option '--frob'";
+        QTest::newRow("guard without a program") << "pellim-guard run --" << 2 << "no program";
+        QTest::newRow("guard, a program nowhere on PATH")
+            << "pellim-guard run -- no-such-program-here" << 127 << "command not found";
+        QTest::newRow("guard, a folder named as the program")
+            << "pellim-guard run -- /etc" << 126 << "/etc is not an executable file";
     }
     void commandLine() {
         QFETCH(QString, line);

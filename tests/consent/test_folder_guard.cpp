@@ -1,3 +1,4 @@
+#include "consent/AnswerChanges.h"
 #include "consent/ConsentPrompter.h"
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
@@ -609,6 +610,12 @@ private slots:
         row("all is only for reset", "allow all", 2, "unknown folder 'all'");
         row("too many folders", "reset desktop downloads", 2, "too many arguments");
         row("escape in an argument", "allow \x1b]0;owned\x07", 2, "'\\x1b]0;owned\\x07'");
+        row("an entry for Pellim", "allow ~/.npm", 2, "name another program with --program");
+        row("not a settings place", "deny --program sh ~/notes", 2, "is not a place where");
+        row("a start file", "allow --program sh ~/.bashrc", 2, "stays read-only whatever");
+        row("no such program", "deny --program pellim-none documents", 2,
+            "no program 'pellim-none'");
+        row("release is not a program's", "release --program sh /x", 2, "takes no --program");
         row("no home", "deny desktop", 1, "neither XDG_STATE_HOME nor HOME");
         row("standard output full", "list", 1, "cannot write to standard output");
     }
@@ -626,6 +633,65 @@ private slots:
                      run.err.endsWith('\n') && !run.err.contains('\x1b'),
                  qPrintable(run.err));
         QVERIFY(!QFile::exists(ConsentStore::defaultPath()));
+    }
+
+    // --program names a program as the shell finds it, so "sh" is the key the
+    // guard keeps sh's answers under; Pellim's answers stay as they are.
+    void programOption_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("printed");   // a line of its output; @: sh's file
+        QTest::addColumn<QStringList>("after"); // every program's answers, as summary() has them
+        const QStringList before = {"Pellim: desktop=denied", "git: ~/.gitconfig=allowed",
+                                    "sh: documents=denied"};
+        const auto row = [](const char *tag, const char *line, const char *printed,
+                            QStringList after) {
+            QTest::newRow(tag) << QString(line) << QString(printed) << after;
+        };
+        row("list: every program", "list", "sh (@)", before);
+        row("list: one program", "list --program sh", "  documents  denied", before);
+        row("a folder", "allow --program sh desktop", "sh: desktop: allowed",
+            {before[0], before[1], "sh: documents=denied desktop=allowed"});
+        row("an entry by its path", "deny --program git ~/.config/git",
+            "git: ~/.config/git: denied",
+            {before[0], "git: ~/.config/git=denied ~/.gitconfig=allowed", before[2]});
+        row("an entry reset", "reset --program git ~/.gitconfig", "git: ~/.gitconfig: not decided",
+            {before[0], before[2]});
+        row("a whole program", "reset --program @", "sh: every answer: not decided",
+            {before[0], before[1]});
+        row("a new program", "deny --program cat downloads", "cat: downloads: denied",
+            {before[0], "cat: downloads=denied", before[1], before[2]});
+    }
+    void programOption() {
+        QFETCH(QString, line);
+        QFETCH(QString, printed);
+        QFETCH(QStringList, after);
+        const Result<Program> sh = resolveProgram("sh", qgetenv("PATH"));
+        QVERIFY(sh);
+        const QString path = ConsentStore::defaultPath();
+        QVERIFY(ConsentStore(path).setAnswer(GuardedFolder::Desktop, ConsentAnswer::Denied));
+        QVERIFY(ConsentStore(path, sh->id, "sh")
+                    .setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied));
+        QVERIFY(ConsentStore(path, "/usr/bin/git", "git")
+                    .setEntryAnswer(QFile::encodeName(m_home->home() + "/.gitconfig"),
+                                    ConsentAnswer::Allowed));
+        const Run run = consent(line.replace('@', sh->id));
+        QVERIFY2(run.status == 0 && run.err.isEmpty(), qPrintable(run.err));
+        const QStringList lines = run.out.split('\n');
+        printed.replace('@', sh->id);
+        QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                             [&](const QString &l) { return l.startsWith(printed); }),
+                 qPrintable(run.out));
+        QStringList summary;
+        for (const ConsentStore::ProgramAnswers &p : m_store->programs()) {
+            QString text = p.name + ':';
+            for (std::size_t i = 0; i < kGuardedFolders.size(); ++i)
+                if (p.answers[i] != ConsentAnswer::NotDecided)
+                    text += ' ' + folderKey(kGuardedFolders[i]) + '=' + answerText(p.answers[i]);
+            for (const auto &[entry, answer] : p.entries)
+                text += ' ' + shownEntry(entry) + '=' + answerText(answer);
+            summary << text;
+        }
+        QCOMPARE(summary, after);
     }
 
     // Answers the person cannot have written are not trusted, whatever they say,

@@ -35,6 +35,19 @@ QStringList shown(const QWidget &window) {
     return result;
 }
 
+// The programs' rows, top to bottom, by their ids.
+QStringList shownPrograms(const QWidget &window) {
+    QList<QWidget *> rows;
+    for (QWidget *w : window.findChild<QWidget *>("programs")->findChildren<QWidget *>())
+        if (w->objectName().startsWith("program:") && w->isVisible())
+            rows << w;
+    std::sort(rows.begin(), rows.end(), [](QWidget *a, QWidget *b) { return a->y() < b->y(); });
+    QStringList ids;
+    for (QWidget *w : rows)
+        ids << w->objectName().mid(8);
+    return ids;
+}
+
 // "info: message" or "error: message"; one on another handle than the guard's stands out.
 QStringList entries(const MemoryLogSink &journal) {
     QStringList result;
@@ -125,6 +138,71 @@ private slots:
         QCOMPARE(entries(journal), lockBroken ? QStringList{logged[0].arg(why)} : logged);
         const auto *failure = window.findChild<QLabel *>("failure"); // says why, and only then
         QCOMPARE(failure->isVisible() && failure->text().contains(why), lockBroken && !tool);
+    }
+
+    // The guard of sh shows every program with an answer, its own first and
+    // Pellim always; each button changes its own program's answers, in entries
+    // that name the program (Pellim's read as they always have).
+    void perProgram_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QStringList>("logged");   // in Folder Access, each
+        QTest::addColumn<QStringList>("programs"); // their rows after, top to bottom
+        QTest::addColumn<QString>("answer");       // a label's name = its text after
+        const QString dash = "/usr/bin/dash", pellim = "org.pellim.Pellim", git = "/usr/bin/git";
+        const auto row = [](const char *tag, const char *press, QStringList logged,
+                            QStringList programs, const char *answer) {
+            QTest::newRow(tag) << QString(press) << logged << programs << QString(answer);
+        };
+        row("sh's folder", "Allow Desktop for sh", {"sh: Desktop folder: set to allowed"},
+            {dash, pellim, git}, "answer-desktop=Allowed");
+        row("Pellim's folder", "Deny Documents", {"Documents folder: set to denied"},
+            {dash, pellim, git}, "answer-documents:org.pellim.Pellim=Denied");
+        row("git's entry", "Deny ~/.gitconfig for git", {"git: ~/.gitconfig: set to denied"},
+            {dash, pellim, git}, "answer-~/.gitconfig:/usr/bin/git=Denied");
+        row("git's last answer", "Reset ~/.gitconfig for git",
+            {"git: ~/.gitconfig: set to not decided"}, {dash, pellim}, "answer-documents=Denied");
+        row("sh reset: still shown", "Reset every answer of sh",
+            {"sh: Documents folder: set to not decided"}, {dash, pellim, git},
+            "answer-documents=Not decided");
+        row("Reset All", "Reset All",
+            {"Desktop folder: set to not decided", "git: ~/.gitconfig: set to not decided",
+             "sh: Documents folder: set to not decided"},
+            {dash, pellim}, "answer-desktop:org.pellim.Pellim=Not decided");
+    }
+    void perProgram() {
+        QFETCH(QString, press);
+        QFETCH(QStringList, logged);
+        QFETCH(QStringList, programs);
+        QFETCH(QString, answer);
+        test::TestHome home;
+        const QString path = ConsentStore::defaultPath();
+        QVERIFY(ConsentStore(path).setAnswer(GuardedFolder::Desktop, ConsentAnswer::Allowed));
+        QVERIFY(ConsentStore(path, "/usr/bin/dash", "sh")
+                    .setAnswer(GuardedFolder::Documents, ConsentAnswer::Denied));
+        QVERIFY(ConsentStore(path, "/usr/bin/git", "git")
+                    .setEntryAnswer(QFile::encodeName(home.home() + "/.gitconfig"),
+                                    ConsentAnswer::Allowed));
+        MemoryLogSink journal;
+        FolderAccessWindow window(journal, nullptr, path, true,
+                                  Program{"/usr/bin/dash", "sh", "/usr/bin/dash"});
+        window.show();
+        QTest::mouseClick(button(window, press), Qt::LeftButton);
+        QTRY_COMPARE(shownPrograms(window), programs);
+        // Another program's entries carry its file, as the guard's own do.
+        QStringList files, wanted;
+        for (const LogEntry &e : journal.entries())
+            files << (e.fields.empty() ? "" : e.fields[0].first + '=' + e.fields[0].second);
+        for (QString &line : logged) {
+            wanted << (line.startsWith("git: ")  ? "PELLIM_PROGRAM=/usr/bin/git"
+                       : line.startsWith("sh: ") ? "PELLIM_PROGRAM=/usr/bin/dash"
+                                                 : "");
+            line = "info: " + line + " in Folder Access";
+        }
+        QCOMPARE(entries(journal), logged);
+        QCOMPARE(files, wanted);
+        const auto *label = window.findChild<QLabel *>(answer.section('=', 0, 0));
+        QVERIFY(label);
+        QCOMPARE(label->text(), answer.section('=', 1));
     }
 
     // Error text is red that reads on the theme's background, light or dark.
