@@ -19,10 +19,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-# Only Pellim and pellim-consent, which are one product, not the tests and
+# Only Pellim, pellim-guard and pellim-consent, which are one product (Pellim
+# runs itself under the pellim-guard beside it), not the tests and
 # benchmarks.
 run: configure
-	@cmake --build $(BUILD) --target pellim pellim-consent
+	@cmake --build $(BUILD) --target pellim pellim-guard pellim-consent
 	@$(BUILD)/pellim
 
 test: build

@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """The real pellim (PELLIM_BIN, or BUILD_DIR/pellim) under Xvfb and openbox, driven with xdotool, a temporary
-home per case. Usage: e2e.py {launch,writing,reading,portal} [BUILD_DIR]. Exit 0: passed, 1: failed, 77:
-cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own with
-xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs."""
+home per case. Usage: e2e.py {launch,writing,reading,portal,guard_run} [BUILD_DIR]. Exit 0: passed, 1: failed,
+77: cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own with
+xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs. The guard_run suite runs other
+programs (sh, cat, git) under pellim-guard (PELLIM_GUARD_BIN, or BUILD_DIR/pellim-guard), on a terminal of
+their own where Ctrl+C is typed."""
 
 import contextlib
 import ctypes
 import glob
 import json
 import os
+import pty
 import re
+import select
 import shutil
 import signal
 import socket
@@ -762,6 +766,186 @@ def portal_stalled(c):
           in c.guard_entries(), "the guard did not say why: %r" % c.guard_entries())
 
 
+# --- guard_run: other programs under pellim-guard ------------------------------------------------------
+
+NOTE = "A short note for the reading tests.\nIts second line.\n"  # what make_file writes
+
+
+class GuardCase(Case):
+    """A home of its own, as for pellim, where the case runs other programs under `pellim-guard run`."""
+
+    def start(self, wrapper=()):
+        self.proc, self.started_us = None, int(time.time() * 1e6)  # no pellim
+
+    def started(self, *argv, env=None):
+        """pellim-guard with `argv`, in a process group of its own: a program left waiting on a question is
+        ended with it, and its question does not outlive the case."""
+        p = subprocess.Popen([self.suite["guard_bin"], *argv], env=env or self.env, cwd=self.root,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             start_new_session=True)
+        self.helpers.append(ProcessGroup(p))
+        return p
+
+    def guarded(self, *argv, env=None):
+        p = self.started(*argv, env=env)
+        try:
+            out, err = p.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("%s still ran after 20 s, with %d question(s) shown" % (
+                " ".join(argv), len(self.windows()))) from None
+        return subprocess.CompletedProcess(p.args, p.returncode, out, err)
+
+    def windows(self):  # the suite's display shows only what this case's guard shows
+        return set(self.xdotool("search", "--onlyvisible", "--name", ".").split())
+
+    def program_entries(self, command):
+        """The guard's entries since the case began for `command`, by its key: its file, found as execvp does."""
+        program = os.path.realpath(shutil.which(command, path=self.env["PATH"]) or command)
+        out = run(["journalctl", "-o", "json", "SUBSYSTEM=" + GUARD_ID, "PELLIM_PROGRAM=" + program]).stdout
+        return [bytes(m).decode("utf-8", "replace") if isinstance(m := e["MESSAGE"], list) else m
+                for e in map(json.loads, out.splitlines()) if int(e["__REALTIME_TIMESTAMP"]) >= self.started_us]
+
+
+class ProcessGroup:
+    """Ends a process's whole group, as the case's helpers are ended."""
+
+    def __init__(self, p):
+        self.p = p
+
+    def terminate(self):
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(self.p.pid, signal.SIGKILL)
+
+    def wait(self):
+        self.p.wait()
+
+
+def refused(got, what):
+    check(got.returncode != 0 and "Operation not permitted" in got.stderr and NOTE not in got.stdout,
+          "%s was not refused: status %d, %r" % (what, got.returncode, got.stderr))
+
+
+def denied_entry(c, command, shown, path):
+    """The guard's refusal of `path` is `command`'s (its field) and names it as `shown` (its message)."""
+    texts = c.wait_for("the guard's entry", lambda: [t for t in c.program_entries(command) if path in t])
+    check(any(t.startswith(shown + ": Documents folder, read access to " + path) and t.endswith("stored: denied")
+              for t in texts), "entries of %s: %r" % (command, texts))
+
+
+def refused_for_sh(c):
+    secret = make_file(c.docs + "/secret.txt")
+    c.consent("deny", "--program", "sh", "documents")
+    refused(c.guarded("run", "--", "sh", "-c", "cat ~/Documents/secret.txt"), "sh's cat")
+    denied_entry(c, "sh", "sh", secret)
+
+
+def allow_is_per_program(c):
+    """An allow stored for cat opens Documents to cat alone; a script's cat is confined too, and answered as
+    the script."""
+    secret = make_file(c.docs + "/secret.txt")
+    script = c.root + "/show-notes"
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\ncat "$1"\nstatus=$?\necho "cat ended with $status" >&2\nexit $status\n')
+    os.chmod(script, 0o755)
+    for program, answer in (("cat", "allow"), ("sh", "deny"), (script, "deny")):
+        c.consent(answer, "--program", program, "documents")
+    got = c.guarded("run", "--", "cat", secret)
+    check(got.returncode == 0 and got.stdout == NOTE, "cat under its allow: %r" % (got,))
+    refused(c.guarded("run", "--", "sh", "-c", 'head -n 1 "$1"', "sh", secret), "sh's head")
+    got = c.guarded("run", "--", script, secret)
+    refused(got, "the script's cat")
+    check("cat ended with 1" in got.stderr, "the script did not go on after cat: %r" % got.stderr)
+    denied_entry(c, script, "show-notes", secret)
+
+
+def on_terminal(c, script):
+    """`sh -c script` under the guard as a shell starts it, on a terminal; once it says "ready", Ctrl+C is
+    typed there, which signals the terminal's foreground process group. The guard's wait status."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        try:
+            os.chdir(c.root)
+            os.execve(c.suite["guard_bin"], [c.suite["guard_bin"], "run", "--", "sh", "-c", script], c.env)
+        finally:
+            os._exit(127)
+    output, status, end = b"", None, time.monotonic() + 20
+    try:
+        with contextlib.suppress(OSError):  # EIO: every process that held the terminal has ended
+            while time.monotonic() < end:
+                if select.select([fd], [], [], 0.2)[0]:
+                    if not (chunk := os.read(fd, 4096)):
+                        break
+                    if b"ready" in chunk:
+                        os.write(fd, b"\x03")
+                    output += chunk
+        while status is None and time.monotonic() < end + 10:
+            done, wait_status = os.waitpid(pid, os.WNOHANG)
+            status = wait_status if done else time.sleep(0.1)
+        check(status is not None, "the guard did not end after Ctrl+C: %r" % output)
+        return status
+    finally:
+        if status is None:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+        os.close(fd)
+
+
+def ctrl_c(c):
+    """Ctrl+C reaches the program, not the guard: one that traps it ends as it chooses, and the guard with its
+    status; one that does not is ended by it, and the guard by the same signal."""
+    status = on_terminal(c, 'trap "exit 42" INT; echo ready; while :; do sleep 0.1; done')
+    check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 42, "trapped: wait status %#x" % status)
+    status = on_terminal(c, "echo ready; sleep 20")
+    check(os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT, "untrapped: wait status %#x" % status)
+
+
+def exit_statuses(c):
+    """The program's status is the guard's; its own are env's (126, 127) and a usage error's. The last rows
+    run without a display: a question that cannot be shown is no answer, and the guard goes on."""
+    plain = make_file(c.root + "/plain.txt")
+    secret = make_file(c.docs + "/secret.txt")
+    headless = {k: v for k, v in c.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    for argv, want, env in ((["run", "--", "true"], 0, None), (["run", "--", "sh", "-c", "exit 3"], 3, None),
+                            (["run", "--", "pellim-no-such-program"], 127, None), (["run", "--", plain], 126, None),
+                            (["--version"], 0, headless), (["--no-such-option"], 2, headless),
+                            (["run", "--", "cat", secret], 1, headless)):
+        got = c.guarded(*argv, env=env)
+        check(got.returncode == want, "%s: status %d, not %d: %r" % (argv, got.returncode, want, got.stderr))
+    check(c.guarded("--version", env=headless).stdout.startswith("pellim-guard "), "no version")
+
+
+def git_settings(c):
+    """git's change to ~/.gitconfig fails under a stored deny and is made under an allow; a repository in a
+    folder of the person's own needs no question (none could be answered here: it would stall)."""
+    gitconfig = c.home + "/.gitconfig"
+    c.consent("deny", "--program", "git", gitconfig)
+    refused(c.guarded("run", "--", "git", "config", "--global", "x.y", "z"), "git config under a deny")
+    check(not os.path.exists(gitconfig), "~/.gitconfig was written under a deny")
+    c.consent("allow", "--program", "git", gitconfig)
+    got = c.guarded("run", "--", "git", "config", "--global", "x.y", "z")
+    check(got.returncode == 0 and "[x]\n\ty = z\n" in open(gitconfig).read(), "under an allow: %r" % (got,))
+    got = c.guarded("run", "--", "git", "init", "-q", c.home + "/Reports/repo")
+    check(got.returncode == 0 and os.path.isfile(c.home + "/Reports/repo/.git/HEAD"), "git init: %r" % (got,))
+
+
+def git_asked_once(c):
+    """The first change to ~/.gitconfig asks; the answer is kept, and the next change asks nothing."""
+    first = c.started("run", "--", "git", "config", "--global", "x.y", "z")
+    wid = c.new_window("the question", set())
+    for _ in range(3):  # as for pellim's prompt: the key may come before the window takes it
+        c.xdotool("key", "--clearmodifiers", c.allow)
+        with contextlib.suppress(AssertionError):
+            c.wait_for("the question to close", lambda: wid not in c.windows(), seconds=5)
+            break
+    c.wait_for("git config to end after Allow, not a second question", lambda: first.poll() is not None, 20)
+    check(first.returncode == 0, "git config after Allow: %r" % first.stderr.read())
+    got = c.guarded("run", "--", "git", "config", "--global", "x.y", "w")
+    check(got.returncode == 0 and not c.windows(), "the second change: %r" % (got,))
+    check("\ty = w\n" in open(c.home + "/.gitconfig").read(), "~/.gitconfig does not hold the second value")
+    listed = c.consent("list", "--program", "git").splitlines()
+    check(any(".gitconfig" in line and "allowed" in line for line in listed), "not listed: %r" % listed)
+
+
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
@@ -777,7 +961,10 @@ SUITES = {
     "portal": [("portal_open_under_deny", portal_open_under_deny), ("portal_save", portal_save),
                ("portal_folders", portal_folders), ("portal_name_not_utf8", portal_name_not_utf8),
                ("portal_cancelled_save", portal_cancelled_save),
-               ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)]}
+               ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)],
+    "guard_run": [("refused_for_sh", refused_for_sh), ("allow_is_per_program", allow_is_per_program),
+                  ("ctrl_c", ctrl_c), ("exit_statuses", exit_statuses),
+                  ("git_settings", git_settings), ("git_asked_once", git_asked_once)]}
 
 
 def new_case(suite, name, fn):
@@ -797,7 +984,7 @@ def run_case(suite, name, fn, make=new_case):
     try:
         c = make(suite, name, fn)
         fn(c)
-        if c.proc.poll() is None:
+        if c.proc and c.proc.poll() is None:
             c.end()
         print("PASS", name, flush=True)
         return True
@@ -805,7 +992,7 @@ def run_case(suite, name, fn, make=new_case):
         print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
         return False
     finally:
-        if c and c.proc.poll() is None:
+        if c and c.proc and c.proc.poll() is None:
             c.proc.kill()
             c.proc.wait()
         for p in c.helpers if c else []:
@@ -814,15 +1001,18 @@ def run_case(suite, name, fn, make=new_case):
 
 
 def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
+    build_dir = os.path.abspath(build_dir)  # the cases run in folders of their own
     suite = {"build": build_dir, "bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
-             "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent")}
+             "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent"),
+             "guard_bin": os.environ.get("PELLIM_GUARD_BIN") or os.path.join(build_dir, "pellim-guard")}
     print("e2e %s: pellim at %s" % (name, suite["bin"]), flush=True)
-    if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin")):
-        print("e2e %s: no pellim or pellim-consent there" % name)
+    if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin", "guard_bin")):
+        print("e2e %s: no pellim, pellim-guard or pellim-consent there" % name)
         return 1
     try:
         for tool in ("Xvfb", "openbox", "xdotool", "journalctl", "dbus-daemon", "/usr/bin/python3") + (
-                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else ("xprop",)):
+                ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else
+                ("git", "sh", "cat", "head") if name == "guard_run" else ("xprop",)):
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
         if run([os.path.join(SOURCE_DIR, "scripts", "ensure-journald")]).returncode:
@@ -835,7 +1025,8 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
                 suite["chooser"] = [chooser]
             else:
                 suite["bus"] = stack.enter_context(accessible_bus(suite["root"]))
-            failed = [case for case, fn in SUITES[name] if not run_case(suite, case, fn)]
+            make = (lambda suite, case, fn: GuardCase(suite, case)) if name == "guard_run" else new_case
+            failed = [case for case, fn in SUITES[name] if not run_case(suite, case, fn, make)]
     except Skip as s:
         print("e2e %s: cannot run here: %s" % (name, s))
         return 1 if os.environ.get("CI") == "true" else 77
