@@ -276,11 +276,16 @@ bool Supervisor::readOnlyItem(const Walked &walked) const {
 // for ~/bin, which is no place a program keeps its own settings.
 std::optional<QByteArray> Supervisor::settingsPlace(const Walked &walked) const {
     const QByteArray &path = walked.display;
+    // A file is written as a lock file beside it, then renamed over it (git's
+    // `.gitconfig.lock`): the lock is asked about as the place it stands for.
     const auto below = [&](const QByteArray &folder) -> std::optional<QByteArray> {
         if (!path.startsWith(folder + '/'))
             return std::nullopt;
         const qsizetype end = path.indexOf('/', folder.size() + 1);
-        return end < 0 ? path : path.left(end);
+        QByteArray entry = end < 0 ? path : path.left(end);
+        if (entry.endsWith(".lock") && entry.size() > folder.size() + 1 + 5)
+            entry.chop(5);
+        return entry;
     };
     for (const QByteArray &base : m_bases) // the deepest first
         if (std::optional<QByteArray> entry = below(base))

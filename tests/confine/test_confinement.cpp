@@ -833,9 +833,11 @@ private slots:
             << QByteArray(".config/git")
             << QByteArray("mkdir .config/git; write .config/git/config; write .config/other")
             << QByteArray("ok ok EPERM") << QByteArray(".config/git .config/git .config/other");
-        QTest::newRow("a hidden file; refused where not agreed")
-            << QByteArray(".gitconfig") << QByteArray("write .gitconfig; write .profile2")
-            << QByteArray("ok EPERM") << QByteArray(".gitconfig .profile2");
+        QTest::newRow("a hidden file through its lock file; refused where not agreed")
+            << QByteArray(".gitconfig")
+            << QByteArray("write .gitconfig.lock; move .gitconfig.lock .gitconfig; write .profile2")
+            << QByteArray("ok ok EPERM")
+            << QByteArray(".gitconfig .gitconfig .gitconfig .profile2");
         QTest::newRow("start files and ~/bin, whatever was agreed")
             << QByteArray(".bashrc .config/autostart .ssh bin")
             << QByteArray("write .bashrc; write .ssh/authorized_keys; mkdir .config/autostart; "
