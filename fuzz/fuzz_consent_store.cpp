@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(parsed || before.answer(f) == ConsentAnswer::NotDecided);
         FUZZ_CHECK(f == folder || !parsed || after.answer(f) == before.answer(f));
     }
-    FUZZ_CHECK(store.resetAll());
+    FUZZ_CHECK(store.resetProgram());
     for (const GuardedFolder f : kGuardedFolders)
         FUZZ_CHECK(store.read().answer(f) == ConsentAnswer::NotDecided);
     return 0;

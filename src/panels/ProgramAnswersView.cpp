@@ -246,7 +246,7 @@ void ProgramAnswersView::showEntries(const Shown &shown) {
                                          {row.deny, ConsentAnswer::Denied},
                                          {row.reset, ConsentAnswer::NotDecided}})
                 connect(button, &QPushButton::clicked, this,
-                        [this, e = entry, given] { emit entryAnswer(e, given); });
+                        [this, e = entry, g = given] { emit entryAnswer(e, g); });
             row.allow->setAccessibleName(tr("Allow %1 for %2").arg(name, m_name));
             row.deny->setAccessibleName(tr("Deny %1 for %2").arg(name, m_name));
             row.reset->setAccessibleName(tr("Reset %1 for %2").arg(name, m_name));
