@@ -35,7 +35,8 @@ constexpr int kGuardPatienceMs = 10000;
 // The signals the guard leaves to the program are the program's again: an
 // ignored one would stay ignored across exec.
 void defaultSignals() {
-    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGTSTP, SIGCHLD})
+    for (const int signal :
+         {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGTSTP, SIGTTOU, SIGTTIN, SIGCHLD})
         ::signal(signal, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);

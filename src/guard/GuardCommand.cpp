@@ -221,8 +221,10 @@ UniqueFd blockForwardedSignals() {
     // Keys at the terminal are for the program; the guard keeps answering its
     // calls (and those of what it leaves behind) after a Ctrl+C, a hang-up or
     // a SIGTERM sent to the whole job, so that the program can still end
-    // cleanly: the guard ends with the program's last process.
-    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
+    // cleanly: the guard ends with the program's last process. What it says
+    // on its standard error once the command has returned and the terminal
+    // is the shell's again must not stop it either (SIGTTOU).
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTTOU})
         ::signal(signal, SIG_IGN);
     GuardStart start;
     start.program = program;
