@@ -82,7 +82,8 @@ QByteArray contents(const QString &path) {
 QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
                        const std::function<QByteArray()> &body,
                        const QByteArray &workingFolder = "/",
-                       std::vector<AllowedSocket> allowed = {}) {
+                       std::vector<AllowedSocket> allowed = {},
+                       const std::function<void(Supervisor &)> &prepare = {}) {
     int sockets[2]; // the listener, then the child's report
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return "no socket pair";
@@ -117,6 +118,8 @@ QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
         confined
             ? Supervisor::create(std::move(listener), protection, paths, &error, std::move(allowed))
             : nullptr;
+    if (supervisor && prepare)
+        prepare(*supervisor);
     while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
     }
     int status = 0;
@@ -715,6 +718,38 @@ private slots:
         QCOMPARE(got, QByteArray("oabEPERM"));
         QCOMPARE(person.asked,
                  (std::vector<GuardedFolder>{GuardedFolder::Documents, GuardedFolder::Desktop}));
+    }
+
+    // A program that tries a new address on every call must not fill the
+    // journal, nor the guard's memory: the first addresses are named, then one
+    // entry says that further ones are not.
+    void refusedSocketsNamedWithinBound() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        QStringList told;
+        const QByteArray docs = QFile::encodeName(t.documents());
+        const std::size_t tries = SocketDoors::kNamedRefusals * 3;
+        const QByteArray got = runConfined(
+            {{docs}, {}, {}}, guard,
+            [&] {
+                QByteArray results;
+                for (std::size_t i = 0; i < tries; ++i) // the same address twice each
+                    results = connected(QByteArray(1, '\0') + "nobody-" +
+                                        QByteArray::number(quint64(i / 2)));
+                return results;
+            },
+            "/", {},
+            [&](Supervisor &supervisor) {
+                supervisor.sockets().onRefused([&](const QString &a) { told << a; });
+            });
+        QCOMPARE(got, QByteArray("EACCES"));
+        QCOMPARE(std::size_t(told.size()), SocketDoors::kNamedRefusals + 1);
+        QCOMPARE(told.first(), QStringLiteral("@nobody-0"));
+        QVERIFY(told.last().startsWith(QStringLiteral("further local sockets")));
     }
 
     // A call held by the filter and not tried above could change without a test noticing.
