@@ -317,8 +317,14 @@ bool Supervisor::inReadOnlyPart(const Walked &walked) const {
 // An entry of the home folder made since the start, by its name there. One
 // that cannot be found (moved away meanwhile) counts as read-only.
 bool Supervisor::homeEntryReadOnly(FileIdentity entry) const {
-    if (const auto known = m_homeEntries.find(entry); known != m_homeEntries.end())
-        return known->second;
+    if (const auto known = m_homeEntries.find(entry); known != m_homeEntries.end()) {
+        struct stat st {};
+        if (::fstatat(m_home.get(), known->second.name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
+                0 &&
+            identityOf(st) == entry)
+            return known->second.readOnly;
+        m_homeEntries.erase(known);
+    }
     UniqueFd listing(::openat(m_home.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
     if (!dir)
@@ -329,7 +335,7 @@ bool Supervisor::homeEntryReadOnly(FileIdentity entry) const {
         struct stat st {};
         if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             identityOf(st) == entry)
-            return m_homeEntries[entry] = readOnlyByRule(e->d_name);
+            return (m_homeEntries[entry] = {e->d_name, readOnlyByRule(e->d_name)}).readOnly;
     }
     return true;
 }

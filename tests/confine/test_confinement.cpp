@@ -720,6 +720,39 @@ private slots:
                  (std::vector<GuardedFolder>{GuardedFolder::Documents, GuardedFolder::Desktop}));
     }
 
+    // An entry made in the home while the program runs is judged by its name
+    // there: once the person renames ~/Reports to a hidden name, it is
+    // read-only, though it was writable before.
+    void homeEntryRenamedHidden() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        int ready[2], renamed[2];
+        QVERIFY(::pipe2(ready, O_CLOEXEC) == 0 && ::pipe2(renamed, O_CLOEXEC) == 0);
+        std::thread person([&] {
+            char byte = 0;
+            if (::read(ready[0], &byte, 1) == 1)
+                ::rename((home + "/Reports").constData(), (home + "/.later").constData());
+            if (::write(renamed[1], "r", 1) != 1)
+                qFatal("cannot say the folder was renamed");
+        });
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        const QByteArray got = runConfined(keptOutFolders(), guard, [&] {
+            const QByteArray before = steps(home, "mkdir Reports; write Reports/a");
+            char byte = 0;
+            if (::write(ready[1], "g", 1) != 1 || ::read(renamed[0], &byte, 1) != 1)
+                return QByteArray("no rename");
+            return before + " " + steps(home, "write .later/b");
+        });
+        person.join();
+        for (const int end : {ready[0], ready[1], renamed[0], renamed[1]})
+            ::close(end);
+        QCOMPARE(got, QByteArray("ok ok EPERM"));
+    }
+
     // A program that tries a new address on every call must not fill the
     // journal, nor the guard's memory: the first addresses are named, then one
     // entry says that further ones are not.
