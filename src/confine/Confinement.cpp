@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <seccomp.h>
@@ -190,7 +191,9 @@ bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
     } else if (writable) {
         m_layout.writableNames.push_back(path); // made later, found by name
     } else {
-        m_layout.readOnlyNames.push_back({nearest->identity, nearest->name});
+        m_layout.readOnlyNames.push_back(
+            {nearest->identity, nearest->name,
+             UniqueFd(::fcntl(nearest->folder.get(), F_DUPFD_CLOEXEC, 0))});
     }
     m_holders.push_back(std::move(nearest->folder));
     return true;

@@ -262,12 +262,20 @@ bool Supervisor::readOnlyItem(const Walked &walked) const {
     // A read-only item, or anything in one.
     if (inAny(walked, m_layout.readOnly))
         return true;
-    // One that did not exist at the start may not be made either.
-    return !walked.exists && !walked.chain.empty() &&
-           std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
-                       [&](const ConfinementLayout::Name &n) {
-                           return n.folder == walked.chain.back() && n.name == walked.name;
-                       });
+    // One that did not exist at the start may not be made either; and one made
+    // since, by anyone, is read-only as it would have been at the start.
+    return std::any_of(
+        m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
+        [&](const ConfinementLayout::Name &n) {
+            const auto in = std::find(walked.chain.begin(), walked.chain.end(), n.folder);
+            if (in == walked.chain.end())
+                return false;
+            if (in + 1 == walked.chain.end())
+                return n.name == walked.name;
+            struct stat st {};
+            return ::fstatat(n.at.get(), n.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   identityOf(st) == *(in + 1);
+        });
 }
 
 // The settings place a change in the home's read-only part lies in: the

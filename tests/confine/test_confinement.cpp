@@ -753,6 +753,55 @@ private slots:
         QCOMPARE(got, QByteArray("ok ok EPERM"));
     }
 
+    // A start file or a session's place missing at the start stays read-only
+    // once the person makes it, whatever the program was answered: ~/.zshrc,
+    // and ~/.ssh with what is in it. Nothing is asked about them; another
+    // hidden entry made since is asked about as ever.
+    void readOnlyItemMadeSinceStart() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        int ready[2], made[2];
+        QVERIFY(::pipe2(ready, O_CLOEXEC) == 0 && ::pipe2(made, O_CLOEXEC) == 0);
+        std::thread person([&] {
+            char byte = 0;
+            if (::read(ready[0], &byte, 1) == 1) {
+                t.makeFile("home/.zshrc", "z");
+                t.makeFolder("home/.ssh/keys");
+                t.makeFolder("home/.other");
+            }
+            if (::write(made[1], "m", 1) != 1)
+                qFatal("cannot say the files were made");
+        });
+        struct AgreeingToAll final : FolderProtection {
+            QList<QByteArray> asked;
+            bool mayAccess(const Walked &, const QByteArray &, FileAccessKind) override {
+                return true;
+            }
+            void grantChosen(const QByteArray &, bool) override {}
+            std::optional<bool> mayChangeEntryNow(const QByteArray &entry,
+                                                  const QByteArray &) override {
+                asked << entry;
+                return true;
+            }
+        } agreeing;
+        const QByteArray got = runConfined(keptOutFolders(nullptr, false), agreeing, [&] {
+            char byte = 0;
+            if (::write(ready[1], "g", 1) != 1 || ::read(made[0], &byte, 1) != 1)
+                return QByteArray("nothing made");
+            return opened(sysOpen(home + "/.zshrc", O_WRONLY | O_APPEND)) + " " +
+                   steps(home, "write .ssh/authorized_keys; write .ssh/keys/a; mkdir .ssh/b; write "
+                               ".other/x");
+        });
+        person.join();
+        for (const int end : {ready[0], ready[1], made[0], made[1]})
+            ::close(end);
+        QCOMPARE(got, QByteArray("EPERM EPERM EPERM EPERM ok"));
+        QCOMPARE(agreeing.asked, QList<QByteArray>{QFile::encodeName(
+                                     QFileInfo(t.home()).canonicalFilePath() + "/.other")});
+    }
+
     // A program that tries a new address on every call must not fill the
     // journal, nor the guard's memory: the first addresses are named, then one
     // entry says that further ones are not.
