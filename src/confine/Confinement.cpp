@@ -186,6 +186,13 @@ bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
     if (::fstatat(nearest->folder.get(), nearest->name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
         0) {
         (writable ? m_layout.writable : m_layout.readOnly).push_back(identityOf(st));
+        // A start file kept elsewhere and linked in (a dotfiles folder) is
+        // read by what it starts wherever it lies: what the link leads to is
+        // read-only too, by either name.
+        struct stat target {};
+        if (!writable && S_ISLNK(st.st_mode) &&
+            ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0)
+            m_layout.readOnly.push_back(identityOf(target));
     } else if (errno != ENOENT) {
         return false;
     } else if (writable) {

@@ -471,6 +471,12 @@ const std::vector<HeldRow> &heldRows() {
                     done(::syscall(SYS_mkdir, (home + "/.local/share/dbus-1").data(), 0700));
          },
          "EPERMEPERMENOENT b", "D/../.bashrc"},
+        {"start files: one linked in from a dotfiles folder, by either name", "",
+         [](P d, P, P) {
+             return opened(sysOpen(d + "/../.profile", O_WRONLY | O_APPEND)) +
+                    opened(sysOpen(d + "/../dots/profile", O_WRONLY | O_TRUNC));
+         },
+         "EPERMEPERM p", "D/../dots/profile"},
         {"io_uring_setup: refused", "",
          [](P, P, P) {
              io_uring_params params{};
@@ -625,6 +631,8 @@ private slots:
         NoPrompter prompter;
         FolderGuard guard(log, prompter);
         t.makeFile("home/.bashrc", "b");
+        t.makeFile("home/dots/profile", "p");
+        QVERIFY(QFile::link(t.home() + "/dots/profile", t.home() + "/.profile"));
         const auto bound = [&](const QByteArray &name, int type) {
             const int s = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
             const auto [address, size] = local(name);
