@@ -221,11 +221,23 @@ bool LayoutMapper::takeHome(const QByteArray &home) {
     if (dir) {
         listing.release(); // closedir closes it
         const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
-        struct stat st {};
-        while (const dirent *entry = ::readdir(dir))
-            if (readOnlyByRule(entry->d_name) &&
-                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                m_layout.hiddenRoots.push_back(identityOf(st));
+        // A hidden entry that is a link (into a dotfiles folder) is read where
+        // it leads: that is read-only too, by either name, unless it holds the
+        // home itself.
+        const auto holdsHome = [&](FileIdentity id) {
+            return id == walked->identity || contains(walked->chain, id);
+        };
+        struct stat st {
+        }, target{};
+        while (const dirent *entry = ::readdir(dir)) {
+            if (!readOnlyByRule(entry->d_name) ||
+                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            m_layout.hiddenRoots.push_back(identityOf(st));
+            if (S_ISLNK(st.st_mode) && ::fstatat(::dirfd(dir), entry->d_name, &target, 0) == 0 &&
+                !holdsHome(identityOf(target)))
+                m_layout.hiddenRoots.push_back(identityOf(target));
+        }
     } else if (errno != EACCES) {
         return false; // one that cannot be listed is judged by name, entry by entry
     }

@@ -517,9 +517,10 @@ std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start)
 }
 
 bool Supervisor::goesOn(const Walked &object, FileAccessKind kind) const {
-    // A read-only item reached where Landlock lets the program write (a start
-    // file linked in from a dotfiles folder, by its own name there) is judged.
-    if (kind == FileAccessKind::Write && readOnlyItem(object))
+    // A read-only item or the home's read-only part, reached where Landlock
+    // lets the program write (a start file or a hidden entry linked in from a
+    // dotfiles folder, by its own name there), is judged.
+    if (kind == FileAccessKind::Write && (readOnlyItem(object) || inReadOnlyPart(object)))
         return false;
     // Landlock refuses whatever a rule does not allow: a read-only rule only reads.
     const bool ruled =

@@ -765,6 +765,8 @@ private slots:
     // once the person makes it, whatever the program was answered: ~/.zshrc,
     // and ~/.ssh with what is in it. Nothing is asked about them; another
     // hidden entry made since is asked about as ever.
+    // A hidden entry linked in from a dotfiles folder is read-only by either
+    // name, and nothing is asked about it (its place is no settings place).
     void readOnlyItemMadeSinceStart() {
         if (const std::optional<QString> why = confinementUnavailable())
             QSKIP(qPrintable(*why));
@@ -782,6 +784,9 @@ private slots:
             if (::write(made[1], "m", 1) != 1)
                 qFatal("cannot say the files were made");
         });
+        // A hidden entry linked in from a dotfiles folder, there from the start.
+        t.makeFolder("home/dots/vim");
+        QVERIFY(QFile::link(t.home() + "/dots/vim", t.home() + "/.vim"));
         struct AgreeingToAll final : FolderProtection {
             QList<QByteArray> asked;
             bool mayAccess(const Walked &, const QByteArray &, FileAccessKind) override {
@@ -799,13 +804,13 @@ private slots:
             if (::write(ready[1], "g", 1) != 1 || ::read(made[0], &byte, 1) != 1)
                 return QByteArray("nothing made");
             return opened(sysOpen(home + "/.zshrc", O_WRONLY | O_APPEND)) + " " +
-                   steps(home, "write .ssh/authorized_keys; write .ssh/keys/a; mkdir .ssh/b; write "
-                               ".other/x");
+                   steps(home, "write .ssh/authorized_keys; write .ssh/keys/a; mkdir .ssh/b; "
+                               "write .other/x; write .vim/a; write dots/vim/b; write dots/c");
         });
         person.join();
         for (const int end : {ready[0], ready[1], made[0], made[1]})
             ::close(end);
-        QCOMPARE(got, QByteArray("EPERM EPERM EPERM EPERM ok"));
+        QCOMPARE(got, QByteArray("EPERM EPERM EPERM EPERM ok EPERM EPERM ok"));
         QCOMPARE(agreeing.asked, QList<QByteArray>{QFile::encodeName(
                                      QFileInfo(t.home()).canonicalFilePath() + "/.other")});
     }
