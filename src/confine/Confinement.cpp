@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <seccomp.h>
@@ -185,12 +186,21 @@ bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
     if (::fstatat(nearest->folder.get(), nearest->name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
         0) {
         (writable ? m_layout.writable : m_layout.readOnly).push_back(identityOf(st));
+        // A start file kept elsewhere and linked in (a dotfiles folder) is
+        // read by what it starts wherever it lies: what the link leads to is
+        // read-only too, by either name.
+        struct stat target {};
+        if (!writable && S_ISLNK(st.st_mode) &&
+            ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0)
+            m_layout.readOnly.push_back(identityOf(target));
     } else if (errno != ENOENT) {
         return false;
     } else if (writable) {
         m_layout.writableNames.push_back(path); // made later, found by name
     } else {
-        m_layout.readOnlyNames.push_back({nearest->identity, nearest->name});
+        m_layout.readOnlyNames.push_back(
+            {nearest->identity, nearest->name,
+             UniqueFd(::fcntl(nearest->folder.get(), F_DUPFD_CLOEXEC, 0))});
     }
     m_holders.push_back(std::move(nearest->folder));
     return true;
@@ -211,11 +221,23 @@ bool LayoutMapper::takeHome(const QByteArray &home) {
     if (dir) {
         listing.release(); // closedir closes it
         const std::unique_ptr<DIR, int (*)(DIR *)> owner(dir, ::closedir);
-        struct stat st {};
-        while (const dirent *entry = ::readdir(dir))
-            if (readOnlyByRule(entry->d_name) &&
-                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                m_layout.hiddenRoots.push_back(identityOf(st));
+        // A hidden entry that is a link (into a dotfiles folder) is read where
+        // it leads: that is read-only too, by either name, unless it holds the
+        // home itself.
+        const auto holdsHome = [&](FileIdentity id) {
+            return id == walked->identity || contains(walked->chain, id);
+        };
+        struct stat st {
+        }, target{};
+        while (const dirent *entry = ::readdir(dir)) {
+            if (!readOnlyByRule(entry->d_name) ||
+                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            m_layout.hiddenRoots.push_back(identityOf(st));
+            if (S_ISLNK(st.st_mode) && ::fstatat(::dirfd(dir), entry->d_name, &target, 0) == 0 &&
+                !holdsHome(identityOf(target)))
+                m_layout.hiddenRoots.push_back(identityOf(target));
+        }
     } else if (errno != EACCES) {
         return false; // one that cannot be listed is judged by name, entry by entry
     }

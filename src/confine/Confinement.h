@@ -39,10 +39,13 @@ struct ConfinementLayout {
     std::vector<FileIdentity> ancestors; // every folder above one: no rule
     std::vector<FileIdentity> allowed;   // their other entries: a rule each
     std::vector<FileIdentity> readOnly;  // read-only items: a rule that only reads
-    // A read-only item that does not exist: its folder and name, never to be made.
+    // A read-only item that does not exist: its folder and name, never to be
+    // made. Whoever makes it later (the person, another program), it and all
+    // in it stay read-only: `at` (O_PATH, the folder) finds it by that name.
     struct Name {
         FileIdentity folder;
         QByteArray name;
+        UniqueFd at;
     };
     std::vector<Name> readOnlyNames;
     // The home folder's read-only part (see KeptOutPaths::home): its hidden

@@ -161,8 +161,15 @@ std::vector<AllowedSocket> sessionSockets(const QProcessEnvironment &environment
 SocketDoors::SocketDoors(std::vector<AllowedSocket> allowed) : m_allowed(std::move(allowed)) {}
 
 Reply SocketDoors::refuse(const QByteArray &name) {
-    if (m_refused && m_told.insert(name).second)
+    if (!m_refused || m_told.count(name) != 0)
+        return Reply::result(EACCES);
+    if (m_told.size() < kNamedRefusals) {
+        m_told.insert(name);
         m_refused(printableSocketName(name));
+    } else if (!m_toldFurther) {
+        m_toldFurther = true;
+        m_refused(QStringLiteral("further local sockets, no longer named one by one"));
+    }
     return Reply::result(EACCES);
 }
 

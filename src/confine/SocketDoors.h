@@ -67,7 +67,11 @@ class SocketDoors {
 public:
     explicit SocketDoors(std::vector<AllowedSocket> allowed);
 
-    // Told once for each address refused, with its printable form.
+    // Told once for each address refused, with its printable form, for the
+    // first kNamedRefusals addresses; then once more with "further local
+    // sockets" and no more. A program that tries a new address on each call
+    // would otherwise fill the journal and the guard's memory without end.
+    static constexpr std::size_t kNamedRefusals = 32;
     void onRefused(std::function<void(const QString &address)> observer) {
         m_refused = std::move(observer);
     }
@@ -86,6 +90,7 @@ private:
     std::vector<AllowedSocket> m_allowed;
     std::function<void(const QString &)> m_refused;
     std::set<QByteArray> m_told;
+    bool m_toldFurther = false;
 };
 
 // An address as a person reads it: a path, or "@" and an abstract name with

@@ -262,12 +262,20 @@ bool Supervisor::readOnlyItem(const Walked &walked) const {
     // A read-only item, or anything in one.
     if (inAny(walked, m_layout.readOnly))
         return true;
-    // One that did not exist at the start may not be made either.
-    return !walked.exists && !walked.chain.empty() &&
-           std::any_of(m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
-                       [&](const ConfinementLayout::Name &n) {
-                           return n.folder == walked.chain.back() && n.name == walked.name;
-                       });
+    // One that did not exist at the start may not be made either; and one made
+    // since, by anyone, is read-only as it would have been at the start.
+    return std::any_of(
+        m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
+        [&](const ConfinementLayout::Name &n) {
+            const auto in = std::find(walked.chain.begin(), walked.chain.end(), n.folder);
+            if (in == walked.chain.end())
+                return false;
+            if (in + 1 == walked.chain.end())
+                return n.name == walked.name;
+            struct stat st {};
+            return ::fstatat(n.at.get(), n.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   identityOf(st) == *(in + 1);
+        });
 }
 
 // The settings place a change in the home's read-only part lies in: the
@@ -322,8 +330,14 @@ bool Supervisor::inReadOnlyPart(const Walked &walked) const {
 // An entry of the home folder made since the start, by its name there. One
 // that cannot be found (moved away meanwhile) counts as read-only.
 bool Supervisor::homeEntryReadOnly(FileIdentity entry) const {
-    if (const auto known = m_homeEntries.find(entry); known != m_homeEntries.end())
-        return known->second;
+    if (const auto known = m_homeEntries.find(entry); known != m_homeEntries.end()) {
+        struct stat st {};
+        if (::fstatat(m_home.get(), known->second.name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
+                0 &&
+            identityOf(st) == entry)
+            return known->second.readOnly;
+        m_homeEntries.erase(known);
+    }
     UniqueFd listing(::openat(m_home.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR *dir = listing.isValid() ? ::fdopendir(listing.get()) : nullptr;
     if (!dir)
@@ -334,7 +348,7 @@ bool Supervisor::homeEntryReadOnly(FileIdentity entry) const {
         struct stat st {};
         if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             identityOf(st) == entry)
-            return m_homeEntries[entry] = readOnlyByRule(e->d_name);
+            return (m_homeEntries[entry] = {e->d_name, readOnlyByRule(e->d_name)}).readOnly;
     }
     return true;
 }
@@ -508,6 +522,11 @@ std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start)
 }
 
 bool Supervisor::goesOn(const Walked &object, FileAccessKind kind) const {
+    // A read-only item or the home's read-only part, reached where Landlock
+    // lets the program write (a start file or a hidden entry linked in from a
+    // dotfiles folder, by its own name there), is judged.
+    if (kind == FileAccessKind::Write && (readOnlyItem(object) || inReadOnlyPart(object)))
+        return false;
     // Landlock refuses whatever a rule does not allow: a read-only rule only reads.
     const bool ruled =
         covered(object, false) || (kind != FileAccessKind::Write && coveredToRead(object));

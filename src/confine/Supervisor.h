@@ -138,8 +138,14 @@ private:
     UniqueFd m_home;                 // where an entry made since the start is looked up by name
     QByteArray m_realHome;           // the home as the file system names it
     std::vector<QByteArray> m_bases; // the XDG bases in it, likewise, the deepest first
-    // The home's entries met since the start: read-only or not.
-    mutable std::unordered_map<FileIdentity, bool, FileIdentityHash> m_homeEntries;
+    // What homeEntryReadOnly found: the entry's name in the home then, and
+    // whether that name is read-only by rule. Kept only while the name still
+    // leads to that entry: one renamed, or a number reused, is looked up again.
+    struct HomeEntry {
+        QByteArray name;
+        bool readOnly;
+    };
+    mutable std::unordered_map<FileIdentity, HomeEntry, FileIdentityHash> m_homeEntries;
     SocketDoors m_sockets;
     OwnProcesses m_own;
     mode_t m_ownUmask = 0;

@@ -82,7 +82,8 @@ QByteArray contents(const QString &path) {
 QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
                        const std::function<QByteArray()> &body,
                        const QByteArray &workingFolder = "/",
-                       std::vector<AllowedSocket> allowed = {}) {
+                       std::vector<AllowedSocket> allowed = {},
+                       const std::function<void(Supervisor &)> &prepare = {}) {
     int sockets[2]; // the listener, then the child's report
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return "no socket pair";
@@ -117,6 +118,8 @@ QByteArray runConfined(const KeptOutPaths &paths, FolderProtection &protection,
         confined
             ? Supervisor::create(std::move(listener), protection, paths, &error, std::move(allowed))
             : nullptr;
+    if (supervisor && prepare)
+        prepare(*supervisor);
     while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
     }
     int status = 0;
@@ -468,6 +471,12 @@ const std::vector<HeldRow> &heldRows() {
                     done(::syscall(SYS_mkdir, (home + "/.local/share/dbus-1").data(), 0700));
          },
          "EPERMEPERMENOENT b", "D/../.bashrc"},
+        {"start files: one linked in from a dotfiles folder, by either name", "",
+         [](P d, P, P) {
+             return opened(sysOpen(d + "/../.profile", O_WRONLY | O_APPEND)) +
+                    opened(sysOpen(d + "/../dots/profile", O_WRONLY | O_TRUNC));
+         },
+         "EPERMEPERM p", "D/../dots/profile"},
         {"io_uring_setup: refused", "",
          [](P, P, P) {
              io_uring_params params{};
@@ -622,6 +631,8 @@ private slots:
         NoPrompter prompter;
         FolderGuard guard(log, prompter);
         t.makeFile("home/.bashrc", "b");
+        t.makeFile("home/dots/profile", "p");
+        QVERIFY(QFile::link(t.home() + "/dots/profile", t.home() + "/.profile"));
         const auto bound = [&](const QByteArray &name, int type) {
             const int s = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
             const auto [address, size] = local(name);
@@ -715,6 +726,125 @@ private slots:
         QCOMPARE(got, QByteArray("oabEPERM"));
         QCOMPARE(person.asked,
                  (std::vector<GuardedFolder>{GuardedFolder::Documents, GuardedFolder::Desktop}));
+    }
+
+    // An entry made in the home while the program runs is judged by its name
+    // there: once the person renames ~/Reports to a hidden name, it is
+    // read-only, though it was writable before.
+    void homeEntryRenamedHidden() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        int ready[2], renamed[2];
+        QVERIFY(::pipe2(ready, O_CLOEXEC) == 0 && ::pipe2(renamed, O_CLOEXEC) == 0);
+        std::thread person([&] {
+            char byte = 0;
+            if (::read(ready[0], &byte, 1) == 1)
+                ::rename((home + "/Reports").constData(), (home + "/.later").constData());
+            if (::write(renamed[1], "r", 1) != 1)
+                qFatal("cannot say the folder was renamed");
+        });
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        const QByteArray got = runConfined(keptOutFolders(), guard, [&] {
+            const QByteArray before = steps(home, "mkdir Reports; write Reports/a");
+            char byte = 0;
+            if (::write(ready[1], "g", 1) != 1 || ::read(renamed[0], &byte, 1) != 1)
+                return QByteArray("no rename");
+            return before + " " + steps(home, "write .later/b");
+        });
+        person.join();
+        for (const int end : {ready[0], ready[1], renamed[0], renamed[1]})
+            ::close(end);
+        QCOMPARE(got, QByteArray("ok ok EPERM"));
+    }
+
+    // A start file or a session's place missing at the start stays read-only
+    // once the person makes it, whatever the program was answered: ~/.zshrc,
+    // and ~/.ssh with what is in it. Nothing is asked about them; another
+    // hidden entry made since is asked about as ever.
+    // A hidden entry linked in from a dotfiles folder is read-only by either
+    // name, and nothing is asked about it (its place is no settings place).
+    void readOnlyItemMadeSinceStart() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const QByteArray home = QFile::encodeName(t.home());
+        int ready[2], made[2];
+        QVERIFY(::pipe2(ready, O_CLOEXEC) == 0 && ::pipe2(made, O_CLOEXEC) == 0);
+        std::thread person([&] {
+            char byte = 0;
+            if (::read(ready[0], &byte, 1) == 1) {
+                t.makeFile("home/.zshrc", "z");
+                t.makeFolder("home/.ssh/keys");
+                t.makeFolder("home/.other");
+            }
+            if (::write(made[1], "m", 1) != 1)
+                qFatal("cannot say the files were made");
+        });
+        // A hidden entry linked in from a dotfiles folder, there from the start.
+        t.makeFolder("home/dots/vim");
+        QVERIFY(QFile::link(t.home() + "/dots/vim", t.home() + "/.vim"));
+        struct AgreeingToAll final : FolderProtection {
+            QList<QByteArray> asked;
+            bool mayAccess(const Walked &, const QByteArray &, FileAccessKind) override {
+                return true;
+            }
+            void grantChosen(const QByteArray &, bool) override {}
+            std::optional<bool> mayChangeEntryNow(const QByteArray &entry,
+                                                  const QByteArray &) override {
+                asked << entry;
+                return true;
+            }
+        } agreeing;
+        const QByteArray got = runConfined(keptOutFolders(nullptr, false), agreeing, [&] {
+            char byte = 0;
+            if (::write(ready[1], "g", 1) != 1 || ::read(made[0], &byte, 1) != 1)
+                return QByteArray("nothing made");
+            return opened(sysOpen(home + "/.zshrc", O_WRONLY | O_APPEND)) + " " +
+                   steps(home, "write .ssh/authorized_keys; write .ssh/keys/a; mkdir .ssh/b; "
+                               "write .other/x; write .vim/a; write dots/vim/b; write dots/c");
+        });
+        person.join();
+        for (const int end : {ready[0], ready[1], made[0], made[1]})
+            ::close(end);
+        QCOMPARE(got, QByteArray("EPERM EPERM EPERM EPERM ok EPERM EPERM ok"));
+        QCOMPARE(agreeing.asked, QList<QByteArray>{QFile::encodeName(
+                                     QFileInfo(t.home()).canonicalFilePath() + "/.other")});
+    }
+
+    // A program that tries a new address on every call must not fill the
+    // journal, nor the guard's memory: the first addresses are named, then one
+    // entry says that further ones are not.
+    void refusedSocketsNamedWithinBound() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        QStringList told;
+        const QByteArray docs = QFile::encodeName(t.documents());
+        const std::size_t tries = SocketDoors::kNamedRefusals * 3;
+        const QByteArray got = runConfined(
+            {{docs}, {}, {}}, guard,
+            [&] {
+                QByteArray results;
+                for (std::size_t i = 0; i < tries; ++i) // the same address twice each
+                    results = connected(QByteArray(1, '\0') + "nobody-" +
+                                        QByteArray::number(quint64(i / 2)));
+                return results;
+            },
+            "/", {},
+            [&](Supervisor &supervisor) {
+                supervisor.sockets().onRefused([&](const QString &a) { told << a; });
+            });
+        QCOMPARE(got, QByteArray("EACCES"));
+        QCOMPARE(std::size_t(told.size()), SocketDoors::kNamedRefusals + 1);
+        QCOMPARE(told.first(), QStringLiteral("@nobody-0"));
+        QVERIFY(told.last().startsWith(QStringLiteral("further local sockets")));
     }
 
     // A call held by the filter and not tried above could change without a test noticing.
