@@ -281,7 +281,8 @@ bool Supervisor::readOnlyItem(const Walked &walked) const {
 // The settings place a change in the home's read-only part lies in: the
 // entry of an XDG base folder there, or else the hidden entry of the home
 // ("/home/a/.config/git", "/home/a/.npm"), as the walk reached it. Nothing
-// for ~/bin, which is no place a program keeps its own settings.
+// for ~/bin and ~/.local/bin, which hold what runs by name, not a program's
+// own settings.
 std::optional<QByteArray> Supervisor::settingsPlace(const Walked &walked) const {
     const QByteArray &path = walked.display;
     // A file is written as a lock file beside it, then renamed over it (git's
@@ -295,6 +296,12 @@ std::optional<QByteArray> Supervisor::settingsPlace(const Walked &walked) const 
             entry.chop(5);
         return entry;
     };
+    // Debian's .profile puts ~/.local/bin on PATH before the system's, as it
+    // does ~/bin: a program placed there runs in place of another at the
+    // next login, whatever a program was allowed for the rest of ~/.local.
+    const QByteArray localBin = m_realHome + "/.local/bin";
+    if (path == localBin || path.startsWith(localBin + '/'))
+        return std::nullopt;
     for (const QByteArray &base : m_bases) // the deepest first
         if (std::optional<QByteArray> entry = below(base))
             return entry;

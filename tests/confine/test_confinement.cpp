@@ -968,11 +968,11 @@ private slots:
             << QByteArray("write .gitconfig.lock; move .gitconfig.lock .gitconfig; write .profile2")
             << QByteArray("ok ok EPERM")
             << QByteArray(".gitconfig .gitconfig .gitconfig .profile2");
-        QTest::newRow("start files and ~/bin, whatever was agreed")
-            << QByteArray(".bashrc .config/autostart .ssh bin")
+        QTest::newRow("start files, ~/bin and ~/.local/bin, whatever was agreed")
+            << QByteArray(".bashrc .config/autostart .ssh bin .local")
             << QByteArray("write .bashrc; write .ssh/authorized_keys; mkdir .config/autostart; "
-                          "write bin/ls")
-            << QByteArray("EPERM EPERM EPERM EPERM") << QByteArray("");
+                          "write bin/ls; mkdir .local/bin; mkdir .local/lib")
+            << QByteArray("EPERM EPERM EPERM EPERM EPERM ok") << QByteArray(".local");
     }
     void settingsPlaces() {
         if (const std::optional<QString> why = confinementUnavailable())
