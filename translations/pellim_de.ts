@@ -701,18 +701,6 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
 <context>
     <name>pellim::FolderAccessWindow</name>
     <message>
-        <source>Allowed</source>
-        <translation>Erlaubt</translation>
-    </message>
-    <message>
-        <source>Denied</source>
-        <translation>Verweigert</translation>
-    </message>
-    <message>
-        <source>Not decided</source>
-        <translation>Nicht entschieden</translation>
-    </message>
-    <message>
         <source>Close</source>
         <translation>Schließen</translation>
     </message>

@@ -25,18 +25,6 @@ namespace pellim {
 
 namespace {
 
-QString shownAnswer(ConsentAnswer answer) {
-    switch (answer) {
-    case ConsentAnswer::Allowed:
-        return FolderAccessWindow::tr("Allowed");
-    case ConsentAnswer::Denied:
-        return FolderAccessWindow::tr("Denied");
-    case ConsentAnswer::NotDecided:
-        break;
-    }
-    return FolderAccessWindow::tr("Not decided");
-}
-
 // A path or a reason may hold anything, markup included: always shown as text.
 QLabel *textLabel(QWidget *parent, bool wrap) {
     auto *label = new QLabel(parent);

@@ -45,6 +45,8 @@ const std::array<const char *, 3> kMnemonicNames = {
     QT_TRANSLATE_NOOP("pellim::ProgramAnswersView", "D&esktop"),
     QT_TRANSLATE_NOOP("pellim::ProgramAnswersView", "Do&wnloads")};
 
+} // namespace
+
 QString shownAnswer(ConsentAnswer answer) {
     switch (answer) {
     case ConsentAnswer::Allowed:
@@ -56,8 +58,6 @@ QString shownAnswer(ConsentAnswer answer) {
     }
     return ProgramAnswersView::tr("Not decided");
 }
-
-} // namespace
 
 ProgramAnswersView::ProgramAnswersView(const QString &id, const QString &name, bool own,
                                        QWidget *parent)

@@ -81,4 +81,8 @@ private:
     int m_nextLine = 0;
 };
 
+// "Allowed", "Denied", "Not decided", in the person's language: the words
+// Folder Access shows and says an answer with.
+QString shownAnswer(ConsentAnswer answer);
+
 } // namespace pellim
