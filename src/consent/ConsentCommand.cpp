@@ -6,6 +6,7 @@
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
 #include "consent/Program.h"
+#include "consent/RunningGrants.h"
 #include "consent/UserFolders.h"
 #include "journal/JournalSink.h"
 
@@ -60,7 +61,8 @@ struct CommandLine {
         // commands' list below; the commands and folders themselves are not.
         parser.addPositionalArgument(
             translated(QT_TRANSLATE_NOOP("pellim-consent", "COMMAND")),
-            translated(QT_TRANSLATE_NOOP("pellim-consent", "list, allow, deny, reset or release")));
+            translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                         "list, allow, deny, reset, release or revoke")));
         const QString folder = translated(QT_TRANSLATE_NOOP("pellim-consent", "FOLDER"));
         parser.addPositionalArgument(
             folder,
@@ -77,7 +79,8 @@ void printHelp(QTextStream &out, const CommandLine &line, const ConsentStore &st
                "pellim-consent",
                "Commands:\n"
                "  list            show each folder, its path and its stored answer, for\n"
-               "                  Pellim and then every other program with an answer\n"
+               "                  Pellim and then every other program with an answer,\n"
+               "                  and what each running program was granted in a dialog\n"
                "  allow FOLDER    let Pellim reach into FOLDER without asking\n"
                "  deny FOLDER     refuse Pellim access to FOLDER without asking\n"
                "  reset FOLDER    forget the answer, so that Pellim asks again\n"
@@ -86,6 +89,9 @@ void printHelp(QTextStream &out, const CommandLine &line, const ConsentStore &st
                "                  the desktop's settings no longer name\n"
                "  reset --program PROGRAM\n"
                "                  forget every answer of PROGRAM\n"
+               "  revoke [--program PROGRAM] PATH\n"
+               "                  take back what was chosen as PATH in a dialog of the\n"
+               "                  running PROGRAM (Pellim without --program)\n"
                "\n"
                "FOLDER is documents, desktop or downloads, in any letter case.\n"
                "With --program, list, allow, deny and reset act on the answers of a program\n"
@@ -232,6 +238,31 @@ void listRecorded(const ConsentStore::Contents &contents, QTextStream &out) {
     }
 }
 
+// What the running guards published, or nothing: no runtime folder says so.
+std::vector<RunningProgram> runningPrograms(QTextStream &err) {
+    const Result<QByteArray> folder = RunningGrants::folder();
+    if (!qgetenv("XDG_RUNTIME_DIR").startsWith('/'))
+        err << kProgram << ": "
+            << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                            "note: there is no runtime folder (XDG_RUNTIME_DIR): "
+                                            "what running programs were granted in a dialog is "
+                                            "not shown"))
+            << "\n";
+    return folder ? RunningGrants(*folder).programs() : std::vector<RunningProgram>();
+}
+
+// What the running guards of the program `id` were granted in a dialog.
+void listChosen(const QString &id, const std::vector<RunningProgram> &running, QTextStream &out) {
+    for (const RunningProgram &program : running)
+        if (program.id == id)
+            for (const ChosenItem &item : program.chosen)
+                out << "  "
+                    << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                                    "Chosen in a dialog, open until %1 quits: %2"))
+                           .arg(program.name, QFile::decodeName(item.path))
+                    << "\n";
+}
+
 // "sh (/usr/bin/dash)", above another program's lines.
 void listHeading(const ConsentStore::ProgramAnswers &program, QTextStream &out) {
     out << QStringLiteral("%1 (%2)\n").arg(program.name, program.id);
@@ -243,7 +274,13 @@ int list(const ConsentStore &store, const std::optional<Program> &only, QTextStr
          QTextStream &err) {
     const ConsentStore::Contents contents = store.read();
     listProblems(store, contents, err);
+    const std::vector<RunningProgram> running = runningPrograms(err);
     std::vector<ConsentStore::ProgramAnswers> programs = store.programs();
+    // A program that runs with something chosen is listed, answered or not.
+    for (const RunningProgram &r : running)
+        if (!r.chosen.empty() && std::none_of(programs.begin(), programs.end(),
+                                              [&](const auto &p) { return p.id == r.id; }))
+            programs.push_back({r.id, r.name, {}, {}});
     const auto answersOf = [&](const QString &id, const QString &name) {
         for (const ConsentStore::ProgramAnswers &program : programs)
             if (program.id == id)
@@ -254,11 +291,13 @@ int list(const ConsentStore &store, const std::optional<Program> &only, QTextStr
         const ConsentStore::ProgramAnswers program = answersOf(only->id, only->name);
         listHeading(program, out);
         listAnswers(program, out);
+        listChosen(program.id, running, out);
         return kDone;
     }
     // Pellim's from its own reading: a damaged object of its own lists as not decided.
     listAnswers({QString::fromLatin1(kAppId), {}, contents.answers, {}}, out);
     listRecorded(contents, out);
+    listChosen(QString::fromLatin1(kAppId), running, out);
     if (only)
         return kDone;
     for (const ConsentStore::ProgramAnswers &program : programs) {
@@ -267,6 +306,46 @@ int list(const ConsentStore &store, const std::optional<Program> &only, QTextStr
         out << "\n";
         listHeading(program, out);
         listAnswers(program, out);
+        listChosen(program.id, running, out);
+    }
+    return kDone;
+}
+
+// Asks every running guard of `program` that holds `word` chosen in a dialog
+// to take it back.
+int revoke(const Program &program, const QString &word, QTextStream &out, QTextStream &err) {
+    const QByteArray home = homeFolder();
+    QString given = word;
+    if (!home.isEmpty() && (given == QLatin1String("~") || given.startsWith(QLatin1String("~/"))))
+        given = QFile::decodeName(home) + given.mid(1);
+    given = QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    const QByteArray paths[] = {QFile::encodeName(given), QFile::encodeName(resolvePath(given))};
+    const Result<QByteArray> folder = RunningGrants::folder();
+    bool any = false;
+    for (const RunningProgram &running :
+         folder ? RunningGrants(*folder).programs() : std::vector<RunningProgram>()) {
+        for (const ChosenItem &item : running.chosen) {
+            if (running.id != program.id || (item.path != paths[0] && item.path != paths[1]))
+                continue;
+            any = true;
+            const Outcome revoked =
+                RunningGrants(*folder).revoke(running, item.path, RevokedBy::Command);
+            if (!revoked) {
+                err << kProgram << ": " << revoked.failure().text() << "\n";
+                return kNotWritten;
+            }
+            out << translated(QT_TRANSLATE_NOOP("pellim-consent", "%1: %2: revoked"))
+                       .arg(running.name, QFile::decodeName(item.path))
+                << "\n";
+        }
+    }
+    if (!any) {
+        err << kProgram << ": "
+            << translated(QT_TRANSLATE_NOOP("pellim-consent",
+                                            "%1 holds nothing chosen in a dialog as %2 now"))
+                   .arg(program.name, given)
+            << "\n";
+        return kNotWritten;
     }
     return kDone;
 }
@@ -488,6 +567,15 @@ int runCommand(const QStringList &arguments, ConsentStore &store, LogSink &journ
         if (store.filePath().isEmpty())
             return noStore(err);
         return release(store, journal, words.at(1), out, err);
+    }
+    if (command == QLatin1String("revoke")) {
+        if (words.size() != 2)
+            return usageError(err, translated(QT_TRANSLATE_NOOP(
+                                       "pellim-consent", "revoke needs the path of one item")));
+        const Result<std::optional<Program>> program = programNamed(line, store);
+        if (!program)
+            return usageError(err, program.failure().text());
+        return revoke(program->value_or(pellimProgram({})), words.at(1), out, err);
     }
     static const QStringList kCommands = {QStringLiteral("list"), QStringLiteral("allow"),
                                           QStringLiteral("deny"), QStringLiteral("reset")};

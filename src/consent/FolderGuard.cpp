@@ -450,8 +450,47 @@ void FolderGuard::grantChosen(const QByteArray &path, bool isDirectory) {
         const std::lock_guard lock(m_mutex);
         m_grants.push_back(std::move(grant));
     }
-    if (m_granted)
-        m_granted();
+    tellGranted();
+}
+
+void FolderGuard::onGrant(std::function<void()> changed) {
+    const std::lock_guard lock(m_mutex);
+    m_granted.push_back(std::move(changed));
+}
+
+// Outside the lock: an observer may ask for the choices again.
+void FolderGuard::tellGranted() {
+    std::vector<std::function<void()>> observers;
+    {
+        const std::lock_guard lock(m_mutex);
+        observers = m_granted;
+    }
+    for (const std::function<void()> &observer : observers)
+        observer();
+}
+
+std::vector<ChosenItem> FolderGuard::chosenItems() const {
+    const std::lock_guard lock(m_mutex);
+    std::vector<ChosenItem> items;
+    for (const Grant &g : m_grants) {
+        const ChosenItem item{g.display, g.isDirectory};
+        if (std::find(items.begin(), items.end(), item) == items.end())
+            items.push_back(item);
+    }
+    return items;
+}
+
+bool FolderGuard::revokeChosen(const QByteArray &path, const QString &how) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (std::erase_if(m_grants, [&](const Grant &g) { return g.display == path; }) == 0)
+            return false;
+        m_log.write(LogLevel::Info,
+                    said(QStringLiteral("%1: chosen in a dialog, no longer open: revoked %2")
+                             .arg(shown(path), how)));
+    }
+    tellGranted();
+    return true;
 }
 
 std::vector<FolderGuard::ChosenIn> FolderGuard::grantsIn(FileIdentity folder) const {

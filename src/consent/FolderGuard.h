@@ -4,6 +4,7 @@
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
 #include "consent/Program.h"
+#include "consent/RunningGrants.h"
 #include "journal/Log.h"
 #include "paths/FolderProtection.h"
 #include "paths/PathWalk.h"
@@ -124,9 +125,17 @@ public:
     // folder itself and whatever lies inside it. A folder chosen around it
     // opens none of it. Safe from any thread: it copies under m_mutex.
     std::vector<ChosenIn> grantsIn(FileIdentity folder) const;
-    // Called after each grant, on the thread that made it (the owner passes
-    // it on to the window's thread).
-    void onGrant(std::function<void()> granted) { m_granted = std::move(granted); }
+    // Every choice in force, oldest first, for the other processes that show
+    // them (RunningGrants). Safe from any thread.
+    std::vector<ChosenItem> chosenItems() const;
+    // Takes back every choice made as `path` (as chosenItems names it): the
+    // program's next call there is decided as if it had never been chosen;
+    // what it opened meanwhile stays open. `how` ends the entry ("in Folder
+    // Access"). False when nothing was chosen there. Safe from any thread.
+    bool revokeChosen(const QByteArray &path, const QString &how);
+    // Adds an observer, called after each grant and revoke on the thread that
+    // made it (an owner passes it on to the window's thread).
+    void onGrant(std::function<void()> changed);
 
 private:
     // The one question on screen, or answered and not yet taken by its call.
@@ -200,7 +209,8 @@ private:
     std::optional<Question> m_question;
     std::uint64_t m_questions = 0;
     std::function<void()> m_wake;
-    std::function<void()> m_granted;
+    std::vector<std::function<void()>> m_granted;
+    void tellGranted();
 };
 
 } // namespace pellim

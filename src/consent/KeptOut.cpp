@@ -3,6 +3,7 @@
 
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
+#include "consent/RunningGrants.h"
 #include "consent/UserFolders.h"
 
 #include <QDir>
@@ -209,6 +210,10 @@ KeptOutPaths keptOutFolders(QString *kept, bool forPellim) {
         if (::lstat(bytes.constData(), &st) == 0 && S_ISDIR(st.st_mode))
             keptOut.sealed.push_back(bytes);
     }
+    // What running programs were granted, and the doors to revoke it: no
+    // program may read or knock. Made now, so that it is kept out from the start.
+    if (const Result<QByteArray> grants = RunningGrants::folder(true))
+        keptOut.sealed.push_back(*grants);
     ConsentStore store(storePath);
     const GuardedSet set(store);
     std::vector<ConsentStore::RecordedFolder> record;

@@ -12,7 +12,8 @@ namespace pellim {
 //   starts; all of them are recorded, so that a later start keeps them too,
 //   whatever the settings file then says;
 // - sealed: the guard's own state folder, made (mode 0700) if it is missing, so
-//   that it is kept out from the start;
+//   that it is kept out from the start; and the running guards' folder
+//   (RunningGrants::folder), made the same way where there is a runtime folder;
 // - read-only: readOnlyPaths().
 // Recording keeps an answers file that cannot be used beside the new one; `kept`
 // (if given) is then where, for the journal, which does not exist yet.

@@ -7,6 +7,7 @@
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
+#include "consent/RunningGrants.h"
 #include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
@@ -1027,6 +1028,38 @@ private slots:
         });
         QDir::setCurrent(before);
         QCOMPARE(got, QByteArray("EACCES ok"));
+    }
+
+    // What running programs were granted in a dialog, and their guards' doors
+    // to revoke it, lie out of every confined program's reach, kept out before
+    // it starts: it can neither read them nor knock.
+    void runningGrantsAreKeptOut() {
+        if (const std::optional<QString> why = confinementUnavailable())
+            QSKIP(qPrintable(*why));
+        test::TestHome t;
+        const KeptOutPaths paths = keptOutFolders();
+        const Result<QByteArray> folder = RunningGrants::folder();
+        QVERIFY(folder);
+        GrantsPublisher published(
+            *folder, Program{"/usr/bin/zed", "zed", "/usr/bin/zed"},
+            [] {
+                return std::vector<ChosenItem>{{"/x", false}};
+            },
+            [](const QByteArray &, RevokedBy) { return true; });
+        QVERIFY(published.publish());
+        const std::vector<RunningProgram> running = RunningGrants(*folder).programs();
+        QVERIFY(running.size() == 1 && !running[0].door.isEmpty());
+        const QByteArray door = running[0].door, file = door.chopped(5) + ".grants";
+        MemoryLogSink log;
+        NoPrompter prompter;
+        FolderGuard guard(log, prompter);
+        const QByteArray got = runConfined(paths, guard, [&] {
+            const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+            const auto [address, size] = local(door);
+            return opened(sysOpen(*folder, O_RDONLY | O_DIRECTORY)) + " " + opened(sysOpen(file)) +
+                   " " + done(::connect(s, reinterpret_cast<const sockaddr *>(&address), size));
+        });
+        QCOMPARE(got, QByteArray("EPERM EPERM EACCES"));
     }
 
     // A home whose parent cannot be listed (mode 0711 on a shared machine, or

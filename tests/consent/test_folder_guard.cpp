@@ -3,6 +3,7 @@
 #include "consent/FolderGuard.h"
 #include "consent/KeptOut.h"
 #include "consent/Program.h"
+#include "consent/RunningGrants.h"
 #include "files/FileAccess.h"
 #include "paths/PathWalk.h"
 #include "support/MemoryLogSink.h"
@@ -15,6 +16,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -495,6 +497,77 @@ private slots:
         for (const char *other : {"/other.txt", "/Subway/x.txt", ""})
             QVERIFY2(!asks(guard, docs + other), other);
         QCOMPARE(prompter.asked, 3);
+    }
+
+    // What a running guard publishes: listed by pellim-consent under its program
+    // while it runs, and revoked through its door, after which the program's
+    // next call there is asked about again. A file that is not a running
+    // guard's own sound one is left out; one whose guard has ended, or whose
+    // pid another process took since, is removed too.
+    void runningGrants_data() {
+        QTest::addColumn<QString>("guard");   // whose file: "this", "ended", "pid reused"
+        QTest::addColumn<QByteArray>("text"); // empty: the guard publishes; @: "guard PID START"
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("removed");
+        const QByteArray sound = "pellim-grants 1\n@\nprogram %2Fusr%2Fbin%2Fzed zed\n"
+                                 "chosen file %2Fx\n";
+        QTest::newRow("published") << "this" << QByteArray() << true << false;
+        QTest::newRow("its guard has ended") << "ended" << sound << false << true;
+        QTest::newRow("its pid reused") << "pid reused" << sound << false << true;
+        QTest::newRow("an unknown line") << "this" << sound + "chosen maybe %2Fy\n"
+                                         << false << false;
+        QTest::newRow("another guard named inside")
+            << "this" << QByteArray(sound).replace("@", "guard 1 1") << false << false;
+    }
+    void runningGrants() {
+        QFETCH(QString, guard);
+        QFETCH(QByteArray, text);
+        QFETCH(bool, listed);
+        QFETCH(bool, removed);
+        const Result<QByteArray> folder = RunningGrants::folder(true);
+        QVERIFY(folder);
+        const Result<Program> sh = resolveProgram("sh", qgetenv("PATH"));
+        QVERIFY(sh);
+        FakePrompter prompter;
+        FolderGuard guarded(m_log, prompter, *sh);
+        GrantsPublisher published(
+            *folder, *sh, [&] { return guarded.chosenItems(); },
+            [&](const QByteArray &path, RevokedBy) {
+                return guarded.revokeChosen(path, "with pellim-consent");
+            });
+        guarded.onGrant([&] { QVERIFY(published.publish()); });
+        pid_t pid = ::getpid();
+        std::uint64_t started = processStarted(pid).value_or(0) + (guard == "pid reused");
+        if (guard == "ended") {
+            if ((pid = ::fork()) == 0)
+                ::_exit(0);
+            ::waitpid(pid, nullptr, 0);
+        }
+        const QByteArray file =
+            *folder + '/' + QByteArray::number(pid) + '-' + QByteArray::number(started) + ".grants";
+        const QByteArray chosen = QFile::encodeName(m_home->documents() + "/letter.txt");
+        if (text.isEmpty())
+            guarded.grantChosen(chosen, false);
+        else
+            QVERIFY(writeFile(file, text.replace('@', "guard " + QByteArray::number(pid) + ' ' +
+                                                          QByteArray::number(started))));
+        QCOMPARE(RunningGrants(*folder).programs().size(), std::size_t(listed));
+        QCOMPARE(!QFile::exists(QFile::decodeName(file)), removed);
+        if (!listed)
+            return;
+        QVERIFY(asks(guarded, QFile::decodeName(chosen)));
+        const Run run = consent("list");
+        QVERIFY2(
+            run.out.contains("sh (" + sh->id + ")\n") &&
+                run.out.contains("\n  Chosen in a dialog, open until sh quits: " + chosen + "\n"),
+            qPrintable(run.out));
+        QCOMPARE(consent("revoke --program sh " + chosen).out, "sh: " + chosen + ": revoked\n");
+        QVERIFY(RunningGrants(*folder).programs().at(0).chosen.empty());
+        QVERIFY(!asks(guarded, QFile::decodeName(chosen)));
+        QVERIFY(entries().contains("sh: " + chosen +
+                                   ": chosen in a dialog, no longer open: revoked with "
+                                   "pellim-consent"));
+        QCOMPARE(consent("revoke --program sh " + chosen).status, 1);
     }
 
     // Which folder decides, by what the path reaches: Documents is a link to
