@@ -7,11 +7,13 @@
 #include "confine/Supervisor.h"
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
+#include "consent/RunningGrants.h"
 #include "display/Display.h"
 #include "guard/BusProxies.h"
 #include "guard/SyntheticInput.h"
 #include "guard/ToolkitEnvironment.h"
 #include "guard/WindowOwner.h"
+#include "guard/WindowSlots.h"
 #include "journal/JournalSink.h"
 #include "journal/Log.h"
 #include "panels/Alert.h"
@@ -30,6 +32,7 @@
 #include <QProcessEnvironment>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -55,10 +58,34 @@ namespace pellim {
 
 namespace {
 
-// The guard's windows on screen at once, past which a request is refused: each
-// of Pellim's clicks may have its own dialog, but a flood of requests must not
-// bury the screen nor take the guard's memory with it.
+// The guards' windows on screen at once, every guard's together, past which a
+// request is refused: each of Pellim's clicks may have its own dialog, but a
+// flood of requests must not bury the screen nor take the guard's memory with
+// it, and ten programs under guards of their own must not do it either.
 constexpr int kMaxWindows = 8;
+
+// Calls `changed` soon after one of the application's windows is shown or
+// hidden, once for a burst.
+class WindowWatch final : public QObject {
+public:
+    explicit WindowWatch(std::function<void()> changed) : m_changed(std::move(changed)) {}
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Show || type == QEvent::Hide) && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->isWindow() && !m_pending) {
+            m_pending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_pending = false;
+                m_changed();
+            });
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_changed;
+    bool m_pending = false;
+};
 
 // The title a window of the guard's had before standAlone marked it.
 constexpr char kOwnTitle[] = "pellimOwnTitle";
@@ -165,6 +192,10 @@ private:
     QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
+    int shownHere() const;
+    void holdSlots();
+    void shareGrants(const KeptOutPaths &keptOut);
+    void publishGrants();
     void superviseCalls();
     void showQuestions();
     void serve(const QByteArray &message);
@@ -186,9 +217,16 @@ private:
     QuestionQueue m_questions;
     FolderGuard m_guard;
     std::unique_ptr<Supervisor> m_supervisor;
+    // In the running guards' folder: what the program was granted, and the
+    // window slots every guard shares; none where that folder is not there.
+    std::unique_ptr<GrantsPublisher> m_published;
+    std::unique_ptr<WindowSlots> m_slots;
+    QString m_unshared; // why not, said once at the first grant
+    std::atomic<bool> m_unsharedSaid = false;
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<SyntheticInputFilter> m_inputFilter;
+    std::unique_ptr<WindowWatch> m_windowWatch;
     std::unique_ptr<ForeignParents> m_foreignParents; // Wayland, with xdg-foreign
     std::unique_ptr<QtFileDialogs> m_qtDialogs;
     // The desktop's chooser where a portal answers, else m_qtDialogs.
@@ -256,6 +294,7 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         return 1;
     }
     m_supervisor->setFirstProcess(m_first);
+    shareGrants(keptOut);
     m_supervisor->sockets().onRefused([this](const QString &address) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: refused %1 a connection to %2")
                                          .arg(m_program.name, address));
@@ -375,6 +414,8 @@ void GuardProcess::finish(int status) {
         for (;;)
             ::pause(); // the other thread is ending the process
     }
+    if (m_published)
+        m_published->withdraw();
     reportEnd();
     ::_exit(status);
 }
@@ -430,6 +471,8 @@ void GuardProcess::showable() {
     if (accessible)
         announceAccessibility();
     configureApplication(*m_app);
+    m_windowWatch = std::make_unique<WindowWatch>([this] { holdSlots(); });
+    m_app->installEventFilter(m_windowWatch.get());
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         m_inputFilter = std::make_unique<SyntheticInputFilter>(m_log);
         m_app->installNativeEventFilter(m_inputFilter.get());
@@ -521,22 +564,85 @@ void GuardProcess::forgetUnusedForeign() {
     });
 }
 
-// Whether one more of the guard's windows may be shown; if not, why is an entry.
-// A dialog the portal shows, or is yet to show, counts as one.
-bool GuardProcess::roomFor(const QString &what) {
-    int shown = m_dialogs->waiting();
+// This guard's windows on screen. A dialog the portal shows, or is yet to
+// show, counts as one.
+int GuardProcess::shownHere() const {
+    int shown = m_dialogs ? m_dialogs->waiting() : 0;
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const QWidget *window : windows) {
         const Qt::WindowType type = window->windowType();
         shown += window->isVisible() && (type == Qt::Window || type == Qt::Dialog);
     }
-    if (shown < kMaxWindows)
+    return shown;
+}
+
+// One slot for each window on screen, no more: a closed window's goes back
+// for another guard's.
+void GuardProcess::holdSlots() {
+    if (m_slots)
+        m_slots->hold(shownHere());
+}
+
+// Whether one more of the guards' windows may be shown, counting every guard's
+// where they share slots; if not, why is an entry. A window let through holds
+// its slot from now on.
+bool GuardProcess::roomFor(const QString &what) {
+    const int here = shownHere();
+    int shown = here;
+    if (m_slots) {
+        if (m_slots->hold(here + 1) > here)
+            return true;
+        shown = std::max(here, m_slots->taken());
+    } else if (here < kMaxWindows) {
         return true;
+    }
     m_log.write(LogLevel::Error, QStringLiteral("Folder guard: refused to show %1: %2 of its "
                                                 "windows are on screen already")
                                      .arg(what)
                                      .arg(shown));
     return false;
+}
+
+// What the program is granted in a dialog is published for Folder Access and
+// pellim-consent, and the windows on screen are counted with every other
+// guard's, in the running guards' folder, but only where that folder was kept
+// out of the program's reach at its start.
+void GuardProcess::shareGrants(const KeptOutPaths &keptOut) {
+    m_guard.onGrant([this] { publishGrants(); });
+    const Result<QByteArray> folder = RunningGrants::folder();
+    if (!folder) {
+        m_unshared = folder.failure().text();
+        return;
+    }
+    if (std::find(keptOut.sealed.begin(), keptOut.sealed.end(), *folder) == keptOut.sealed.end()) {
+        m_unshared = QFile::decodeName(*folder) + QStringLiteral(" was not kept out of its reach");
+        return;
+    }
+    m_published = std::make_unique<GrantsPublisher>(
+        *folder, m_program, [this] { return m_guard.chosenItems(); },
+        [this](const QByteArray &path, RevokedBy by) {
+            return m_guard.revokeChosen(path, by == RevokedBy::FolderAccess
+                                                  ? QStringLiteral("in Folder Access")
+                                                  : QStringLiteral("with pellim-consent"));
+        });
+    m_slots = std::make_unique<WindowSlots>(*folder, kMaxWindows);
+}
+
+// On the thread that granted or revoked.
+void GuardProcess::publishGrants() {
+    if (!m_published) {
+        if (!m_unsharedSaid.exchange(true))
+            m_log.write(LogLevel::Error,
+                        QStringLiteral("Folder guard: what %1 is granted in a dialog is not shown "
+                                       "outside this guard, and only this guard's windows count "
+                                       "toward the limit: %2")
+                            .arg(m_program.name, m_unshared));
+        return;
+    }
+    if (const Outcome published = m_published->publish(); !published)
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: cannot show what %1 is granted in a dialog: %2")
+                        .arg(m_program.name, published.failure().text()));
 }
 
 void GuardProcess::serve(const QByteArray &message) {
@@ -546,6 +652,8 @@ void GuardProcess::serve(const QByteArray &message) {
     if (request->kind != GuardRequestKind::MainWindow)
         showable();
     const auto reply = [this, id = request->id](int response, std::optional<FileUrl> chosen) {
+        // A dialog the portal showed has ended: its slot goes back.
+        QTimer::singleShot(0, m_app.get(), [this] { holdSlots(); });
         if (!m_channel)
             return;
         // Pellim reads its replies when it likes: one it has no room for is lost,
