@@ -58,6 +58,10 @@
         <source>Forget every answer of every program, so that each is asked again</source>
         <translation>Alle Antworten aller Programme vergessen, sodass wieder gefragt wird</translation>
     </message>
+    <message>
+        <source>There is no runtime folder for your session (XDG_RUNTIME_DIR): what other running programs were granted in a dialog cannot be shown.</source>
+        <translation>Ihre Sitzung hat keinen Laufzeitordner (XDG_RUNTIME_DIR): Was andere laufende Programme in einem Dialog erhielten, kann nicht gezeigt werden.</translation>
+    </message>
 </context>
 <context>
     <name>HelpWindow</name>
@@ -285,10 +289,6 @@ aber weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad.
         <translation>unbekannter Ordner „%1“: documents, desktop oder downloads verwenden</translation>
     </message>
     <message>
-        <source>list, allow, deny, reset or release</source>
-        <translation>list, allow, deny, reset oder release</translation>
-    </message>
-    <message>
         <source>%1 (guarded before; release it to stop)</source>
         <translation>%1 (früher geschützt; mit release freigeben)</translation>
     </message>
@@ -345,55 +345,6 @@ aber weder XDG_STATE_HOME noch HOME ist ein absoluter Pfad.
         <translation>documents, desktop oder downloads; mit --program auch der Pfad eines Ortes im persönlichen Ordner, an dem es Einstellungen ablegt</translation>
     </message>
     <message>
-        <source>Commands:
-  list            show each folder, its path and its stored answer, for
-                  Pellim and then every other program with an answer
-  allow FOLDER    let Pellim reach into FOLDER without asking
-  deny FOLDER     refuse Pellim access to FOLDER without asking
-  reset FOLDER    forget the answer, so that Pellim asks again
-  reset all       forget the answers for every folder
-  release PATH    stop guarding a folder that was guarded before and that
-                  the desktop&apos;s settings no longer name
-  reset --program PROGRAM
-                  forget every answer of PROGRAM
-
-FOLDER is documents, desktop or downloads, in any letter case.
-With --program, list, allow, deny and reset act on the answers of a program
-run with pellim-guard instead of Pellim&apos;s: PROGRAM is its path or the name
-the shell finds it by. Besides a folder they take the path of a place in
-the home where it keeps settings, as the guard asks about it:
-  pellim-consent deny --program git ~/.gitconfig
-Changes count at once, even while Pellim runs. Each change is an entry in
-the journal, as in Folder Access: journalctl SUBSYSTEM=org.pellim.FolderGuard
-
-Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.
-</source>
-        <translation>Befehle:
-  list            jeden Ordner zeigen, mit Pfad und gespeicherter Antwort, für
-                  Pellim und dann jedes andere Programm mit einer Antwort
-  allow ORDNER    Pellim ohne Nachfrage in ORDNER lassen
-  deny ORDNER     Pellim ohne Nachfrage aus ORDNER fernhalten
-  reset ORDNER    die Antwort vergessen, sodass Pellim wieder fragt
-  reset all       die Antworten für alle Ordner vergessen
-  release PFAD    einen früher geschützten Ordner freigeben, den die
-                  Einstellungen der Arbeitsumgebung nicht mehr nennen
-  reset --program PROGRAMM
-                  alle Antworten von PROGRAMM vergessen
-
-ORDNER ist documents, desktop oder downloads, in beliebiger Schreibung.
-Mit --program bearbeiten list, allow, deny und reset statt der Antworten von
-Pellim die eines Programms, das mit pellim-guard läuft: PROGRAMM ist sein Pfad
-oder der Name, unter dem die Shell es findet. Neben einem Ordner nehmen sie
-den Pfad eines Ortes im persönlichen Ordner, an dem es Einstellungen ablegt,
-so wie der Wächter danach fragt:
-  pellim-consent deny --program git ~/.gitconfig
-Änderungen gelten sofort, auch während Pellim läuft. Jede Änderung ist ein
-Eintrag im Journal, wie im Ordnerzugriff: journalctl SUBSYSTEM=org.pellim.FolderGuard
-
-Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zeigen, 2 ein Bedienfehler.
-</translation>
-    </message>
-    <message>
         <source>no program &apos;%1&apos;: %2</source>
         <translation>kein Programm „%1“: %2</translation>
     </message>
@@ -420,6 +371,87 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>release takes no --program</source>
         <translation>release nimmt kein --program</translation>
+    </message>
+    <message>
+        <source>list, allow, deny, reset, release or revoke</source>
+        <translation>list, allow, deny, reset, release oder revoke</translation>
+    </message>
+    <message>
+        <source>Commands:
+  list            show each folder, its path and its stored answer, for
+                  Pellim and then every other program with an answer,
+                  and what each running program was granted in a dialog
+  allow FOLDER    let Pellim reach into FOLDER without asking
+  deny FOLDER     refuse Pellim access to FOLDER without asking
+  reset FOLDER    forget the answer, so that Pellim asks again
+  reset all       forget the answers for every folder
+  release PATH    stop guarding a folder that was guarded before and that
+                  the desktop&apos;s settings no longer name
+  reset --program PROGRAM
+                  forget every answer of PROGRAM
+  revoke [--program PROGRAM] PATH
+                  take back what was chosen as PATH in a dialog of the
+                  running PROGRAM (Pellim without --program)
+
+FOLDER is documents, desktop or downloads, in any letter case.
+With --program, list, allow, deny and reset act on the answers of a program
+run with pellim-guard instead of Pellim&apos;s: PROGRAM is its path or the name
+the shell finds it by. Besides a folder they take the path of a place in
+the home where it keeps settings, as the guard asks about it:
+  pellim-consent deny --program git ~/.gitconfig
+Changes count at once, even while Pellim runs. Each change is an entry in
+the journal, as in Folder Access: journalctl SUBSYSTEM=org.pellim.FolderGuard
+
+Exit status: 0 done, 1 the answers could not be stored or shown, 2 a usage error.
+</source>
+        <translation>Befehle:
+  list            jeden Ordner zeigen, mit Pfad und gespeicherter Antwort, für
+                  Pellim und dann jedes andere Programm mit einer Antwort,
+                  und was jedes laufende Programm in einem Dialog erhielt
+  allow ORDNER    Pellim ohne Nachfrage in ORDNER lassen
+  deny ORDNER     Pellim ohne Nachfrage aus ORDNER fernhalten
+  reset ORDNER    die Antwort vergessen, sodass Pellim wieder fragt
+  reset all       die Antworten für alle Ordner vergessen
+  release PFAD    einen früher geschützten Ordner freigeben, den die
+                  Einstellungen der Arbeitsumgebung nicht mehr nennen
+  reset --program PROGRAMM
+                  alle Antworten von PROGRAMM vergessen
+  revoke [--program PROGRAMM] PFAD
+                  zurücknehmen, was als PFAD in einem Dialog des laufenden
+                  PROGRAMMS gewählt wurde (ohne --program: Pellim)
+
+ORDNER ist documents, desktop oder downloads, in beliebiger Schreibung.
+Mit --program bearbeiten list, allow, deny und reset statt der Antworten von
+Pellim die eines Programms, das mit pellim-guard läuft: PROGRAMM ist sein Pfad
+oder der Name, unter dem die Shell es findet. Neben einem Ordner nehmen sie
+den Pfad eines Ortes im persönlichen Ordner, an dem es Einstellungen ablegt,
+so wie der Wächter danach fragt:
+  pellim-consent deny --program git ~/.gitconfig
+Änderungen gelten sofort, auch während Pellim läuft. Jede Änderung ist ein
+Eintrag im Journal, wie im Ordnerzugriff: journalctl SUBSYSTEM=org.pellim.FolderGuard
+
+Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zeigen, 2 ein Bedienfehler.
+</translation>
+    </message>
+    <message>
+        <source>note: there is no runtime folder (XDG_RUNTIME_DIR): what running programs were granted in a dialog is not shown</source>
+        <translation>Hinweis: Es gibt keinen Laufzeitordner (XDG_RUNTIME_DIR): Was laufende Programme in einem Dialog erhielten, wird nicht gezeigt</translation>
+    </message>
+    <message>
+        <source>Chosen in a dialog, open until %1 quits: %2</source>
+        <translation>In einem Dialog gewählt, offen bis %1 beendet wird: %2</translation>
+    </message>
+    <message>
+        <source>%1: %2: revoked</source>
+        <translation>%1: %2: zurückgenommen</translation>
+    </message>
+    <message>
+        <source>%1 holds nothing chosen in a dialog as %2 now</source>
+        <translation>%1 hat jetzt nichts, das in einem Dialog als %2 gewählt wurde</translation>
+    </message>
+    <message>
+        <source>revoke needs the path of one item</source>
+        <translation>revoke braucht den Pfad eines Eintrags</translation>
     </message>
 </context>
 <context>
@@ -780,6 +812,14 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>An answer is remembered for the whole folder until it is changed. A file or folder you choose in a file dialog stays granted until %1 quits, whatever the answer for its folder.</source>
         <translation>Eine Antwort gilt für den ganzen Ordner, bis sie geändert wird. Eine Datei oder ein Ordner, die Sie in einem Dateidialog wählen, bleibt freigegeben, bis %1 beendet wird, was immer die Antwort für ihren Ordner ist.</translation>
     </message>
+    <message>
+        <source>the program has quit</source>
+        <translation>das Programm wurde beendet</translation>
+    </message>
+    <message>
+        <source>%1 was not revoked: %2</source>
+        <translation>%1 wurde nicht zurückgenommen: %2</translation>
+    </message>
 </context>
 <context>
     <name>pellim::GuardProcess</name>
@@ -938,6 +978,26 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
     <message>
         <source>Keep %2 from changing %1 without asking</source>
         <translation>%2 ohne Nachfrage daran hindern, %1 zu ändern</translation>
+    </message>
+    <message>
+        <source>Chosen in a dialog, open until %1 quits:</source>
+        <translation>In einem Dialog gewählt, offen bis %1 beendet wird:</translation>
+    </message>
+    <message>
+        <source>%1 (the folder and all in it)</source>
+        <translation>%1 (der Ordner und alles darin)</translation>
+    </message>
+    <message>
+        <source>Revoke</source>
+        <translation>Zurücknehmen</translation>
+    </message>
+    <message>
+        <source>Revoke %1 for %2</source>
+        <translation>%1 für %2 zurücknehmen</translation>
+    </message>
+    <message>
+        <source>Take %1 back from %2: what it opens there next is decided by the answer for its folder</source>
+        <translation>%1 von %2 zurücknehmen: Was es dort als Nächstes öffnet, entscheidet die Antwort für seinen Ordner</translation>
     </message>
 </context>
 <context>

@@ -21,6 +21,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 namespace pellim {
 
 namespace {
@@ -100,10 +102,12 @@ void FolderAccessWindow::showErrorsInRed() {
 
 // The store's folder may not exist yet (pellim-consent or the guard makes it with
 // the first answer); until it does, the nearest folder above it is watched, so
-// that its creation is seen and the watch moves down.
+// that its creation is seen and the watch moves down. The running guards'
+// folder is watched beside it, where it is.
 void FolderAccessWindow::watchStore() {
     if (m_store.filePath().isEmpty())
         return;
+    const Result<QByteArray> running = RunningGrants::folder();
     const auto target = [this] {
         QString dir = QFileInfo(m_store.filePath()).absolutePath();
         while (!QFileInfo(dir).isDir()) {
@@ -118,10 +122,13 @@ void FolderAccessWindow::watchStore() {
     // watch sits where it should.
     for (QString dir = target();;) {
         const QStringList watched = m_watcher->directories();
-        if (watched != QStringList{dir}) {
+        QStringList wanted(dir);
+        if (running)
+            wanted << QFile::decodeName(*running);
+        if (watched != wanted) {
             if (!watched.isEmpty())
                 m_watcher->removePaths(watched);
-            m_watcher->addPath(dir);
+            m_watcher->addPaths(wanted);
         }
         const QString now = target();
         if (now == dir)
@@ -132,6 +139,9 @@ void FolderAccessWindow::watchStore() {
 
 void FolderAccessWindow::refresh() {
     watchStore();
+    const Result<QByteArray> running = RunningGrants::folder();
+    m_running = running ? RunningGrants(*running).programs() : std::vector<RunningProgram>();
+    m_ui->unshared->setVisible(!qgetenv("XDG_RUNTIME_DIR").startsWith('/'));
     const ConsentStore::Contents contents = m_store.read();
     showPrograms(contents);
     showRecorded(contents.recorded);
@@ -171,13 +181,22 @@ ProgramAnswersView *FolderAccessWindow::viewFor(const QString &id, const QString
                 setEntryAnswer(id, entry, answer);
             });
     connect(view, &ProgramAnswersView::resetProgram, this, [this, id] { resetProgram(id); });
+    connect(view, &ProgramAnswersView::revokeChosen, this, &FolderAccessWindow::revokeChosen);
     return view;
 }
 
 // The guard's own program, then Pellim, both whether answered or not, then
-// every other program with an answer.
-std::vector<ConsentStore::ProgramAnswers> FolderAccessWindow::listed() const {
+// every other program with an answer or something chosen while it runs.
+std::vector<ConsentStore::ProgramAnswers> FolderAccessWindow::listed() {
     std::vector<ConsentStore::ProgramAnswers> stored = m_store.programs();
+    for (const RunningProgram &r : m_running)
+        if (!r.chosen.empty() &&
+            std::none_of(stored.begin(), stored.end(), [&](const auto &p) { return p.id == r.id; }))
+            stored.push_back({r.id, r.name, {}, {}});
+    std::stable_sort(stored.begin(), stored.end(), [](const auto &a, const auto &b) {
+        return a.isPellim() != b.isPellim() ? a.isPellim()
+                                            : a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
     const auto take = [&](const QString &id, const QString &name) {
         const auto found =
             std::find_if(stored.begin(), stored.end(), [&](const auto &p) { return p.id == id; });
@@ -201,7 +220,7 @@ void FolderAccessWindow::showPrograms(const ConsentStore::Contents &contents) {
     std::vector<ProgramAnswersView *> views;
     for (const ConsentStore::ProgramAnswers &program : listed()) {
         ProgramAnswersView::Shown what{
-            program, contents.state == ConsentStore::FileState::Refused, {}, {}, {}};
+            program, contents.state == ConsentStore::FileState::Refused, {}, {}, {}, {}};
         for (std::size_t i = 0; i < kGuardedFolders.size(); ++i) {
             const QString path = userFolderPath(kGuardedFolders[i]);
             const bool guarded = !path.isEmpty() && (home.isEmpty() || resolvePath(path) != home);
@@ -211,6 +230,7 @@ void FolderAccessWindow::showPrograms(const ConsentStore::Contents &contents) {
             if (guarded && program.id == m_program.id)
                 what.chosen[i] = chosenNote(path, program.answers[i], &what.open[i]);
         }
+        what.running = runningChosen(program.id);
         ProgramAnswersView *view = viewFor(program.id, program.name);
         view->display(what);
         views.push_back(view);
@@ -223,6 +243,35 @@ void FolderAccessWindow::showPrograms(const ConsentStore::Contents &contents) {
         m_ui->programRows->insertWidget(int(i), views[i]);
     }
     m_views = std::move(views);
+}
+
+// What the running guards of `id` other than this one granted in a dialog;
+// this guard's own choices are the notes under its folders.
+std::vector<std::pair<qint64, ChosenItem>>
+FolderAccessWindow::runningChosen(const QString &id) const {
+    std::vector<std::pair<qint64, ChosenItem>> chosen;
+    for (const RunningProgram &r : m_running)
+        if (r.id == id && !(r.guard == ::getpid() && id == m_program.id))
+            for (const ChosenItem &item : r.chosen)
+                chosen.emplace_back(r.guard, item);
+    return chosen;
+}
+
+bool FolderAccessWindow::revokeChosen(qint64 guard, const QByteArray &path) {
+    const auto running = std::find_if(m_running.begin(), m_running.end(),
+                                      [&](const RunningProgram &r) { return r.guard == guard; });
+    const Result<QByteArray> folder = RunningGrants::folder();
+    const Outcome revoked =
+        running == m_running.end() || !folder
+            ? Outcome(Failure{tr("the program has quit")})
+            : RunningGrants(*folder).revoke(*running, path, RevokedBy::FolderAccess);
+    if (revoked)
+        m_ui->failure->hide();
+    else
+        showFailure(
+            tr("%1 was not revoked: %2").arg(QFile::decodeName(path), revoked.failure().text()));
+    refresh();
+    return revoked.ok();
 }
 
 // What the stored answer does not say: the items chosen in a file dialog in

@@ -4,6 +4,7 @@
 #include "consent/AnswerChanges.h"
 #include "consent/ConsentStore.h"
 #include "consent/Program.h"
+#include "consent/RunningGrants.h"
 #include "journal/Log.h"
 
 #include <QString>
@@ -38,7 +39,11 @@ class ProgramAnswersView;
 // dialog opens itself (a whole folder, when the guarded folder itself was
 // chosen) until the guard's program quits, and its row says so under the
 // folder's path. Only the guard that shows the window knows its choices, so
-// only its program's rows show them. An answers file that cannot be used is
+// only its program's rows show them this way. Every other program running
+// under a guard of its own that was granted something in a dialog is listed
+// too, answered or not, with those items and a Revoke for each, from what the
+// guards publish (RunningGrants); the running guards' folder is watched, so
+// the list follows grants, revokes and programs that end. An answers file that cannot be used is
 // named in red; one kept beside it, by this window, pellim-consent or the
 // guard, is named too.
 //
@@ -69,6 +74,8 @@ public:
     bool setEntryAnswer(const QString &id, const QByteArray &entry, ConsentAnswer answer);
     // Forgets every answer of the program `id`.
     bool resetProgram(const QString &id);
+    // Asks the running guard `guard` to take back what was chosen as `path`.
+    bool revokeChosen(qint64 guard, const QByteArray &path);
 
 public Q_SLOTS:
     // Reads the answers and the folders' paths afresh and shows them.
@@ -85,7 +92,8 @@ protected:
 
 private:
     void watchStore();
-    std::vector<ConsentStore::ProgramAnswers> listed() const;
+    std::vector<ConsentStore::ProgramAnswers> listed();
+    std::vector<std::pair<qint64, ChosenItem>> runningChosen(const QString &id) const;
     void showPrograms(const ConsentStore::Contents &contents);
     AnswerChanges changesFor(ConsentStore &store, const Program &program);
     ProgramAnswersView *viewFor(const QString &id, const QString &name);
@@ -107,6 +115,7 @@ private:
     LogSink &m_journal;
     std::vector<ProgramAnswersView *> m_views; // as shown, top to bottom
     QFileSystemWatcher *m_watcher = nullptr;
+    std::vector<RunningProgram> m_running; // as read at the last refresh
 };
 
 } // namespace pellim

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace pellim {
 
@@ -61,7 +62,13 @@ QString shownAnswer(ConsentAnswer answer) {
 
 ProgramAnswersView::ProgramAnswersView(const QString &id, const QString &name, bool own,
                                        QWidget *parent)
-    : QFrame(parent), m_id(id), m_name(name), m_own(own), m_grid(new QGridLayout(this)) {
+    : QFrame(parent), m_id(id), m_name(name), m_own(own), m_grid(new QGridLayout) {
+    auto *column = new QVBoxLayout(this);
+    column->setSpacing(4);
+    column->addLayout(m_grid);
+    m_chosenBox = new QWidget(this);
+    m_chosenBox->hide();
+    column->addWidget(m_chosenBox);
     setFrameShape(QFrame::StyledPanel);
     setObjectName(QStringLiteral("program:") + id);
     // A screen reader names the group a button lies in: the program's.
@@ -171,7 +178,7 @@ QList<QWidget *> ProgramAnswersView::focusOrder() const {
         order << row.allow << row.deny << row.reset;
     for (const auto &[entry, row] : m_entries)
         order << row.allow << row.deny << row.reset;
-    return order << m_reset;
+    return order << m_revokes << m_reset;
 }
 
 void ProgramAnswersView::display(const Shown &shown) {
@@ -199,6 +206,7 @@ void ProgramAnswersView::display(const Shown &shown) {
         row.name->setBuddy(row.allow->isEnabled() ? row.allow : row.deny);
     }
     showEntries(shown);
+    showChosen(shown);
     const bool any = std::any_of(shown.answers.answers.begin(), shown.answers.answers.end(),
                                  [](ConsentAnswer a) { return a != ConsentAnswer::NotDecided; });
     m_reset->setEnabled(!shown.refused && (any || !shown.answers.entries.empty()));
@@ -261,6 +269,50 @@ void ProgramAnswersView::showEntries(const Shown &shown) {
     }
     for (const auto &[entry, answer] : entries)
         showRow(m_entries.at(entry), shownEntry(entry), answer, shown.refused, shownAnswer(answer));
+}
+
+// Made afresh when what was chosen changes; a program that quits takes its
+// rows with it.
+void ProgramAnswersView::showChosen(const Shown &shown) {
+    if (shown.running == m_chosen)
+        return;
+    m_chosen = shown.running;
+    m_revokes.clear();
+    delete m_chosenBox->layout();
+    for (QWidget *old : m_chosenBox->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        old->deleteLater();
+    m_chosenBox->setVisible(!m_chosen.empty());
+    if (m_chosen.empty())
+        return;
+    auto *grid = new QGridLayout(m_chosenBox);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setColumnStretch(0, 1);
+    QLabel *heading = textLabel(m_chosenBox, true);
+    heading->setText(tr("Chosen in a dialog, open until %1 quits:").arg(m_name));
+    grid->addWidget(heading, 0, 0, 1, 2);
+    int line = 1;
+    for (const auto &[guard, item] : m_chosen) {
+        const QString path = QFile::decodeName(item.path);
+        const QString shownPath =
+            item.folder ? tr("%1 (the folder and all in it)").arg(path) : path;
+        QLabel *label = detailLabel(m_chosenBox);
+        label->setForegroundRole(QPalette::WindowText);
+        label->setText(shownPath);
+        label->setToolTip(plainTip(shownPath));
+        auto *revoke = new QPushButton(tr("Revoke"), m_chosenBox);
+        revoke->setAutoDefault(false);
+        revoke->setAccessibleName(tr("Revoke %1 for %2").arg(path, m_name));
+        revoke->setToolTip(plainTip(
+            tr("Take %1 back from %2: what it opens there next is decided by the answer for its "
+               "folder")
+                .arg(path, m_name)));
+        connect(revoke, &QPushButton::clicked, this,
+                [this, g = guard, p = item.path] { emit revokeChosen(g, p); });
+        grid->addWidget(label, line, 0);
+        grid->addWidget(revoke, line++, 1);
+        m_revokes << revoke;
+    }
 }
 
 // A folder's mnemonic moves to its row and changes nothing: QLabel would

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "consent/ConsentStore.h"
+#include "consent/RunningGrants.h"
 
 #include <QFrame>
 #include <QList>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <map>
+#include <vector>
 
 class QGridLayout;
 class QLabel;
@@ -18,9 +20,11 @@ namespace pellim {
 
 // One program's answers in Folder Access, a row of its own: its name and file,
 // then each guarded folder and each entry in the home it has an answer for,
-// with the answer and Allow, Deny and Reset, and a Reset for the program.
-// Shown again at every refresh; only the entries' rows come and go, so the
-// focus stays on the button the person left it on.
+// with the answer and Allow, Deny and Reset, and a Reset for the program;
+// below them, while it runs under guards of other processes, what it was
+// granted in a dialog, each with Revoke. Shown again at every refresh; only
+// the entries' and the chosen items' rows come and go, so the focus stays on
+// the button the person left it on.
 class ProgramAnswersView : public QFrame {
     Q_OBJECT
 
@@ -32,6 +36,8 @@ public:
         std::array<QString, 3> paths;  // each folder's path, or why there is none
         std::array<QString, 3> chosen; // what dialog choices opened there
         std::array<bool, 3> open{};    // the folder itself was chosen
+        // What its running guards granted it in a dialog, each with its guard.
+        std::vector<std::pair<qint64, ChosenItem>> running;
     };
 
     // `own`: the program of the guard showing the window, whose folders the
@@ -48,6 +54,7 @@ Q_SIGNALS:
     void folderAnswer(GuardedFolder folder, ConsentAnswer answer);
     void entryAnswer(const QByteArray &entry, ConsentAnswer answer);
     void resetProgram();
+    void revokeChosen(qint64 guard, const QByteArray &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -67,6 +74,7 @@ private:
     void showRow(Row &row, const QString &heard, ConsentAnswer answer, bool refused,
                  const QString &shownAnswer);
     void showEntries(const Shown &shown);
+    void showChosen(const Shown &shown);
     QString named(const QString &text) const;
 
     QString m_id;
@@ -78,6 +86,9 @@ private:
     QPushButton *m_reset = nullptr;
     std::array<Row, 3> m_folders{};
     std::map<QByteArray, Row> m_entries;
+    QWidget *m_chosenBox = nullptr;
+    std::vector<std::pair<qint64, ChosenItem>> m_chosen; // as shown in m_chosenBox
+    QList<QWidget *> m_revokes;
     int m_nextLine = 0;
 };
 

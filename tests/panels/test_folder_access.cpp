@@ -2,6 +2,7 @@
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
 #include "consent/FolderGuard.h"
+#include "consent/RunningGrants.h"
 #include "panels/ErrorColour.h"
 #include "panels/FolderAccessWindow.h"
 #include "support/MemoryLogSink.h"
@@ -313,6 +314,38 @@ private slots:
         QTRY_COMPARE(note->isVisible() ? note->text() : "",
                      QString(line).replace('@', home.home()));
         QCOMPARE(shown(window), QStringList({answer, "Not decided", "Not decided"}));
+    }
+
+    // Another program, running under a guard of its own with no answer stored,
+    // gets a row while it has a dialog's choice; Revoke takes the choice back
+    // in that guard, and the row goes.
+    void revokesAnotherProgramsChoice() {
+        test::TestHome home;
+        const QString letter = home.makeFile("home/Documents/letter.txt", "x");
+        const Result<QByteArray> folder = RunningGrants::folder(true);
+        QVERIFY(folder);
+        struct : ConsentPrompter {
+            PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
+        } prompter;
+        MemoryLogSink journal;
+        const Program zed{"/usr/bin/zed", "zed", "/usr/bin/zed"};
+        FolderGuard theirs(journal, prompter, zed);
+        GrantsPublisher published(
+            *folder, zed, [&] { return theirs.chosenItems(); },
+            [&](const QByteArray &path, RevokedBy) {
+                return theirs.revokeChosen(path, "in Folder Access");
+            });
+        theirs.onGrant([&] { QVERIFY(published.publish()); });
+        FolderAccessWindow window(journal);
+        window.show();
+        theirs.grantChosen(QFile::encodeName(letter), false);
+        QTRY_COMPARE(shownPrograms(window), QStringList({"org.pellim.Pellim", "/usr/bin/zed"}));
+        QTest::mouseClick(button(window, "Revoke " + letter + " for zed"), Qt::LeftButton);
+        QVERIFY(theirs.chosenItems().empty());
+        QTRY_COMPARE(shownPrograms(window), QStringList({"org.pellim.Pellim"}));
+        QCOMPARE(entries(journal).last(), "info: zed: " + letter +
+                                              ": chosen in a dialog, no longer open: revoked in "
+                                              "Folder Access");
     }
 
     // A damaged answers file is named in red; the next change, from the window
