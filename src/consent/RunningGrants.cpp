@@ -239,9 +239,12 @@ Outcome GrantsPublisher::publish() {
     const std::vector<ChosenItem> chosen = m_source();
     if (!m_written && chosen.empty())
         return done();
-    if (!m_door.isValid())
-        if (const Outcome opened = openDoor(); !opened)
-            return opened;
+    // Without a door the choices are still shown, only not revoked from outside.
+    Outcome door = done();
+    if (!m_doorTried) {
+        m_doorTried = true;
+        door = openDoor();
+    }
     QByteArray text =
         QByteArray(kHeader) + "\nguard " + QByteArray(m_base).replace('-', ' ') + '\n';
     text +=
@@ -261,7 +264,7 @@ Outcome GrantsPublisher::publish() {
         return Failure{QStringLiteral("cannot write ") + QFile::decodeName(final), error};
     }
     m_written = true;
-    return done();
+    return door;
 }
 
 Outcome GrantsPublisher::openDoor() {

@@ -85,7 +85,8 @@ public:
     GrantsPublisher &operator=(const GrantsPublisher &) = delete;
 
     // Writes what `source` gives now; the first time there is anything, the
-    // door opens too. Safe from any thread.
+    // door opens too (a failure to open it is returned once, after the file
+    // is written). Safe from any thread.
     Outcome publish();
     // Takes the file and the door away: for a process about to end, from any
     // thread; nothing else is done.
@@ -103,6 +104,7 @@ private:
     Revoke m_revoke;
     std::mutex m_mutex;
     bool m_written = false;
+    bool m_doorTried = false;
     UniqueFd m_door;
     UniqueFd m_stop;
     std::thread m_serving;
