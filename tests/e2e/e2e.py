@@ -630,6 +630,9 @@ def open_with_dialog(c):
     reading(c, "ctrl+4", path, typed=path)
     check(any(t.startswith("Folder guard: the Open dialog is Qt's (") for t in c.guard_entries()),
           "the guard did not say whose dialog it showed: %r" % c.guard_entries())
+    # What the guard granted is seen from outside it while Pellim runs.
+    listed = c.consent("list")
+    check("  Chosen in a dialog, open until Pellim quits: " + path + "\n" in listed, "not listed: %r" % listed)
 
 
 def open_consent(c):
