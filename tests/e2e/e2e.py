@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The real pellim (PELLIM_BIN, or BUILD_DIR/pellim) under Xvfb and openbox, driven with xdotool, a temporary
-home per case. Usage: e2e.py {launch,writing,reading,portal,guard_run} [BUILD_DIR]. Exit 0: passed, 1: failed,
-77: cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own with
-xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs. The guard_run suite runs other
+home per case. Usage: e2e.py {launch,writing,reading,portal,guard_run,portal_run} [BUILD_DIR]. Exit 0: passed,
+1: failed, 77: cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own
+with xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs. The guard_run suite runs other
 programs (sh, cat, git) under pellim-guard (PELLIM_GUARD_BIN, or BUILD_DIR/pellim-guard), on a terminal of
-their own where Ctrl+C is typed."""
+their own where Ctrl+C is typed. The portal_run suite runs a GTK and a Qt program (PELLIM_QT_CHOOSER, or
+BUILD_DIR/tests/qt_chooser) under it, whose file dialogs their toolkits send to the guard's portal."""
 
 import contextlib
 import ctypes
@@ -257,7 +258,11 @@ class Case:
         self.xdotool("key", "--clearmodifiers", keys)
         if not (answer or typed):
             return
-        wid = self.new_window("a dialog", before, None if typed else self.prompt_title)
+        self.answer(self.new_window("a dialog", before, None if typed else self.prompt_title), answer, typed,
+                    forged, before_typing)
+
+    def answer(self, wid, answer=None, typed=None, forged=(), before_typing=()):
+        """Answers the dialog `wid` as `press` says."""
         if forged:  # xdotool uses XSendEvent only for a window without the focus
             self.xdotool("windowfocus", "--sync", self.main_window)
             self.xdotool("key", "--window", wid, *forged)
@@ -780,11 +785,11 @@ class GuardCase(Case):
     def start(self, wrapper=()):
         self.proc, self.started_us = None, int(time.time() * 1e6)  # no pellim
 
-    def started(self, *argv, env=None):
+    def started(self, *argv, env=None, stdin=subprocess.DEVNULL):
         """pellim-guard with `argv`, in a process group of its own: a program left waiting on a question is
         ended with it, and its question does not outlive the case."""
         p = subprocess.Popen([self.suite["guard_bin"], *argv], env=env or self.env, cwd=self.root,
-                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                              start_new_session=True)
         self.helpers.append(ProcessGroup(p))
         return p
@@ -949,6 +954,106 @@ def git_asked_once(c):
     check(any(".gitconfig" in line and "allowed" in line for line in listed), "not listed: %r" % listed)
 
 
+# --- portal_run: programs' own file dialogs, through the guard's portal on their session bus ------------------
+
+GTK_CHOOSER = os.path.join(SOURCE_DIR, "tests", "e2e", "gtk_chooser.py")
+# A request as a program sends it, its arguments in GVariant's text form; prints the code of its Response.
+REQUEST = """import sys
+from gi.repository import Gio, GLib
+bus, loop, got = Gio.bus_get_sync(Gio.BusType.SESSION), GLib.MainLoop(), []
+bus.signal_subscribe(None, "org.freedesktop.portal.Request", "Response", None, None, 0,
+                     lambda *a: (got.append(a[5][0]), loop.quit()))
+bus.call_sync("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.portal.FileChooser",
+              "OpenFile", GLib.Variant.parse(GLib.VariantType("(ssa{sv})"), sys.argv[1]), None, 0, 5000, None)
+GLib.timeout_add_seconds(10, loop.quit)
+loop.run()
+print(got)"""
+
+
+def toolkit_program(c, toolkit):
+    """The program of `toolkit` (its answer for Documents stored as denied), and what sends its dialog to the
+    portal."""
+    program, env = {"gtk": (GTK_CHOOSER, dict(c.env, GTK_USE_PORTAL="1")),
+                    "qt": (c.suite["qt_chooser"], dict(c.env, QT_QPA_PLATFORMTHEME="xdgdesktopportal"))}[toolkit]
+    c.consent("deny", "--program", program, "documents")
+    if toolkit == "qt":  # Qt's dialog keeps its last folder in ~/.config/QtProject.conf: not asked, not kept
+        c.consent("deny", "--program", program, c.home + "/.config")
+    return program, env
+
+
+def pick(c, toolkit, path, *args):
+    """The toolkit's program under the guard, `path` picked in the dialog the guard shows for it (None: Escape
+    pressed there); the program, running (--wait in `args`) or ended, and its file."""
+    program, env = toolkit_program(c, toolkit)
+    p = c.started("run", "--", program, *args, env=env, stdin=subprocess.PIPE)
+    try:
+        wid = c.wait_for("the dialog", lambda: next(iter(c.windows()), None) or p.poll() is not None)
+    except AssertionError:
+        raise AssertionError("no dialog; the program's entries: %r" % c.program_entries(program)) from None
+    if p.poll() is not None:
+        raise AssertionError("the program ended without a dialog: %r" % (p.communicate(timeout=5),))
+    c.xdotool("windowactivate", "--sync", wid)
+    owner = int(c.xdotool("getwindowpid", wid) or 0)
+    check(owner in children(p.pid), "%r is not the guard's: its toolkit did not ask the portal"
+          % c.xdotool("getwindowname", wid))
+    c.answer(wid, None if path else "Escape", path)
+    return p, program
+
+
+def picked_under_deny(c, toolkit):
+    """The file picked in the guard's dialog is read under a deny and asked about nowhere; the grant is the
+    program's alone: cat, run under the guard after it, is refused. (Qt 6.4 names no parent window as "x11:0".)"""
+    note = make_file(c.docs + "/note.txt")
+    p, program = pick(c, toolkit, note)
+    out, err = p.communicate(timeout=20)
+    check(p.returncode == 0 and out == NOTE, "the program printed %r: %r" % (out, err[-400:]))
+    check(not c.windows(), "a question was shown")
+    texts = c.wait_for("the grant's entry", lambda: [t for t in c.program_entries(program) if note in t])
+    shown = os.path.basename(program) + ": Documents folder, read access to " + note
+    check(any(t.startswith(shown) and t.endswith("chosen in a dialog") for t in texts), "entries: %r" % texts)
+    c.consent("deny", "--program", "cat", "documents")
+    refused(c.guarded("run", "--", "cat", note), "cat after the pick")
+
+
+def cancel_grants_nothing(c):
+    """Escape in the guard's dialog grants nothing: the program's own read is refused. (GTK 3 reads the `uris`
+    of every Response, a cancelled one's too: without them the program crashes.)"""
+    note = make_file(c.docs + "/note.txt")
+    p, _ = pick(c, "gtk", None, note)
+    out, err = p.communicate(timeout=20)
+    check(out == "cancelled\ncould not read %s: Operation not permitted\n" % note,
+          "status %d, printed %r: %r" % (p.returncode, out, err))
+
+
+def listed_while_running(c):
+    """pellim-consent lists the grant while the program runs (it waits for its input to close), and no more once
+    it has quit."""
+    note = make_file(c.docs + "/note.txt")
+    p, program = pick(c, "gtk", note, "--wait")
+    line = "  Chosen in a dialog, open until %s quits: %s\n" % (os.path.basename(program), note)
+    c.wait_for("the grant to be listed", lambda: line in c.consent("list"))
+    out, err = p.communicate("", timeout=20)
+    check(p.returncode == 0 and out == NOTE + "waiting\n", "the program printed %r: %r" % (out, err[-400:]))
+    c.wait_for("the grant to go", lambda: line not in c.consent("list"))
+
+
+MALFORMED = [("folder not absolute", "('', 'Open', {'current_folder': <b'Documents'>})"),
+             ("parent not a window", "('x11:not-a-window', 'Open', {})"),
+             ("filter of no type", "('', 'Open', {'filters': <[('Text', [(uint32 7, '*.txt')])]>})")]
+
+
+def malformed_requests(c):
+    """Each malformed request is answered with response 2 and an entry, and shows nothing."""
+    def refusals():
+        return [t for t in c.program_entries("/usr/bin/python3") if "file dialog request" in t]
+
+    for row, request in MALFORMED:
+        before = len(refusals())
+        got = c.guarded("run", "--", "/usr/bin/python3", "-I", "-c", REQUEST, request)
+        check(got.stdout == "[2]\n" and not c.windows(), "%s: %r, %r" % (row, got.stdout, got.stderr[-400:]))
+        c.wait_for(row + ": its entry", lambda: len(refusals()) > before)
+
+
 # A space, a percent sign and a format directive in names: escaped in the entries, plain on disk.
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
@@ -967,7 +1072,11 @@ SUITES = {
                ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)],
     "guard_run": [("refused_for_sh", refused_for_sh), ("allow_is_per_program", allow_is_per_program),
                   ("ctrl_c", ctrl_c), ("exit_statuses", exit_statuses),
-                  ("git_settings", git_settings), ("git_asked_once", git_asked_once)]}
+                  ("git_settings", git_settings), ("git_asked_once", git_asked_once)],
+    "portal_run": [("gtk_picked_under_deny", lambda c: picked_under_deny(c, "gtk")),
+                   ("qt_picked_under_deny", lambda c: picked_under_deny(c, "qt")),
+                   ("cancel_grants_nothing", cancel_grants_nothing), ("listed_while_running", listed_while_running),
+                   ("malformed_requests", malformed_requests)]}
 
 
 def new_case(suite, name, fn):
@@ -1007,7 +1116,8 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
     build_dir = os.path.abspath(build_dir)  # the cases run in folders of their own
     suite = {"build": build_dir, "bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
              "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent"),
-             "guard_bin": os.environ.get("PELLIM_GUARD_BIN") or os.path.join(build_dir, "pellim-guard")}
+             "guard_bin": os.environ.get("PELLIM_GUARD_BIN") or os.path.join(build_dir, "pellim-guard"),
+             "qt_chooser": os.environ.get("PELLIM_QT_CHOOSER") or os.path.join(build_dir, "tests", "qt_chooser")}
     print("e2e %s: pellim at %s" % (name, suite["bin"]), flush=True)
     if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin", "guard_bin")):
         print("e2e %s: no pellim, pellim-guard or pellim-consent there" % name)
@@ -1015,9 +1125,15 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
     try:
         for tool in ("Xvfb", "openbox", "xdotool", "journalctl", "dbus-daemon", "/usr/bin/python3") + (
                 ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else
-                ("git", "sh", "cat", "head") if name == "guard_run" else ("xprop",)):
+                ("git", "sh", "cat", "head") if name == "guard_run" else
+                (suite["qt_chooser"],) if name == "portal_run" else ("xprop",)):
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
+        if name == "portal_run" and not glob.glob("/usr/lib/*/qt6/plugins/platformthemes/libqxdgdesktopportal.so"):
+            raise Skip("Qt's xdgdesktopportal theme is missing")
+        if name == "portal_run" and run(["/usr/bin/python3", "-c", "import gi; gi.require_version('Gtk', '3.0')"]
+                                        ).returncode:
+            raise Skip("GTK 3 for Python is missing")
         if run([os.path.join(SOURCE_DIR, "scripts", "ensure-journald")]).returncode:
             raise Skip("no journal daemon listens")
         with contextlib.ExitStack() as stack:
@@ -1028,7 +1144,7 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
                 suite["chooser"] = [chooser]
             else:
                 suite["bus"] = stack.enter_context(accessible_bus(suite["root"]))
-            make = (lambda suite, case, fn: GuardCase(suite, case)) if name == "guard_run" else new_case
+            make = (lambda suite, case, fn: GuardCase(suite, case)) if name.endswith("_run") else new_case
             failed = [case for case, fn in SUITES[name] if not run_case(suite, case, fn, make)]
     except Skip as s:
         print("e2e %s: cannot run here: %s" % (name, s))
