@@ -42,6 +42,8 @@ public:
     // runtime folder's "bus" where that is a socket; empty for none. Never
     // libdbus's last resort, autolaunch, which asks the X display.
     static QByteArray sessionBus(const QProcessEnvironment &environment);
+    // The D-Bus address of the socket at `path`: "unix:path=", its bytes escaped.
+    static QByteArray unixAddress(const QByteArray &path);
 
     // A fresh folder for the proxies' sockets, in the runtime folder, or where
     // the runtime folder's name is too long for a socket's path, in a short one

@@ -9,6 +9,8 @@
 #include "consent/FolderGuard.h"
 #include "display/Display.h"
 #include "guard/BusProxies.h"
+#include "guard/FileChooserService.h"
+#include "guard/PrivateBus.h"
 #include "guard/SyntheticInput.h"
 #include "guard/ToolkitEnvironment.h"
 #include "guard/WindowOwner.h"
@@ -165,6 +167,8 @@ private:
     QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
+    void startChooser(GuardBuses &buses);
+    void showChooser(const FileChooserRequest &request, FileChooserService::Answer answer);
     void superviseCalls();
     void showQuestions();
     void serve(const QByteArray &message);
@@ -183,6 +187,8 @@ private:
     JournalSink m_journal;
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
+    Result<std::unique_ptr<PrivateBus>> m_bus = Failure{};
+    std::unique_ptr<FileChooserService> m_chooser;
     QuestionQueue m_questions;
     FolderGuard m_guard;
     std::unique_ptr<Supervisor> m_supervisor;
@@ -213,10 +219,14 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     // Pellim's buses start first: the proxy comes up while Pellim confines
     // itself, and Qt's first connection to it need not wait.
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The program's own bus starts first of all: the daemon comes up while
+    // the program confines itself.
+    if (!busFolder.isEmpty())
+        m_bus = PrivateBus::start(busFolder);
     m_proxies = BusProxies::start(environment, busFolder);
     m_proxies->onFailure([this](const QString &why) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: Pellim has no session bus: ") + why);
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no accessibility bus: %2")
+                                         .arg(m_program.name, why));
     });
     if (m_reportTo >= 0)
         std::thread(&GuardProcess::watchFirst, this).detach();
@@ -244,13 +254,18 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     GuardBuses buses = m_proxies->buses();
     if (buses.problem.isEmpty())
         buses.problem = m_busProblem;
+    startChooser(buses);
     if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
     QString why;
+    std::vector<AllowedSocket> busSockets = m_proxies->sockets();
+    if (m_chooser)
+        if (std::optional<AllowedSocket> session = (*m_bus)->socket())
+            busSockets.push_back(std::move(*session));
     m_supervisor =
         Supervisor::create(std::move(listener), m_guard, keptOut, &why,
-                           sessionSockets(environment, m_proxies->sockets(), waylandPreconnected));
+                           sessionSockets(environment, std::move(busSockets), waylandPreconnected));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -271,9 +286,12 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     std::thread(&GuardProcess::superviseCalls, this).detach();
     // No display until something is to be shown.
     while (!m_app) {
-        // A negative descriptor is left out: another program has no channel.
-        pollfd ready[2] = {{m_channelFd.get(), POLLIN, 0}, {m_questions.ready(), POLLIN, 0}};
-        if (::poll(ready, 2, -1) < 0) {
+        // A negative descriptor is left out: another program has no channel,
+        // and a program without a bus no file chooser.
+        pollfd ready[3] = {{m_channelFd.get(), POLLIN, 0},
+                           {m_questions.ready(), POLLIN, 0},
+                           m_chooser ? m_chooser->pollFd() : pollfd{-1, 0, 0}};
+        if (::poll(ready, 3, m_chooser ? m_chooser->timeoutMs() : -1) < 0) {
             if (errno == EINTR)
                 continue;
             m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot wait for Pellim: ") +
@@ -282,6 +300,8 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         }
         if (ready[1].revents)
             showQuestions();
+        if (m_chooser && !m_app)
+            m_chooser->process();
         if (m_app || !ready[0].revents)
             continue;
         const std::optional<QByteArray> message = receiveMessage(m_channelFd.get());
@@ -452,6 +472,8 @@ void GuardProcess::showable() {
         QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
                          [this] { finish(0); });
     }
+    if (m_chooser)
+        m_chooser->serveFromEventLoop();
     m_asked = std::make_unique<QSocketNotifier>(m_questions.ready(), QSocketNotifier::Read);
     QObject::connect(m_asked.get(), &QSocketNotifier::activated, m_asked.get(),
                      [this] { showQuestions(); });
@@ -473,9 +495,11 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
         windowOfProcess(display, window, m_first) ||
         (windowOfProcess(display, window, ::getpid()) && !windowOfConnection(display, window));
     if (!pellims) {
-        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: window 0x%1 is not Pellim's; "
-                                                    "shown on its own")
-                                         .arg(window, 0, 16));
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: window 0x%1 is not %2's; "
+                                   "shown on its own")
+                        .arg(window, 0, 16)
+                        .arg(m_program.isPellim() ? QStringLiteral("Pellim") : m_program.name));
         return nullptr;
     }
     forgetUnusedForeign();
@@ -537,6 +561,55 @@ bool GuardProcess::roomFor(const QString &what) {
                                      .arg(what)
                                      .arg(shown));
     return false;
+}
+
+// The program's file chooser on its own bus, owned before the program hears
+// of the bus; without it, the program has no session bus at all.
+void GuardProcess::startChooser(GuardBuses &buses) {
+    Result<std::unique_ptr<FileChooserService>> chooser =
+        m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
+              : m_bus.failure();
+    if (!chooser) {
+        if (chooser.failure().step.isEmpty())
+            return; // no bus folder: what is missing is said already
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no session bus: %2")
+                                         .arg(m_program.name, chooser.failure().text()));
+        return;
+    }
+    m_chooser = std::move(*chooser);
+    m_chooser->onRequest(
+        [this](const FileChooserRequest &request, FileChooserService::Answer answer) {
+            showChooser(request, std::move(answer));
+        });
+    buses.session = (*m_bus)->address();
+}
+
+// A program's file dialog, shown as Pellim's are: each choice is granted to
+// the program before the answer names it.
+void GuardProcess::showChooser(const FileChooserRequest &request,
+                               FileChooserService::Answer answer) {
+    constexpr std::uint32_t kCancelled = 1;
+    if (!m_app && !displayReachable()) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: no display to show %1's file dialog on")
+                        .arg(m_program.name));
+        answer(kCancelled, {});
+        return;
+    }
+    showable();
+    if (!roomFor(QStringLiteral("a file dialog of %1").arg(m_program.name))) {
+        answer(kCancelled, {});
+        return;
+    }
+    m_dialogs->setParent(placeOver(request.x11Window, request.exported),
+                         portalParent(request.x11Window, request.exported));
+    auto done = [answer = std::move(answer)](int response, DialogChoice choice) {
+        answer(response == kResponseOK ? 0 : kCancelled, choice);
+    };
+    if (request.save)
+        m_dialogs->chooseSave(nullptr, saveOptionsOf(request, m_program.name), std::move(done));
+    else
+        m_dialogs->chooseOpen(nullptr, openOptionsOf(request, m_program.name), std::move(done));
 }
 
 void GuardProcess::serve(const QByteArray &message) {

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "journal/Log.h"
+#include "panels/FileDialogs.h"
+#include "portal/PortalRequest.h"
+#include "sys/Result.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <poll.h>
+
+class QSocketNotifier;
+class QTimer;
+typedef struct sd_bus sd_bus;
+typedef struct sd_bus_slot sd_bus_slot;
+typedef struct sd_bus_message sd_bus_message;
+
+namespace pellim {
+
+// The file chooser portal the guard offers the program on the program's own
+// bus (PrivateBus): org.freedesktop.portal.FileChooser, version 3, at
+// /org/freedesktop/portal/desktop under org.freedesktop.portal.Desktop. Each
+// OpenFile or SaveFile becomes a Request object the caller's Response comes
+// from; a sound request is shown by the guard (`onRequest`), whose dialog
+// grants the choice before the Response names it. Every other call on the
+// bus gets an error at once: there is nothing else here.
+// The guard's side is sd-bus, not QtDBus: it serves before the guard has a
+// QApplication (from the guard's own poll loop, `pollFd`/`process`), and
+// from Qt's event loop once there is one (`serveFromEventLoop`). Nothing in
+// it waits for the program.
+class FileChooserService {
+public:
+    // Answers one request: the response (0 chosen, 1 cancelled, 2 otherwise)
+    // and what was chosen.
+    using Answer = std::function<void(std::uint32_t response, const DialogChoice &choice)>;
+    using Show = std::function<void(const FileChooserRequest &request, Answer answer)>;
+
+    // Connects to the bus at `address` and owns the portal's name there,
+    // waiting for the bus (a few seconds at most). `log` gets an entry for
+    // every request refused as malformed, naming `program`.
+    static Result<std::unique_ptr<FileChooserService>> start(const QByteArray &address,
+                                                             LogHandle log, QString program);
+    ~FileChooserService();
+    FileChooserService(const FileChooserService &) = delete;
+    FileChooserService &operator=(const FileChooserService &) = delete;
+
+    // Called for each sound request, on the thread that processes the bus.
+    void onRequest(Show show) { m_show = std::move(show); }
+
+    // Before the event loop: what to poll for, and how long at most (-1: no limit).
+    pollfd pollFd() const;
+    int timeoutMs() const;
+    // Handles what has come in (a bounded amount at a time).
+    void process();
+    // From now on Qt's event loop serves the bus; call once a QApplication exists.
+    void serveFromEventLoop();
+
+    static int call(sd_bus_message *message, void *self, bool save);
+    static int close(sd_bus_message *message, void *self);
+
+private:
+    FileChooserService(LogHandle log, QString program);
+    void respond(const std::string &path, std::uint32_t response, const DialogChoice &choice);
+    void rearm();
+
+    struct Request {
+        sd_bus_slot *slot = nullptr;
+        std::string sender;
+        std::vector<DialogFilter> filters;
+    };
+
+    sd_bus *m_bus = nullptr;
+    LogHandle m_log;
+    QString m_program;
+    Show m_show;
+    std::map<std::string, Request> m_requests; // by object path
+    unsigned m_lastToken = 0;
+    bool m_gone = false;
+    std::unique_ptr<QSocketNotifier> m_read;
+    std::unique_ptr<QSocketNotifier> m_write;
+    std::unique_ptr<QTimer> m_timer;
+};
+
+} // namespace pellim
