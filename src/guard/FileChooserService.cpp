@@ -40,6 +40,10 @@ int saveFile(sd_bus_message *message, void *self, sd_bus_error *) {
     return FileChooserService::call(message, self, true);
 }
 
+int nameReply(sd_bus_message *reply, void *self, sd_bus_error *) {
+    return FileChooserService::named(reply, self);
+}
+
 int closeRequest(sd_bus_message *message, void *self, sd_bus_error *) {
     return FileChooserService::close(message, self);
 }
@@ -61,42 +65,6 @@ const sd_bus_vtable kRequestTable[] = {
 
 Failure busFailure(const char *step, int rc) {
     return Failure{QString::fromLatin1(step), -rc};
-}
-
-int appendFilter(sd_bus_message *m, const DialogFilter &filter) {
-    int rc = sd_bus_message_open_container(m, 'r', "sa(us)");
-    rc = rc < 0 ? rc : sd_bus_message_append(m, "s", filter.name.toUtf8().constData());
-    rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'a', "(us)");
-    for (const auto &[kind, pattern] : filter.rules)
-        rc = rc < 0 ? rc : sd_bus_message_append(m, "(us)", kind, pattern.toUtf8().constData());
-    rc = rc < 0 ? rc : sd_bus_message_close_container(m);
-    return rc < 0 ? rc : sd_bus_message_close_container(m);
-}
-
-// The results of a choice: "uris", and "current_filter" where one was shown.
-int appendResults(sd_bus_message *m, const DialogChoice &choice,
-                  const std::vector<DialogFilter> &filters) {
-    int rc = sd_bus_message_open_container(m, 'a', "{sv}");
-    if (!choice.chosen.empty()) {
-        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'e', "sv");
-        rc = rc < 0 ? rc : sd_bus_message_append(m, "s", "uris");
-        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'v', "as");
-        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'a', "s");
-        for (const QString &uri : choiceUris(choice.chosen))
-            rc = rc < 0 ? rc : sd_bus_message_append(m, "s", uri.toUtf8().constData());
-        for (int close = 0; close < 3; ++close)
-            rc = rc < 0 ? rc : sd_bus_message_close_container(m);
-    }
-    if (!choice.chosen.empty() && choice.filter >= 0 &&
-        std::size_t(choice.filter) < filters.size()) {
-        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'e', "sv");
-        rc = rc < 0 ? rc : sd_bus_message_append(m, "s", "current_filter");
-        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'v', "(sa(us))");
-        rc = rc < 0 ? rc : appendFilter(m, filters[std::size_t(choice.filter)]);
-        for (int close = 0; close < 2; ++close)
-            rc = rc < 0 ? rc : sd_bus_message_close_container(m);
-    }
-    return rc < 0 ? rc : sd_bus_message_close_container(m);
 }
 
 } // namespace
@@ -121,11 +89,45 @@ FileChooserService::start(const QByteArray &address, LogHandle log, QString prog
     if ((rc = sd_bus_add_object_vtable(bus, nullptr, kObject, kChooser, kChooserTable,
                                        service.get())) < 0)
         return busFailure("cannot offer the file chooser", rc);
-    // Taken before the program hears of the bus, and never given up: with no
-    // replacement allowed, nobody else can own it while the guard lives.
-    if ((rc = sd_bus_request_name(bus, kName, 0)) < 0)
+    // Never given up: with no replacement allowed, nobody else can own it
+    // while the guard lives. Asked now, answered while the program confines
+    // itself.
+    if ((rc = sd_bus_request_name_async(bus, nullptr, kName, 0, nameReply, service.get())) < 0)
         return busFailure("cannot own the file chooser portal's name", rc);
     return service;
+}
+
+int FileChooserService::named(sd_bus_message *reply, void *self) {
+    constexpr std::uint32_t kPrimaryOwner = 1;
+    std::uint32_t owner = 0;
+    const bool owned = !sd_bus_message_is_method_error(reply, nullptr) &&
+                       sd_bus_message_read(reply, "u", &owner) > 0 && owner == kPrimaryOwner;
+    static_cast<FileChooserService *>(self)->m_named = owned ? 1 : -1;
+    return 1;
+}
+
+Outcome FileChooserService::owned() {
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    while (m_named == 0) {
+        int rc = sd_bus_process(m_bus, nullptr);
+        if (rc > 0)
+            continue;
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const std::uint64_t spent = std::uint64_t(now.tv_sec - start.tv_sec) * 1000000 +
+                                    std::uint64_t(now.tv_nsec / 1000) -
+                                    std::uint64_t(start.tv_nsec / 1000);
+        if (rc == 0 && spent < kStartPatienceUs)
+            rc = sd_bus_wait(m_bus, kStartPatienceUs - spent);
+        if (rc < 0)
+            return busFailure("cannot own the file chooser portal's name", rc);
+        if (rc == 0 && spent >= kStartPatienceUs)
+            return Failure{QStringLiteral("its bus did not answer within 5 s")};
+    }
+    if (m_named < 0)
+        return Failure{QStringLiteral("cannot own the file chooser portal's name")};
+    return done();
 }
 
 FileChooserService::~FileChooserService() {
@@ -267,10 +269,9 @@ void FileChooserService::respond(const std::string &path, std::uint32_t response
     int rc = sd_bus_message_new_signal(m_bus, &signal, path.c_str(), kRequest, "Response");
     if (rc >= 0) {
         rc = sd_bus_message_set_destination(signal, found->second.sender.c_str());
-        rc = rc < 0 ? rc : sd_bus_message_append(signal, "u", response);
         rc = rc < 0 ? rc
-                    : appendResults(signal, response == 0 ? choice : DialogChoice{},
-                                    found->second.filters);
+                    : appendResponse(signal, response, choice.chosen, choice.filter,
+                                     found->second.filters);
         rc = rc < 0 ? rc : sd_bus_send(m_bus, signal, nullptr);
     }
     sd_bus_message_unref(signal);

@@ -43,11 +43,14 @@ public:
     using Answer = std::function<void(std::uint32_t response, const DialogChoice &choice)>;
     using Show = std::function<void(const FileChooserRequest &request, Answer answer)>;
 
-    // Connects to the bus at `address` and owns the portal's name there,
-    // waiting for the bus (a few seconds at most). `log` gets an entry for
-    // every request refused as malformed, naming `program`.
+    // Connects to the bus at `address` and asks for the portal's name there,
+    // without waiting. `log` gets an entry for every request refused as
+    // malformed, naming `program`.
     static Result<std::unique_ptr<FileChooserService>> start(const QByteArray &address,
                                                              LogHandle log, QString program);
+    // Waits until the name is the guard's (5 s at most): the program is told
+    // of its bus only then, so its first call finds the portal there.
+    Outcome owned();
     ~FileChooserService();
     FileChooserService(const FileChooserService &) = delete;
     FileChooserService &operator=(const FileChooserService &) = delete;
@@ -65,6 +68,7 @@ public:
 
     static int call(sd_bus_message *message, void *self, bool save);
     static int close(sd_bus_message *message, void *self);
+    static int named(sd_bus_message *reply, void *self);
 
 private:
     FileChooserService(LogHandle log, QString program);
@@ -84,6 +88,7 @@ private:
     std::map<std::string, Request> m_requests; // by object path
     unsigned m_lastToken = 0;
     bool m_gone = false;
+    int m_named = 0; // 1: the portal's name is the guard's; -1: refused
     std::unique_ptr<QSocketNotifier> m_read;
     std::unique_ptr<QSocketNotifier> m_write;
     std::unique_ptr<QTimer> m_timer;

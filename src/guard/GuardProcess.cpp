@@ -167,7 +167,7 @@ private:
     QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
-    void startChooser(GuardBuses &buses);
+    void startChooser(Result<std::unique_ptr<FileChooserService>> chooser, GuardBuses &buses);
     void showChooser(const FileChooserRequest &request, FileChooserService::Answer answer);
     void superviseCalls();
     void showQuestions();
@@ -223,6 +223,9 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     // the program confines itself.
     if (!busFolder.isEmpty())
         m_bus = PrivateBus::start(busFolder);
+    Result<std::unique_ptr<FileChooserService>> chooser =
+        m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
+              : m_bus.failure();
     m_proxies = BusProxies::start(environment, busFolder);
     m_proxies->onFailure([this](const QString &why) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no accessibility bus: %2")
@@ -254,7 +257,7 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     GuardBuses buses = m_proxies->buses();
     if (buses.problem.isEmpty())
         buses.problem = m_busProblem;
-    startChooser(buses);
+    startChooser(std::move(chooser), buses);
     if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
@@ -565,10 +568,11 @@ bool GuardProcess::roomFor(const QString &what) {
 
 // The program's file chooser on its own bus, owned before the program hears
 // of the bus; without it, the program has no session bus at all.
-void GuardProcess::startChooser(GuardBuses &buses) {
-    Result<std::unique_ptr<FileChooserService>> chooser =
-        m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
-              : m_bus.failure();
+void GuardProcess::startChooser(Result<std::unique_ptr<FileChooserService>> chooser,
+                                GuardBuses &buses) {
+    if (chooser)
+        if (const Outcome owned = (*chooser)->owned(); !owned)
+            chooser = owned.failure();
     if (!chooser) {
         if (chooser.failure().step.isEmpty())
             return; // no bus folder: what is missing is said already

@@ -291,12 +291,52 @@ SaveDialogOptions saveOptionsOf(const FileChooserRequest &request, const QString
     return options;
 }
 
+namespace {
+
 QStringList choiceUris(const std::vector<FileUrl> &chosen) {
     QStringList uris;
     for (const FileUrl &url : chosen)
         uris += QStringLiteral("file://") +
                 FileUrl::fromLocalBytes(url.pathBytes(), false).encodedPath();
     return uris;
+}
+
+int appendFilter(sd_bus_message *m, const DialogFilter &filter) {
+    int rc = sd_bus_message_open_container(m, 'r', "sa(us)");
+    rc = rc < 0 ? rc : sd_bus_message_append(m, "s", filter.name.toUtf8().constData());
+    rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'a', "(us)");
+    for (const auto &[kind, pattern] : filter.rules)
+        rc = rc < 0 ? rc : sd_bus_message_append(m, "(us)", kind, pattern.toUtf8().constData());
+    rc = rc < 0 ? rc : sd_bus_message_close_container(m);
+    return rc < 0 ? rc : sd_bus_message_close_container(m);
+}
+
+} // namespace
+
+int appendResponse(sd_bus_message *m, std::uint32_t response, const std::vector<FileUrl> &chosen,
+                   int filter, const std::vector<DialogFilter> &filters) {
+    const bool results = response == 0 && !chosen.empty();
+    int rc = sd_bus_message_append(m, "u", response);
+    rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'a', "{sv}");
+    if (results) {
+        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'e', "sv");
+        rc = rc < 0 ? rc : sd_bus_message_append(m, "s", "uris");
+        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'v', "as");
+        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'a', "s");
+        for (const QString &uri : choiceUris(chosen))
+            rc = rc < 0 ? rc : sd_bus_message_append(m, "s", uri.toUtf8().constData());
+        for (int close = 0; close < 3; ++close) // the array, the variant, the entry
+            rc = rc < 0 ? rc : sd_bus_message_close_container(m);
+    }
+    if (results && filter >= 0 && std::size_t(filter) < filters.size()) {
+        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'e', "sv");
+        rc = rc < 0 ? rc : sd_bus_message_append(m, "s", "current_filter");
+        rc = rc < 0 ? rc : sd_bus_message_open_container(m, 'v', "(sa(us))");
+        rc = rc < 0 ? rc : appendFilter(m, filters[std::size_t(filter)]);
+        for (int close = 0; close < 2; ++close) // the variant, the entry
+            rc = rc < 0 ? rc : sd_bus_message_close_container(m);
+    }
+    return rc < 0 ? rc : sd_bus_message_close_container(m);
 }
 
 } // namespace pellim

@@ -62,7 +62,12 @@ Result<FileChooserRequest> readFileChooserRequest(sd_bus_message *call, bool sav
 OpenDialogOptions openOptionsOf(const FileChooserRequest &request, const QString &program);
 SaveDialogOptions saveOptionsOf(const FileChooserRequest &request, const QString &program);
 
-// The "uris" of a Response: each choice as a file:// URI, its bytes escaped.
-QStringList choiceUris(const std::vector<FileUrl> &chosen);
+// A Response's arguments, appended to `signal`: `response`, and with 0 the
+// results: "uris", each choice as a file:// URI with its bytes escaped, and
+// "current_filter" where `filter` is an index into `filters`. Any other
+// response has no results. Negative: sd-bus's error.
+int appendResponse(sd_bus_message *signal, std::uint32_t response,
+                   const std::vector<FileUrl> &chosen, int filter,
+                   const std::vector<DialogFilter> &filters);
 
 } // namespace pellim
