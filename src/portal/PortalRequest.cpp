@@ -162,7 +162,8 @@ Outcome readParent(const char *text, FileChooserRequest &request) {
         const QByteArray hex = parent.mid(4);
         bool ok = false;
         request.x11Window = hex.size() <= 8 ? hex.toULongLong(&ok, 16) : 0;
-        if (ok && request.x11Window != 0 && !hex.startsWith('+') && !hex.startsWith('-'))
+        // Qt names no parent as "x11:0".
+        if (ok && !hex.startsWith('+') && !hex.startsWith('-'))
             return done();
     } else if (parent.startsWith("wayland:")) {
         request.exported = parent.mid(8);

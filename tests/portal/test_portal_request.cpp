@@ -117,6 +117,7 @@ void PortalRequestTest::options_data() {
     };
     open("nothing asked", args("", "Open a note"), "");
     open("X window", args("x11:1a2B", ""), "x11 1a2b");
+    open("X window 0: none", args("x11:0", ""), "");
     open("Wayland handle", args("wayland:a-9_Z", ""), "wayland a-9_Z");
     open("another kind of parent", args("gtk:1", ""), "malformed");
     open("X window not hex", args("x11:0x1g", ""), "malformed");
