@@ -24,7 +24,9 @@ namespace {
 // and must never wait for them). Anyone on it may own a name (a GApplication
 // owns its id, and exits where it cannot); the portal's name is the guard's
 // from before the program connects, taken without allowing replacement, so
-// nobody can take it over while the guard lives.
+// nobody can take it over while the guard lives. A message to the guard is
+// read whole into its memory: none may be larger than a request needs by far
+// (the session's default allows 128 MiB).
 constexpr char kConfig[] = R"(<!DOCTYPE busconfig PUBLIC
  "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -37,6 +39,7 @@ constexpr char kConfig[] = R"(<!DOCTYPE busconfig PUBLIC
     <allow receive_sender="*"/>
     <allow own="*"/>
   </policy>
+  <limit name="max_message_size">1048576</limit>
 </busconfig>
 )";
 
