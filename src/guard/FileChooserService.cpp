@@ -240,9 +240,12 @@ int FileChooserService::call(sd_bus_message *message, void *self, bool save) {
         service->respond(path, kOtherwise, {});
         return 1;
     }
-    service->m_show(*request, [service, path](std::uint32_t response, const DialogChoice &choice) {
-        service->respond(path, response, choice);
-    });
+    std::function<void()> close = service->m_show(
+        *request, [service, path](std::uint32_t response, const DialogChoice &choice) {
+            service->respond(path, response, choice);
+        });
+    if (const auto shown = service->m_requests.find(path); shown != service->m_requests.end())
+        shown->second.close = std::move(close);
     return 1;
 }
 
@@ -252,8 +255,11 @@ int FileChooserService::close(sd_bus_message *message, void *self) {
     // Only the program that asked may close its request; no Response follows.
     if (found != service->m_requests.end() &&
         found->second.sender == sd_bus_message_get_sender(message)) {
+        const std::function<void()> closeDialog = std::move(found->second.close);
         sd_bus_slot_unref(found->second.slot);
         service->m_requests.erase(found);
+        if (closeDialog)
+            closeDialog(); // its answer finds the request gone
     }
     return sd_bus_reply_method_return(message, "");
 }

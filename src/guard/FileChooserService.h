@@ -41,7 +41,10 @@ public:
     // Answers one request: the response (0 chosen, 1 cancelled, 2 otherwise)
     // and what was chosen.
     using Answer = std::function<void(std::uint32_t response, const DialogChoice &choice)>;
-    using Show = std::function<void(const FileChooserRequest &request, Answer answer)>;
+    // Shows a request; what it returns is called should the program close the
+    // request before it is answered.
+    using Show =
+        std::function<std::function<void()>(const FileChooserRequest &request, Answer answer)>;
 
     // Connects to the bus at `address` and asks for the portal's name there,
     // without waiting. `log` gets an entry for every request refused as
@@ -79,6 +82,7 @@ private:
         sd_bus_slot *slot = nullptr;
         std::string sender;
         std::vector<DialogFilter> filters;
+        std::function<void()> close;
     };
 
     sd_bus *m_bus = nullptr;

@@ -168,7 +168,8 @@ private:
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
     void startChooser(Result<std::unique_ptr<FileChooserService>> chooser, GuardBuses &buses);
-    void showChooser(const FileChooserRequest &request, FileChooserService::Answer answer);
+    std::function<void()> showChooser(const FileChooserRequest &request,
+                                      FileChooserService::Answer answer);
     void superviseCalls();
     void showQuestions();
     void serve(const QByteArray &message);
@@ -583,37 +584,45 @@ void GuardProcess::startChooser(Result<std::unique_ptr<FileChooserService>> choo
     m_chooser = std::move(*chooser);
     m_chooser->onRequest(
         [this](const FileChooserRequest &request, FileChooserService::Answer answer) {
-            showChooser(request, std::move(answer));
+            return showChooser(request, std::move(answer));
         });
     buses.session = (*m_bus)->address();
 }
 
 // A program's file dialog, shown as Pellim's are: each choice is granted to
-// the program before the answer names it.
-void GuardProcess::showChooser(const FileChooserRequest &request,
-                               FileChooserService::Answer answer) {
+// the program before the answer names it. What it returns closes the dialog.
+std::function<void()> GuardProcess::showChooser(const FileChooserRequest &request,
+                                                FileChooserService::Answer answer) {
     constexpr std::uint32_t kCancelled = 1;
     if (!m_app && !displayReachable()) {
         m_log.write(LogLevel::Error,
                     QStringLiteral("Folder guard: no display to show %1's file dialog on")
                         .arg(m_program.name));
         answer(kCancelled, {});
-        return;
+        return {};
     }
     showable();
     if (!roomFor(QStringLiteral("a file dialog of %1").arg(m_program.name))) {
         answer(kCancelled, {});
-        return;
+        return {};
     }
     m_dialogs->setParent(placeOver(request.x11Window, request.exported),
                          portalParent(request.x11Window, request.exported));
-    auto done = [answer = std::move(answer)](int response, DialogChoice choice) {
+    // The dialog closes when this goes: at the program's Close, or after its answer.
+    auto *closer = new QObject(m_app.get());
+    auto done = [answer = std::move(answer), closer = QPointer(closer)](int response,
+                                                                        DialogChoice choice) {
         answer(response == kResponseOK ? 0 : kCancelled, choice);
+        if (closer)
+            closer->deleteLater();
     };
     if (request.save)
-        m_dialogs->chooseSave(nullptr, saveOptionsOf(request, m_program.name), std::move(done));
+        m_dialogs->chooseSave(nullptr, saveOptionsOf(request, m_program.name), std::move(done),
+                              closer);
     else
-        m_dialogs->chooseOpen(nullptr, openOptionsOf(request, m_program.name), std::move(done));
+        m_dialogs->chooseOpen(nullptr, openOptionsOf(request, m_program.name), std::move(done),
+                              closer);
+    return [closer = QPointer(closer)] { delete closer.data(); };
 }
 
 void GuardProcess::serve(const QByteArray &message) {

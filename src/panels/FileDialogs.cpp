@@ -260,7 +260,9 @@ void applyFilters(QFileDialog *dialog, const ProgramDialog &program) {
 // nobody left to tell.
 void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
          const PlaceOver &placeOver, std::shared_ptr<QByteArray> lastFolder,
-         DialogChoices completion) {
+         DialogChoices completion, QObject *closeWith) {
+    if (closeWith)
+        QObject::connect(closeWith, &QObject::destroyed, dialog, &QDialog::reject);
     auto pending = std::make_shared<DialogChoices>(std::move(completion));
     QObject::connect(
         dialog, &QDialog::finished, dialog,
@@ -311,7 +313,7 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
 }
 
 void QtFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &options,
-                               DialogChoices completion) {
+                               DialogChoices completion, QObject *closeWith) {
     auto *dialog = new QFileDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
     dialog->setWindowTitle(dialogTitle(options));
@@ -330,11 +332,11 @@ void QtFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &options
     applyFilters(dialog, options.program);
     if (!options.suggestedName.isEmpty())
         dialog->selectFile(options.suggestedName);
-    run(dialog, false, m_protection, m_placeOver, m_lastFolder, std::move(completion));
+    run(dialog, false, m_protection, m_placeOver, m_lastFolder, std::move(completion), closeWith);
 }
 
 void QtFileDialogs::chooseOpen(QWidget *parent, const OpenDialogOptions &options,
-                               DialogChoices completion) {
+                               DialogChoices completion, QObject *closeWith) {
     auto *dialog = new OpenDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
     dialog->setWindowTitle(dialogTitle(options));
@@ -360,7 +362,8 @@ void QtFileDialogs::chooseOpen(QWidget *parent, const OpenDialogOptions &options
     applyFilters(dialog, options.program);
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
-    run(dialog, chooseFolder, m_protection, m_placeOver, m_lastFolder, std::move(completion));
+    run(dialog, chooseFolder, m_protection, m_placeOver, m_lastFolder, std::move(completion),
+        closeWith);
 }
 
 } // namespace pellim

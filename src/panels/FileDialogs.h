@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+class QObject;
 class QWidget;
 
 namespace pellim {
@@ -75,9 +76,12 @@ public:
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
     // The same for another program's request, which may ask for several
-    // choices and name filters and a folder to start in.
-    void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices);
-    void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices);
+    // choices and name filters and a folder to start in. The dialog closes,
+    // as if cancelled, when `closeWith` (if any) is destroyed.
+    void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
+    void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
     // A dialog without a parent is placed by `placeOver` (the guard shows
     // Pellim's dialogs on top of Pellim's window), or left where it appears.
     void setPlaceOver(PlaceOver placeOver) { m_placeOver = std::move(placeOver); }

@@ -108,6 +108,7 @@ struct PortalFileDialogs::Pending {
     OpenDialogOptions openOptions;
     QWidget *parent = nullptr;
     QPointer<QWidget> parentAlive;
+    QPointer<QObject> closeWith;
     PlaceOver placeOver;
     QString handle;
     DialogChoices completion;
@@ -226,8 +227,9 @@ void PortalFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &opti
 }
 
 void PortalFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &options,
-                                   DialogChoices completion) {
+                                   DialogChoices completion, QObject *closeWith) {
     auto dialog = std::make_unique<Pending>();
+    dialog->closeWith = closeWith;
     dialog->save = true;
     dialog->saveOptions = options;
     dialog->parent = parent;
@@ -237,8 +239,9 @@ void PortalFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &opt
 }
 
 void PortalFileDialogs::chooseOpen(QWidget *parent, const OpenDialogOptions &options,
-                                   DialogChoices completion) {
+                                   DialogChoices completion, QObject *closeWith) {
     auto dialog = std::make_unique<Pending>();
+    dialog->closeWith = closeWith;
     dialog->openOptions = options;
     dialog->folder = options.canChooseDirectories && !options.canChooseFiles;
     dialog->parent = parent;
@@ -254,6 +257,20 @@ void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
     dialog->handle = m_portalHandle;
     dialog->serial = ++m_lastSerial;
     Pending *asked = dialog.get();
+    if (asked->closeWith) {
+        // The program that asked closed its request: the portal's chooser goes
+        // too (Qt's, once it stands in, closes by itself).
+        QObject::connect(
+            asked->closeWith, &QObject::destroyed, &m_bus->context, [this, serial = asked->serial] {
+                Pending *closed = m_bus->asked(serial);
+                if (!closed)
+                    return;
+                if (!closed->request.isEmpty())
+                    m_bus->connection.send(QDBusMessage::createMethodCall(
+                        closed->owner, closed->request, kRequest, QStringLiteral("Close")));
+                ended(closed, QStringLiteral("closed by the program that asked"));
+            });
+    }
     m_bus->pending.push_back(std::move(dialog));
     if (!m_bus->connection.isConnected()) {
         fallBack(asked, QStringLiteral("no session bus"));
@@ -490,9 +507,11 @@ void PortalFileDialogs::fallBack(Pending *dialog, const QString &why) {
         done(response, std::move(choice));
     };
     if (asked->save)
-        m_fallback.chooseSave(asked->parent, asked->saveOptions, std::move(completion));
+        m_fallback.chooseSave(asked->parent, asked->saveOptions, std::move(completion),
+                              asked->closeWith);
     else
-        m_fallback.chooseOpen(asked->parent, asked->openOptions, std::move(completion));
+        m_fallback.chooseOpen(asked->parent, asked->openOptions, std::move(completion),
+                              asked->closeWith);
 }
 
 void PortalFileDialogs::portalGone(const QString &name) {

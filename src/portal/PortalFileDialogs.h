@@ -32,8 +32,11 @@ public:
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
     // Another program's request: several choices, its filters, its folder.
-    void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices);
-    void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices);
+    // The dialog closes, as if cancelled, when `closeWith` (if any) is destroyed.
+    void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
+    void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
     // Where the next dialogs go: Qt's are placed by `placeOver`; the portal's
     // chooser stays on top of the window `portalHandle` names ("x11:<hex
     // XID>", "wayland:<exported handle>"), or of none when it is "".
