@@ -167,6 +167,9 @@ private:
     QString portalParent(std::uint64_t window, const QByteArray &exported);
     void forgetUnusedForeign();
     bool roomFor(const QString &what);
+    Result<std::unique_ptr<FileChooserService>> startBuses(const QProcessEnvironment &environment,
+                                                           const QByteArray &busFolder);
+    std::vector<AllowedSocket> busSockets();
     void startChooser(Result<std::unique_ptr<FileChooserService>> chooser, GuardBuses &buses);
     std::function<void()> showChooser(const FileChooserRequest &request,
                                       FileChooserService::Answer answer);
@@ -217,21 +220,10 @@ private:
 
 int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
                       const QByteArray &busFolder) {
-    // Pellim's buses start first: the proxy comes up while Pellim confines
-    // itself, and Qt's first connection to it need not wait.
+    // The program's buses start first of all: the daemon and the proxy come up
+    // while the program confines itself, and its first connection need not wait.
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // The program's own bus starts first of all: the daemon comes up while
-    // the program confines itself.
-    if (!busFolder.isEmpty())
-        m_bus = PrivateBus::start(busFolder);
-    Result<std::unique_ptr<FileChooserService>> chooser =
-        m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
-              : m_bus.failure();
-    m_proxies = BusProxies::start(environment, busFolder);
-    m_proxies->onFailure([this](const QString &why) {
-        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no accessibility bus: %2")
-                                         .arg(m_program.name, why));
-    });
+    Result<std::unique_ptr<FileChooserService>> chooser = startBuses(environment, busFolder);
     if (m_reportTo >= 0)
         std::thread(&GuardProcess::watchFirst, this).detach();
     int error = 0;
@@ -263,13 +255,9 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
     QString why;
-    std::vector<AllowedSocket> busSockets = m_proxies->sockets();
-    if (m_chooser)
-        if (std::optional<AllowedSocket> session = (*m_bus)->socket())
-            busSockets.push_back(std::move(*session));
     m_supervisor =
         Supervisor::create(std::move(listener), m_guard, keptOut, &why,
-                           sessionSockets(environment, std::move(busSockets), waylandPreconnected));
+                           sessionSockets(environment, busSockets(), waylandPreconnected));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -391,9 +379,10 @@ void GuardProcess::cannotStart(const QString &why) {
 // Pellim is gone (or its calls cannot be read): the process ends at once, from
 // whichever thread saw it first, whatever the other waits on (a dialog, a bus,
 // the display). Nothing is left to write: entries went out as they were made,
-// an answer is written whole or not at all, and the bus proxy ends with this
-// process (its --fd); its folder is removed at Pellim's next start, as after a
-// guard killed with its Pellim.
+// an answer is written whole or not at all, and the bus proxy and the
+// program's bus daemon end with this process (the proxy's --fd, the daemon's
+// PR_SET_PDEATHSIG); their folder is removed at the next start, as after a
+// guard killed with its program.
 void GuardProcess::finish(int status) {
     if (m_finishing.exchange(true)) {
         for (;;)
@@ -565,6 +554,32 @@ bool GuardProcess::roomFor(const QString &what) {
                                      .arg(what)
                                      .arg(shown));
     return false;
+}
+
+// The program's own bus with the guard's file chooser on it (not waiting for
+// the name yet), and the accessibility bus's proxy.
+Result<std::unique_ptr<FileChooserService>>
+GuardProcess::startBuses(const QProcessEnvironment &environment, const QByteArray &busFolder) {
+    if (!busFolder.isEmpty())
+        m_bus = PrivateBus::start(busFolder);
+    Result<std::unique_ptr<FileChooserService>> chooser =
+        m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
+              : m_bus.failure();
+    m_proxies = BusProxies::start(environment, busFolder);
+    m_proxies->onFailure([this](const QString &why) {
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no accessibility bus: %2")
+                                         .arg(m_program.name, why));
+    });
+    return chooser;
+}
+
+// The buses' sockets for the program's connect list.
+std::vector<AllowedSocket> GuardProcess::busSockets() {
+    std::vector<AllowedSocket> sockets = m_proxies->sockets();
+    if (m_chooser)
+        if (std::optional<AllowedSocket> session = (*m_bus)->socket())
+            sockets.push_back(std::move(*session));
+    return sockets;
 }
 
 // The program's file chooser on its own bus, owned before the program hears
