@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "confine/PortalRequest.h"
 #include "journal/Log.h"
 #include "panels/FileDialogs.h"
-#include "portal/PortalRequest.h"
 #include "sys/Result.h"
 
 #include <QByteArray>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "portal/PortalRequest.h"
+#include "confine/PortalRequest.h"
 
 #include "confine/GuardMessages.h"
 

@@ -2,7 +2,7 @@
 // What a program asks of the guard's file chooser portal, and what it is
 // answered: an option misread shows a dialog the program shaped, and an answer
 // misspelt names a file the person did not choose.
-#include "portal/PortalRequest.h"
+#include "confine/PortalRequest.h"
 #include "portal/PortalResponse.h"
 #include "sys/Descriptor.h"
 
