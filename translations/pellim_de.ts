@@ -729,6 +729,26 @@ Rückgabewert: 0 erledigt, 1 die Antworten ließen sich nicht speichern oder zei
         <source>Select File</source>
         <translation>Datei wählen</translation>
     </message>
+    <message>
+        <source>choose where to save</source>
+        <translation>wählen, wo gespeichert wird</translation>
+    </message>
+    <message>
+        <source>choose a folder</source>
+        <translation>einen Ordner wählen</translation>
+    </message>
+    <message>
+        <source>choose a file</source>
+        <translation>eine Datei wählen</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
 </context>
 <context>
     <name>pellim::FolderAccessWindow</name>

@@ -50,9 +50,10 @@ struct GuardReply {
     std::optional<FileUrl> chosen;
 };
 
-// The guard's first message, sent before Pellim makes any connection: the
-// buses it started for Pellim (D-Bus addresses, "unix:path=..."; empty: none),
-// and why one is missing, for the journal.
+// The guard's first message, sent before the program makes any connection:
+// the buses it started for it (D-Bus addresses, "unix:path=..."; empty: none):
+// a session bus of its own and the filtered accessibility bus, and why one is
+// missing, for the journal.
 struct GuardBuses {
     QByteArray session;
     QByteArray accessibility;

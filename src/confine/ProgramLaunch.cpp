@@ -94,9 +94,10 @@ bool keepChannel(int channel) {
     listener.reset();
     if (!buses)
         ::_exit(125);
-    // The buses are the guard's filtered ones: the session's own would start or
-    // call any service, outside the confinement. No proxy, no bus: an empty
-    // address makes libdbus give up without looking for the session's.
+    // The buses are the guard's: a session bus of the program's own and the
+    // filtered accessibility bus; the session's own would start or call any
+    // service, outside the confinement. No bus: an empty address makes libdbus
+    // give up without looking for the session's.
     ::setenv("DBUS_SESSION_BUS_ADDRESS", buses->session.constData(), 1);
     if (buses->accessibility.isEmpty())
         ::unsetenv("AT_SPI_BUS_ADDRESS");

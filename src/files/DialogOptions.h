@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace pellim {
 
@@ -12,12 +14,34 @@ namespace pellim {
 inline constexpr int kResponseOK = 1;
 inline constexpr int kResponseCancel = 0;
 
+// A filter a program names for its dialog: a name and its rules, each a
+// file-name pattern (kind 0, "*.txt") or a MIME type (kind 1, "text/plain").
+// It only thins out the list; whatever the person picks is what they chose.
+struct DialogFilter {
+    enum Kind : std::uint32_t { Pattern = 0, MimeType = 1 };
+    QString name;
+    std::vector<std::pair<std::uint32_t, QString>> rules;
+    friend bool operator==(const DialogFilter &, const DialogFilter &) = default;
+};
+
+// What another program's request brings to a dialog beyond Pellim's own:
+// its title (shown after the program's name, never as the guard's words), its
+// filters, the folder to start in (the file system's bytes, absolute).
+struct ProgramDialog {
+    QString program; // the name the program is shown by; empty: Pellim's own dialog
+    QString title;
+    std::vector<DialogFilter> filters;
+    int currentFilter = -1; // index into filters
+    QByteArray startFolder;
+};
+
 struct SaveDialogOptions {
     bool canCreateDirectories = true;
     // The generic text type: text/plain and what inherits from it. A name typed
     // without an extension gets ".txt".
     bool textTypesOnly = true;
     QString suggestedName;
+    ProgramDialog program;
 };
 
 // What an Open dialog's choice is for. Its title says so: the dialog is shown by
@@ -34,6 +58,8 @@ struct OpenDialogOptions {
     bool textTypesOnly = false;
     QString prompt; // the confirm button's label
     OpenPurpose purpose = OpenPurpose::ReadFile;
+    bool multiple = false; // several files (or folders) may be chosen at once
+    ProgramDialog program;
 };
 
 // One folder, no files, hidden items hidden, confirmed with "Select Folder": the

@@ -182,6 +182,10 @@ void removeLeftFolders(const QByteArray &parent) {
 
 } // namespace
 
+QByteArray BusProxies::unixAddress(const QByteArray &path) {
+    return "unix:path=" + addressValue(path);
+}
+
 QByteArray BusProxies::sessionBus(const QProcessEnvironment &environment) {
     const QByteArray given = givenAddress(environment, "DBUS_SESSION_BUS_ADDRESS");
     if (!given.isEmpty())
@@ -197,8 +201,6 @@ QByteArray BusProxies::sessionBus(const QProcessEnvironment &environment) {
 }
 
 Result<QByteArray> BusProxies::makeFolder(const QProcessEnvironment &environment) {
-    if (sessionBus(environment).isEmpty())
-        return QByteArray();
     const QByteArray name = "/pellim-bus-" + QByteArray::number(::getpid()) + "-XXXXXX";
     // The longest socket name in it.
     constexpr qsizetype kLongest = sizeof "/accessibility" - 1;
@@ -227,13 +229,13 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
     const QByteArray session = sessionBus(environment);
     const QByteArray given = givenAddress(environment, "AT_SPI_BUS_ADDRESS");
     proxies->m_accessibilityBus = given;
-    if (session.isEmpty() || folder.isEmpty()) {
-        // Nothing to filter: Pellim has no bus, as the session has none.
+    if ((session.isEmpty() && given.isEmpty()) || folder.isEmpty()) {
+        // Nothing to filter: the program has no accessibility bus, as the
+        // session has none.
         proxies->m_listening = false;
         return proxies;
     }
     proxies->m_folder = folder;
-    const QByteArray sessionPath = folder + "/session";
     const QByteArray accessibilityPath = folder + "/accessibility";
 
     int ends[2], answers[2];
@@ -258,7 +260,7 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(1);
-        // Asked here, while the guard goes on answering Pellim's calls.
+        // Asked here, while the guard goes on answering the program's calls.
         const QByteArray accessibility = given.isEmpty() ? askAccessibilityBus(session) : given;
         if (answering.isValid()) {
             // A pipe's buffer holds far more than an address: this never waits.
@@ -266,14 +268,13 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
                 answering.get(), accessibility.constData(), std::size_t(accessibility.size()));
             answering.reset();
         }
-        std::vector<QByteArray> args = {program, "--fd=" + QByteArray::number(theirs.get()),
-                                        session, sessionPath, "--filter"};
-        if (!accessibility.isEmpty()) {
-            args.insert(args.end(),
-                        {accessibility, accessibilityPath, "--filter", "--sloppy-names"});
-            for (const char *rule : kAccessibilityRules)
-                args.emplace_back(rule);
-        }
+        if (accessibility.isEmpty())
+            ::_exit(0); // none runs: nothing to filter
+        std::vector<QByteArray> args = {program,       "--fd=" + QByteArray::number(theirs.get()),
+                                        accessibility, accessibilityPath,
+                                        "--filter",    "--sloppy-names"};
+        for (const char *rule : kAccessibilityRules)
+            args.emplace_back(rule);
         std::vector<char *> argv;
         for (QByteArray &arg : args)
             argv.push_back(arg.data());
@@ -291,9 +292,8 @@ std::unique_ptr<BusProxies> BusProxies::start(const QProcessEnvironment &environ
     proxies->m_alive = std::move(alive);
     proxies->m_answer = std::move(answer);
     // Named now; where the session has no accessibility bus, that socket never
-    // comes, and Pellim's connection to it is refused.
-    buses.session = "unix:path=" + addressValue(sessionPath);
-    buses.accessibility = "unix:path=" + addressValue(accessibilityPath);
+    // comes, and the program's connection to it is refused.
+    buses.accessibility = unixAddress(accessibilityPath);
     return proxies;
 }
 
@@ -314,6 +314,8 @@ bool BusProxies::listening() {
         const bool ended = m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid;
         if (ended)
             m_pid = -1;
+        if (ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            return false; // the session has no accessibility bus
         m_failed(ended && WIFEXITED(status) && WEXITSTATUS(status) == 127
                      ? QStringLiteral("%1 cannot be run (is xdg-dbus-proxy installed?)")
                            .arg(QString::fromLocal8Bit(m_program))
@@ -324,23 +326,20 @@ bool BusProxies::listening() {
 
 std::vector<AllowedSocket> BusProxies::sockets() {
     std::vector<AllowedSocket> sockets;
-    if (m_buses.session.isEmpty())
+    if (m_buses.accessibility.isEmpty())
         return sockets;
-    const auto add = [&](const char *name, const QString &what) {
-        const QByteArray path = m_folder + '/' + name;
-        AllowedSocket socket{path, UniqueFd(), what, {}};
-        // Sealed from Pellim, the folder holds only what the proxy made.
-        socket.pinLater = [this, path, what] {
-            if (!listening())
-                return UniqueFd();
-            UniqueFd pinned(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-            std::optional<AllowedSocket> socket = pinnedSocket(std::move(pinned), path, what);
-            return socket ? std::move(socket->pinned) : UniqueFd();
-        };
-        sockets.push_back(std::move(socket));
+    const QByteArray path = m_folder + "/accessibility";
+    const QString what = QStringLiteral("the accessibility bus proxy");
+    AllowedSocket socket{path, UniqueFd(), what, {}};
+    // Sealed from the program, the folder holds only what the guard made.
+    socket.pinLater = [this, path, what] {
+        if (!listening())
+            return UniqueFd();
+        UniqueFd pinned(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        std::optional<AllowedSocket> socket = pinnedSocket(std::move(pinned), path, what);
+        return socket ? std::move(socket->pinned) : UniqueFd();
     };
-    add("session", QStringLiteral("the session bus proxy"));
-    add("accessibility", QStringLiteral("the accessibility bus proxy"));
+    sockets.push_back(std::move(socket));
     return sockets;
 }
 
@@ -354,8 +353,7 @@ BusProxies::~BusProxies() {
         }
     }
     if (!m_folder.isEmpty()) {
-        for (const char *name : {"session", "accessibility"})
-            ::unlink((m_folder + '/' + name).constData());
+        ::unlink((m_folder + "/accessibility").constData());
         ::rmdir(m_folder.constData());
     }
 }

@@ -19,19 +19,18 @@
 
 namespace pellim {
 
-// The buses the confined Pellim talks to: xdg-dbus-proxy in filter mode, one
-// process for the session bus and the accessibility bus, run by the guard.
-// - The session bus: nothing but the bus itself. No service can be started or
-//   called, no activation environment changed; Qt's widgets need none of it.
-// - The accessibility bus: what an application needs to be read and worked by
-//   a screen reader (registering its tree, the registry's event and key
-//   listener lists). An assistive program outside reaches Pellim's widgets
-//   through it; Pellim reaches no other application's, the guard's included.
-// The proxy's sockets lie in a folder Pellim makes before it confines itself
-// and seals (no access at all): nothing can be planted beside them or in their
-// place, so they may be pinned when first connected to. Start-up waits for none
-// of it: the proxy starts while Pellim starts, and the first connection to it
-// waits until it listens. It stops when the guard does (its --fd).
+// The accessibility bus a confined program talks to: xdg-dbus-proxy in filter
+// mode, run by the guard, passing what an application needs to be read and
+// worked by a screen reader (registering its tree, the registry's event and key
+// listener lists). An assistive program outside reaches the program's widgets
+// through it; the program reaches no other application's, the guard's
+// included. (Its session bus is a bus of its own: PrivateBus.)
+// The proxy's socket lies in a folder the guard makes before the program
+// confines itself and seals (no access at all), beside the program's own bus:
+// nothing can be planted beside them or in their place, so they may be pinned
+// when first connected to. Start-up waits for none of it: the proxy starts
+// while the program starts, and the first connection to it waits until it
+// listens. It stops when the guard does (its --fd).
 class BusProxies {
 public:
     // An address that names no bus: libdbus refuses it as it parses it, with no
@@ -42,18 +41,20 @@ public:
     // runtime folder's "bus" where that is a socket; empty for none. Never
     // libdbus's last resort, autolaunch, which asks the X display.
     static QByteArray sessionBus(const QProcessEnvironment &environment);
+    // The D-Bus address of the socket at `path`: "unix:path=", its bytes escaped.
+    static QByteArray unixAddress(const QByteArray &path);
 
-    // A fresh folder for the proxies' sockets, in the runtime folder, or where
+    // A fresh folder for the buses' sockets, in the runtime folder, or where
     // the runtime folder's name is too long for a socket's path, in a short one
-    // only the person may enter (under /run/user, else /tmp); empty when the
-    // session has no bus (then Pellim has none either).
+    // only the person may enter (under /run/user, else /tmp).
     static Result<QByteArray> makeFolder(const QProcessEnvironment &environment);
 
-    // Starts the proxy into `folder` for the buses `environment` names:
-    // DBUS_SESSION_BUS_ADDRESS (or the runtime folder's "bus"), and
-    // AT_SPI_BUS_ADDRESS or else the address the session's accessibility
-    // launcher gives, when it is running (asked by the proxy's own process
-    // before it becomes the proxy). `folder` empty: no buses.
+    // Starts the proxy into `folder` for the accessibility bus `environment`
+    // names: AT_SPI_BUS_ADDRESS, or else the address the session's
+    // accessibility launcher on its session bus (DBUS_SESSION_BUS_ADDRESS or
+    // the runtime folder's "bus") gives, when it is running (asked by the
+    // proxy's own process before it becomes the proxy; with none, that
+    // process ends). `folder` empty: no bus.
     static std::unique_ptr<BusProxies> start(const QProcessEnvironment &environment,
                                              const QByteArray &folder,
                                              const QByteArray &program = "/usr/bin/xdg-dbus-proxy");
@@ -61,15 +62,15 @@ public:
     BusProxies(const BusProxies &) = delete;
     BusProxies &operator=(const BusProxies &) = delete;
 
-    // For Pellim: the proxies' addresses, or why there are none.
+    // For the program: the proxy's address, or why there is none.
     const GuardBuses &buses() const { return m_buses; }
     // For the guard's own toolkit: the session's accessibility bus, as given in
     // AT_SPI_BUS_ADDRESS or as the proxy's process learned it from the session
     // bus; empty where none runs, or the answer took more than a second. Never
     // what the display says: any client of it could have written that.
     QByteArray accessibilityBus();
-    // The proxies' sockets for the connect list, each pinned when first
-    // connected to, once the proxy listens.
+    // The proxy's socket for the connect list, pinned when first connected
+    // to, once the proxy listens.
     std::vector<AllowedSocket> sockets();
     // Told once when the proxy does not come up, with why.
     void onFailure(std::function<void(const QString &why)> observer) {

@@ -10,6 +10,8 @@
 #include "consent/RunningGrants.h"
 #include "display/Display.h"
 #include "guard/BusProxies.h"
+#include "guard/FileChooserService.h"
+#include "guard/PrivateBus.h"
 #include "guard/SyntheticInput.h"
 #include "guard/ToolkitEnvironment.h"
 #include "guard/WindowOwner.h"
@@ -196,6 +198,12 @@ private:
     void holdSlots();
     void shareGrants(const KeptOutPaths &keptOut);
     void publishGrants();
+    Result<std::unique_ptr<FileChooserService>> startBuses(const QProcessEnvironment &environment,
+                                                           const QByteArray &busFolder);
+    std::vector<AllowedSocket> busSockets();
+    void startChooser(Result<std::unique_ptr<FileChooserService>> chooser, GuardBuses &buses);
+    std::function<void()> showChooser(const FileChooserRequest &request,
+                                      FileChooserService::Answer answer);
     void superviseCalls();
     void showQuestions();
     void serve(const QByteArray &message);
@@ -214,6 +222,8 @@ private:
     JournalSink m_journal;
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
+    Result<std::unique_ptr<PrivateBus>> m_bus = Failure{};
+    std::unique_ptr<FileChooserService> m_chooser;
     QuestionQueue m_questions;
     FolderGuard m_guard;
     std::unique_ptr<Supervisor> m_supervisor;
@@ -248,14 +258,10 @@ private:
 
 int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
                       const QByteArray &busFolder) {
-    // Pellim's buses start first: the proxy comes up while Pellim confines
-    // itself, and Qt's first connection to it need not wait.
+    // The program's buses start first of all: the daemon and the proxy come up
+    // while the program confines itself, and its first connection need not wait.
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    m_proxies = BusProxies::start(environment, busFolder);
-    m_proxies->onFailure([this](const QString &why) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: Pellim has no session bus: ") + why);
-    });
+    Result<std::unique_ptr<FileChooserService>> chooser = startBuses(environment, busFolder);
     if (m_reportTo >= 0)
         std::thread(&GuardProcess::watchFirst, this).detach();
     int error = 0;
@@ -282,13 +288,14 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     GuardBuses buses = m_proxies->buses();
     if (buses.problem.isEmpty())
         buses.problem = m_busProblem;
+    startChooser(std::move(chooser), buses);
     if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
     QString why;
     m_supervisor =
         Supervisor::create(std::move(listener), m_guard, keptOut, &why,
-                           sessionSockets(environment, m_proxies->sockets(), waylandPreconnected));
+                           sessionSockets(environment, busSockets(), waylandPreconnected));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -310,9 +317,12 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     std::thread(&GuardProcess::superviseCalls, this).detach();
     // No display until something is to be shown.
     while (!m_app) {
-        // A negative descriptor is left out: another program has no channel.
-        pollfd ready[2] = {{m_channelFd.get(), POLLIN, 0}, {m_questions.ready(), POLLIN, 0}};
-        if (::poll(ready, 2, -1) < 0) {
+        // A negative descriptor is left out: another program has no channel,
+        // and a program without a bus no file chooser.
+        pollfd ready[3] = {{m_channelFd.get(), POLLIN, 0},
+                           {m_questions.ready(), POLLIN, 0},
+                           m_chooser ? m_chooser->pollFd() : pollfd{-1, 0, 0}};
+        if (::poll(ready, 3, m_chooser ? m_chooser->timeoutMs() : -1) < 0) {
             if (errno == EINTR)
                 continue;
             m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot wait for Pellim: ") +
@@ -321,6 +331,8 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         }
         if (ready[1].revents)
             showQuestions();
+        if (m_chooser && !m_app)
+            m_chooser->process();
         if (m_app || !ready[0].revents)
             continue;
         const std::optional<QByteArray> message = receiveMessage(m_channelFd.get());
@@ -406,9 +418,10 @@ void GuardProcess::cannotStart(const QString &why) {
 // Pellim is gone (or its calls cannot be read): the process ends at once, from
 // whichever thread saw it first, whatever the other waits on (a dialog, a bus,
 // the display). Nothing is left to write: entries went out as they were made,
-// an answer is written whole or not at all, and the bus proxy ends with this
-// process (its --fd); its folder is removed at Pellim's next start, as after a
-// guard killed with its Pellim.
+// an answer is written whole or not at all, and the bus proxy and the
+// program's bus daemon end with this process (the proxy's --fd, the daemon's
+// PR_SET_PDEATHSIG); their folder is removed at the next start, as after a
+// guard killed with its program.
 void GuardProcess::finish(int status) {
     if (m_finishing.exchange(true)) {
         for (;;)
@@ -495,6 +508,8 @@ void GuardProcess::showable() {
         QObject::connect(m_channel.get(), &GuardChannel::closed, m_channel.get(),
                          [this] { finish(0); });
     }
+    if (m_chooser)
+        m_chooser->serveFromEventLoop();
     m_asked = std::make_unique<QSocketNotifier>(m_questions.ready(), QSocketNotifier::Read);
     QObject::connect(m_asked.get(), &QSocketNotifier::activated, m_asked.get(),
                      [this] { showQuestions(); });
@@ -516,9 +531,11 @@ QWindow *GuardProcess::foreign(std::uint64_t window) {
         windowOfProcess(display, window, m_first) ||
         (windowOfProcess(display, window, ::getpid()) && !windowOfConnection(display, window));
     if (!pellims) {
-        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: window 0x%1 is not Pellim's; "
-                                                    "shown on its own")
-                                         .arg(window, 0, 16));
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: window 0x%1 is not %2's; "
+                                   "shown on its own")
+                        .arg(window, 0, 16)
+                        .arg(m_program.isPellim() ? QStringLiteral("Pellim") : m_program.name));
         return nullptr;
     }
     forgetUnusedForeign();
@@ -643,6 +660,92 @@ void GuardProcess::publishGrants() {
         m_log.write(LogLevel::Error,
                     QStringLiteral("Folder guard: cannot show what %1 is granted in a dialog: %2")
                         .arg(m_program.name, published.failure().text()));
+}
+
+// The program's own bus with the guard's file chooser on it (not waiting for
+// the name yet), and the accessibility bus's proxy.
+Result<std::unique_ptr<FileChooserService>>
+GuardProcess::startBuses(const QProcessEnvironment &environment, const QByteArray &busFolder) {
+    if (!busFolder.isEmpty())
+        m_bus = PrivateBus::start(busFolder);
+    Result<std::unique_ptr<FileChooserService>> chooser =
+        m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
+              : m_bus.failure();
+    m_proxies = BusProxies::start(environment, busFolder);
+    m_proxies->onFailure([this](const QString &why) {
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no accessibility bus: %2")
+                                         .arg(m_program.name, why));
+    });
+    return chooser;
+}
+
+// The buses' sockets for the program's connect list.
+std::vector<AllowedSocket> GuardProcess::busSockets() {
+    std::vector<AllowedSocket> sockets = m_proxies->sockets();
+    if (m_chooser)
+        if (std::optional<AllowedSocket> session = (*m_bus)->socket())
+            sockets.push_back(std::move(*session));
+    return sockets;
+}
+
+// The program's file chooser on its own bus, owned before the program hears
+// of the bus; without it, the program has no session bus at all.
+void GuardProcess::startChooser(Result<std::unique_ptr<FileChooserService>> chooser,
+                                GuardBuses &buses) {
+    if (chooser)
+        if (const Outcome owned = (*chooser)->owned(); !owned)
+            chooser = owned.failure();
+    if (!chooser) {
+        if (chooser.failure().step.isEmpty())
+            return; // no bus folder: what is missing is said already
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: %1 has no session bus: %2")
+                                         .arg(m_program.name, chooser.failure().text()));
+        return;
+    }
+    m_chooser = std::move(*chooser);
+    m_chooser->onRequest(
+        [this](const FileChooserRequest &request, FileChooserService::Answer answer) {
+            return showChooser(request, std::move(answer));
+        });
+    buses.session = (*m_bus)->address();
+}
+
+// A program's file dialog, shown as Pellim's are: each choice is granted to
+// the program before the answer names it. What it returns closes the dialog.
+std::function<void()> GuardProcess::showChooser(const FileChooserRequest &request,
+                                                FileChooserService::Answer answer) {
+    constexpr std::uint32_t kCancelled = 1;
+    if (!m_app && !displayReachable()) {
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: no display to show %1's file dialog on")
+                        .arg(m_program.name));
+        answer(kCancelled, {});
+        return {};
+    }
+    showable();
+    if (!roomFor(QStringLiteral("a file dialog of %1").arg(m_program.name))) {
+        answer(kCancelled, {});
+        return {};
+    }
+    m_dialogs->setParent(placeOver(request.x11Window, request.exported),
+                         portalParent(request.x11Window, request.exported));
+    // The dialog closes when this goes: at the program's Close, or after its answer.
+    auto *closer = new QObject(m_app.get());
+    auto done = [this, answer = std::move(answer), closer = QPointer(closer)](int response,
+                                                                              DialogChoice choice) {
+        answer(response == kResponseOK ? 0 : kCancelled, choice);
+        // The dialog has ended: its slot goes back to every guard.
+        QTimer::singleShot(0, m_app.get(), [this] { holdSlots(); });
+        if (closer)
+            closer->deleteLater();
+    };
+    if (request.save)
+        m_dialogs->chooseSave(nullptr, saveOptionsOf(request, m_program.name), std::move(done),
+                              closer);
+    else
+        m_dialogs->chooseOpen(nullptr, openOptionsOf(request, m_program.name), std::move(done),
+                              closer);
+    return [closer = QPointer(closer)] { delete closer.data(); };
 }
 
 void GuardProcess::serve(const QByteArray &message) {

@@ -21,8 +21,8 @@ namespace pellim {
 // itself as soon as Pellim is gone.
 // `keptOut` is what Pellim was confined with; `display` is Pellim's, which the
 // guard leaves to Pellim (it connects to the same display by itself).
-// `busFolder`: where the confined Pellim's bus proxies go (BusProxies::makeFolder;
-// sealed in `keptOut`); empty: Pellim has no buses.
+// `busFolder`: where the confined program's own bus and its accessibility bus
+// proxy go (BusProxies::makeFolder; sealed in `keptOut`); empty: it has no buses.
 // What `pellim-guard run` starts a program's guard with.
 struct GuardStart {
     Program program;

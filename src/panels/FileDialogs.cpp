@@ -141,13 +141,48 @@ QtFileDialogs::QtFileDialogs(FolderProtection &protection, bool forceWidgetDialo
     : m_protection(protection), m_forceWidgetDialog(forceWidgetDialog),
       m_lastFolder(std::make_shared<QByteArray>()) {}
 
-// As the desktop's own dialogs do: the folder of the last choice, else the home
+// A program's own start folder where it names one that exists; else, as the
+// desktop's own dialogs do, the folder of the last choice, else the home
 // folder; never the process's working folder, which means nothing to the person.
-QString QtFileDialogs::startFolder() const {
-    const QString last = QFile::decodeName(*m_lastFolder);
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        return last;
+QString QtFileDialogs::startFolder(const ProgramDialog &program) const {
+    for (const QByteArray *folder :
+         {&program.startFolder, static_cast<const QByteArray *>(m_lastFolder.get())}) {
+        const QString path = QFile::decodeName(*folder);
+        if (!path.isEmpty() && QFileInfo(path).isDir())
+            return path;
+    }
     return QDir::homePath();
+}
+
+DialogChoices singleChoice(DialogCompletion completion) {
+    return [completion = std::move(completion)](int response, DialogChoice choice) {
+        if (response == kResponseOK && choice.chosen.size() == 1)
+            completion(kResponseOK, choice.chosen.front());
+        else
+            completion(kResponseCancel, std::nullopt);
+    };
+}
+
+QString programDialogTitle(const ProgramDialog &program, bool save, bool folder) {
+    QString what = program.title;
+    if (what.isEmpty())
+        what = save ? translated(QT_TRANSLATE_NOOP("pellim::FileDialogs", "choose where to save"))
+               : folder ? translated(QT_TRANSLATE_NOOP("pellim::FileDialogs", "choose a folder"))
+                        : translated(QT_TRANSLATE_NOOP("pellim::FileDialogs", "choose a file"));
+    return translated(QT_TRANSLATE_NOOP("pellim::FileDialogs", "%1: %2"))
+        .arg(program.program, what);
+}
+
+QString dialogTitle(const SaveDialogOptions &options) {
+    return options.program.program.isEmpty() ? saveDialogTitle()
+                                             : programDialogTitle(options.program, true, false);
+}
+
+QString dialogTitle(const OpenDialogOptions &options) {
+    return options.program.program.isEmpty()
+               ? openDialogTitle(options.purpose)
+               : programDialogTitle(options.program, false,
+                                    options.canChooseDirectories && !options.canChooseFiles);
 }
 
 namespace {
@@ -192,34 +227,67 @@ FileUrl chosenLocation(const QString &chosen, bool isDirectory) {
     return FileUrl::fromLocalBytes(path, url.isDirectory());
 }
 
+// A program's filter as Qt's dialog takes it: its name and its patterns, a
+// MIME type's being those the system's MIME database knows for it.
+QString nameFilter(const DialogFilter &filter) {
+    QStringList patterns;
+    for (const auto &[kind, rule] : filter.rules) {
+        if (kind == DialogFilter::Pattern)
+            patterns += rule;
+        else
+            patterns += QMimeDatabase().mimeTypeForName(rule).globPatterns();
+    }
+    patterns.removeDuplicates();
+    return QStringLiteral("%1 (%2)").arg(filter.name, patterns.join(QLatin1Char(' ')));
+}
+
+void applyFilters(QFileDialog *dialog, const ProgramDialog &program) {
+    QStringList filters;
+    for (const DialogFilter &filter : program.filters)
+        filters += nameFilter(filter);
+    if (filters.isEmpty())
+        return;
+    dialog->setNameFilters(filters);
+    if (program.currentFilter >= 0)
+        dialog->selectNameFilter(filters.at(program.currentFilter));
+}
+
 // Shows `dialog` without blocking and reports its outcome once; a choice makes
 // its folder `lastFolder`: the chosen folder, or the one holding the chosen file
-// (which need not be the folder shown, where a path was typed). The dialog is a child of `parent`,
-// so it goes when the parent goes: the completion then never runs, as there is nobody left to tell.
+// (which need not be the folder shown, where a path was typed). Each choice is
+// granted before anyone hears of it. The dialog is a child of `parent`, so it
+// goes when the parent goes: the completion then never runs, as there is
+// nobody left to tell.
 void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
          const PlaceOver &placeOver, std::shared_ptr<QByteArray> lastFolder,
-         DialogCompletion completion) {
-    auto pending = std::make_shared<DialogCompletion>(std::move(completion));
-    QObject::connect(dialog, &QDialog::finished, dialog,
-                     [dialog, chooseFolder, &protection, pending, lastFolder](int result) {
-                         if (!*pending)
-                             return; // already reported
-                         const DialogCompletion done = std::move(*pending);
-                         *pending = nullptr;
-                         const QStringList chosen = dialog->selectedFiles();
-                         dialog->deleteLater();
-                         if (result != QDialog::Accepted || chosen.size() != 1 ||
-                             chosen.front().isEmpty()) {
-                             done(kResponseCancel, std::nullopt);
-                             return;
-                         }
-                         const FileUrl url = chosenLocation(chosen.front(), chooseFolder);
-                         *lastFolder = chooseFolder ? url.pathBytes()
-                                                    : url.deletingLastPathComponent().pathBytes();
-                         // The choice grants access before anyone acts on it.
-                         protection.grantChosen(url.pathBytes(), chooseFolder);
-                         done(kResponseOK, url);
-                     });
+         DialogChoices completion, QObject *closeWith) {
+    if (closeWith)
+        QObject::connect(closeWith, &QObject::destroyed, dialog, &QDialog::reject);
+    auto pending = std::make_shared<DialogChoices>(std::move(completion));
+    QObject::connect(
+        dialog, &QDialog::finished, dialog,
+        [dialog, chooseFolder, &protection, pending, lastFolder](int result) {
+            if (!*pending)
+                return; // already reported
+            const DialogChoices done = std::move(*pending);
+            *pending = nullptr;
+            const QStringList chosen = dialog->selectedFiles();
+            DialogChoice choice;
+            choice.filter = int(dialog->nameFilters().indexOf(dialog->selectedNameFilter()));
+            dialog->deleteLater();
+            if (result != QDialog::Accepted || chosen.isEmpty() || chosen.contains(QString())) {
+                done(kResponseCancel, {});
+                return;
+            }
+            for (const QString &path : chosen) {
+                const FileUrl url = chosenLocation(path, chooseFolder);
+                *lastFolder =
+                    chooseFolder ? url.pathBytes() : url.deletingLastPathComponent().pathBytes();
+                protection.grantChosen(url.pathBytes(), chooseFolder);
+                choice.chosen.push_back(url);
+            }
+            done(kResponseOK, std::move(choice));
+        });
     dialog->setWindowModality(Qt::NonModal);
     if (placeOver && !dialog->parentWidget()) {
         placeOver(dialog);
@@ -236,10 +304,20 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
 
 void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
                               DialogCompletion completion) {
+    chooseSave(parent, options, singleChoice(std::move(completion)));
+}
+
+void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                              DialogCompletion completion) {
+    chooseOpen(parent, options, singleChoice(std::move(completion)));
+}
+
+void QtFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &options,
+                               DialogChoices completion, QObject *closeWith) {
     auto *dialog = new QFileDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
-    dialog->setWindowTitle(saveDialogTitle());
-    dialog->setDirectory(startFolder());
+    dialog->setWindowTitle(dialogTitle(options));
+    dialog->setDirectory(startFolder(options.program));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     // ReadOnly is what takes away the widget dialog's "New Folder".
@@ -251,17 +329,18 @@ void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
         // extension is saved as typed.
         dialog->setDefaultSuffix(QStringLiteral("txt"));
     }
+    applyFilters(dialog, options.program);
     if (!options.suggestedName.isEmpty())
         dialog->selectFile(options.suggestedName);
-    run(dialog, false, m_protection, m_placeOver, m_lastFolder, std::move(completion));
+    run(dialog, false, m_protection, m_placeOver, m_lastFolder, std::move(completion), closeWith);
 }
 
-void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
-                              DialogCompletion completion) {
+void QtFileDialogs::chooseOpen(QWidget *parent, const OpenDialogOptions &options,
+                               DialogChoices completion, QObject *closeWith) {
     auto *dialog = new OpenDialog(parent); // owned by `parent`, deleted after completion
     dialog->setOption(QFileDialog::DontUseNativeDialog, m_forceWidgetDialog);
-    dialog->setWindowTitle(openDialogTitle(options.purpose));
-    dialog->setDirectory(startFolder());
+    dialog->setWindowTitle(dialogTitle(options));
+    dialog->setDirectory(startFolder(options.program));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // A file dialog chooses files or folders, not both; folders win only when
     // files cannot be chosen. There are no packages on this system, so
@@ -271,7 +350,8 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setOption(QFileDialog::ShowDirsOnly, true);
     } else {
-        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setFileMode(options.multiple ? QFileDialog::ExistingFiles
+                                             : QFileDialog::ExistingFile);
     }
     applyHidden(dialog, options.showsHiddenFiles);
     if (options.textTypesOnly && !chooseFolder) {
@@ -279,9 +359,11 @@ void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
         dialog->setNameFilter(textNameFilter());
         dialog->setTextOnly(true);
     }
+    applyFilters(dialog, options.program);
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
-    run(dialog, chooseFolder, m_protection, m_placeOver, m_lastFolder, std::move(completion));
+    run(dialog, chooseFolder, m_protection, m_placeOver, m_lastFolder, std::move(completion),
+        closeWith);
 }
 
 } // namespace pellim

@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+class QObject;
 class QWidget;
 
 namespace pellim {
@@ -20,6 +22,20 @@ class FolderProtection;
 // when response == kResponseOK; an OK without exactly one location arrives as a
 // cancel.
 using DialogCompletion = std::function<void(int response, std::optional<FileUrl> chosen)>;
+
+// What a dialog of another program's request ended with: every chosen location
+// (one unless several were allowed), and the filter shown at the end (an index
+// into the request's filters, -1 for none).
+struct DialogChoice {
+    std::vector<FileUrl> chosen;
+    int filter = -1;
+};
+// Called exactly once, on the GUI thread; kResponseOK always with a choice.
+using DialogChoices = std::function<void(int response, DialogChoice choice)>;
+
+// A DialogChoices that hands exactly one choice to `completion`, anything else
+// as a cancel.
+DialogChoices singleChoice(DialogCompletion completion);
 
 // Keeps a window of the guard's on top of one of Pellim's, which belongs to
 // another process: called before the window is first shown.
@@ -40,6 +56,12 @@ public:
 // draws them.
 QString saveDialogTitle();
 QString openDialogTitle(OpenPurpose purpose);
+// Another program's dialog: its name, then its own title or, without one,
+// what the choice is for in the guard's words.
+QString programDialogTitle(const ProgramDialog &program, bool save, bool folder);
+// A dialog's title, whoever asked for it.
+QString dialogTitle(const SaveDialogOptions &options);
+QString dialogTitle(const OpenDialogOptions &options);
 
 // QFileDialog-based dialogs. A chosen item is reported to `protection`. Each
 // dialog starts in the folder of the last choice made in one of them, else in
@@ -53,6 +75,13 @@ public:
                    DialogCompletion completion) override;
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
+    // The same for another program's request, which may ask for several
+    // choices and name filters and a folder to start in. The dialog closes,
+    // as if cancelled, when `closeWith` (if any) is destroyed.
+    void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
+    void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
     // A dialog without a parent is placed by `placeOver` (the guard shows
     // Pellim's dialogs on top of Pellim's window), or left where it appears.
     void setPlaceOver(PlaceOver placeOver) { m_placeOver = std::move(placeOver); }
@@ -63,7 +92,7 @@ public:
     void setLastFolder(QByteArray folder) { *m_lastFolder = std::move(folder); }
 
 private:
-    QString startFolder() const;
+    QString startFolder(const ProgramDialog &program) const;
 
     FolderProtection &m_protection;
     bool m_forceWidgetDialog;

@@ -108,9 +108,10 @@ struct PortalFileDialogs::Pending {
     OpenDialogOptions openOptions;
     QWidget *parent = nullptr;
     QPointer<QWidget> parentAlive;
+    QPointer<QObject> closeWith;
     PlaceOver placeOver;
     QString handle;
-    DialogCompletion completion;
+    DialogChoices completion;
     QString what;    // "the Save dialog", for the entries
     QString owner;   // the portal's unique bus name, the only sender believed
     QString request; // the Request object listened on
@@ -155,6 +156,27 @@ QVariant folderBytes(const QByteArray &folder) {
     return QVariant::fromValue(bytes);
 }
 
+Filter filterOf(const DialogFilter &filter) {
+    Filter out{filter.name, {}};
+    for (const auto &[kind, pattern] : filter.rules)
+        out.rules += FilterRule{kind, pattern};
+    return out;
+}
+
+// Which of `program`'s filters the results name as the one shown at the end;
+// -1 for none of them.
+int chosenFilter(const ProgramDialog &program, const QVariantMap &results) {
+    const QVariant named = results.value(QStringLiteral("current_filter"));
+    if (!named.canConvert<QDBusArgument>())
+        return -1;
+    const Filter filter = qdbus_cast<Filter>(named);
+    for (std::size_t i = 0; i < program.filters.size(); ++i) {
+        if (filterOf(program.filters[i]).name == filter.name)
+            return int(i);
+    }
+    return -1;
+}
+
 QStringList urisOf(const QVariantMap &results) {
     const QVariant uris = results.value(QStringLiteral("uris"));
     if (uris.canConvert<QDBusArgument>())
@@ -196,7 +218,18 @@ int PortalFileDialogs::waiting() const {
 
 void PortalFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
                                   DialogCompletion completion) {
+    chooseSave(parent, options, singleChoice(std::move(completion)));
+}
+
+void PortalFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                                  DialogCompletion completion) {
+    chooseOpen(parent, options, singleChoice(std::move(completion)));
+}
+
+void PortalFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &options,
+                                   DialogChoices completion, QObject *closeWith) {
     auto dialog = std::make_unique<Pending>();
+    dialog->closeWith = closeWith;
     dialog->save = true;
     dialog->saveOptions = options;
     dialog->parent = parent;
@@ -205,9 +238,10 @@ void PortalFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &opti
     begin(std::move(dialog));
 }
 
-void PortalFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
-                                  DialogCompletion completion) {
+void PortalFileDialogs::chooseOpen(QWidget *parent, const OpenDialogOptions &options,
+                                   DialogChoices completion, QObject *closeWith) {
     auto dialog = std::make_unique<Pending>();
+    dialog->closeWith = closeWith;
     dialog->openOptions = options;
     dialog->folder = options.canChooseDirectories && !options.canChooseFiles;
     dialog->parent = parent;
@@ -223,6 +257,20 @@ void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
     dialog->handle = m_portalHandle;
     dialog->serial = ++m_lastSerial;
     Pending *asked = dialog.get();
+    if (asked->closeWith) {
+        // The program that asked closed its request: the portal's chooser goes
+        // too (Qt's, once it stands in, closes by itself).
+        QObject::connect(
+            asked->closeWith, &QObject::destroyed, &m_bus->context, [this, serial = asked->serial] {
+                Pending *closed = m_bus->asked(serial);
+                if (!closed)
+                    return;
+                if (!closed->request.isEmpty())
+                    m_bus->connection.send(QDBusMessage::createMethodCall(
+                        closed->owner, closed->request, kRequest, QStringLiteral("Close")));
+                ended(closed, QStringLiteral("closed by the program that asked"));
+            });
+    }
     m_bus->pending.push_back(std::move(dialog));
     if (!m_bus->connection.isConnected()) {
         fallBack(asked, QStringLiteral("no session bus"));
@@ -276,7 +324,7 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
         if (m.service() != dialog->owner || m.arguments().size() < 2)
             return;
         answered(dialog, m.arguments().at(0).toUInt(),
-                 urisOf(qdbus_cast<QVariantMap>(m.arguments().at(1))));
+                 qdbus_cast<QVariantMap>(m.arguments().at(1)));
     });
     if (!m_bus->connection.connect(owner, dialog->request, kRequest, QStringLiteral("Response"),
                                    dialog->listener.get(), SLOT(response(QDBusMessage)))) {
@@ -288,16 +336,18 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
     QVariantMap options{{QStringLiteral("handle_token"), token},
                         // Shown as the Qt dialogs are, modelessly.
                         {QStringLiteral("modal"), false}};
+    const ProgramDialog &program =
+        dialog->save ? dialog->saveOptions.program : dialog->openOptions.program;
     QString title;
     if (dialog->save) {
-        title = saveDialogTitle();
+        title = dialogTitle(dialog->saveOptions);
         if (!dialog->saveOptions.suggestedName.isEmpty())
             options.insert(QStringLiteral("current_name"), dialog->saveOptions.suggestedName);
         if (dialog->saveOptions.textTypesOnly)
             options.insert(QStringLiteral("filters"), textFilters());
     } else {
-        title = openDialogTitle(dialog->openOptions.purpose);
-        options.insert(QStringLiteral("multiple"), false);
+        title = dialogTitle(dialog->openOptions);
+        options.insert(QStringLiteral("multiple"), dialog->openOptions.multiple);
         if (dialog->folder)
             options.insert(QStringLiteral("directory"), true);
         else if (dialog->openOptions.textTypesOnly)
@@ -305,12 +355,23 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
         if (!dialog->openOptions.prompt.isEmpty())
             options.insert(QStringLiteral("accept_label"), dialog->openOptions.prompt);
     }
-    // As the desktop's own dialogs do: the folder of the last choice, in this
-    // chooser or in Qt's, else the home folder.
+    if (!program.filters.empty()) {
+        QList<Filter> filters;
+        for (const DialogFilter &filter : program.filters)
+            filters += filterOf(filter);
+        options.insert(QStringLiteral("filters"), QVariant::fromValue(filters));
+        if (program.currentFilter >= 0)
+            options.insert(QStringLiteral("current_filter"),
+                           QVariant::fromValue(filters.at(program.currentFilter)));
+    }
+    // The program's folder; else, as the desktop's own dialogs do, the folder
+    // of the last choice, in this chooser or in Qt's, else the home folder.
     if (dialog->save || version >= kOpenFolderVersion) {
         const QByteArray &last = m_fallback.lastFolder();
         options.insert(QStringLiteral("current_folder"),
-                       folderBytes(last.isEmpty() ? QFile::encodeName(QDir::homePath()) : last));
+                       folderBytes(!program.startFolder.isEmpty() ? program.startFolder
+                                   : last.isEmpty() ? QFile::encodeName(QDir::homePath())
+                                                    : last));
     }
 
     QDBusMessage message = QDBusMessage::createMethodCall(
@@ -356,8 +417,10 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
         });
 }
 
-void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response, const QStringList &uris) {
-    const PortalAnswer answer = readPortalResponse(response, uris);
+void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response,
+                                 const QVariantMap &results) {
+    const bool multiple = !dialog->save && dialog->openOptions.multiple;
+    const PortalAnswer answer = readPortalResponse(response, urisOf(results), multiple);
     switch (answer.outcome) {
     case PortalOutcome::Chosen:
         break;
@@ -375,19 +438,26 @@ void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response, const 
         ended(dialog, QStringLiteral("ended by the portal (response %1)").arg(response));
         return;
     case PortalOutcome::NoLocalFile:
-        ended(dialog, QStringLiteral("the portal named no single local file"));
+        ended(dialog, multiple ? QStringLiteral("the portal named something that is no local file")
+                               : QStringLiteral("the portal named no single local file"));
         return;
     }
-    const FileUrl url = FileUrl::fromLocalBytes(answer.path, dialog->folder);
-    m_fallback.setLastFolder(dialog->folder ? url.pathBytes()
-                                            : url.deletingLastPathComponent().pathBytes());
-    // The choice grants access before anyone acts on it.
-    m_protection.grantChosen(url.pathBytes(), dialog->folder);
-    DialogCompletion done = std::move(dialog->completion);
+    DialogChoice choice;
+    choice.filter = chosenFilter(
+        dialog->save ? dialog->saveOptions.program : dialog->openOptions.program, results);
+    for (const QByteArray &path : answer.paths) {
+        const FileUrl url = FileUrl::fromLocalBytes(path, dialog->folder);
+        m_fallback.setLastFolder(dialog->folder ? url.pathBytes()
+                                                : url.deletingLastPathComponent().pathBytes());
+        // The choice grants access before anyone acts on it.
+        m_protection.grantChosen(url.pathBytes(), dialog->folder);
+        choice.chosen.push_back(url);
+    }
+    DialogChoices done = std::move(dialog->completion);
     const bool parentGone = dialog->parent && !dialog->parentAlive;
     ended(dialog, {});
     if (!parentGone)
-        done(kResponseOK, url);
+        done(kResponseOK, std::move(choice));
 }
 
 // Ends `dialog` and reports a cancel; `why` is the entry's reason, "" for a
@@ -408,7 +478,7 @@ void PortalFileDialogs::ended(Pending *dialog, const QString &why) {
                 QStringLiteral("Folder guard: %1 ended without a choice: %2").arg(gone->what, why));
     // Where the dialog's parent went, nobody is left to tell (as with Qt's).
     if (gone->completion && !(gone->parent && !gone->parentAlive))
-        gone->completion(kResponseCancel, std::nullopt);
+        gone->completion(kResponseCancel, {});
 }
 
 void PortalFileDialogs::fallBack(Pending *dialog, const QString &why) {
@@ -427,19 +497,21 @@ void PortalFileDialogs::fallBack(Pending *dialog, const QString &why) {
                 QStringLiteral("Folder guard: %1 is Qt's (%2)").arg(asked->what, why));
     m_fallback.setPlaceOver(asked->placeOver);
     // Qt's dialog names its own cancels: it has only the one kind.
-    DialogCompletion completion =
-        [log = m_log, what = asked->what,
-         done = std::move(asked->completion)](int response, std::optional<FileUrl> chosen) {
-            if (response != kResponseOK)
-                log.write(
-                    LogLevel::Info,
-                    QStringLiteral("Folder guard: %1 ended without a choice: cancelled").arg(what));
-            done(response, std::move(chosen));
-        };
+    DialogChoices completion = [log = m_log, what = asked->what,
+                                done = std::move(asked->completion)](int response,
+                                                                     DialogChoice choice) {
+        if (response != kResponseOK)
+            log.write(
+                LogLevel::Info,
+                QStringLiteral("Folder guard: %1 ended without a choice: cancelled").arg(what));
+        done(response, std::move(choice));
+    };
     if (asked->save)
-        m_fallback.beginSave(asked->parent, asked->saveOptions, std::move(completion));
+        m_fallback.chooseSave(asked->parent, asked->saveOptions, std::move(completion),
+                              asked->closeWith);
     else
-        m_fallback.beginOpen(asked->parent, asked->openOptions, std::move(completion));
+        m_fallback.chooseOpen(asked->parent, asked->openOptions, std::move(completion),
+                              asked->closeWith);
 }
 
 void PortalFileDialogs::portalGone(const QString &name) {

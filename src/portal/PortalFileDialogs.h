@@ -31,6 +31,12 @@ public:
                    DialogCompletion completion) override;
     void beginOpen(QWidget *parent, const OpenDialogOptions &options,
                    DialogCompletion completion) override;
+    // Another program's request: several choices, its filters, its folder.
+    // The dialog closes, as if cancelled, when `closeWith` (if any) is destroyed.
+    void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
+    void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices,
+                    QObject *closeWith = nullptr);
     // Where the next dialogs go: Qt's are placed by `placeOver`; the portal's
     // chooser stays on top of the window `portalHandle` names ("x11:<hex
     // XID>", "wayland:<exported handle>"), or of none when it is "".
@@ -44,7 +50,7 @@ public:
 private:
     void begin(std::unique_ptr<Pending> dialog);
     void call(Pending *dialog, const QString &owner, unsigned version);
-    void answered(Pending *dialog, std::uint32_t response, const QStringList &uris);
+    void answered(Pending *dialog, std::uint32_t response, const QVariantMap &results);
     void fallBack(Pending *dialog, const QString &why);
     void ended(Pending *dialog, const QString &why);
     void portalGone(const QString &name);

@@ -51,24 +51,29 @@ std::optional<QByteArray> localPathOfUri(const QString &uri) {
     return path;
 }
 
-PortalAnswer readPortalResponse(std::uint32_t response, const QStringList &uris) {
+PortalAnswer readPortalResponse(std::uint32_t response, const QStringList &uris, bool multiple) {
     switch (response) {
     case 0:
         break;
     case 1:
-        return {PortalOutcome::Cancelled, {}};
+        return {PortalOutcome::Cancelled, {}, {}};
     case 2:
-        return {PortalOutcome::Closed, {}};
+        return {PortalOutcome::Closed, {}, {}};
     default:
-        return {PortalOutcome::Ended, {}};
+        return {PortalOutcome::Ended, {}, {}};
     }
-    // One item was asked for; more, or one that is no local file, grants nothing.
-    if (uris.size() != 1)
-        return {PortalOutcome::NoLocalFile, {}};
-    std::optional<QByteArray> path = localPathOfUri(uris.front());
-    if (!path)
-        return {PortalOutcome::NoLocalFile, {}};
-    return {PortalOutcome::Chosen, std::move(*path)};
+    // More than was asked for, or one that is no local file, grants nothing.
+    if (uris.isEmpty() || (uris.size() != 1 && !multiple))
+        return {PortalOutcome::NoLocalFile, {}, {}};
+    PortalAnswer answer{PortalOutcome::Chosen, {}, {}};
+    for (const QString &uri : uris) {
+        std::optional<QByteArray> path = localPathOfUri(uri);
+        if (!path)
+            return {PortalOutcome::NoLocalFile, {}, {}};
+        answer.paths.push_back(std::move(*path));
+    }
+    answer.path = answer.paths.front();
+    return answer;
 }
 
 QString portalRequestPath(const QString &uniqueName, const QString &token) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace pellim {
 
@@ -28,11 +29,15 @@ enum class PortalOutcome : std::uint8_t {
 
 struct PortalAnswer {
     PortalOutcome outcome = PortalOutcome::Ended;
-    QByteArray path; // with Chosen
+    QByteArray path;               // with Chosen: the first choice
+    std::vector<QByteArray> paths; // with Chosen: every choice
 };
 
-// Reads a Response: `response` as sent, `uris` the results' "uris".
-PortalAnswer readPortalResponse(std::uint32_t response, const QStringList &uris);
+// Reads a Response: `response` as sent, `uris` the results' "uris". With
+// `multiple`, one or more local files are a choice, else exactly one; one that
+// is no local file makes the whole answer none.
+PortalAnswer readPortalResponse(std::uint32_t response, const QStringList &uris,
+                                bool multiple = false);
 
 // The object path of the Request a call with `token` will make, as the portal
 // builds it from the caller's unique bus name (":1.42" becomes "1_42"): the
