@@ -237,7 +237,7 @@ void PortalRequestTest::response() {
         if (keys.last() == QLatin1String("uris") &&
             sd_bus_message_enter_container(m, 'v', "as") > 0 &&
             sd_bus_message_read_strv(m, &uris) >= 0) {
-            for (char **uri = uris; *uri; ++uri) {
+            for (char **uri = uris; uri && *uri; ++uri) {
                 named += localPathOfUri(QString::fromUtf8(*uri)).value_or("not local");
                 std::free(*uri);
             }
