@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -148,12 +149,21 @@ Supervisor::Result Supervisor::handleOne(int *error) {
                        {m_endsWith.get(), 0, 0}, // a negative descriptor is left out
                        {m_wake.get(), POLLIN, 0}};
     const nfds_t watched = m_waiting.empty() ? 2 : 3;
+    // Folded entries are written once their second ends, here between calls:
+    // a quiet program's last count is not left waiting for its next call.
+    int timeout = -1;
+    if (const std::optional<std::chrono::steady_clock::time_point> next =
+            m_protection.writeEndedEntries()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now());
+        timeout = int(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
+    }
     if (m_lookedAhead) {
         for (std::size_t i = 0; i < 3; ++i)
             ready[i].revents = m_ahead[i];
         m_lookedAhead = false;
     } else {
-        while (::poll(ready, watched, -1) < 0) {
+        while (::poll(ready, watched, timeout) < 0) {
             if (errno != EINTR)
                 return failed(errno);
         }

@@ -366,15 +366,16 @@ void GuardProcess::cannotStart(const QString &why) {
 
 // Pellim is gone (or its calls cannot be read): the process ends at once, from
 // whichever thread saw it first, whatever the other waits on (a dialog, a bus,
-// the display). Nothing is left to write: entries went out as they were made,
-// an answer is written whole or not at all, and the bus proxy ends with this
-// process (its --fd); its folder is removed at Pellim's next start, as after a
-// guard killed with its Pellim.
+// the display). Only the counts of folded decisions are left to write; other
+// entries went out as they were made, an answer is written whole or not at
+// all, and the bus proxy ends with this process (its --fd); its folder is
+// removed at Pellim's next start, as after a guard killed with its Pellim.
 void GuardProcess::finish(int status) {
     if (m_finishing.exchange(true)) {
         for (;;)
             ::pause(); // the other thread is ending the process
     }
+    m_guard.writeHeldEntries();
     reportEnd();
     ::_exit(status);
 }
