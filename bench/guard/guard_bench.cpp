@@ -12,7 +12,8 @@
 //       state folder sealed), answered here as the application answers them, or
 //       not confined at all; then prints "key value" lines: exec_ns (from the
 //       exec to the program's exit), setup_ns (confinement and supervisor set-up)
-//       notifications and entries (journal entries written).
+//       notifications, entries (journal entries written) and which way the
+//       answered calls went (Supervisor::Counts).
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/SeccompFlags.h"
@@ -450,6 +451,13 @@ int exec(bool confine, char **argv) {
     guard.writeHeldEntries();
     std::printf("exec_ns %lld\nsetup_ns %lld\nnotifications %lld\nentries %lld\n", ended - ready,
                 ready - started, notifications, log.entries);
+    if (supervisor) {
+        const Supervisor::Counts &c = supervisor->counts();
+        std::printf("gone_on %llu\nquick %llu\ndone_here %llu\nfailed %llu\ndoors %llu\n",
+                    (unsigned long long)c.goneOn, (unsigned long long)c.quick,
+                    (unsigned long long)c.doneHere, (unsigned long long)c.failed,
+                    (unsigned long long)c.doors);
+    }
     if (confine && !supervisor)
         return 1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -76,13 +76,20 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
         return failed(QStringLiteral("the kernel's notifications have an unknown layout"));
     int e = 0;
     std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
-    std::optional<ConfinementLayout> sealedLayout =
-        mapKeptOut(KeptOutPaths{{}, paths.sealed, {}}, &e);
-    if (!layout || !sealedLayout)
+    if (!layout)
         return failed(QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e)));
-    auto made = std::unique_ptr<Supervisor>(
-        new Supervisor(std::move(listener), protection, std::move(*layout),
-                       std::move(sealedLayout->keptOut), std::move(sockets)));
+    // Only which of the kept-out folders are sealed: their identities, not a
+    // second map of the folders above them.
+    std::vector<FileIdentity> sealed;
+    for (const QByteArray &path : paths.sealed) {
+        const std::optional<Walked> walked = walkPath(path);
+        if (walked && walked->exists && walked->isFolder &&
+            contains(layout->keptOut, walked->identity))
+            sealed.push_back(walked->identity);
+    }
+    auto made = std::unique_ptr<Supervisor>(new Supervisor(std::move(listener), protection,
+                                                           std::move(*layout), std::move(sealed),
+                                                           std::move(sockets)));
     if (made->m_layout.home) {
         // The home as it was mapped: one swapped in since finds nothing by name.
         made->m_home.reset(::open(paths.home.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -114,6 +121,15 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
         m_ownUmask = own->umask;
     m_truncateGoesOn = landlockRefusesTruncate();
+    for (std::size_t i = 0; i < m_layout.readOnlyNames.size(); ++i) {
+        const FileIdentity folder = m_layout.readOnlyNames[i].folder;
+        auto group = std::find_if(m_nameFolders.begin(), m_nameFolders.end(),
+                                  [&](const NameFolder &f) { return f.identity == folder; });
+        if (group == m_nameFolders.end())
+            group =
+                m_nameFolders.insert(m_nameFolders.end(), NameFolder{folder, {}, {}, {}, false});
+        group->names.push_back(i);
+    }
     // The caller waits while this process answers, and this process waits while
     // the caller runs: each waking the other on its own CPU spares two wake-ups
     // across CPUs a call, which cost more than the whole answer. Linux 6.6 and
@@ -123,6 +139,11 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
 
 Supervisor::~Supervisor() {
     m_protection.whenAnswered({});
+}
+
+void Supervisor::send(std::uint64_t id, Reply &reply) {
+    ++(reply.goOn ? m_counts.goneOn : reply.error ? m_counts.failed : m_counts.doneHere);
+    sendReply(m_listener.get(), id, reply);
 }
 
 void Supervisor::endWith(int descriptor) {
@@ -185,7 +206,11 @@ Supervisor::Result Supervisor::handleOne(int *error) {
             return Result::Answered; // the caller went away before it could be read
         return failed(errno);
     }
-    lookAhead(watched);
+    // A look that found nothing is a call of its own for nothing, which with
+    // one caller at a time it always is: then only every eighth round looks,
+    // enough to see a queue form.
+    if (m_aheadFound || ++m_sinceLook >= 8)
+        lookAhead(watched);
     answer(notification);
     return Result::Answered;
 }
@@ -201,7 +226,9 @@ Supervisor::Result Supervisor::handleOne(int *error) {
 void Supervisor::lookAhead(nfds_t watched) {
     pollfd ahead[3] = {
         {m_listener.get(), POLLIN, 0}, {m_endsWith.get(), 0, 0}, {m_wake.get(), POLLIN, 0}};
-    if (::poll(ahead, watched, 0) <= 0)
+    m_sinceLook = 0;
+    m_aheadFound = ::poll(ahead, watched, 0) > 0;
+    if (!m_aheadFound)
         return;
     for (std::size_t i = 0; i < 3; ++i)
         m_ahead[i] = ahead[i].revents;
@@ -221,7 +248,7 @@ void Supervisor::decideWaiting() {
         if (reply.later)
             m_waiting.push_back(std::move(call));
         else
-            sendReply(m_listener.get(), call.id, reply);
+            send(call.id, reply);
     }
 }
 
@@ -274,18 +301,45 @@ bool Supervisor::readOnlyItem(const Walked &walked) const {
         return true;
     // One that did not exist at the start may not be made either; and one made
     // since, by anyone, is read-only as it would have been at the start.
-    return std::any_of(
-        m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
-        [&](const ConfinementLayout::Name &n) {
-            const auto in = std::find(walked.chain.begin(), walked.chain.end(), n.folder);
-            if (in == walked.chain.end())
-                return false;
-            if (in + 1 == walked.chain.end())
-                return n.name == walked.name;
-            struct stat st {};
-            return ::fstatat(n.at.get(), n.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   identityOf(st) == *(in + 1);
-        });
+    return std::any_of(m_nameFolders.begin(), m_nameFolders.end(), [&](NameFolder &folder) {
+        const auto in = std::find(walked.chain.begin(), walked.chain.end(), folder.identity);
+        if (in == walked.chain.end())
+            return false;
+        const std::vector<ConfinementLayout::Name> &names = m_layout.readOnlyNames;
+        if (in + 1 == walked.chain.end())
+            return std::any_of(folder.names.begin(), folder.names.end(),
+                               [&](std::size_t i) { return names[i].name == walked.name; });
+        const std::vector<std::optional<FileIdentity>> &found = namesFound(folder);
+        return std::find(found.begin(), found.end(), *(in + 1)) != found.end();
+    });
+}
+
+// What the read-only names of one folder reach now. Looked up again only when
+// the folder's entries may have changed: its change time moves with every entry
+// made, removed or renamed in it, and nobody can set it back; one that changed
+// in the last two seconds is looked up at every call, since a change within the
+// clock's tick may leave it as it was.
+const std::vector<std::optional<FileIdentity>> &Supervisor::namesFound(NameFolder &folder) const {
+    const int at = m_layout.readOnlyNames[folder.names.front()].at.get();
+    struct stat st {};
+    const bool seen = ::fstat(at, &st) == 0;
+    if (seen && folder.settled && st.st_ctim.tv_sec == folder.changed.tv_sec &&
+        st.st_ctim.tv_nsec == folder.changed.tv_nsec)
+        return folder.found;
+    folder.found.clear();
+    for (const std::size_t i : folder.names) {
+        const ConfinementLayout::Name &n = m_layout.readOnlyNames[i];
+        struct stat entry {};
+        folder.found.push_back(
+            ::fstatat(n.at.get(), n.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0
+                ? std::optional(identityOf(entry))
+                : std::nullopt);
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    folder.changed = st.st_ctim;
+    folder.settled = seen && now.tv_sec - st.st_ctim.tv_sec > 2;
+    return folder.found;
 }
 
 // The settings place a change in the home's read-only part lies in: the
@@ -419,7 +473,7 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
 }
 
 void Supervisor::answer(const seccomp_notif &n) {
-    Caller caller(pid_t(n.pid));
+    Caller caller(pid_t(n.pid), &m_pidfds);
     HeldRequest r;
     const HeldCall *row = m_calls.find(n.data.nr);
     if (row && isSocketOp(row->op)) {
@@ -427,12 +481,14 @@ void Supervisor::answer(const seccomp_notif &n) {
             std::uint64_t id = n.id;
             return ::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0;
         });
-        sendReply(m_listener.get(), n.id, reply);
+        ++m_counts.doors;
+        send(n.id, reply);
         return;
     }
     if (row && (row->op == HeldOp::Signal || row->op == HeldOp::SignalPidfd)) {
         Reply reply = m_own.answerSignal(*row, n.data.args, pid_t(n.pid));
-        sendReply(m_listener.get(), n.id, reply);
+        ++m_counts.doors;
+        send(n.id, reply);
         return;
     }
     int refusal = 0;
@@ -440,7 +496,7 @@ void Supervisor::answer(const seccomp_notif &n) {
         row ? readRequest(*row, n.data.args, caller, r, &refusal) : ReadOutcome::LeaveToKernel;
     if (outcome == ReadOutcome::Refuse) {
         Reply reply = Reply::result(refusal);
-        sendReply(m_listener.get(), n.id, reply);
+        send(n.id, reply);
         return;
     }
     bool readable = outcome == ReadOutcome::Read;
@@ -454,7 +510,8 @@ void Supervisor::answer(const seccomp_notif &n) {
             // Nothing is done here, so nothing read needs checking against a
             // reused thread id: if the call is gone, so is this answer.
             Reply reply = Reply::goingOn();
-            sendReply(m_listener.get(), n.id, reply);
+            ++m_counts.quick;
+            send(n.id, reply);
             return;
         }
     }
@@ -464,7 +521,7 @@ void Supervisor::answer(const seccomp_notif &n) {
     if (readable && (creates || watches) && !caller.threadStatus()) {
         // The caller's umask or process is needed, and it is gone or unreadable.
         Reply reply = landlockSees(r.op) ? Reply::goingOn() : Reply::result(ESRCH);
-        sendReply(m_listener.get(), n.id, reply);
+        send(n.id, reply);
         return;
     }
     // All that came from the caller has been read: if the call is gone, the
@@ -479,7 +536,7 @@ void Supervisor::answer(const seccomp_notif &n) {
         // the person sees one question at a time. A flood of them is refused.
         if (m_waiting.size() >= kMaxWaiting) {
             Reply refused = Reply::result(EAGAIN);
-            sendReply(m_listener.get(), n.id, refused);
+            send(n.id, refused);
             return;
         }
         m_waiting.push_back(Waiting{n.id, std::make_unique<HeldRequest>(std::move(r)), status});
@@ -487,7 +544,7 @@ void Supervisor::answer(const seccomp_notif &n) {
     }
     if (reply.goOn && row && row->op == HeldOp::Truncate && !m_truncateGoesOn)
         reply = Reply::result(EFAULT); // not read: nothing would refuse what the kernel reads
-    sendReply(m_listener.get(), n.id, reply);
+    send(n.id, reply);
 }
 
 // What walkObject gives for an open's path, found with a few calls: the kernel

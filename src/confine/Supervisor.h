@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <time.h>
 #include <unordered_map>
 #include <vector>
 
@@ -91,6 +92,17 @@ public:
     // From any thread: handleOne returns, and decides the waiting calls again.
     void wake();
 
+    // Which way the answered calls went, for the benchmarks: the cost of a
+    // held call depends on it.
+    struct Counts {
+        std::uint64_t goneOn = 0;   // went on in the caller
+        std::uint64_t quick = 0;    // of those, opens judged without a walk
+        std::uint64_t doneHere = 0; // done by the guard: a descriptor handed over, ...
+        std::uint64_t failed = 0;   // answered with an error: refused, or as the kernel would
+        std::uint64_t doors = 0;    // of all, connects, sends and signals
+    };
+    const Counts &counts() const { return m_counts; }
+
 private:
     struct Side;
     enum class Verdict { GoOn, DoHere, Deny, Later };
@@ -106,6 +118,7 @@ private:
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
+    void send(std::uint64_t id, Reply &reply);
     void decideWaiting();
     void lookAhead(nfds_t watched);
     std::optional<Walked> walkQuickly(const QByteArray &path, int start);
@@ -114,6 +127,15 @@ private:
                  bool retried = false);
     bool ownPlace(const Walked &object) const;
     bool readOnlyItem(const Walked &walked) const;
+    // The read-only names that did not exist at the start, by their folder.
+    struct NameFolder {
+        FileIdentity identity;
+        std::vector<std::size_t> names; // in m_layout.readOnlyNames
+        std::vector<std::optional<FileIdentity>> found;
+        timespec changed;
+        bool settled; // unchanged for over two seconds when last looked up
+    };
+    const std::vector<std::optional<FileIdentity>> &namesFound(NameFolder &folder) const;
     std::optional<QByteArray> settingsPlace(const Walked &walked) const;
     Verdict askSettingsPlace(const Side &side);
     bool inReadOnlyPart(const Walked &walked) const;
@@ -153,6 +175,12 @@ private:
     bool m_lookedAhead = false;
     short m_ahead[3] = {};
     bool m_truncateGoesOn = true;
+    Counts m_counts;
+    Pidfds m_pidfds;
+    mutable std::vector<NameFolder> m_nameFolders;
+    // Whether the last look ahead found a call waiting, and the rounds since.
+    bool m_aheadFound = false;
+    unsigned m_sinceLook = 0;
 };
 
 } // namespace pellim
