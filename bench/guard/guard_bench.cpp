@@ -430,11 +430,14 @@ int exec(bool confine, char **argv) {
     std::unique_ptr<Supervisor> supervisor;
     char byte = 0;
     if (confine) {
+        // Mapped while the child confines itself, as the guard process does.
+        QString error;
+        std::optional<Supervisor::Map> map = Supervisor::mapFolders(folders, &error);
         UniqueFd listener = takeListener(control.get(), child);
         sendMessage(control.get(), QByteArrayLiteral("taken"));
-        QString error;
-        if (listener.isValid())
-            supervisor = Supervisor::create(std::move(listener), guard, folders, &error);
+        if (listener.isValid() && map)
+            supervisor =
+                Supervisor::create(std::move(listener), guard, folders, &error, {}, std::move(map));
         if (!supervisor)
             std::fprintf(stderr, "guard_bench: no supervisor: %s\n", qPrintable(error));
     } else if (::read(control.get(), &byte, 1) != 1) {

@@ -265,6 +265,8 @@ bool LayoutMapper::climbFrom(int start, bool includeStart) {
             break; // the root
         if (contains(m_layout.keptOut, identityOf(st)))
             return true; // that one's own climb covers the rest
+        if (contains(m_layout.ancestors, identityOf(st)))
+            break; // an earlier climb went on from there to the root
         climb.emplace_back(identityOf(st), std::move(up));
         at = climb.back().second.get();
     }
@@ -316,9 +318,12 @@ bool LayoutMapper::list(std::size_t at) {
         const char *name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
-        UniqueFd fd(::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        // A rule needs a descriptor; the identity alone (the supervisor's map)
+        // needs one call, not three.
+        UniqueFd fd(m_ruleFor ? ::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1);
         struct stat st {};
-        if (!fd.isValid() || ::fstat(fd.get(), &st) != 0) {
+        if (m_ruleFor ? !fd.isValid() || ::fstat(fd.get(), &st) != 0
+                      : ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT)
                 continue; // gone meanwhile
             return false;

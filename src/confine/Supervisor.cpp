@@ -60,9 +60,30 @@ struct Supervisor::Side {
     bool isLink = false;          // the entry itself is a link
 };
 
+std::optional<Supervisor::Map> Supervisor::mapFolders(const KeptOutPaths &paths, QString *error) {
+    int e = 0;
+    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
+    if (!layout) {
+        if (error)
+            *error = QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e));
+        return std::nullopt;
+    }
+    // Only which of the kept-out folders are sealed: their identities, not a
+    // second map of the folders above them.
+    Map map{std::move(*layout), {}};
+    for (const QByteArray &path : paths.sealed) {
+        const std::optional<Walked> walked = walkPath(path);
+        if (walked && walked->exists && walked->isFolder &&
+            contains(map.layout.keptOut, walked->identity))
+            map.sealed.push_back(walked->identity);
+    }
+    return map;
+}
+
 std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtection &protection,
                                                const KeptOutPaths &paths, QString *error,
-                                               std::vector<AllowedSocket> sockets) {
+                                               std::vector<AllowedSocket> sockets,
+                                               std::optional<Map> mapped) {
     const auto failed = [error](const QString &why) {
         if (error)
             *error = why;
@@ -74,22 +95,13 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     if (sizes.seccomp_notif != sizeof(seccomp_notif) ||
         sizes.seccomp_notif_resp != sizeof(seccomp_notif_resp))
         return failed(QStringLiteral("the kernel's notifications have an unknown layout"));
-    int e = 0;
-    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
-    if (!layout)
-        return failed(QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e)));
-    // Only which of the kept-out folders are sealed: their identities, not a
-    // second map of the folders above them.
-    std::vector<FileIdentity> sealed;
-    for (const QByteArray &path : paths.sealed) {
-        const std::optional<Walked> walked = walkPath(path);
-        if (walked && walked->exists && walked->isFolder &&
-            contains(layout->keptOut, walked->identity))
-            sealed.push_back(walked->identity);
-    }
-    auto made = std::unique_ptr<Supervisor>(new Supervisor(std::move(listener), protection,
-                                                           std::move(*layout), std::move(sealed),
-                                                           std::move(sockets)));
+    if (!mapped)
+        mapped = mapFolders(paths, error);
+    if (!mapped)
+        return nullptr;
+    auto made = std::unique_ptr<Supervisor>(
+        new Supervisor(std::move(listener), protection, std::move(mapped->layout),
+                       std::move(mapped->sealed), std::move(sockets)));
     if (made->m_layout.home) {
         // The home as it was mapped: one swapped in since finds nothing by name.
         made->m_home.reset(::open(paths.home.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));

@@ -64,12 +64,25 @@ class Supervisor {
 public:
     enum class Result { Answered, Gone, Failed };
 
-    // `paths` must be what the process was confined with. Nothing when the folders cannot be
-    // mapped; `error` says why.
-    // `sockets`: what the process may connect to besides the network (SocketDoors).
+    // How the kept-out folders lie, as the supervisor needs it.
+    struct Map {
+        ConfinementLayout layout;
+        std::vector<FileIdentity> sealed;
+    };
+    // Made apart from create, a guard can map while its program maps the same
+    // folders to confine itself, each on a CPU of its own. Two maps made at
+    // different moments may differ, as they always could: where the guard's
+    // map wrongly counts an entry as covered by a rule, the call it lets go on
+    // meets the program's own rules, which refuse it.
+    static std::optional<Map> mapFolders(const KeptOutPaths &paths, QString *error = nullptr);
+    // `paths` must be what the process was confined with; `mapped`, where given,
+    // mapFolders(paths). Nothing when the folders cannot be mapped; `error` says
+    // why. `sockets`: what the process may connect to besides the network
+    // (SocketDoors).
     static std::unique_ptr<Supervisor> create(UniqueFd listener, FolderProtection &protection,
                                               const KeptOutPaths &paths, QString *error = nullptr,
-                                              std::vector<AllowedSocket> sockets = {});
+                                              std::vector<AllowedSocket> sockets = {},
+                                              std::optional<Map> mapped = std::nullopt);
     ~Supervisor();
     Supervisor(const Supervisor &) = delete;
     Supervisor &operator=(const Supervisor &) = delete;

@@ -146,6 +146,11 @@ public:
     // `waylandPreconnected`: the program needs no display socket (EarlyDisplay).
     // `busFolder`: where its bus proxies go (BusProxies::makeFolder).
     int run(const KeptOutPaths &keptOut, bool waylandPreconnected, const QByteArray &busFolder);
+    // Maps the folders for the supervisor now, while the program confines
+    // itself; run uses the map (Supervisor::mapFolders).
+    void mapFolders(const KeptOutPaths &keptOut) {
+        m_map = Supervisor::mapFolders(keptOut, &m_mapError);
+    }
     // Cannot start: says why in the journal (and, for Pellim, in an alert),
     // and ends with the program's status.
     [[noreturn]] void cannotStart(const QString &why);
@@ -186,6 +191,8 @@ private:
     QuestionQueue m_questions;
     FolderGuard m_guard;
     std::unique_ptr<Supervisor> m_supervisor;
+    std::optional<Supervisor::Map> m_map;
+    QString m_mapError; // why there is no m_map, once mapped
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<SyntheticInputFilter> m_inputFilter;
@@ -247,10 +254,12 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
-    QString why;
-    m_supervisor =
-        Supervisor::create(std::move(listener), m_guard, keptOut, &why,
-                           sessionSockets(environment, m_proxies->sockets(), waylandPreconnected));
+    QString why = m_mapError;
+    if (why.isEmpty())
+        m_supervisor = Supervisor::create(
+            std::move(listener), m_guard, keptOut, &why,
+            sessionSockets(environment, m_proxies->sockets(), waylandPreconnected),
+            std::move(m_map));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -658,6 +667,7 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
                        start.pellim, start.reportTo);
     guard.setBusProblem(start.busProblem);
     guard.setWaylandReachable(own.preconnectedWayland());
+    guard.mapFolders(start.keptOut);
     if (!start.keptAtStart.isEmpty())
         guard.log().write(LogLevel::Error,
                           keptEntry(store, start.keptAtStart,
