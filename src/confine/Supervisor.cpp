@@ -517,8 +517,15 @@ void Supervisor::answer(const seccomp_notif &n) {
         r.b.procLinks = [this, tid = pid_t(n.pid)](pid_t pid) { return m_own.own(pid, tid); };
     std::optional<Walked> quick;
     if (readable && (r.op == HeldOp::Open || (!landlockSees(r.op) && r.followLast))) {
-        quick = walkQuickly(r.a.text, r.a.startFd());
-        if (quick && r.op == HeldOp::Open && goesOn(*quick, openKind(r.flags, *quick))) {
+        int missing = 0;
+        quick = walkQuickly(r.a.text, r.a.startFd(), &missing);
+        // The open's folder is not there (a compiler or an interpreter trying
+        // each folder of its search path): the full walk would fail the same
+        // way, and the call goes on to fail in the kernel, or to meet Landlock
+        // where the folder was made meanwhile.
+        const bool noFolder = r.op == HeldOp::Open && (missing == ENOENT || missing == ENOTDIR);
+        if (noFolder ||
+            (quick && r.op == HeldOp::Open && goesOn(*quick, openKind(r.flags, *quick)))) {
             // Nothing is done here, so nothing read needs checking against a
             // reused thread id: if the call is gone, so is this answer.
             Reply reply = Reply::goingOn();
@@ -564,8 +571,9 @@ void Supervisor::answer(const seccomp_notif &n) {
 // the full walk), and its chain is the one FolderChains remembers, which is the
 // one the walk would climb: a chain is forgotten once anything on it moves.
 // Nothing when the last component is a link or odd, or the chain is not
-// remembered.
-std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start) {
+// remembered; `missing` is then the errno of a folder that could not be
+// reached, if that was why.
+std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start, int *missing) {
     if (text.isEmpty() || text.endsWith('/'))
         return std::nullopt;
     const qsizetype slash = text.lastIndexOf('/');
@@ -580,6 +588,8 @@ std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start)
                                          : text.left(slash);
     Walked w;
     w.parent.reset(int(::syscall(SYS_openat2, start, head.constData(), &how, sizeof how)));
+    if (!w.parent.isValid())
+        *missing = errno;
     FolderChains::Folder *folder = w.parent.isValid() ? m_chains.find(w.parent.get()) : nullptr;
     if (!folder)
         return std::nullopt;

@@ -134,7 +134,7 @@ private:
     void send(std::uint64_t id, Reply &reply);
     void decideWaiting();
     void lookAhead(nfds_t watched);
-    std::optional<Walked> walkQuickly(const QByteArray &path, int start);
+    std::optional<Walked> walkQuickly(const QByteArray &path, int start, int *missing);
     bool goesOn(const Walked &object, FileAccessKind kind) const;
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
                  bool retried = false);
