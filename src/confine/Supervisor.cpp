@@ -649,6 +649,8 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         Side side;
         side.arg = &r.a;
         int walkError = 0;
+        // walkQuickly gives nothing where the last component is a link.
+        const bool lastNoLink = quick.has_value();
         std::optional<Walked> walked =
             quick ? std::move(quick)
                   : walkPath(r.a.text, r.a.startFd(), &walkError, &r.a.procLinks);
@@ -667,7 +669,7 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
             return refused(verdict);
         if (r.op == HeldOp::Truncate)
             return performTruncate(side.walked, r.length);
-        Reply reply = performOpen(r, side.walked, umask, m_ownUmask);
+        Reply reply = performOpen(r, side.walked, umask, m_ownUmask, lastNoLink);
         // Made by someone else since the walk: open what is there now, as the
         // kernel would have, after walking and judging it again.
         const bool created = (r.flags & (O_CREAT | O_EXCL)) == O_CREAT && !side.walked.exists;
