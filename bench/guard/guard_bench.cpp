@@ -12,7 +12,8 @@
 //       state folder sealed), answered here as the application answers them, or
 //       not confined at all; then prints "key value" lines: exec_ns (from the
 //       exec to the program's exit), setup_ns (confinement and supervisor set-up)
-//       and notifications.
+//       notifications, entries (journal entries written) and which way the
+//       answered calls went (Supervisor::Counts).
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/SeccompFlags.h"
@@ -63,9 +64,19 @@ struct NeverAsks final : ConsentPrompter {
     PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
 };
 
+// Counts the entries written, and the decisions they stand for: a folded
+// entry ("… and 4,999 more …") counts its decisions.
 struct CountingSink final : LogSink {
     long long entries = 0;
-    void write(const LogEntry &) override { ++entries; }
+    long long decisions = 0;
+    void write(const LogEntry &entry) override {
+        ++entries;
+        const qsizetype more = entry.message.indexOf(QStringLiteral(" more "));
+        const qsizetype and_ = entry.message.indexOf(QStringLiteral("\u2026 and "));
+        decisions += and_ >= 0 && more > and_
+                         ? entry.message.mid(and_ + 6, more - and_ - 6).remove(',').toLongLong()
+                         : 1;
+    }
 };
 
 bool readAll(int fd, void *to, std::size_t size) {
@@ -370,9 +381,10 @@ int calls(int rounds, int callsPerRound) {
                 "alone\" one whose calls the loop answers by opening the file and handing it over "
                 "unasked. Files (home and out/ in a temporary folder): %s.\n",
                 kBench, rounds, callsPerRound, files.constData());
-    // Each open in Documents was decided by the guard, which says so once a call.
-    if (log.entries != (long long)(rounds + 1) * callsPerRound) {
-        std::fprintf(stderr, "guard_bench: %lld decisions logged\n", log.entries);
+    // Each open in Documents was decided by the guard, which says so, folded.
+    guard.writeHeldEntries();
+    if (log.decisions != (long long)(rounds + 1) * callsPerRound) {
+        std::fprintf(stderr, "guard_bench: %lld decisions logged\n", log.decisions);
         return 1;
     }
     return 0;
@@ -418,11 +430,14 @@ int exec(bool confine, char **argv) {
     std::unique_ptr<Supervisor> supervisor;
     char byte = 0;
     if (confine) {
+        // Mapped while the child confines itself, as the guard process does.
+        QString error;
+        std::optional<Supervisor::Map> map = Supervisor::mapFolders(folders, &error);
         UniqueFd listener = takeListener(control.get(), child);
         sendMessage(control.get(), QByteArrayLiteral("taken"));
-        QString error;
-        if (listener.isValid())
-            supervisor = Supervisor::create(std::move(listener), guard, folders, &error);
+        if (listener.isValid() && map)
+            supervisor =
+                Supervisor::create(std::move(listener), guard, folders, &error, {}, std::move(map));
         if (!supervisor)
             std::fprintf(stderr, "guard_bench: no supervisor: %s\n", qPrintable(error));
     } else if (::read(control.get(), &byte, 1) != 1) {
@@ -436,8 +451,16 @@ int exec(bool confine, char **argv) {
     ::waitpid(child, &status, 0);
     const long long ended = nowNs();
     std::fflush(stdout);
-    std::printf("exec_ns %lld\nsetup_ns %lld\nnotifications %lld\n", ended - ready, ready - started,
-                notifications);
+    guard.writeHeldEntries();
+    std::printf("exec_ns %lld\nsetup_ns %lld\nnotifications %lld\nentries %lld\n", ended - ready,
+                ready - started, notifications, log.entries);
+    if (supervisor) {
+        const Supervisor::Counts &c = supervisor->counts();
+        std::printf("gone_on %llu\nquick %llu\ndone_here %llu\nfailed %llu\ndoors %llu\n",
+                    (unsigned long long)c.goneOn, (unsigned long long)c.quick,
+                    (unsigned long long)c.doneHere, (unsigned long long)c.failed,
+                    (unsigned long long)c.doors);
+    }
     if (confine && !supervisor)
         return 1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -8,11 +8,13 @@
 #include <sys/fanotify.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -79,6 +81,26 @@ std::optional<ThreadStatus> statusOf(pid_t tid) {
     return status;
 }
 
+namespace {
+
+// pidfd_open's flag for a thread that need not lead its process (Linux 6.9).
+constexpr unsigned kPidfdThread = O_EXCL;
+// Far more than the threads of a program that call at once.
+constexpr std::size_t kMaxPidfds = 4096;
+
+} // namespace
+
+int Pidfds::of(pid_t tid) {
+    if (const auto known = m_fds.find(tid); known != m_fds.end())
+        return known->second.get();
+    if (m_fds.size() >= kMaxPidfds)
+        m_fds.clear();
+    UniqueFd made(int(::syscall(SYS_pidfd_open, tid, kPidfdThread)));
+    if (!made.isValid() && errno == EINVAL)
+        made.reset(int(::syscall(SYS_pidfd_open, tid, 0)));
+    return m_fds.insert_or_assign(tid, std::move(made)).first->second.get();
+}
+
 QByteArray PathArg::shown() const {
     if (!start.isValid())
         return passed;
@@ -133,6 +155,17 @@ bool Caller::readPath(int dirfd, unsigned long long address, PathArg &arg) {
             arg.text = forCaller(*text, s->tgid, m_tid);
         }
         return true;
+    }
+    // The caller's own descriptor: the same open folder, as the kernel would
+    // start from it. Its cwd has no descriptor to take.
+    if (const int pidfd = dirfd != AT_FDCWD && m_pidfds ? m_pidfds->of(m_tid) : -1; pidfd >= 0) {
+        arg.start.reset(int(::syscall(SYS_pidfd_getfd, pidfd, dirfd, 0)));
+        if (arg.start.isValid())
+            return true;
+        if (errno == EBADF)
+            return false; // not open in the caller: the kernel says EBADF itself
+        if (errno == ESRCH)
+            m_pidfds->forget(m_tid); // that thread ended: the id is another's now
     }
     const QByteArray base = procPath(m_tid, dirfd == AT_FDCWD ? QByteArray("/cwd")
                                                               : "/fd/" + QByteArray::number(dirfd));

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 
 #include <time.h>
 
@@ -38,9 +39,23 @@ struct PathArg {
 
 // The calling thread of a held call: its memory, read with process_vm_readv
 // (the kernel checks, as for /proc/TID/mem, that the guard may trace it).
+// A pidfd per calling thread, made when first needed and kept while it works:
+// one whose thread ended (its id perhaps reused) is forgotten and made anew.
+class Pidfds {
+public:
+    // -1 where none can be had (before Linux 6.9, only for a process's first thread).
+    int of(pid_t tid);
+    void forget(pid_t tid) { m_fds.erase(tid); }
+
+private:
+    std::unordered_map<pid_t, UniqueFd> m_fds;
+};
+
 class Caller {
 public:
-    explicit Caller(pid_t tid) : m_tid(tid) {}
+    // With `pidfds`, a descriptor the call names is taken from the thread
+    // (pidfd_getfd): one call instead of a walk through /proc.
+    explicit Caller(pid_t tid, Pidfds *pidfds = nullptr) : m_tid(tid), m_pidfds(pidfds) {}
     pid_t tid() const { return m_tid; }
     // One read; an unmapped or unreadable page ends it.
     ssize_t readSome(unsigned long long address, void *to, std::size_t size) const;
@@ -56,6 +71,7 @@ public:
 
 private:
     pid_t m_tid;
+    Pidfds *m_pidfds;
     std::optional<ThreadStatus> m_status;
 };
 

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 
 // Rights newer than the installed kernel headers; used only when the running
@@ -88,21 +89,13 @@ struct Nearest {
     FileIdentity identity;
     QByteArray name;
 };
-std::optional<Nearest> nearestFolder(const QByteArray &path) {
-    QByteArray item = path;
-    for (qsizetype slash; (slash = item.lastIndexOf('/')) > 0; item = item.left(slash)) {
-        const std::optional<Walked> folder = walkPath(item.left(slash));
-        if (!folder || !folder->exists)
-            continue;
-        if (!folder->isFolder)
-            return std::nullopt;
-        UniqueFd fd = openWalked(*folder, O_PATH | O_DIRECTORY);
-        if (!fd.isValid())
-            return std::nullopt;
-        return Nearest{std::move(fd), folder->identity, item.mid(slash + 1)};
-    }
-    return std::nullopt;
-}
+// A folder on the way to an item, walked once however many items lie in it.
+struct FolderSeen {
+    bool exists = false;
+    bool isFolder = false;
+    FileIdentity identity;
+    UniqueFd fd; // O_PATH; invalid where it could not be opened
+};
 
 // Works out the layout: climbs from each kept-out folder, from the folder
 // holding each read-only or writable item, and from the home folder, to the
@@ -114,6 +107,8 @@ public:
     std::optional<ConfinementLayout> map(const KeptOutPaths &paths, int *error);
 
 private:
+    std::optional<Nearest> nearestFolder(const QByteArray &path);
+    const FolderSeen &seen(const QByteArray &folder);
     bool takeKeptOut(const QByteArray &path);
     bool takeItem(const QByteArray &path, bool writable);
     bool takeHome(const QByteArray &home);
@@ -126,7 +121,40 @@ private:
     std::vector<UniqueFd> m_folders; // kept out
     std::vector<UniqueFd> m_holders; // climbed from, themselves included
     std::vector<UniqueFd> m_above;   // open descriptors of m_layout.ancestors, same order
+    // Most read-only items lie in a few folders (the home, ~/.config): each
+    // is walked once for the whole map.
+    std::map<QByteArray, FolderSeen> m_seen;
 };
+
+const FolderSeen &LayoutMapper::seen(const QByteArray &folder) {
+    if (const auto known = m_seen.find(folder); known != m_seen.end())
+        return known->second;
+    FolderSeen found;
+    if (const std::optional<Walked> walked = walkPath(folder); walked && walked->exists) {
+        found.exists = true;
+        found.isFolder = walked->isFolder;
+        found.identity = walked->identity;
+        if (found.isFolder)
+            found.fd = openWalked(*walked, O_PATH | O_DIRECTORY);
+    }
+    return m_seen.emplace(folder, std::move(found)).first->second;
+}
+
+std::optional<Nearest> LayoutMapper::nearestFolder(const QByteArray &path) {
+    QByteArray item = path;
+    for (qsizetype slash; (slash = item.lastIndexOf('/')) > 0; item = item.left(slash)) {
+        const FolderSeen &folder = seen(item.left(slash));
+        if (!folder.exists)
+            continue;
+        if (!folder.isFolder || !folder.fd.isValid())
+            return std::nullopt;
+        UniqueFd fd(::fcntl(folder.fd.get(), F_DUPFD_CLOEXEC, 0));
+        if (!fd.isValid())
+            return std::nullopt;
+        return Nearest{std::move(fd), folder.identity, item.mid(slash + 1)};
+    }
+    return std::nullopt;
+}
 
 std::optional<ConfinementLayout> LayoutMapper::map(const KeptOutPaths &paths, int *error) {
     const auto failed = [error](int e) -> std::optional<ConfinementLayout> {
@@ -265,6 +293,8 @@ bool LayoutMapper::climbFrom(int start, bool includeStart) {
             break; // the root
         if (contains(m_layout.keptOut, identityOf(st)))
             return true; // that one's own climb covers the rest
+        if (contains(m_layout.ancestors, identityOf(st)))
+            break; // an earlier climb went on from there to the root
         climb.emplace_back(identityOf(st), std::move(up));
         at = climb.back().second.get();
     }
@@ -316,9 +346,12 @@ bool LayoutMapper::list(std::size_t at) {
         const char *name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
-        UniqueFd fd(::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        // A rule needs a descriptor; the identity alone (the supervisor's map)
+        // needs one call, not three.
+        UniqueFd fd(m_ruleFor ? ::openat(::dirfd(dir), name, O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1);
         struct stat st {};
-        if (!fd.isValid() || ::fstat(fd.get(), &st) != 0) {
+        if (m_ruleFor ? !fd.isValid() || ::fstat(fd.get(), &st) != 0
+                      : ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT)
                 continue; // gone meanwhile
             return false;

@@ -22,11 +22,14 @@ Reply done(int rc) {
 
 } // namespace
 
-Reply performOpen(const HeldRequest &r, const Walked &object, mode_t umask, mode_t ownUmask) {
+Reply performOpen(const HeldRequest &r, const Walked &object, mode_t umask, mode_t ownUmask,
+                  bool lastNoLink) {
     const bool tmpfile = (r.flags & O_TMPFILE) == O_TMPFILE;
     const bool exclusive = (r.flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
-    if (!tmpfile && (exclusive || (r.flags & O_NOFOLLOW))) {
-        // The walk followed a last link; these flags say not to.
+    if (!tmpfile && !lastNoLink && (exclusive || (r.flags & O_NOFOLLOW))) {
+        // The walk may have followed a last link; these flags say not to. A
+        // link put there since is not followed either: the open below is made
+        // with O_NOFOLLOW in the walked folder.
         Walked entry;
         bool isLink = false;
         if (walkEntry(r.a, false, entry, isLink) && isLink)

@@ -38,8 +38,10 @@ struct Reply {
 // A held call done by the guard on what it walked, so that a path the caller
 // changes meanwhile changes nothing. `umask` is the caller's; `ownUmask` the
 // guard's, which the kernel applies on top and which is undone where it took
-// more than the caller's.
-Reply performOpen(const HeldRequest &request, const Walked &object, mode_t umask, mode_t ownUmask);
+// more than the caller's. `lastNoLink`: the walk saw the path's last component
+// itself, not a link (then O_NOFOLLOW and O_EXCL need no second walk).
+Reply performOpen(const HeldRequest &request, const Walked &object, mode_t umask, mode_t ownUmask,
+                  bool lastNoLink = false);
 Reply performTruncate(const Walked &object, long long length);
 // Making a folder or node, removing an entry, making a link that says something.
 Reply performEntry(const HeldRequest &request, const Walked &entry, mode_t umask, mode_t ownUmask);

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -59,9 +60,30 @@ struct Supervisor::Side {
     bool isLink = false;          // the entry itself is a link
 };
 
+std::optional<Supervisor::Map> Supervisor::mapFolders(const KeptOutPaths &paths, QString *error) {
+    int e = 0;
+    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
+    if (!layout) {
+        if (error)
+            *error = QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e));
+        return std::nullopt;
+    }
+    // Only which of the kept-out folders are sealed: their identities, not a
+    // second map of the folders above them.
+    Map map{std::move(*layout), {}};
+    for (const QByteArray &path : paths.sealed) {
+        const std::optional<Walked> walked = walkPath(path);
+        if (walked && walked->exists && walked->isFolder &&
+            contains(map.layout.keptOut, walked->identity))
+            map.sealed.push_back(walked->identity);
+    }
+    return map;
+}
+
 std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtection &protection,
                                                const KeptOutPaths &paths, QString *error,
-                                               std::vector<AllowedSocket> sockets) {
+                                               std::vector<AllowedSocket> sockets,
+                                               std::optional<Map> mapped) {
     const auto failed = [error](const QString &why) {
         if (error)
             *error = why;
@@ -73,15 +95,13 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     if (sizes.seccomp_notif != sizeof(seccomp_notif) ||
         sizes.seccomp_notif_resp != sizeof(seccomp_notif_resp))
         return failed(QStringLiteral("the kernel's notifications have an unknown layout"));
-    int e = 0;
-    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
-    std::optional<ConfinementLayout> sealedLayout =
-        mapKeptOut(KeptOutPaths{{}, paths.sealed, {}}, &e);
-    if (!layout || !sealedLayout)
-        return failed(QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e)));
+    if (!mapped)
+        mapped = mapFolders(paths, error);
+    if (!mapped)
+        return nullptr;
     auto made = std::unique_ptr<Supervisor>(
-        new Supervisor(std::move(listener), protection, std::move(*layout),
-                       std::move(sealedLayout->keptOut), std::move(sockets)));
+        new Supervisor(std::move(listener), protection, std::move(mapped->layout),
+                       std::move(mapped->sealed), std::move(sockets)));
     if (made->m_layout.home) {
         // The home as it was mapped: one swapped in since finds nothing by name.
         made->m_home.reset(::open(paths.home.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -113,6 +133,15 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
     if (const std::optional<ThreadStatus> own = statusOf(pid_t(::syscall(SYS_gettid))))
         m_ownUmask = own->umask;
     m_truncateGoesOn = landlockRefusesTruncate();
+    for (std::size_t i = 0; i < m_layout.readOnlyNames.size(); ++i) {
+        const FileIdentity folder = m_layout.readOnlyNames[i].folder;
+        auto group = std::find_if(m_nameFolders.begin(), m_nameFolders.end(),
+                                  [&](const NameFolder &f) { return f.identity == folder; });
+        if (group == m_nameFolders.end())
+            group =
+                m_nameFolders.insert(m_nameFolders.end(), NameFolder{folder, {}, {}, {}, false});
+        group->names.push_back(i);
+    }
     // The caller waits while this process answers, and this process waits while
     // the caller runs: each waking the other on its own CPU spares two wake-ups
     // across CPUs a call, which cost more than the whole answer. Linux 6.6 and
@@ -122,6 +151,11 @@ Supervisor::Supervisor(UniqueFd listener, FolderProtection &protection, Confinem
 
 Supervisor::~Supervisor() {
     m_protection.whenAnswered({});
+}
+
+void Supervisor::send(std::uint64_t id, Reply &reply) {
+    ++(reply.goOn ? m_counts.goneOn : reply.error ? m_counts.failed : m_counts.doneHere);
+    sendReply(m_listener.get(), id, reply);
 }
 
 void Supervisor::endWith(int descriptor) {
@@ -148,12 +182,21 @@ Supervisor::Result Supervisor::handleOne(int *error) {
                        {m_endsWith.get(), 0, 0}, // a negative descriptor is left out
                        {m_wake.get(), POLLIN, 0}};
     const nfds_t watched = m_waiting.empty() ? 2 : 3;
+    // Folded entries are written once their second ends, here between calls:
+    // a quiet program's last count is not left waiting for its next call.
+    int timeout = -1;
+    if (const std::optional<std::chrono::steady_clock::time_point> next =
+            m_protection.writeEndedEntries()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now());
+        timeout = int(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
+    }
     if (m_lookedAhead) {
         for (std::size_t i = 0; i < 3; ++i)
             ready[i].revents = m_ahead[i];
         m_lookedAhead = false;
     } else {
-        while (::poll(ready, watched, -1) < 0) {
+        while (::poll(ready, watched, timeout) < 0) {
             if (errno != EINTR)
                 return failed(errno);
         }
@@ -175,7 +218,11 @@ Supervisor::Result Supervisor::handleOne(int *error) {
             return Result::Answered; // the caller went away before it could be read
         return failed(errno);
     }
-    lookAhead(watched);
+    // A look that found nothing is a call of its own for nothing, which with
+    // one caller at a time it always is: then only every eighth round looks,
+    // enough to see a queue form.
+    if (m_aheadFound || ++m_sinceLook >= 8)
+        lookAhead(watched);
     answer(notification);
     return Result::Answered;
 }
@@ -191,7 +238,9 @@ Supervisor::Result Supervisor::handleOne(int *error) {
 void Supervisor::lookAhead(nfds_t watched) {
     pollfd ahead[3] = {
         {m_listener.get(), POLLIN, 0}, {m_endsWith.get(), 0, 0}, {m_wake.get(), POLLIN, 0}};
-    if (::poll(ahead, watched, 0) <= 0)
+    m_sinceLook = 0;
+    m_aheadFound = ::poll(ahead, watched, 0) > 0;
+    if (!m_aheadFound)
         return;
     for (std::size_t i = 0; i < 3; ++i)
         m_ahead[i] = ahead[i].revents;
@@ -211,7 +260,7 @@ void Supervisor::decideWaiting() {
         if (reply.later)
             m_waiting.push_back(std::move(call));
         else
-            sendReply(m_listener.get(), call.id, reply);
+            send(call.id, reply);
     }
 }
 
@@ -264,18 +313,45 @@ bool Supervisor::readOnlyItem(const Walked &walked) const {
         return true;
     // One that did not exist at the start may not be made either; and one made
     // since, by anyone, is read-only as it would have been at the start.
-    return std::any_of(
-        m_layout.readOnlyNames.begin(), m_layout.readOnlyNames.end(),
-        [&](const ConfinementLayout::Name &n) {
-            const auto in = std::find(walked.chain.begin(), walked.chain.end(), n.folder);
-            if (in == walked.chain.end())
-                return false;
-            if (in + 1 == walked.chain.end())
-                return n.name == walked.name;
-            struct stat st {};
-            return ::fstatat(n.at.get(), n.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   identityOf(st) == *(in + 1);
-        });
+    return std::any_of(m_nameFolders.begin(), m_nameFolders.end(), [&](NameFolder &folder) {
+        const auto in = std::find(walked.chain.begin(), walked.chain.end(), folder.identity);
+        if (in == walked.chain.end())
+            return false;
+        const std::vector<ConfinementLayout::Name> &names = m_layout.readOnlyNames;
+        if (in + 1 == walked.chain.end())
+            return std::any_of(folder.names.begin(), folder.names.end(),
+                               [&](std::size_t i) { return names[i].name == walked.name; });
+        const std::vector<std::optional<FileIdentity>> &found = namesFound(folder);
+        return std::find(found.begin(), found.end(), *(in + 1)) != found.end();
+    });
+}
+
+// What the read-only names of one folder reach now. Looked up again only when
+// the folder's entries may have changed: its change time moves with every entry
+// made, removed or renamed in it, and nobody can set it back; one that changed
+// in the last two seconds is looked up at every call, since a change within the
+// clock's tick may leave it as it was.
+const std::vector<std::optional<FileIdentity>> &Supervisor::namesFound(NameFolder &folder) const {
+    const int at = m_layout.readOnlyNames[folder.names.front()].at.get();
+    struct stat st {};
+    const bool seen = ::fstat(at, &st) == 0;
+    if (seen && folder.settled && st.st_ctim.tv_sec == folder.changed.tv_sec &&
+        st.st_ctim.tv_nsec == folder.changed.tv_nsec)
+        return folder.found;
+    folder.found.clear();
+    for (const std::size_t i : folder.names) {
+        const ConfinementLayout::Name &n = m_layout.readOnlyNames[i];
+        struct stat entry {};
+        folder.found.push_back(
+            ::fstatat(n.at.get(), n.name.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0
+                ? std::optional(identityOf(entry))
+                : std::nullopt);
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    folder.changed = st.st_ctim;
+    folder.settled = seen && now.tv_sec - st.st_ctim.tv_sec > 2;
+    return folder.found;
 }
 
 // The settings place a change in the home's read-only part lies in: the
@@ -409,7 +485,7 @@ Supervisor::Verdict Supervisor::judge(const Side &side, FileAccessKind kind) {
 }
 
 void Supervisor::answer(const seccomp_notif &n) {
-    Caller caller(pid_t(n.pid));
+    Caller caller(pid_t(n.pid), &m_pidfds);
     HeldRequest r;
     const HeldCall *row = m_calls.find(n.data.nr);
     if (row && isSocketOp(row->op)) {
@@ -417,12 +493,14 @@ void Supervisor::answer(const seccomp_notif &n) {
             std::uint64_t id = n.id;
             return ::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0;
         });
-        sendReply(m_listener.get(), n.id, reply);
+        ++m_counts.doors;
+        send(n.id, reply);
         return;
     }
     if (row && (row->op == HeldOp::Signal || row->op == HeldOp::SignalPidfd)) {
         Reply reply = m_own.answerSignal(*row, n.data.args, pid_t(n.pid));
-        sendReply(m_listener.get(), n.id, reply);
+        ++m_counts.doors;
+        send(n.id, reply);
         return;
     }
     int refusal = 0;
@@ -430,7 +508,7 @@ void Supervisor::answer(const seccomp_notif &n) {
         row ? readRequest(*row, n.data.args, caller, r, &refusal) : ReadOutcome::LeaveToKernel;
     if (outcome == ReadOutcome::Refuse) {
         Reply reply = Reply::result(refusal);
-        sendReply(m_listener.get(), n.id, reply);
+        send(n.id, reply);
         return;
     }
     bool readable = outcome == ReadOutcome::Read;
@@ -439,12 +517,20 @@ void Supervisor::answer(const seccomp_notif &n) {
         r.b.procLinks = [this, tid = pid_t(n.pid)](pid_t pid) { return m_own.own(pid, tid); };
     std::optional<Walked> quick;
     if (readable && (r.op == HeldOp::Open || (!landlockSees(r.op) && r.followLast))) {
-        quick = walkQuickly(r.a.text, r.a.startFd());
-        if (quick && r.op == HeldOp::Open && goesOn(*quick, openKind(r.flags, *quick))) {
+        int missing = 0;
+        quick = walkQuickly(r.a.text, r.a.startFd(), &missing);
+        // The open's folder is not there (a compiler or an interpreter trying
+        // each folder of its search path): the full walk would fail the same
+        // way, and the call goes on to fail in the kernel, or to meet Landlock
+        // where the folder was made meanwhile.
+        const bool noFolder = r.op == HeldOp::Open && (missing == ENOENT || missing == ENOTDIR);
+        if (noFolder ||
+            (quick && r.op == HeldOp::Open && goesOn(*quick, openKind(r.flags, *quick)))) {
             // Nothing is done here, so nothing read needs checking against a
             // reused thread id: if the call is gone, so is this answer.
             Reply reply = Reply::goingOn();
-            sendReply(m_listener.get(), n.id, reply);
+            ++m_counts.quick;
+            send(n.id, reply);
             return;
         }
     }
@@ -454,7 +540,7 @@ void Supervisor::answer(const seccomp_notif &n) {
     if (readable && (creates || watches) && !caller.threadStatus()) {
         // The caller's umask or process is needed, and it is gone or unreadable.
         Reply reply = landlockSees(r.op) ? Reply::goingOn() : Reply::result(ESRCH);
-        sendReply(m_listener.get(), n.id, reply);
+        send(n.id, reply);
         return;
     }
     // All that came from the caller has been read: if the call is gone, the
@@ -469,7 +555,7 @@ void Supervisor::answer(const seccomp_notif &n) {
         // the person sees one question at a time. A flood of them is refused.
         if (m_waiting.size() >= kMaxWaiting) {
             Reply refused = Reply::result(EAGAIN);
-            sendReply(m_listener.get(), n.id, refused);
+            send(n.id, refused);
             return;
         }
         m_waiting.push_back(Waiting{n.id, std::make_unique<HeldRequest>(std::move(r)), status});
@@ -477,7 +563,7 @@ void Supervisor::answer(const seccomp_notif &n) {
     }
     if (reply.goOn && row && row->op == HeldOp::Truncate && !m_truncateGoesOn)
         reply = Reply::result(EFAULT); // not read: nothing would refuse what the kernel reads
-    sendReply(m_listener.get(), n.id, reply);
+    send(n.id, reply);
 }
 
 // What walkObject gives for an open's path, found with a few calls: the kernel
@@ -485,8 +571,9 @@ void Supervisor::answer(const seccomp_notif &n) {
 // the full walk), and its chain is the one FolderChains remembers, which is the
 // one the walk would climb: a chain is forgotten once anything on it moves.
 // Nothing when the last component is a link or odd, or the chain is not
-// remembered.
-std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start) {
+// remembered; `missing` is then the errno of a folder that could not be
+// reached, if that was why.
+std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start, int *missing) {
     if (text.isEmpty() || text.endsWith('/'))
         return std::nullopt;
     const qsizetype slash = text.lastIndexOf('/');
@@ -501,6 +588,8 @@ std::optional<Walked> Supervisor::walkQuickly(const QByteArray &text, int start)
                                          : text.left(slash);
     Walked w;
     w.parent.reset(int(::syscall(SYS_openat2, start, head.constData(), &how, sizeof how)));
+    if (!w.parent.isValid())
+        *missing = errno;
     FolderChains::Folder *folder = w.parent.isValid() ? m_chains.find(w.parent.get()) : nullptr;
     if (!folder)
         return std::nullopt;
@@ -560,6 +649,8 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
         Side side;
         side.arg = &r.a;
         int walkError = 0;
+        // walkQuickly gives nothing where the last component is a link.
+        const bool lastNoLink = quick.has_value();
         std::optional<Walked> walked =
             quick ? std::move(quick)
                   : walkPath(r.a.text, r.a.startFd(), &walkError, &r.a.procLinks);
@@ -578,7 +669,7 @@ Reply Supervisor::decide(HeldRequest &r, const ThreadStatus &caller, std::option
             return refused(verdict);
         if (r.op == HeldOp::Truncate)
             return performTruncate(side.walked, r.length);
-        Reply reply = performOpen(r, side.walked, umask, m_ownUmask);
+        Reply reply = performOpen(r, side.walked, umask, m_ownUmask, lastNoLink);
         // Made by someone else since the walk: open what is there now, as the
         // kernel would have, after walking and judging it again.
         const bool created = (r.flags & (O_CREAT | O_EXCL)) == O_CREAT && !side.walked.exists;

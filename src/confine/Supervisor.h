@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <time.h>
 #include <unordered_map>
 #include <vector>
 
@@ -63,12 +64,25 @@ class Supervisor {
 public:
     enum class Result { Answered, Gone, Failed };
 
-    // `paths` must be what the process was confined with. Nothing when the folders cannot be
-    // mapped; `error` says why.
-    // `sockets`: what the process may connect to besides the network (SocketDoors).
+    // How the kept-out folders lie, as the supervisor needs it.
+    struct Map {
+        ConfinementLayout layout;
+        std::vector<FileIdentity> sealed;
+    };
+    // Made apart from create, a guard can map while its program maps the same
+    // folders to confine itself, each on a CPU of its own. Two maps made at
+    // different moments may differ, as they always could: where the guard's
+    // map wrongly counts an entry as covered by a rule, the call it lets go on
+    // meets the program's own rules, which refuse it.
+    static std::optional<Map> mapFolders(const KeptOutPaths &paths, QString *error = nullptr);
+    // `paths` must be what the process was confined with; `mapped`, where given,
+    // mapFolders(paths). Nothing when the folders cannot be mapped; `error` says
+    // why. `sockets`: what the process may connect to besides the network
+    // (SocketDoors).
     static std::unique_ptr<Supervisor> create(UniqueFd listener, FolderProtection &protection,
                                               const KeptOutPaths &paths, QString *error = nullptr,
-                                              std::vector<AllowedSocket> sockets = {});
+                                              std::vector<AllowedSocket> sockets = {},
+                                              std::optional<Map> mapped = std::nullopt);
     ~Supervisor();
     Supervisor(const Supervisor &) = delete;
     Supervisor &operator=(const Supervisor &) = delete;
@@ -91,6 +105,17 @@ public:
     // From any thread: handleOne returns, and decides the waiting calls again.
     void wake();
 
+    // Which way the answered calls went, for the benchmarks: the cost of a
+    // held call depends on it.
+    struct Counts {
+        std::uint64_t goneOn = 0;   // went on in the caller
+        std::uint64_t quick = 0;    // of those, opens judged without a walk
+        std::uint64_t doneHere = 0; // done by the guard: a descriptor handed over, ...
+        std::uint64_t failed = 0;   // answered with an error: refused, or as the kernel would
+        std::uint64_t doors = 0;    // of all, connects, sends and signals
+    };
+    const Counts &counts() const { return m_counts; }
+
 private:
     struct Side;
     enum class Verdict { GoOn, DoHere, Deny, Later };
@@ -106,14 +131,24 @@ private:
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
+    void send(std::uint64_t id, Reply &reply);
     void decideWaiting();
     void lookAhead(nfds_t watched);
-    std::optional<Walked> walkQuickly(const QByteArray &path, int start);
+    std::optional<Walked> walkQuickly(const QByteArray &path, int start, int *missing);
     bool goesOn(const Walked &object, FileAccessKind kind) const;
     Reply decide(HeldRequest &request, const ThreadStatus &caller, std::optional<Walked> quick,
                  bool retried = false);
     bool ownPlace(const Walked &object) const;
     bool readOnlyItem(const Walked &walked) const;
+    // The read-only names that did not exist at the start, by their folder.
+    struct NameFolder {
+        FileIdentity identity;
+        std::vector<std::size_t> names; // in m_layout.readOnlyNames
+        std::vector<std::optional<FileIdentity>> found;
+        timespec changed;
+        bool settled; // unchanged for over two seconds when last looked up
+    };
+    const std::vector<std::optional<FileIdentity>> &namesFound(NameFolder &folder) const;
     std::optional<QByteArray> settingsPlace(const Walked &walked) const;
     Verdict askSettingsPlace(const Side &side);
     bool inReadOnlyPart(const Walked &walked) const;
@@ -153,6 +188,12 @@ private:
     bool m_lookedAhead = false;
     short m_ahead[3] = {};
     bool m_truncateGoesOn = true;
+    Counts m_counts;
+    Pidfds m_pidfds;
+    mutable std::vector<NameFolder> m_nameFolders;
+    // Whether the last look ahead found a call waiting, and the rounds since.
+    bool m_aheadFound = false;
+    unsigned m_sinceLook = 0;
 };
 
 } // namespace pellim

@@ -198,7 +198,8 @@ FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, Program progr
     : m_program(std::move(program)),
       m_log(sink, QString::fromLatin1(kGuardSubsystem), QStringLiteral("decisions"),
             {{"PELLIM_PROGRAM", QFile::decodeName(m_program.path)}}),
-      m_home(QFile::encodeName(resolvePath(QDir::homePath()))), m_prompter(prompter),
+      m_decisions(m_log), m_home(QFile::encodeName(resolvePath(QDir::homePath()))),
+      m_prompter(prompter),
       // Pellim's answers stay as they always were, without a name.
       m_store(storePath, m_program.id, m_program.isPellim() ? QString() : m_program.name),
       m_records(storePath), m_set(m_records) {
@@ -206,13 +207,14 @@ FolderGuard::FolderGuard(LogSink &sink, ConsentPrompter &prompter, Program progr
     m_store.reportProblems([this](const ConsentStore::Contents &contents) {
         const bool kept = contents.state == ConsentStore::FileState::Damaged ||
                           contents.state == ConsentStore::FileState::Unreadable;
-        m_log.write(LogLevel::Error,
-                    said(QStringLiteral("Answers file: the stored answers are ignored: %1; every "
-                                        "folder counts as not decided%2")
-                             .arg(contents.problem,
-                                  kept ? QStringLiteral(" until the next change, which keeps the "
-                                                        "file beside the new one")
-                                       : QString())));
+        m_decisions.write(
+            LogLevel::Error,
+            said(QStringLiteral("Answers file: the stored answers are ignored: %1; every "
+                                "folder counts as not decided%2")
+                     .arg(contents.problem,
+                          kept ? QStringLiteral(" until the next change, which keeps the "
+                                                "file beside the new one")
+                               : QString())));
     });
 }
 
@@ -234,7 +236,7 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
         const Result<ConsentStore::Stored> recorded =
             added.identity ? m_records.record({{added.folder, added.path, *added.identity}})
                            : Result<ConsentStore::Stored>(ConsentStore::Stored{});
-        m_log.write(
+        m_decisions.write(
             LogLevel::Info,
             said(QStringLiteral("%1 folder: the settings now name %2; it is guarded as well%3")
                      .arg(folderDisplayName(added.folder), QFile::decodeName(added.path),
@@ -247,12 +249,12 @@ std::optional<bool> FolderGuard::known(const Walked &target, const QByteArray &p
     if (!location)
         return true;
     if (chosenFor(target, *location->identity).granted) {
-        record(true, *location, kind, path, target, QStringLiteral("chosen in a dialog"));
+        record(true, *location, kind, path, target, QStringLiteral("chosen in a dialog"), true);
         return true;
     }
     switch (m_store.read().answer(location->folder)) {
     case ConsentAnswer::Allowed:
-        record(true, *location, kind, path, target, QStringLiteral("stored: allowed"));
+        record(true, *location, kind, path, target, QStringLiteral("stored: allowed"), true);
         return true;
     case ConsentAnswer::Denied:
         record(false, *location, kind, path, target, QStringLiteral("stored: denied"));
@@ -340,7 +342,7 @@ std::optional<bool> FolderGuard::entryAnswerFor(const QByteArray &entry, const Q
 
 void FolderGuard::recordEntry(bool allowed, const QByteArray &entry, const QByteArray &path,
                               const QString &how) {
-    m_log.write(
+    m_decisions.write(
         allowed ? LogLevel::Info : LogLevel::Error,
         said(QStringLiteral("%1, change to %2: %3").arg(homeShown(entry), shown(path), how)));
 }
@@ -545,19 +547,45 @@ FolderGuard::Chosen FolderGuard::chosenFor(const Walked &target, FileIdentity gu
 }
 
 void FolderGuard::record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
-                         const QByteArray &path, const Walked &target, QString how) {
+                         const QByteArray &path, const Walked &target, QString how, bool foldable) {
     if (const QByteArray around = chosenFor(target, *location.identity).around; !around.isEmpty())
         how += QStringLiteral(" (%1 was chosen in a dialog; it holds this folder, which keeps its "
                               "own answer)")
                    .arg(QDir::cleanPath(shown(around)));
+    const QString folder = folderDisplayName(location.folder), access = accessKindWord(kind);
+    // The program is this guard's own; the folder, the access and how it was
+    // decided (the note on a chosen folder around it included) make the kind.
+    foldable = foldable && allowed;
+    const QString kindText =
+        foldable ? folder + QLatin1Char('\n') + access + QLatin1Char('\n') + how : QString();
+    if (foldable && m_decisions.fold(kindText))
+        return;
     QString text = shown(path);
     const QString resolved = QDir::cleanPath(shown(target.display));
     if (resolved != QDir::cleanPath(text))
         text += QStringLiteral(" (resolves to %1)").arg(resolved);
-    m_log.write(
-        allowed ? LogLevel::Info : LogLevel::Error,
-        said(QStringLiteral("%1 folder, %2 access to %3: %4")
-                 .arg(folderDisplayName(location.folder), accessKindWord(kind), text, how)));
+    const QString message =
+        said(QStringLiteral("%1 folder, %2 access to %3: %4").arg(folder, access, text, how));
+    if (!foldable) {
+        m_decisions.write(allowed ? LogLevel::Info : LogLevel::Error, message);
+        return;
+    }
+    m_decisions.writeFoldable(kindText, message, [this, folder, access, how](std::uint64_t more) {
+        return said(QStringLiteral("\u2026 and %1 more %2 %3 in %4: %5")
+                        .arg(countText(more), access,
+                             more == 1 ? QStringLiteral("access") : QStringLiteral("accesses"),
+                             folder, how));
+    });
+}
+
+std::optional<std::chrono::steady_clock::time_point> FolderGuard::writeEndedEntries() {
+    const std::lock_guard lock(m_mutex);
+    return m_decisions.writeEnded();
+}
+
+void FolderGuard::writeHeldEntries() {
+    const std::lock_guard lock(m_mutex);
+    m_decisions.writeOpen();
 }
 
 } // namespace pellim

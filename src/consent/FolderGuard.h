@@ -5,6 +5,7 @@
 #include "consent/ConsentStore.h"
 #include "consent/Program.h"
 #include "consent/RunningGrants.h"
+#include "journal/EntryFolding.h"
 #include "journal/Log.h"
 #include "paths/FolderProtection.h"
 #include "paths/PathWalk.h"
@@ -114,6 +115,10 @@ public:
     // stored for the program and the entry. Pellim's are refused without a
     // question or an entry: that part of its home is read-only by rule.
     std::optional<bool> mayChangeEntryNow(const QByteArray &entry, const QByteArray &path) override;
+    // Allowed decisions from a stored answer or a dialog's choice fold
+    // (EntryFolding); denials and questions never do.
+    std::optional<std::chrono::steady_clock::time_point> writeEndedEntries() override;
+    void writeHeldEntries() override;
 
     // An item chosen in a file dialog in this run that opens `folder`, or a
     // part of it, until Pellim quits, for Folder Access.
@@ -177,7 +182,7 @@ private:
     // Decides from what is known; nothing when only the person can answer.
     std::optional<bool> known(const Walked &target, const QByteArray &path, FileAccessKind kind);
     void record(bool allowed, const GuardedLocation &location, FileAccessKind kind,
-                const QByteArray &path, const Walked &target, QString how);
+                const QByteArray &path, const Walked &target, QString how, bool foldable = false);
     // Why stored answers that are there are not used: "" when none is ignored.
     QString notDecidedText() const;
     // Makes `question` the one open and shows it, the lock let go meanwhile.
@@ -197,7 +202,8 @@ private:
 
     Program m_program;
     LogHandle m_log;
-    QByteArray m_home; // resolved, as the entries asked about are
+    EntryFolding m_decisions; // m_log's decisions, repeated ones folded
+    QByteArray m_home;        // resolved, as the entries asked about are
     ConsentPrompter &m_prompter;
     ConsentStore m_store;
     // Pellim's own: the guarded folders recorded in it are the guard's, whichever

@@ -175,6 +175,11 @@ public:
     // `waylandPreconnected`: the program needs no display socket (EarlyDisplay).
     // `busFolder`: where its bus proxies go (BusProxies::makeFolder).
     int run(const KeptOutPaths &keptOut, bool waylandPreconnected, const QByteArray &busFolder);
+    // Maps the folders for the supervisor now, while the program confines
+    // itself; run uses the map (Supervisor::mapFolders).
+    void mapFolders(const KeptOutPaths &keptOut) {
+        m_map = Supervisor::mapFolders(keptOut, &m_mapError);
+    }
     // Cannot start: says why in the journal (and, for Pellim, in an alert),
     // and ends with the program's status.
     [[noreturn]] void cannotStart(const QString &why);
@@ -233,6 +238,8 @@ private:
     std::unique_ptr<WindowSlots> m_slots;
     QString m_unshared; // why not, said once at the first grant
     std::atomic<bool> m_unsharedSaid = false;
+    std::optional<Supervisor::Map> m_map;
+    QString m_mapError; // why there is no m_map, once mapped
     // Declared after what they use, so they go first.
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<SyntheticInputFilter> m_inputFilter;
@@ -292,10 +299,11 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
-    QString why;
-    m_supervisor =
-        Supervisor::create(std::move(listener), m_guard, keptOut, &why,
-                           sessionSockets(environment, busSockets(), waylandPreconnected));
+    QString why = m_mapError;
+    if (why.isEmpty())
+        m_supervisor = Supervisor::create(
+            std::move(listener), m_guard, keptOut, &why,
+            sessionSockets(environment, busSockets(), waylandPreconnected), std::move(m_map));
     if (!m_supervisor) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot start: ") + why);
         return 1;
@@ -417,16 +425,17 @@ void GuardProcess::cannotStart(const QString &why) {
 
 // Pellim is gone (or its calls cannot be read): the process ends at once, from
 // whichever thread saw it first, whatever the other waits on (a dialog, a bus,
-// the display). Nothing is left to write: entries went out as they were made,
-// an answer is written whole or not at all, and the bus proxy and the
-// program's bus daemon end with this process (the proxy's --fd, the daemon's
-// PR_SET_PDEATHSIG); their folder is removed at the next start, as after a
-// guard killed with its program.
+// the display). Only the counts of folded decisions are left to write; other
+// entries went out as they were made, an answer is written whole or not at
+// all, and the bus proxy and the program's bus daemon end with this process
+// (the proxy's --fd, the daemon's PR_SET_PDEATHSIG); their folder is removed
+// at the next start, as after a guard killed with its program.
 void GuardProcess::finish(int status) {
     if (m_finishing.exchange(true)) {
         for (;;)
             ::pause(); // the other thread is ending the process
     }
+    m_guard.writeHeldEntries();
     if (m_published)
         m_published->withdraw();
     reportEnd();
@@ -868,6 +877,7 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
                        start.pellim, start.reportTo);
     guard.setBusProblem(start.busProblem);
     guard.setWaylandReachable(own.preconnectedWayland());
+    guard.mapFolders(start.keptOut);
     if (!start.keptAtStart.isEmpty())
         guard.log().write(LogLevel::Error,
                           keptEntry(store, start.keptAtStart,

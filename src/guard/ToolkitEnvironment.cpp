@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QSaveFile>
 
@@ -51,13 +52,21 @@ QByteArray systemFontConfig() {
 
 // Written where only the guard reaches, into the folder of the person's answers:
 // fontconfig takes its file by name, and resolves a descriptor's name to
-// something it cannot open.
+// something it cannot open. Written again only when it would change: a save
+// waits for the disk (about 10 ms here), at every start of every guarded
+// program otherwise.
 void fixedFontConfig(const QString &privateFolder) {
     const QString path = privateFolder + QStringLiteral("/guard-fonts.conf");
+    const QByteArray config = systemFontConfig();
+    QFile written(path);
+    const bool same = !privateFolder.isEmpty() && !QFileInfo(path).isSymLink() &&
+                      written.open(QIODevice::ReadOnly) && written.size() == config.size() &&
+                      written.readAll() == config;
     QSaveFile file(path);
-    if (!privateFolder.isEmpty() &&
-        (::mkdir(QFile::encodeName(privateFolder).constData(), 0700) == 0 || errno == EEXIST) &&
-        file.open(QIODevice::WriteOnly) && file.write(systemFontConfig()) >= 0 && file.commit()) {
+    if (same ||
+        (!privateFolder.isEmpty() &&
+         (::mkdir(QFile::encodeName(privateFolder).constData(), 0700) == 0 || errno == EEXIST) &&
+         file.open(QIODevice::WriteOnly) && file.write(config) >= 0 && file.commit())) {
         ::setenv("FONTCONFIG_FILE", QFile::encodeName(path).constData(), 1);
         return;
     }

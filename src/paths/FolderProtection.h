@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -52,6 +53,14 @@ public:
         (void)path;
         return false;
     }
+    // Entries held back so that repeated decisions fold into one: writes those
+    // whose second has ended, and says when the next one ends. Whoever answers
+    // the held calls calls it between calls.
+    virtual std::optional<std::chrono::steady_clock::time_point> writeEndedEntries() {
+        return std::nullopt;
+    }
+    // Writes every entry held back: the process is about to end.
+    virtual void writeHeldEntries() {}
 };
 
 // Everything may go on: the right choice where the operating system guards

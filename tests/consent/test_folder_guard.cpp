@@ -349,6 +349,18 @@ private slots:
         if (remembered) // nobody else may read the answers
             QVERIFY(modeOf(m_store->filePath()) == 0600 &&
                     modeOf(QFileInfo(m_store->filePath()).path()) == 0700);
+        // The same access again within the second: only an allow from the store
+        // folds into a count; a denial, and the first after a question, are written.
+        m_log.clear();
+        QCOMPARE(asks(first, path), allowed);
+        first.writeHeldEntries();
+        const QString note = homeChosen ? how.mid(how.indexOf(" (")) : QString();
+        const QString again =
+            remembered ? (allowed ? "stored: allowed" : "stored: denied") + note : how;
+        QCOMPARE(entries(),
+                 QStringList(how == "stored: allowed"
+                                 ? "\u2026 and 1 more write access in Desktop: " + how
+                                 : "Desktop folder, write access to " + path + ": " + again));
 
         FakePrompter second({PromptAnswer::Allow, PromptAnswer::Allow});
         FolderGuard guard(m_log, second);

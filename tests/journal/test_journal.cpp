@@ -1,5 +1,7 @@
+#include "journal/EntryFolding.h"
 #include "journal/JournalSink.h"
 #include "support/JournalQuery.h"
+#include "support/MemoryLogSink.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -49,6 +51,56 @@ class TestJournal : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Events at a time in ms: "a@0" a foldable entry of kind a ("a*5000@0" that
+    // many), "w@0" one written at once, "end@0" a look between calls; the
+    // object ends after the last, as the guard does. A count is "a +N".
+    void repeatedEntriesFold_data() {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QStringList>("written");
+        QTest::newRow("the first in full, the rest of its second counted")
+            << "a@0 a@10 a@999" << QStringList{"a@0", "a +2"};
+        QTest::newRow("one alone leaves no count") << "a@0" << QStringList{"a@0"};
+        QTest::newRow("a count with thousands") << "a*5000@0" << QStringList{"a*5000@0", "a +4,999"};
+        QTest::newRow("a new second begins in full, after the last one's count")
+            << "a@0 a@500 a@1000 a@1500" << QStringList{"a@0", "a +1", "a@1000", "a +1"};
+        QTest::newRow("kinds fold apart")
+            << "a@0 b@0 a@0 b@0 a@0" << QStringList{"a@0", "b@0", "a +2", "b +1"};
+        QTest::newRow("an entry never folded comes after the counts ended before it")
+            << "a@0 a@1 w@2 w@1200" << QStringList{"a@0", "w@2", "a +1", "w@1200"};
+        QTest::newRow("a count is written between calls once its second ends")
+            << "a@0 a@1 end@999 w@999 end@1000 w@1001"
+            << QStringList{"a@0", "w@999", "a +1", "w@1001"};
+    }
+    void repeatedEntriesFold() {
+        QFETCH(QString, events);
+        QFETCH(QStringList, written);
+        MemoryLogSink sink;
+        EntryFolding::Clock::time_point now{};
+        {
+            EntryFolding folding(LogHandle(sink, "s", "c"), [&] { return now; });
+            for (const QString &event : events.split(' ')) {
+                const QString what = event.section('@', 0, 0).section('*', 0, 0);
+                const int times = qMax(1, event.section('@', 0, 0).section('*', 1).toInt());
+                now = EntryFolding::Clock::time_point{} +
+                      std::chrono::milliseconds(event.section('@', 1).toInt());
+                for (int i = 0; i < times; ++i) {
+                    if (what == "end")
+                        (void)folding.writeEnded();
+                    else if (what == "w")
+                        folding.write(LogLevel::Info, event);
+                    else
+                        folding.writeFoldable(what, event, [what](std::uint64_t more) {
+                            return what + " +" + countText(more);
+                        });
+                }
+            }
+        }
+        QStringList messages;
+        for (const LogEntry &e : sink.entries())
+            messages << e.message;
+        QCOMPARE(messages, written);
+    }
+
     // The daemon takes every entry in the native form as sent: a format-like text,
     // any script, a line feed (which needs the length-prefixed form), an entry
     // larger than a datagram may be (which must go as a file passed along), and
