@@ -187,13 +187,18 @@ class Case:
             before(self)
         self.start(wrapper)
 
+    def stderr_file(self):
+        """Where pellim and its guard write what they cannot journal (Qt's own fatal errors), shown when the
+        case fails."""
+        return open(os.path.join(self.root, "stderr"), "a")
+
     def start(self, wrapper=()):
         """Starts pellim in this home, and waits for its window and its first entry."""
         self.started_us = int(time.time() * 1e6)  # pids are reused, and the journal keeps old entries
         self.seen = [("6", "opened")]
         self.proc = subprocess.Popen([*wrapper, self.suite["bin"]], env=self.env, cwd=self.root,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)  # a wrapper execs
+                                     stderr=self.stderr_file())  # a wrapper execs
         self.main_window = self.new_window("the main window", set(), "Pellim")
         self.wait_for("\"opened\"", lambda: self.messages()[:1] == [("6", "Pellim: opened")])
 
@@ -1102,6 +1107,11 @@ def run_case(suite, name, fn, make=new_case):
         return True
     except Exception as e:  # noqa: BLE001 - each case reports and the next goes on
         print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
+        try:
+            with open(os.path.join(c.root, "stderr"), errors="replace") as said:
+                print("  stderr of pellim and its guard:", said.read()[-2000:], flush=True)
+        except (AttributeError, OSError):
+            pass
         return False
     finally:
         if c and c.proc and c.proc.poll() is None:

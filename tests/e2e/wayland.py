@@ -127,7 +127,8 @@ class WaylandCase(e2e.Case):
         # Weston lists no windows to a client: the first entry says the window is up.
         self.started_us, self.seen = int(time.time() * 1e6), [("6", "opened")]
         self.proc = subprocess.Popen([*wrapper, self.suite["bin"]], env=self.env, cwd=self.root,
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=self.stderr_file())
         self.wait_for("\"opened\"", lambda: self.messages()[:1] == [("6", "Pellim: opened")])
 
     def wl(self, *argv):
