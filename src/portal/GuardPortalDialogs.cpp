@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace pellim {
@@ -59,6 +61,10 @@ struct GuardPortalDialogs::Pending {
     QString request;
     DialogCompletion completion;
     std::unique_ptr<GuardResponseListener> listener;
+    // The connection that took the request (from its reply), the only one
+    // believed; a Response heard before that waits here.
+    QString owner;
+    std::optional<QDBusMessage> early;
 };
 
 struct GuardPortalDialogs::Bus {
@@ -71,8 +77,13 @@ struct GuardPortalDialogs::Bus {
     }
     void disconnect(Pending &dialog) {
         if (dialog.listener)
-            connection.disconnect(kService, dialog.request, kRequest, QStringLiteral("Response"),
+            connection.disconnect(QString(), dialog.request, kRequest, QStringLiteral("Response"),
                                   dialog.listener.get(), SLOT(response(QDBusMessage)));
+    }
+    Pending *find(std::uint64_t serial) const {
+        const auto found = std::find_if(pending.begin(), pending.end(),
+                                        [serial](const auto &p) { return p->serial == serial; });
+        return found == pending.end() ? nullptr : found->get();
     }
     // The dialog `serial` names while it waits for its answer, taken from
     // those waiting; none once it has had one.
@@ -141,13 +152,12 @@ void GuardPortalDialogs::call(std::unique_ptr<Pending> dialog, const QString &me
         return;
     }
     asked.request = portalRequestPath(m_bus->connection.baseService(), token);
-    // Listening before the call: the Response may come before the call's reply.
-    asked.listener = std::make_unique<GuardResponseListener>([this, serial](const QDBusMessage &m) {
-        if (m.arguments().size() >= 2)
-            answered(serial, m.arguments().at(0).toUInt(),
-                     qdbus_cast<QVariantMap>(m.arguments().at(1)));
-    });
-    m_bus->connection.connect(kService, asked.request, kRequest, QStringLiteral("Response"),
+    // Listening before the call: the Response may come before the call's
+    // reply. From any sender: naming the portal's well-known name would have
+    // QtDBus ask for its owner, and wait for the answer.
+    asked.listener = std::make_unique<GuardResponseListener>(
+        [this, serial](const QDBusMessage &m) { heard(serial, m); });
+    m_bus->connection.connect(QString(), asked.request, kRequest, QStringLiteral("Response"),
                               asked.listener.get(), SLOT(response(QDBusMessage)));
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("modal"), false);
@@ -158,12 +168,41 @@ void GuardPortalDialogs::call(std::unique_ptr<Pending> dialog, const QString &me
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_bus->context,
                      [this, serial, watcher] {
                          watcher->deleteLater();
-                         const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
-                         if (reply.isError())
-                             failed(serial, reply.error().type() == QDBusError::NoReply
-                                                ? QStringLiteral("it did not answer within 5 s")
-                                                : reply.error().name());
+                         replied(serial, *watcher);
                      });
+}
+
+// The call's reply names the connection that took the request.
+void GuardPortalDialogs::replied(std::uint64_t serial, const QDBusPendingCall &call) {
+    const QDBusPendingReply<QDBusObjectPath> reply = call;
+    Pending *dialog = m_bus->find(serial);
+    if (!dialog)
+        return;
+    if (reply.isError()) {
+        // A request the guard takes after all must not show a dialog whose
+        // answer nobody hears.
+        m_bus->connection.send(QDBusMessage::createMethodCall(kService, dialog->request, kRequest,
+                                                              QStringLiteral("Close")));
+        failed(serial, reply.error().type() == QDBusError::NoReply
+                           ? QStringLiteral("it did not answer within 5 s")
+                           : reply.error().name());
+        return;
+    }
+    dialog->owner = reply.reply().service();
+    if (const std::optional<QDBusMessage> early = std::exchange(dialog->early, std::nullopt))
+        heard(serial, *early);
+}
+
+// A Response is believed only from the connection that took the request.
+void GuardPortalDialogs::heard(std::uint64_t serial, const QDBusMessage &message) {
+    Pending *dialog = m_bus->find(serial);
+    if (!dialog || message.arguments().size() < 2)
+        return;
+    if (dialog->owner.isEmpty())
+        dialog->early = message;
+    else if (message.service() == dialog->owner)
+        answered(serial, message.arguments().at(0).toUInt(),
+                 qdbus_cast<QVariantMap>(message.arguments().at(1)));
 }
 
 void GuardPortalDialogs::answered(std::uint64_t serial, std::uint32_t response,

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <memory>
 
+class QDBusMessage;
+class QDBusPendingCall;
+
 namespace pellim {
 
 // The file dialogs of a confined Pellim: asked of the file chooser portal its
@@ -36,6 +39,8 @@ public:
 private:
     void call(std::unique_ptr<Pending> dialog, const QString &method, const QString &title,
               QVariantMap options, QWidget *parent);
+    void replied(std::uint64_t serial, const QDBusPendingCall &call);
+    void heard(std::uint64_t serial, const QDBusMessage &message);
     void answered(std::uint64_t serial, std::uint32_t response, const QVariantMap &results);
     void failed(std::uint64_t serial, const QString &why);
 
