@@ -143,12 +143,13 @@ void GuardPortalDialogs::call(std::unique_ptr<Pending> dialog, const QString &me
     const std::uint64_t serial = dialog->serial;
     const QString token = QStringLiteral("pellim%1").arg(serial);
     Pending &asked = *m_bus->pending.emplace_back(std::move(dialog));
+    // A failure is heard later, as from a dialog: the caller has not yet returned.
+    const auto fail = [this, serial](QString why) {
+        QTimer::singleShot(0, &m_bus->context, [this, serial, why] { failed(serial, why); });
+    };
     if (!m_bus->connection.isConnected()) {
-        // Heard later, as from a dialog: the caller has not yet returned.
-        QTimer::singleShot(0, &m_bus->context, [this, serial] {
-            failed(serial, m_address.isEmpty() ? QStringLiteral("Pellim has no session bus")
-                                               : m_bus->connection.lastError().message());
-        });
+        fail(m_address.isEmpty() ? QStringLiteral("Pellim has no session bus")
+                                 : m_bus->connection.lastError().message());
         return;
     }
     asked.request = portalRequestPath(m_bus->connection.baseService(), token);
@@ -157,8 +158,12 @@ void GuardPortalDialogs::call(std::unique_ptr<Pending> dialog, const QString &me
     // QtDBus ask for its owner, and wait for the answer.
     asked.listener = std::make_unique<GuardResponseListener>(
         [this, serial](const QDBusMessage &m) { heard(serial, m); });
-    m_bus->connection.connect(QString(), asked.request, kRequest, QStringLiteral("Response"),
-                              asked.listener.get(), SLOT(response(QDBusMessage)));
+    if (!m_bus->connection.connect(QString(), asked.request, kRequest, QStringLiteral("Response"),
+                                   asked.listener.get(), SLOT(response(QDBusMessage)))) {
+        asked.listener.reset();
+        fail(QStringLiteral("cannot listen for its answer"));
+        return;
+    }
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("modal"), false);
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kObject, kChooser, method);
