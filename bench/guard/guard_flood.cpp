@@ -4,9 +4,10 @@
 // DISPLAY), prints "guard_pid N", then obeys one command a line on standard
 // input:
 //
-//   flood N   sends N dialog requests, Save and Open by turns, each with the
-//             longest label or name a message holds; prints "answered A of N"
-//             once the guard's replies have stopped for a second
+//   flood N   asks the guard's file chooser on Pellim's own bus for N
+//             dialogs, as Pellim does, Save and Open by turns, each Save with
+//             the longest name a request may propose; prints "answered A of N"
+//             once the guard's answers have stopped for a second
 //   drain     waits until every request sent has its reply (30 s at most);
 //             prints "answered A of S"
 //
@@ -14,58 +15,73 @@
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
 #include "consent/KeptOut.h"
+#include "files/DialogOptions.h"
+#include "guard/BusProxies.h"
 #include "guard/GuardProcess.h"
+#include "portal/GuardPortalDialogs.h"
 
-#include <poll.h>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcessEnvironment>
+#include <QTimer>
 
-#include <cerrno>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <variant>
+#include <vector>
 
 using namespace pellim;
 
 namespace {
 
+// The entries of Pellim's side are not what is measured.
+class NoLog final : public LogSink {
+public:
+    void write(const LogEntry &) override {}
+};
+
 class Flood {
 public:
-    explicit Flood(int channel) : m_channel(channel) {}
+    Flood(const QByteArray &bus, pid_t guard)
+        : m_dialogs(bus, LogHandle(m_log, QStringLiteral("bench"), QStringLiteral("bench"))),
+          m_guard(guard) {}
 
     bool send(int count) {
         // The longest name a Save may propose (NAME_MAX bytes).
         const QString longest(255, QLatin1Char('x'));
-        for (int i = 0; i < count; ++i) {
-            GuardRequest request;
-            request.id = ++m_sent;
-            request.kind = i % 2 ? GuardRequestKind::Open : GuardRequestKind::Save;
-            request.suggestedName = longest;
-            // Replies are read between requests: neither side may wait on a
-            // full channel while the other waits on it too.
-            if (!sendMessage(m_channel, encodeRequest(request)) || !read(0))
-                return false;
+        const auto answered = [this](int, std::optional<FileUrl>) { ++m_answered; };
+        for (int i = 0; i < count; ++i, ++m_sent) {
+            if (i % 2)
+                m_dialogs.beginOpen(nullptr, fileChooserOptions(), answered);
+            else
+                m_dialogs.beginSave(nullptr, saveOptionsFor(longest), answered);
         }
-        return true;
+        return read(0);
     }
 
-    // Reads the replies that come within `quietMs` of one another.
+    // Takes the answers that come within `quietMs` of one another; false
+    // once the guard is gone.
     bool read(int quietMs) {
-        pollfd ready{m_channel, POLLIN, 0};
-        while (::poll(&ready, 1, quietMs) > 0) {
-            const std::optional<QByteArray> message = receiveMessage(m_channel);
-            if (!message)
-                return false;
-            if (decodeReply(*message))
-                ++m_answered;
+        int seen = -1;
+        while (seen != m_answered) {
+            seen = m_answered;
+            QEventLoop wait;
+            QTimer::singleShot(quietMs, &wait, &QEventLoop::quit);
+            wait.exec();
         }
-        return true;
+        return ::waitpid(m_guard, nullptr, WNOHANG) == 0; // its child, confined apart
     }
 
     int sent() const { return m_sent; }
     int answered() const { return m_answered; }
 
 private:
-    int m_channel;
+    NoLog m_log;
+    GuardPortalDialogs m_dialogs;
+    pid_t m_guard;
     int m_sent = 0;
     int m_answered = 0;
 };
@@ -73,9 +89,17 @@ private:
 } // namespace
 
 int main(int argc, char **argv) {
-    const KeptOutPaths keptOut = keptOutFolders();
+    KeptOutPaths keptOut = keptOutFolders();
+    const Result<QByteArray> folder =
+        BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    if (!folder) {
+        std::fprintf(stderr, "guard_flood: no folder for the buses: %s\n",
+                     qPrintable(folder.failure().text()));
+        return 1;
+    }
+    keptOut.sealed.push_back(*folder);
     auto kernel = startKernelGuard(keptOut, [&](UniqueFd channel) {
-        return runGuardProcess(std::move(channel), argc, argv, keptOut);
+        return runGuardProcess(std::move(channel), argc, argv, keptOut, {}, *folder);
     });
     auto *guard = std::get_if<KernelGuard>(&kernel);
     if (!guard) {
@@ -86,7 +110,8 @@ int main(int argc, char **argv) {
     std::printf("guard_pid %d\n", int(guard->guardPid));
     std::fflush(stdout);
 
-    Flood flood(guard->channel.get());
+    QCoreApplication app(argc, argv);
+    Flood flood(decodeBuses(guard->hello).value_or(GuardBuses{}).session, guard->guardPid);
     std::string command;
     int count = 0;
     while (std::cin >> command) {

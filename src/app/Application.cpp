@@ -17,8 +17,9 @@
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"
-#include "panels/GuardDialogs.h"
+#include "panels/GuardWindow.h"
 #include "paths/FolderProtection.h"
+#include "portal/GuardPortalDialogs.h"
 #include "sys/EarlyDisplay.h"
 #include "window/RandomSource.h"
 #include "window/ViewController.h"
@@ -294,7 +295,9 @@ int runApplication(int argc, char **argv) {
     if (auto *confined = std::get_if<KernelGuard>(&kernel)) {
         protection = std::make_unique<UnguardedProtection>();
         channel = std::make_unique<GuardChannel>(std::move(confined->channel));
-        dialogs = std::make_unique<GuardFileDialogs>(*channel);
+        // Asked of the guard's file chooser portal on Pellim's own bus.
+        dialogs =
+            std::make_unique<GuardPortalDialogs>(buses ? buses->session : QByteArray(), guardLog);
         guardPid = confined->guardPid;
         inForce = QString::fromLatin1(kEnforcedByKernel);
         shownInForce = translated(kEnforcedByKernel);

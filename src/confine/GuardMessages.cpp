@@ -10,7 +10,6 @@ namespace pellim {
 
 namespace {
 
-constexpr quint8 kReplyTag = 0x80;
 constexpr quint8 kBusesTag = 0x81;
 
 // A message read to its end and no further; anything else is not ours.
@@ -35,11 +34,7 @@ bool isExportedHandle(const QByteArray &handle) {
 QByteArray encodeRequest(const GuardRequest &r) {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
-    out << quint8(r.kind) << quint32(r.id) << quint64(r.window) << r.exported;
-    if (r.kind == GuardRequestKind::Save)
-        out << r.suggestedName;
-    else if (r.kind == GuardRequestKind::Open)
-        out << quint8(r.purpose);
+    out << quint8(r.kind) << quint64(r.window) << r.exported;
     return message;
 }
 
@@ -48,75 +43,15 @@ std::optional<GuardRequest> decodeRequest(const QByteArray &message) {
         return std::nullopt;
     QDataStream in(message);
     quint8 kind = 0;
-    quint32 id = 0;
     quint64 window = 0;
-    QByteArray exported;
-    in >> kind >> id >> window >> exported;
-    if (!isExportedHandle(exported))
-        return std::nullopt;
     GuardRequest r;
+    in >> kind >> window >> r.exported;
     r.kind = GuardRequestKind(kind);
-    r.id = id;
     r.window = window;
-    r.exported = exported;
-    switch (r.kind) {
-    case GuardRequestKind::Save:
-        in >> r.suggestedName;
-        if (!isPlainName(r.suggestedName))
-            return std::nullopt;
-        break;
-    case GuardRequestKind::Open: {
-        quint8 purpose = 0;
-        in >> purpose;
-        // A purpose the guard has no dialog for is not a request of ours.
-        if (purpose > kLastOpenPurpose)
-            return std::nullopt;
-        r.purpose = OpenPurpose(purpose);
-        break;
-    }
-    case GuardRequestKind::MainWindow:
-    case GuardRequestKind::FolderAccess:
-        break;
-    default:
+    if (!isExportedHandle(r.exported) ||
+        (r.kind != GuardRequestKind::MainWindow && r.kind != GuardRequestKind::FolderAccess))
         return std::nullopt;
-    }
     return wholeAndSound(in) ? std::optional(r) : std::nullopt;
-}
-
-QByteArray encodeReply(const GuardReply &r) {
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out << kReplyTag << quint32(r.id) << qint32(r.response) << r.chosen.has_value();
-    if (r.chosen)
-        out << r.chosen->pathBytes() << r.chosen->isDirectory();
-    return message;
-}
-
-std::optional<GuardReply> decodeReply(const QByteArray &message) {
-    if (message.size() > kMaxGuardMessage)
-        return std::nullopt;
-    QDataStream in(message);
-    quint8 tag = 0;
-    quint32 id = 0;
-    qint32 response = 0;
-    bool chosen = false;
-    in >> tag >> id >> response >> chosen;
-    GuardReply r{id, response, std::nullopt};
-    if (chosen) {
-        QByteArray path;
-        bool isDirectory = false;
-        in >> path >> isDirectory;
-        // Only an absolute path reaches a completion, as from Pellim's own dialogs.
-        if (!path.startsWith('/'))
-            return std::nullopt;
-        r.chosen = FileUrl::fromLocalBytes(path, isDirectory);
-    }
-    if (tag != kReplyTag || !wholeAndSound(in))
-        return std::nullopt;
-    // The completion's rule: an OK carries one location, a cancel none.
-    if ((response == kResponseOK) != chosen)
-        return std::nullopt;
-    return r;
 }
 
 QByteArray encodeBuses(const GuardBuses &b) {

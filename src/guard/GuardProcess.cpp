@@ -23,7 +23,6 @@
 #include "panels/ConsentDialog.h"
 #include "panels/FileDialogs.h"
 #include "panels/FolderAccessWindow.h"
-#include "panels/GuardDialogs.h"
 #include "portal/PortalFileDialogs.h"
 #include "sys/Descriptor.h"
 #include "sys/EarlyDisplay.h"
@@ -161,8 +160,8 @@ LogFields programField(const Program &program) {
 class GuardProcess {
 public:
     // `first`: the program's first process. `privateChannel`: the channel is
-    // Pellim's, who asks for dialogs and Folder Access on it and whose end
-    // ends with it; otherwise it ends once the program runs. `reportTo`: where
+    // Pellim's, who names its window and asks for Folder Access on it and whose
+    // end ends with it; otherwise it ends once the program runs. `reportTo`: where
     // the first process's stops and end are told (-1: nobody).
     GuardProcess(UniqueFd channel, int &argc, char **argv, Program program, pid_t first,
                  bool privateChannel, int reportTo = -1)
@@ -209,6 +208,12 @@ private:
     void startChooser(Result<std::unique_ptr<FileChooserService>> chooser, GuardBuses &buses);
     std::function<void()> showChooser(const FileChooserRequest &request,
                                       FileChooserService::Answer answer);
+    struct ShownChooser {
+        SaveDialogOptions save;
+        OpenDialogOptions open;
+        QString what; // for the entry when there is no room for it
+    };
+    ShownChooser shownFor(const FileChooserRequest &request) const;
     void superviseCalls();
     void showQuestions();
     void serve(const QByteArray &message);
@@ -719,8 +724,8 @@ void GuardProcess::startChooser(Result<std::unique_ptr<FileChooserService>> choo
     buses.session = (*m_bus)->address();
 }
 
-// A program's file dialog, shown as Pellim's are: each choice is granted to
-// the program before the answer names it. What it returns closes the dialog.
+// A file dialog asked for on the program's bus, Pellim's own among them: each
+// choice is granted to the program before the answer names it. What it returns closes the dialog.
 std::function<void()> GuardProcess::showChooser(const FileChooserRequest &request,
                                                 FileChooserService::Answer answer) {
     constexpr std::uint32_t kCancelled = 1;
@@ -732,7 +737,8 @@ std::function<void()> GuardProcess::showChooser(const FileChooserRequest &reques
         return {};
     }
     showable();
-    if (!roomFor(QStringLiteral("a file dialog of %1").arg(m_program.name))) {
+    const ShownChooser shown = shownFor(request);
+    if (!roomFor(shown.what)) {
         answer(kCancelled, {});
         return {};
     }
@@ -749,59 +755,49 @@ std::function<void()> GuardProcess::showChooser(const FileChooserRequest &reques
             closer->deleteLater();
     };
     if (request.save)
-        m_dialogs->chooseSave(nullptr, saveOptionsOf(request, m_program.name), std::move(done),
-                              closer);
+        m_dialogs->chooseSave(nullptr, shown.save, std::move(done), closer);
     else
-        m_dialogs->chooseOpen(nullptr, openOptionsOf(request, m_program.name), std::move(done),
-                              closer);
+        m_dialogs->chooseOpen(nullptr, shown.open, std::move(done), closer);
     return [closer = QPointer(closer)] { delete closer.data(); };
+}
+
+// Pellim's own dialogs come with the title the guard gives them (Pellim is
+// this program, and speaks its language): such a request is shown as Pellim's
+// always was, its title, filter and button from what it is for, and nothing
+// more of the request taken than the suggested name. Any other title, and any
+// other program's request, is shown as a program's, under its name.
+GuardProcess::ShownChooser GuardProcess::shownFor(const FileChooserRequest &request) const {
+    ShownChooser shown;
+    if (m_program.isPellim() && request.save && request.title == saveDialogTitle()) {
+        shown.save = saveOptionsFor(request.currentName);
+        shown.what = QStringLiteral("a Save dialog");
+        return shown;
+    }
+    for (std::uint8_t purpose = 0;
+         m_program.isPellim() && !request.save && purpose <= kLastOpenPurpose; ++purpose) {
+        if (request.title == openDialogTitle(OpenPurpose(purpose))) {
+            shown.open = openOptionsFor(OpenPurpose(purpose));
+            shown.what = QStringLiteral("an Open dialog");
+            return shown;
+        }
+    }
+    shown.save = saveOptionsOf(request, m_program.name);
+    shown.open = openOptionsOf(request, m_program.name);
+    shown.what = QStringLiteral("a file dialog of %1").arg(m_program.name);
+    return shown;
 }
 
 void GuardProcess::serve(const QByteArray &message) {
     const std::optional<GuardRequest> request = decodeRequest(message);
     if (!request)
         return;
-    if (request->kind != GuardRequestKind::MainWindow)
-        showable();
-    const auto reply = [this, id = request->id](int response, std::optional<FileUrl> chosen) {
-        // A dialog the portal showed has ended: its slot goes back.
-        QTimer::singleShot(0, m_app.get(), [this] { holdSlots(); });
-        if (!m_channel)
-            return;
-        // Pellim reads its replies when it likes: one it has no room for is lost,
-        // and its dialog stays without an answer.
-        if (const Outcome sent =
-                m_channel->send(encodeReply(GuardReply{id, response, std::move(chosen)}));
-            !sent)
-            m_log.write(LogLevel::Error,
-                        QStringLiteral("Folder guard: cannot answer Pellim's dialog request %1: %2")
-                            .arg(id)
-                            .arg(sent.failure().text()));
-    };
     switch (request->kind) {
     case GuardRequestKind::MainWindow:
         m_mainWindow = request->window;
         m_mainExported = request->exported;
         break;
-    case GuardRequestKind::Save:
-        if (!roomFor(QStringLiteral("a Save dialog"))) {
-            reply(kResponseCancel, std::nullopt);
-            break;
-        }
-        m_dialogs->setParent(placeOver(request->window, request->exported),
-                             portalParent(request->window, request->exported));
-        m_dialogs->beginSave(nullptr, saveOptionsFor(request->suggestedName), reply);
-        break;
-    case GuardRequestKind::Open:
-        if (!roomFor(QStringLiteral("an Open dialog"))) {
-            reply(kResponseCancel, std::nullopt);
-            break;
-        }
-        m_dialogs->setParent(placeOver(request->window, request->exported),
-                             portalParent(request->window, request->exported));
-        m_dialogs->beginOpen(nullptr, openOptionsFor(request->purpose), reply);
-        break;
     case GuardRequestKind::FolderAccess:
+        showable();
         // Shown already, it only comes to the front.
         if (!(m_folderAccess && m_folderAccess->isVisible()) &&
             !roomFor(QStringLiteral("Folder Access")))

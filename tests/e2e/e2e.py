@@ -405,6 +405,27 @@ def guard_killed(c):
     check(c.proc.returncode == 1, "exit status %s" % c.proc.returncode)
 
 
+def bus_stopped(c):
+    """A guard whose bus does not take Pellim's request within 5 s: Pellim goes on meanwhile, the test ends as
+    cancelled with an error entry, and no dialog comes late once the bus answers. (The first dialog connects.)"""
+    c.press("ctrl+1")
+    wid = c.new_window("the dialog", set(), "Pellim: choose where to save the test file")
+    c.xdotool("key", "--clearmodifiers", "Escape")
+    c.wait_for("the dialog to close", lambda: wid not in c.windows())
+    daemon = next(p for guard in c.guard_pids() for p in children(guard) if exe_of(p) == "/usr/bin/dbus-daemon")
+    before = c.windows()
+    os.kill(daemon, signal.SIGSTOP)
+    try:
+        c.press("ctrl+1")
+        c.wait_for("the error entry", lambda: "Folder guard: the Save dialog was not shown: the guard's file "
+                   "chooser did not take it: it did not answer within 5 s" in c.guard_entries(), seconds=10)
+    finally:
+        os.kill(daemon, signal.SIGCONT)
+    time.sleep(2)
+    check(c.windows() == before, "a dialog came late: %r" % (c.windows() - before))
+    c.expect()
+
+
 def pellim_killed(c):
     guard = c.guard_pids()[0]
     os.kill(c.pellim_pid(), 9)
@@ -1063,7 +1084,7 @@ def malformed_requests(c):
 SUITES = {
     "launch": [("start_then_quit", start_then_quit), ("close_window", close_window), ("guard_killed", guard_killed),
                ("pellim_killed", pellim_killed), ("fallback", fallback), ("folder_access", folder_access),
-               ("german", german), ("planted_bus", planted_bus)],
+               ("german", german), ("planted_bus", planted_bus), ("bus_stopped", bus_stopped)],
     "writing": [("save_with_dialog", lambda c: writing(c, "ctrl+1", path=c.docs + "/e2e note 100% %s.txt")),
                 ("save_into_chosen_folder", lambda c: writing(c, "ctrl+2", folder=c.downloads)),
                 ("save_consent", save_consent), ("forged_answer", forged_answer), ("hostile_home", hostile_home),

@@ -1,5 +1,5 @@
-// The guard process as Pellim starts it: flooded with dialog requests over its
-// channel, it shows at most 8 windows at once, every guard's together, and answers each
+// The guard process as Pellim starts it: flooded with dialog requests on
+// Pellim's own bus, it shows at most 8 windows at once, every guard's together, and answers each
 // request past them at once with a cancel; held up on its GUI thread, it still
 // answers held calls and ends with its channel. Each case runs in a process of
 // its own (this program with --flood or --stalled): the guard is forked before
@@ -8,16 +8,21 @@
 #include "confine/GuardMessages.h"
 #include "consent/KeptOut.h"
 #include "consent/RunningGrants.h"
+#include "files/DialogOptions.h"
 #include "guard/BusProxies.h"
 #include "guard/GuardProcess.h"
 #include "guard/WindowSlots.h"
+#include "portal/GuardPortalDialogs.h"
+#include "support/MemoryLogSink.h"
 #include "support/TestHome.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -37,33 +42,48 @@ using namespace pellim;
 
 namespace {
 
-// Prints the ids of the requests cancelled at once, or "skip" and why.
-int flood(int argc, char **argv) {
-    const KeptOutPaths keptOut = keptOutFolders();
+// Starts the guard as Pellim does, with Pellim's own bus; the address of that
+// bus in `bus`, or "skip" and why printed.
+std::variant<KernelGuard, NoKernelGuard> startGuard(int &argc, char **argv, QByteArray *bus) {
+    KeptOutPaths keptOut = keptOutFolders();
+    const Result<QByteArray> folder =
+        BusProxies::makeFolder(QProcessEnvironment::systemEnvironment());
+    if (folder)
+        keptOut.sealed.push_back(*folder);
     auto kernel = startKernelGuard(keptOut, [&](UniqueFd channel) {
-        return runGuardProcess(std::move(channel), argc, argv, keptOut);
+        return runGuardProcess(std::move(channel), argc, argv, keptOut, {},
+                               folder ? *folder : QByteArray());
     });
-    auto *guard = std::get_if<KernelGuard>(&kernel);
-    if (!guard) {
+    if (const auto *guard = std::get_if<KernelGuard>(&kernel))
+        *bus = decodeBuses(guard->hello).value_or(GuardBuses{}).session;
+    else
         std::printf("skip: %s", qPrintable(std::get<NoKernelGuard>(kernel).reason));
+    return kernel;
+}
+
+// Asks the guard's file chooser for 20 dialogs, Save and Open by turns, as
+// Pellim does; prints the ids of those cancelled at once.
+int flood(int argc, char **argv) {
+    QByteArray bus;
+    auto kernel = startGuard(argc, argv, &bus);
+    auto *guard = std::get_if<KernelGuard>(&kernel);
+    if (!guard)
         return 0;
-    }
-    const int channel = guard->channel.get();
-    for (std::uint32_t id = 1; id <= 20; ++id) {
-        GuardRequest request;
-        request.id = id;
-        request.kind = id % 2 ? GuardRequestKind::Save : GuardRequestKind::Open;
-        request.suggestedName = QStringLiteral("t.txt");
-        sendMessage(channel, encodeRequest(request));
-    }
+    QCoreApplication app(argc, argv);
+    MemoryLogSink log;
+    GuardPortalDialogs dialogs(bus, LogHandle(log, QStringLiteral("t"), QStringLiteral("t")));
     std::printf("cancelled");
-    pollfd ready{channel, POLLIN, 0};
-    while (::poll(&ready, 1, 3000) > 0) {
-        const auto reply = decodeReply(receiveMessage(channel).value_or(QByteArray()));
-        if (!reply)
-            break;
-        std::printf(reply->response == kResponseCancel ? " %u" : " (%u chosen)", reply->id);
+    for (int id = 1; id <= 20; ++id) {
+        const auto done = [id](int response, std::optional<FileUrl>) {
+            std::printf(response == kResponseCancel ? " %d" : " (%d chosen)", id);
+        };
+        if (id % 2)
+            dialogs.beginSave(nullptr, saveOptionsFor(QStringLiteral("t.txt")), done);
+        else
+            dialogs.beginOpen(nullptr, fileChooserOptions(), done);
     }
+    QTimer::singleShot(3000, &app, &QCoreApplication::quit);
+    app.exec();
     guard->channel.reset(); // the guard ends with its channel
     return ::waitpid(guard->guardPid, nullptr, 0) == guard->guardPid ? 0 : 1;
 }
@@ -74,33 +94,30 @@ int flood(int argc, char **argv) {
 // out (25 s). Prints what it saw, or "skip" and why.
 int stalled(int argc, char **argv) {
     const QByteArray path = qgetenv("HOME") + "/../bus";
-    const UniqueFd bus(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const UniqueFd stalledBus(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()) + 1);
-    if (::bind(bus.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(bus.get(), 1) != 0)
+    if (::bind(stalledBus.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) !=
+            0 ||
+        ::listen(stalledBus.get(), 1) != 0)
         return 1;
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path, 1);
-    const KeptOutPaths keptOut = keptOutFolders();
-    auto kernel = startKernelGuard(keptOut, [&](UniqueFd channel) {
-        return runGuardProcess(std::move(channel), argc, argv, keptOut);
-    });
+    QByteArray bus;
+    auto kernel = startGuard(argc, argv, &bus);
     auto *guard = std::get_if<KernelGuard>(&kernel);
-    if (!guard) {
-        std::printf("skip: %s", qPrintable(std::get<NoKernelGuard>(kernel).reason));
+    if (!guard)
         return 0;
-    }
-    GuardRequest request;
-    request.id = 1;
-    request.kind = GuardRequestKind::Save;
-    request.suggestedName = QStringLiteral("t.txt");
-    sendMessage(guard->channel.get(), encodeRequest(request));
+    QCoreApplication app(argc, argv);
+    MemoryLogSink log;
+    GuardPortalDialogs dialogs(bus, LogHandle(log, QStringLiteral("t"), QStringLiteral("t")));
+    dialogs.beginSave(nullptr, saveOptionsFor(QStringLiteral("t.txt")),
+                      [](int, std::optional<FileUrl>) {});
     // The guard's dialogs connect to the bus, say their first words and wait.
-    pollfd connecting{bus.get(), POLLIN, 0};
+    pollfd connecting{stalledBus.get(), POLLIN, 0};
     if (::poll(&connecting, 1, 30000) != 1)
         return std::printf("the guard never came to the bus"), 0;
-    const UniqueFd peer(::accept4(bus.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const UniqueFd peer(::accept4(stalledBus.get(), nullptr, nullptr, SOCK_CLOEXEC));
     char said[64];
     if (::read(peer.get(), said, sizeof said) <= 0)
         return std::printf("the guard said nothing on the bus"), 0;
