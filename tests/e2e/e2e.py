@@ -189,8 +189,8 @@ class Case:
 
     def stderr_file(self):
         """Where pellim and its guard write what they cannot journal (Qt's own fatal errors), shown when the
-        case fails."""
-        return open(os.path.join(self.root, "stderr"), "a")
+        case fails. Beside the case's folder, not in it: the hostile cases judge every file in it."""
+        return open(self.root + ".stderr", "a")
 
     def start(self, wrapper=()):
         """Starts pellim in this home, and waits for its window and its first entry."""
@@ -1129,7 +1129,7 @@ def run_case(suite, name, fn, make=new_case):
     except Exception as e:  # noqa: BLE001 - each case reports and the next goes on
         print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
         try:
-            with open(os.path.join(c.root, "stderr"), errors="replace") as said:
+            with open(c.root + ".stderr", errors="replace") as said:
                 print("  stderr of pellim and its guard:", said.read()[-2000:], flush=True)
         except (AttributeError, OSError):
             pass
