@@ -125,7 +125,12 @@ void PortalRequestTest::options_data() {
     open("Wayland handle with a space", args("wayland:a b", ""), "malformed");
     open("title with an escape", args("", "a\x1b[2Jb"), "malformed");
     open("title turning text around", args("", "txt.\u202eexe"), "malformed");
-    open("title too long", args("", QByteArray(300, 'a').constData()), "malformed");
+    open(
+        "title too long",
+        [](sd_bus_message *m) {
+            sd_bus_message_append(m, "ssa{sv}", "", QByteArray(300, 'a').constData(), 0);
+        },
+        "malformed");
     open(
         "several, a folder, a token",
         [](sd_bus_message *m) {
