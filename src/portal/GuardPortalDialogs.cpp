@@ -4,6 +4,7 @@
 #include "files/FileUrl.h"
 #include "panels/GuardWindow.h"
 #include "portal/PortalResponse.h"
+#include "portal/ResponseListener.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -31,28 +32,7 @@ const QString kConnection = QStringLiteral("pellim-guard-portal");
 // will not, and the person hears of it rather than waiting on nothing.
 constexpr int kAnswerMs = 5000;
 
-QStringList urisOf(const QVariantMap &results) {
-    const QVariant uris = results.value(QStringLiteral("uris"));
-    if (uris.canConvert<QDBusArgument>())
-        return qdbus_cast<QStringList>(uris);
-    return uris.toStringList();
-}
-
 } // namespace
-
-// Hears one Request's Response; QtDBus delivers signals to slots only.
-class GuardResponseListener final : public QObject {
-    Q_OBJECT
-public:
-    explicit GuardResponseListener(std::function<void(const QDBusMessage &)> heard)
-        : m_heard(std::move(heard)) {}
-
-public slots:
-    void response(const QDBusMessage &message) { m_heard(message); }
-
-private:
-    std::function<void(const QDBusMessage &)> m_heard;
-};
 
 struct GuardPortalDialogs::Pending {
     std::uint64_t serial = 0;
@@ -60,7 +40,7 @@ struct GuardPortalDialogs::Pending {
     QString what; // "the Save dialog", for the entry
     QString request;
     DialogCompletion completion;
-    std::unique_ptr<GuardResponseListener> listener;
+    std::unique_ptr<ResponseListener> listener;
     // The connection that took the request (from its reply), the only one
     // believed; a Response heard before that waits here.
     QString owner;
@@ -156,7 +136,7 @@ void GuardPortalDialogs::call(std::unique_ptr<Pending> dialog, const QString &me
     // Listening before the call: the Response may come before the call's
     // reply. From any sender: naming the portal's well-known name would have
     // QtDBus ask for its owner, and wait for the answer.
-    asked.listener = std::make_unique<GuardResponseListener>(
+    asked.listener = std::make_unique<ResponseListener>(
         [this, serial](const QDBusMessage &m) { heard(serial, m); });
     if (!m_bus->connection.connect(QString(), asked.request, kRequest, QStringLiteral("Response"),
                                    asked.listener.get(), SLOT(response(QDBusMessage)))) {
@@ -216,7 +196,7 @@ void GuardPortalDialogs::answered(std::uint64_t serial, std::uint32_t response,
     if (!dialog)
         return;
     // The guard has said how the dialog ended, and granted the choice.
-    const PortalAnswer answer = readPortalResponse(response, urisOf(results));
+    const PortalAnswer answer = readPortalResponse(response, responseUris(results));
     if (answer.outcome == PortalOutcome::Chosen)
         dialog->completion(kResponseOK, FileUrl::fromLocalBytes(answer.path, dialog->folder));
     else
@@ -235,5 +215,3 @@ void GuardPortalDialogs::failed(std::uint64_t serial, const QString &why) {
 }
 
 } // namespace pellim
-
-#include "GuardPortalDialogs.moc"

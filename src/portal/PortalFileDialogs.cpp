@@ -4,6 +4,7 @@
 #include "files/FileUrl.h"
 #include "paths/FolderProtection.h"
 #include "portal/PortalResponse.h"
+#include "portal/ResponseListener.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -84,20 +85,6 @@ Q_DECLARE_METATYPE(pellim::Filter)
 
 namespace pellim {
 
-// Hears one Request's Response; QtDBus delivers signals to slots only.
-class ResponseListener final : public QObject {
-    Q_OBJECT
-public:
-    explicit ResponseListener(std::function<void(const QDBusMessage &)> heard)
-        : m_heard(std::move(heard)) {}
-
-public slots:
-    void response(const QDBusMessage &message) { m_heard(message); }
-
-private:
-    std::function<void(const QDBusMessage &)> m_heard;
-};
-
 struct PortalFileDialogs::Pending {
     // Replies find their dialog by this, never by its address, which a later
     // dialog may have.
@@ -175,13 +162,6 @@ int chosenFilter(const ProgramDialog &program, const QVariantMap &results) {
             return int(i);
     }
     return -1;
-}
-
-QStringList urisOf(const QVariantMap &results) {
-    const QVariant uris = results.value(QStringLiteral("uris"));
-    if (uris.canConvert<QDBusArgument>())
-        return qdbus_cast<QStringList>(uris);
-    return uris.toStringList();
 }
 
 } // namespace
@@ -420,7 +400,7 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
 void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response,
                                  const QVariantMap &results) {
     const bool multiple = !dialog->save && dialog->openOptions.multiple;
-    const PortalAnswer answer = readPortalResponse(response, urisOf(results), multiple);
+    const PortalAnswer answer = readPortalResponse(response, responseUris(results), multiple);
     switch (answer.outcome) {
     case PortalOutcome::Chosen:
         break;
@@ -527,5 +507,3 @@ void PortalFileDialogs::portalGone(const QString &name) {
 }
 
 } // namespace pellim
-
-#include "PortalFileDialogs.moc"
