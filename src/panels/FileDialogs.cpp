@@ -302,13 +302,13 @@ void run(QFileDialog *dialog, bool chooseFolder, FolderProtection &protection,
 
 } // namespace
 
-void QtFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
-                              DialogCompletion completion) {
+void ChoosingFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
+                                    DialogCompletion completion) {
     chooseSave(parent, options, singleChoice(std::move(completion)));
 }
 
-void QtFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
-                              DialogCompletion completion) {
+void ChoosingFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                                    DialogCompletion completion) {
     chooseOpen(parent, options, singleChoice(std::move(completion)));
 }
 

@@ -51,6 +51,22 @@ public:
                            DialogCompletion completion) = 0;
 };
 
+// Dialogs that show another program's requests too, which may ask for several
+// choices, filters and a folder to start in: Pellim's single choice is one of
+// those. The dialog closes, as if cancelled, when `closeWith` (if any) is
+// destroyed.
+class ChoosingFileDialogs : public FileDialogs {
+public:
+    void beginSave(QWidget *parent, const SaveDialogOptions &options,
+                   DialogCompletion completion) final;
+    void beginOpen(QWidget *parent, const OpenDialogOptions &options,
+                   DialogCompletion completion) final;
+    virtual void chooseSave(QWidget *parent, const SaveDialogOptions &options,
+                            DialogChoices choices, QObject *closeWith = nullptr) = 0;
+    virtual void chooseOpen(QWidget *parent, const OpenDialogOptions &options,
+                            DialogChoices choices, QObject *closeWith = nullptr) = 0;
+};
+
 // The dialogs are windows of the guard process, which shows them for Pellim:
 // the title says whose they are and what the choice is for, whichever toolkit
 // draws them.
@@ -66,22 +82,15 @@ QString dialogTitle(const OpenDialogOptions &options);
 // QFileDialog-based dialogs. A chosen item is reported to `protection`. Each
 // dialog starts in the folder of the last choice made in one of them, else in
 // the home folder.
-class QtFileDialogs final : public FileDialogs {
+class QtFileDialogs final : public ChoosingFileDialogs {
 public:
     // With `forceWidgetDialog`, Qt's own widget dialog is used even where the
     // desktop offers a native one (tests drive it).
     explicit QtFileDialogs(FolderProtection &protection, bool forceWidgetDialog = false);
-    void beginSave(QWidget *parent, const SaveDialogOptions &options,
-                   DialogCompletion completion) override;
-    void beginOpen(QWidget *parent, const OpenDialogOptions &options,
-                   DialogCompletion completion) override;
-    // The same for another program's request, which may ask for several
-    // choices and name filters and a folder to start in. The dialog closes,
-    // as if cancelled, when `closeWith` (if any) is destroyed.
     void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices,
-                    QObject *closeWith = nullptr);
+                    QObject *closeWith = nullptr) override;
     void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices,
-                    QObject *closeWith = nullptr);
+                    QObject *closeWith = nullptr) override;
     // A dialog without a parent is placed by `placeOver` (the guard shows
     // Pellim's dialogs on top of Pellim's window), or left where it appears.
     void setPlaceOver(PlaceOver placeOver) { m_placeOver = std::move(placeOver); }

@@ -196,16 +196,6 @@ int PortalFileDialogs::waiting() const {
     return int(m_bus->pending.size());
 }
 
-void PortalFileDialogs::beginSave(QWidget *parent, const SaveDialogOptions &options,
-                                  DialogCompletion completion) {
-    chooseSave(parent, options, singleChoice(std::move(completion)));
-}
-
-void PortalFileDialogs::beginOpen(QWidget *parent, const OpenDialogOptions &options,
-                                  DialogCompletion completion) {
-    chooseOpen(parent, options, singleChoice(std::move(completion)));
-}
-
 void PortalFileDialogs::chooseSave(QWidget *parent, const SaveDialogOptions &options,
                                    DialogChoices completion, QObject *closeWith) {
     auto dialog = std::make_unique<Pending>();

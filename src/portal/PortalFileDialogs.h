@@ -22,21 +22,15 @@ class QtFileDialogs;
 // version too old for a folder), `fallback` shows Qt's dialog instead. Every
 // dialog writes an entry saying which one the person got, and every dialog that
 // ends without a choice one saying why.
-class PortalFileDialogs final : public FileDialogs {
+class PortalFileDialogs final : public ChoosingFileDialogs {
 public:
     PortalFileDialogs(FolderProtection &protection, QtFileDialogs &fallback, LogHandle log);
     ~PortalFileDialogs() override;
 
-    void beginSave(QWidget *parent, const SaveDialogOptions &options,
-                   DialogCompletion completion) override;
-    void beginOpen(QWidget *parent, const OpenDialogOptions &options,
-                   DialogCompletion completion) override;
-    // Another program's request: several choices, its filters, its folder.
-    // The dialog closes, as if cancelled, when `closeWith` (if any) is destroyed.
     void chooseSave(QWidget *parent, const SaveDialogOptions &options, DialogChoices choices,
-                    QObject *closeWith = nullptr);
+                    QObject *closeWith = nullptr) override;
     void chooseOpen(QWidget *parent, const OpenDialogOptions &options, DialogChoices choices,
-                    QObject *closeWith = nullptr);
+                    QObject *closeWith = nullptr) override;
     // Where the next dialogs go: Qt's are placed by `placeOver`; the portal's
     // chooser stays on top of the window `portalHandle` names ("x11:<hex
     // XID>", "wayland:<exported handle>"), or of none when it is "".
