@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "confine/Confinement.h"
+#include "confine/CallReader.h"
 
 #include "confine/HeldCalls.h"
 
@@ -375,7 +376,7 @@ bool LayoutMapper::list(std::size_t at) {
 // (int 0x80 from a 64-bit process, an x32 call) would bypass the numbers, so it
 // ends the process. Loading sets no_new_privs too. The listener is the caller's
 // to own and hand over.
-std::optional<UniqueFd> installFilter(int abi, int *error) {
+std::optional<UniqueFd> installFilter(int abi, CallsHeld held, int *error) {
     const std::unique_ptr<void, void (*)(scmp_filter_ctx)> filter(::seccomp_init(SCMP_ACT_ALLOW),
                                                                   ::seccomp_release);
     const auto failed = [error](int rc) -> std::optional<UniqueFd> {
@@ -388,15 +389,13 @@ std::optional<UniqueFd> installFilter(int abi, int *error) {
             ::seccomp_attr_set(filter.get(), SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS))
         return failed(rc);
     const HeldCallTable calls;
-    for (const HeldCallTable::Entry &held : calls.entries()) {
-        // From ABI 6 on, Landlock's signal scope keeps signals in by itself.
-        const bool signal = held.call->op == HeldOp::Signal || held.call->op == HeldOp::SignalPidfd;
-        if (signal && abi >= 6)
+    for (const HeldCallTable::Entry &entry : calls.entries()) {
+        if (!heldUnder(entry.call->op, held, abi))
             continue;
-        const int set = held.call->heldIfSet;
+        const int set = entry.call->heldIfSet;
         if (const int rc = set == kNoArg
-                               ? ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 0)
-                               : ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, held.nr, 1,
+                               ? ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, entry.nr, 0)
+                               : ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, entry.nr, 1,
                                                     SCMP_CMP(unsigned(set), SCMP_CMP_NE, 0)))
             return failed(rc);
     }
@@ -461,7 +460,19 @@ std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *erro
     return LayoutMapper({}).map(paths, error);
 }
 
-std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) {
+bool heldUnder(HeldOp op, CallsHeld held, int abi) {
+    // From ABI 6 on, Landlock's signal scope keeps signals in by itself.
+    if ((op == HeldOp::Signal || op == HeldOp::SignalPidfd) && abi >= 6)
+        return false;
+    if (held == CallsHeld::Every || !landlockSees(op) || isSocketOp(op) || op == HeldOp::Signal ||
+        op == HeldOp::SignalPidfd)
+        return true;
+    // Without Landlock's truncate right, a truncate on a path would go on
+    // unrefused: the guard keeps deciding each one.
+    return op == HeldOp::Truncate && abi < 3;
+}
+
+std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths, CallsHeld held) {
     const auto failed = [](const QString &what, int error) {
         return ConfinementError{what + QStringLiteral(": ") + errnoText(error)};
     };
@@ -502,7 +513,7 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths) 
     if (::syscall(SYS_landlock_restrict_self, ruleset.get(), 0) != 0)
         return failed(QStringLiteral("cannot enforce the Landlock ruleset"), errno);
 
-    std::optional<UniqueFd> listener = installFilter(abi, &error);
+    std::optional<UniqueFd> listener = installFilter(abi, held, &error);
     if (!listener) { // Landlock stays: the folders are out of reach, just never asked about
         return failed(QStringLiteral("cannot install the seccomp filter"), error);
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "confine/HeldCalls.h"
 #include "paths/KeptOutPaths.h"
 #include "paths/PathWalk.h"
 
@@ -93,6 +94,20 @@ struct ConfinementError {
 // Call it before any thread exists: threads made earlier stay unconfined. A
 // failure while mapping the folders changes nothing; later ones may leave
 // no_new_privs set, or Landlock in force without a listener (say so and stop).
-std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths);
+//
+// `held`: CallsHeld::Every holds every call of the held-call table, so that
+// even a raw call into a guarded folder is asked about (Pellim). With
+// CallsHeld::UnseenByLandlock, the calls Landlock itself refuses in the
+// guarded folders (opens, makes, removes, renames, links, and truncate from
+// ABI 3) are not held at all: they run at the kernel's speed, a refused one
+// is asked about by the library preloaded into the program (AskWire.h), and
+// one made around that library stays refused. Only the calls Landlock cannot
+// see are held (metadata, watches, connects and sends, signals below ABI 6).
+enum class CallsHeld { Every, UnseenByLandlock };
+std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths,
+                                                     CallsHeld held = CallsHeld::Every);
+
+// Whether a call that does `op` is held under `held` on a kernel of Landlock ABI `abi`.
+bool heldUnder(HeldOp op, CallsHeld held, int abi);
 
 } // namespace pellim

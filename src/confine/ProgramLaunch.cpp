@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "confine/ProgramLaunch.h"
 
+#include "confine/AskWire.h"
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
@@ -68,6 +69,16 @@ bool keepChannel(int channel) {
     return ::setenv(kGuardChannelVariable, QByteArray::number(channel).constData(), 1) == 0;
 }
 
+// The library that asks the guard where Landlock refuses goes first in
+// LD_PRELOAD, before any the person set, and is told where to ask.
+bool preloadAsking(const GuardBuses &buses) {
+    QByteArray preload = buses.askLibrary;
+    if (const char *set = ::getenv("LD_PRELOAD"); set && *set)
+        preload += ' ' + QByteArray(set);
+    return ::setenv("LD_PRELOAD", preload.constData(), 1) == 0 &&
+           ::setenv(PELLIM_ASK_SOCKET_VARIABLE, buses.askSocket.constData(), 1) == 0;
+}
+
 [[noreturn]] void runConfined(const LaunchRequest &request, pid_t guard, UniqueFd channel) {
     if (request.diesWithGuard)
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -83,7 +94,7 @@ bool keepChannel(int channel) {
     }
     if (!sendMessage(channel.get(), early ? kEarlyWaylandMessage : kNoEarlyDisplayMessage))
         ::_exit(125);
-    std::variant<UniqueFd, ConfinementError> confined = confineSelf(request.keptOut);
+    std::variant<UniqueFd, ConfinementError> confined = confineSelf(request.keptOut, request.held);
     if (const auto *error = std::get_if<ConfinementError>(&confined))
         cannot(channel.get(), error->message.toUtf8());
     UniqueFd listener = std::move(std::get<UniqueFd>(confined));
@@ -103,6 +114,10 @@ bool keepChannel(int channel) {
         ::unsetenv("AT_SPI_BUS_ADDRESS");
     else
         ::setenv("AT_SPI_BUS_ADDRESS", buses->accessibility.constData(), 1);
+    if (buses->askSocket.isEmpty())
+        ::unsetenv(PELLIM_ASK_SOCKET_VARIABLE); // an outer guard's is not this one's
+    else if (!preloadAsking(*buses))
+        ::_exit(125);
     if (request.keepChannel && !keepChannel(channel.get()))
         ::_exit(125);
     std::vector<char *> argv;

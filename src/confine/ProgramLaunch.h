@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "confine/Confinement.h"
 #include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
 #include "sys/Result.h"
@@ -32,6 +33,9 @@ struct LaunchRequest {
     // Killed when the guard ends, since nothing would answer its calls; Pellim
     // is not: it hears the end on its channel and says so before it quits.
     bool diesWithGuard = true;
+    // Pellim's every call is held; another program's only where Landlock
+    // cannot see it, with the guard asked through a preloaded library.
+    CallsHeld held = CallsHeld::Every;
 };
 
 struct LaunchedProgram {
