@@ -113,6 +113,8 @@ private:
     bool takeKeptOut(const QByteArray &path);
     bool takeItem(const QByteArray &path, bool writable);
     bool takeHome(const QByteArray &home);
+    bool takeTargetFolder(const QByteArray &link, int start);
+    void noteOtherNames(const struct stat &readOnly);
     bool climbFrom(int start, bool includeStart);
     bool inReadOnlyPart(int folder) const;
     bool list(std::size_t at);
@@ -215,13 +217,19 @@ bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
     if (::fstatat(nearest->folder.get(), nearest->name.constData(), &st, AT_SYMLINK_NOFOLLOW) ==
         0) {
         (writable ? m_layout.writable : m_layout.readOnly).push_back(identityOf(st));
+        if (!writable)
+            noteOtherNames(st);
         // A start file kept elsewhere and linked in (a dotfiles folder) is
         // read by what it starts wherever it lies: what the link leads to is
         // read-only too, by either name.
         struct stat target {};
         if (!writable && S_ISLNK(st.st_mode) &&
-            ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0)
+            ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0) {
             m_layout.readOnly.push_back(identityOf(target));
+            noteOtherNames(target);
+            if (!takeTargetFolder(path, AT_FDCWD))
+                return false;
+        }
     } else if (errno != ENOENT) {
         return false;
     } else if (writable) {
@@ -263,15 +271,40 @@ bool LayoutMapper::takeHome(const QByteArray &home) {
                 ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             m_layout.hiddenRoots.push_back(identityOf(st));
+            noteOtherNames(st);
             if (S_ISLNK(st.st_mode) && ::fstatat(::dirfd(dir), entry->d_name, &target, 0) == 0 &&
-                !holdsHome(identityOf(target)))
+                !holdsHome(identityOf(target))) {
                 m_layout.hiddenRoots.push_back(identityOf(target));
+                noteOtherNames(target);
+                if (!takeTargetFolder(entry->d_name, ::dirfd(dir)))
+                    return false;
+            }
         }
     } else if (errno != EACCES) {
         return false; // one that cannot be listed is judged by name, entry by entry
     }
     m_holders.push_back(std::move(fd));
     return true;
+}
+
+// What a read-only link leads to would otherwise be covered by the rule on an
+// entry above it (~/dots, for ~/.profile -> dots/profile) with every right, and
+// a call Landlock lets through is never seen by the guard: the folder holding
+// it gets no rule, so that its own read-only rule is the only one on it.
+bool LayoutMapper::takeTargetFolder(const QByteArray &link, int start) {
+    const std::optional<Walked> walked = walkPath(link, start);
+    if (!walked || !walked->exists || walked->name == ".")
+        return true; // dangling, or the root: nothing above it to hold
+    UniqueFd folder(::fcntl(walked->parent.get(), F_DUPFD_CLOEXEC, 0));
+    if (!folder.isValid())
+        return false;
+    m_holders.push_back(std::move(folder));
+    return true;
+}
+
+void LayoutMapper::noteOtherNames(const struct stat &readOnly) {
+    if (S_ISREG(readOnly.st_mode) && readOnly.st_nlink > 1)
+        m_layout.readOnlyFileLinkedElsewhere = true;
 }
 
 bool LayoutMapper::climbFrom(int start, bool includeStart) {
@@ -363,7 +396,8 @@ bool LayoutMapper::list(std::size_t at) {
             continue;
         const bool readOnly =
             !contains(m_layout.writable, id) &&
-            (contains(m_layout.readOnly, id) || readOnlyPart || (isHome && readOnlyByRule(name)));
+            (contains(m_layout.readOnly, id) || contains(m_layout.hiddenRoots, id) ||
+             readOnlyPart || (isHome && readOnlyByRule(name)));
         (readOnly ? m_layout.readable : m_layout.allowed).push_back(id);
         if (m_ruleFor && !m_ruleFor(fd.get(), S_ISDIR(st.st_mode), readOnly))
             return false;
@@ -505,8 +539,13 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths, 
         return ::syscall(SYS_landlock_add_rule, ruleset.get(), LANDLOCK_RULE_PATH_BENEATH, &rule,
                          0) == 0;
     };
-    if (!LayoutMapper(addRule).map(paths, &error))
+    const std::optional<ConfinementLayout> layout = LayoutMapper(addRule).map(paths, &error);
+    if (!layout)
         return failed(QStringLiteral("cannot map the folders to keep out"), error);
+    // A read-only file's other name may lie under a rule that writes: only
+    // the guard, which knows the file by its identity, can keep it read-only.
+    if (layout->readOnlyFileLinkedElsewhere)
+        held = CallsHeld::Every;
 
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return failed(QStringLiteral("cannot set no_new_privs"), errno);

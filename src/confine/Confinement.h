@@ -59,6 +59,10 @@ struct ConfinementLayout {
     // Entries with a rule that only reads, in the read-only part or items:
     // an open that only reads one may go on.
     std::vector<FileIdentity> readable;
+    // A read-only file (an item, or a hidden entry of the home) has another
+    // name, a hard link made before the start. Landlock's rules go
+    // by place: that name may lie under a rule that writes.
+    bool readOnlyFileLinkedElsewhere = false;
 };
 
 // A name in the home folder whose entry is read-only by rule: a hidden one
@@ -103,6 +107,8 @@ struct ConfinementError {
 // is asked about by the library preloaded into the program (AskWire.h), and
 // one made around that library stays refused. Only the calls Landlock cannot
 // see are held (metadata, watches, connects and sends, signals below ABI 6).
+// Where a read-only file has another name (readOnlyFileLinkedElsewhere),
+// every call is held after all: only the guard knows that name's file.
 enum class CallsHeld { Every, UnseenByLandlock };
 std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths,
                                                      CallsHeld held = CallsHeld::Every);
