@@ -990,6 +990,10 @@ private slots:
         inBothModes("a hidden entry made after the start; ~/bin made again (EEXIST, as the kernel)",
                     "mkdir .npm", "write .npm/x; mkdir bin; read .bashrc", "EPERM EEXIST b",
                     "EACCES EEXIST b");
+        inBothModes("a folder of the home moved into Desktop while it runs",
+                    "write Reports/x; move Reports Desktop/Reports",
+                    "read Desktop/Reports/x; write Desktop/Reports/y", "EPERM EPERM",
+                    "EACCES EACCES");
         inBothModes("the toolkit's own cache", "",
                     "mkdir .cache; mkdir .cache/fontconfig; write .cache/fontconfig/x; "
                     "write .cache/other",
@@ -1041,6 +1045,10 @@ private slots:
                         {.held = held});
         ::close(ask[1]);
         ::close(doneSteps[0]);
+        // The rule a folder got at the start goes with it wherever it is moved:
+        // Landlock cannot take it back, and the guard does not see the calls.
+        QEXPECT_FAIL("a folder of the home moved into Desktop while it runs (Landlock first)",
+                     "a hole where Landlock refuses first", Continue);
         QCOMPARE(got, held == CallsHeld::Every || unseen.isEmpty() ? expected : unseen);
     }
 
