@@ -113,6 +113,7 @@ private:
     bool takeKeptOut(const QByteArray &path);
     bool takeItem(const QByteArray &path, bool writable);
     bool takeHome(const QByteArray &home);
+    void takeLinkTarget(const QByteArray &path);
     bool climbFrom(int start, bool includeStart);
     bool inReadOnlyPart(int folder) const;
     bool list(std::size_t at);
@@ -220,8 +221,10 @@ bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
         // read-only too, by either name.
         struct stat target {};
         if (!writable && S_ISLNK(st.st_mode) &&
-            ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0)
+            ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0) {
             m_layout.readOnly.push_back(identityOf(target));
+            takeLinkTarget(path);
+        }
     } else if (errno != ENOENT) {
         return false;
     } else if (writable) {
@@ -264,14 +267,31 @@ bool LayoutMapper::takeHome(const QByteArray &home) {
                 continue;
             m_layout.hiddenRoots.push_back(identityOf(st));
             if (S_ISLNK(st.st_mode) && ::fstatat(::dirfd(dir), entry->d_name, &target, 0) == 0 &&
-                !holdsHome(identityOf(target)))
+                !holdsHome(identityOf(target))) {
                 m_layout.hiddenRoots.push_back(identityOf(target));
+                takeLinkTarget(home + '/' + entry->d_name);
+            }
         }
     } else if (errno != EACCES) {
         return false; // one that cannot be listed is judged by name, entry by entry
     }
     m_holders.push_back(std::move(fd));
     return true;
+}
+
+// What a read-only link leads to must be read-only where it lies too, by its
+// own name there: its folder gets no rule, so that the rule the target gets
+// (one that only reads) is the only one that covers it. Otherwise that
+// folder's rule (a dotfiles folder's) would let the program write it, and
+// only a guard holding every open would see it. One that cannot be walked
+// keeps the rules it had: nothing is lost by it but that.
+void LayoutMapper::takeLinkTarget(const QByteArray &path) {
+    const std::optional<Walked> walked = walkPath(path);
+    if (!walked || !walked->exists || !walked->parent.isValid())
+        return;
+    UniqueFd folder(::fcntl(walked->parent.get(), F_DUPFD_CLOEXEC, 0));
+    if (folder.isValid())
+        m_holders.push_back(std::move(folder));
 }
 
 bool LayoutMapper::climbFrom(int start, bool includeStart) {
@@ -363,7 +383,8 @@ bool LayoutMapper::list(std::size_t at) {
             continue;
         const bool readOnly =
             !contains(m_layout.writable, id) &&
-            (contains(m_layout.readOnly, id) || readOnlyPart || (isHome && readOnlyByRule(name)));
+            (contains(m_layout.readOnly, id) || contains(m_layout.hiddenRoots, id) ||
+             readOnlyPart || (isHome && readOnlyByRule(name)));
         (readOnly ? m_layout.readable : m_layout.allowed).push_back(id);
         if (m_ruleFor && !m_ruleFor(fd.get(), S_ISDIR(st.st_mode), readOnly))
             return false;
