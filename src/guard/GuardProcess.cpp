@@ -176,11 +176,7 @@ public:
     // `waylandPreconnected`: the program needs no display socket (EarlyDisplay).
     // `busFolder`: where its bus proxies go (BusProxies::makeFolder).
     int run(const KeptOutPaths &keptOut, bool waylandPreconnected, const QByteArray &busFolder);
-    // Maps the folders for the supervisor now, while the program confines
-    // itself; run uses the map (Supervisor::mapFolders).
-    void mapFolders(const KeptOutPaths &keptOut) {
-        m_map = Supervisor::mapFolders(keptOut, &m_mapError);
-    }
+
     // Cannot start: says why in the journal (and, for Pellim, in an alert),
     // and ends with the program's status.
     [[noreturn]] void cannotStart(const QString &why);
@@ -281,6 +277,9 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     // while the program confines itself, and its first connection need not wait.
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     Result<std::unique_ptr<FileChooserService>> chooser = startBuses(environment, busFolder);
+    // The guard's own map of the folders, while the daemon starts and the
+    // program confines itself, each on a CPU of its own.
+    m_map = Supervisor::mapFolders(keptOut, &m_mapError);
     if (m_reportTo >= 0)
         std::thread(&GuardProcess::watchFirst, this).detach();
     int error = 0;
@@ -704,7 +703,6 @@ GuardProcess::startBuses(const QProcessEnvironment &environment, const QByteArra
     return chooser;
 }
 
-// The buses' sockets for the program's connect list.
 // The socket the program's preloaded library asks on, beside its bus. Without
 // it the program still runs, its calls into the guarded folders refused
 // unasked, as a statically linked program's are.
@@ -727,6 +725,7 @@ void GuardProcess::openAsking(const QByteArray &busFolder, GuardBuses &buses) {
     buses.askLibrary = m_askLibrary;
 }
 
+// The buses' sockets for the program's connect list.
 std::vector<AllowedSocket> GuardProcess::busSockets() {
     std::vector<AllowedSocket> sockets = m_proxies->sockets();
     if (m_askingDoor)
@@ -909,7 +908,6 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
     guard.setBusProblem(start.busProblem);
     guard.setWaylandReachable(own.preconnectedWayland());
     guard.setAskLibrary(start.askLibrary);
-    guard.mapFolders(start.keptOut);
     if (!start.keptAtStart.isEmpty())
         guard.log().write(LogLevel::Error,
                           keptEntry(store, start.keptAtStart,
