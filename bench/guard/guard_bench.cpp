@@ -7,16 +7,22 @@
 //       call go on (the notification's own round trip) or, in Documents, opens
 //       the file and hands it over unasked. A temporary home holds the guarded
 //       folders, with "allowed" stored for Documents. Prints RESULT lines.
-//   guard_bench exec [--unconfined] PROGRAM ARG...
+//   guard_bench exec [--unconfined | --hold-every-call] [--library PATH] PROGRAM ARG...
 //       runs PROGRAM confined by the folders the current HOME names (the guard's
 //       state folder sealed), answered here as the application answers them, or
-//       not confined at all; then prints "key value" lines: exec_ns (from the
-//       exec to the program's exit), setup_ns (confinement and supervisor set-up)
-//       notifications, entries (journal entries written) and which way the
-//       answered calls went (Supervisor::Counts).
+//       not confined at all. As pellim-guard run confines it: only the calls
+//       Landlock cannot see held, the library at PATH (libpellim-ask.so) asking
+//       about the rest on a socket served here; or every call held. Then prints
+//       "key value" lines: exec_ns (from the exec to the program's exit),
+//       setup_ns (confinement and supervisor set-up), notifications, entries
+//       (journal entries written) and which way the answered calls went
+//       (Supervisor::Counts, `asked` those the library asked about).
+#include "confine/AskWire.h"
+#include "confine/AskedCalls.h"
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/SeccompFlags.h"
+#include "confine/SocketDoors.h"
 #include "confine/Supervisor.h"
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
@@ -392,33 +398,60 @@ int calls(int rounds, int callsPerRound) {
 
 // --- exec --------------------------------------------------------------------------
 
-int exec(bool confine, char **argv) {
+struct ExecMode {
+    bool confine = true;
+    CallsHeld held = CallsHeld::UnseenByLandlock;
+    QByteArray library; // with CallsHeld::UnseenByLandlock
+};
+
+// The child: confined as asked, the library told where to ask, then the program.
+[[noreturn]] void execChild(const ExecMode &mode, const KeptOutPaths &folders,
+                            const QByteArray &asking, int control, char **argv) {
+    if (mode.confine) {
+        auto confined = confineSelf(folders, mode.held);
+        const UniqueFd *listener = std::get_if<UniqueFd>(&confined);
+        if (!listener) {
+            std::fprintf(stderr, "guard_bench: %s\n",
+                         qPrintable(std::get<ConfinementError>(confined).message));
+            ::_exit(126);
+        }
+        char taken = 0;
+        if (!offerListener(control, listener->get()) || ::recv(control, &taken, 1, 0) != 1)
+            ::_exit(126);
+        if (!asking.isEmpty() && (::setenv("LD_PRELOAD", mode.library.constData(), 1) != 0 ||
+                                  ::setenv(PELLIM_ASK_SOCKET_VARIABLE, asking.constData(), 1) != 0))
+            ::_exit(126);
+    } else if (::write(control, "", 1) != 1) {
+        ::_exit(126);
+    }
+    ::execvp(argv[0], argv); // the listener and the socket close here
+    std::fprintf(stderr, "guard_bench: cannot run %s: %s\n", argv[0], std::strerror(errno));
+    ::_exit(127);
+}
+
+int exec(const ExecMode &mode, char **argv) {
     const KeptOutPaths folders = keptOutFolders();
     const long long started = nowNs();
+    // Where the library asks: bound before the child starts, as the guard does.
+    QTemporaryDir askingFolder;
+    QByteArray asking;
+    UniqueFd askingSocket;
+    if (mode.confine && mode.held == CallsHeld::UnseenByLandlock) {
+        asking = QFile::encodeName(askingFolder.path()) + "/ask";
+        Result<UniqueFd> bound = bindAskingSocket(asking);
+        if (!bound) {
+            std::fprintf(stderr, "guard_bench: %s\n", qPrintable(bound.failure().text()));
+            return 1;
+        }
+        askingSocket = std::move(*bound);
+    }
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return 1;
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(sockets[0]);
-        if (confine) {
-            auto confined = confineSelf(folders);
-            const UniqueFd *listener = std::get_if<UniqueFd>(&confined);
-            if (!listener) {
-                std::fprintf(stderr, "guard_bench: %s\n",
-                             qPrintable(std::get<ConfinementError>(confined).message));
-                ::_exit(126);
-            }
-            char taken = 0;
-            if (!offerListener(sockets[1], listener->get()) ||
-                ::recv(sockets[1], &taken, 1, 0) != 1)
-                ::_exit(126);
-        } else if (::write(sockets[1], "", 1) != 1) {
-            ::_exit(126);
-        }
-        ::execvp(argv[0], argv); // the listener and the socket close here
-        std::fprintf(stderr, "guard_bench: cannot run %s: %s\n", argv[0], std::strerror(errno));
-        ::_exit(127);
+        execChild(mode, folders, asking, sockets[1], argv);
     }
     ::close(sockets[1]);
     const UniqueFd control(sockets[0]);
@@ -429,46 +462,63 @@ int exec(bool confine, char **argv) {
     FolderGuard guard(log, prompter);
     std::unique_ptr<Supervisor> supervisor;
     char byte = 0;
-    if (confine) {
+    if (mode.confine) {
         // Mapped while the child confines itself, as the guard process does.
         QString error;
         std::optional<Supervisor::Map> map = Supervisor::mapFolders(folders, &error);
         UniqueFd listener = takeListener(control.get(), child);
-        sendMessage(control.get(), QByteArrayLiteral("taken"));
+        // The library's connect is held like any other: its socket is the one allowed.
+        std::vector<AllowedSocket> sockets;
+        if (std::optional<AllowedSocket> door =
+                asking.isEmpty() ? std::nullopt
+                                 : pinnedSocket(asking, QStringLiteral("its guard's")))
+            sockets.push_back(std::move(*door));
         if (listener.isValid() && map)
-            supervisor =
-                Supervisor::create(std::move(listener), guard, folders, &error, {}, std::move(map));
+            supervisor = Supervisor::create(std::move(listener), guard, folders, &error,
+                                            std::move(sockets), std::move(map));
+        if (supervisor && askingSocket.isValid() &&
+            !supervisor->serveAsking(std::move(askingSocket)))
+            supervisor.reset();
+        sendMessage(control.get(), QByteArrayLiteral("taken"));
         if (!supervisor)
             std::fprintf(stderr, "guard_bench: no supervisor: %s\n", qPrintable(error));
     } else if (::read(control.get(), &byte, 1) != 1) {
         std::fprintf(stderr, "guard_bench: the child did not start\n");
     }
     const long long ready = nowNs();
-    long long notifications = 0;
-    while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered)
-        ++notifications;
+    while (supervisor && supervisor->handleOne() == Supervisor::Result::Answered) {
+    }
     int status = 0;
     ::waitpid(child, &status, 0);
     const long long ended = nowNs();
     std::fflush(stdout);
     guard.writeHeldEntries();
+    const long long asked = supervisor ? (long long)supervisor->counts().asked : 0;
+    // Every held call is answered once, one way or another.
     std::printf("exec_ns %lld\nsetup_ns %lld\nnotifications %lld\nentries %lld\n", ended - ready,
-                ready - started, notifications, log.entries);
+                ready - started,
+                supervisor
+                    ? (long long)(supervisor->counts().goneOn + supervisor->counts().doneHere +
+                                  supervisor->counts().failed)
+                    : 0,
+                log.entries);
     if (supervisor) {
         const Supervisor::Counts &c = supervisor->counts();
-        std::printf("gone_on %llu\nquick %llu\ndone_here %llu\nfailed %llu\ndoors %llu\n",
+        std::printf("gone_on %llu\nquick %llu\ndone_here %llu\nfailed %llu\ndoors %llu\nasked "
+                    "%lld\n",
                     (unsigned long long)c.goneOn, (unsigned long long)c.quick,
                     (unsigned long long)c.doneHere, (unsigned long long)c.failed,
-                    (unsigned long long)c.doors);
+                    (unsigned long long)c.doors, asked);
     }
-    if (confine && !supervisor)
+    if (mode.confine && !supervisor)
         return 1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 int usage() {
     std::fprintf(stderr, "usage: guard_bench calls [--rounds N] [--calls N]\n"
-                         "       guard_bench exec [--unconfined] PROGRAM ARG...\n");
+                         "       guard_bench exec [--unconfined | --hold-every-call] "
+                         "[--library PATH] PROGRAM ARG...\n");
     return 2;
 }
 
@@ -492,10 +542,22 @@ int main(int argc, char **argv) {
         return calls(rounds, perRound);
     }
     if (argc >= 3 && std::strcmp(argv[1], "exec") == 0) {
-        const bool unconfined = std::strcmp(argv[2], "--unconfined") == 0;
-        if (unconfined && argc < 4)
+        ExecMode mode;
+        int at = 2;
+        for (; at < argc && argv[at][0] == '-'; ++at) {
+            if (std::strcmp(argv[at], "--unconfined") == 0)
+                mode.confine = false;
+            else if (std::strcmp(argv[at], "--hold-every-call") == 0)
+                mode.held = CallsHeld::Every;
+            else if (std::strcmp(argv[at], "--library") == 0 && at + 1 < argc)
+                mode.library = argv[++at];
+            else
+                return usage();
+        }
+        if (at >= argc ||
+            (mode.confine && mode.held == CallsHeld::UnseenByLandlock && mode.library.isEmpty()))
             return usage();
-        return exec(!unconfined, argv + (unconfined ? 3 : 2));
+        return exec(mode, argv + at);
     }
     return usage();
 }

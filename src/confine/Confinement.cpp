@@ -113,7 +113,7 @@ private:
     bool takeKeptOut(const QByteArray &path);
     bool takeItem(const QByteArray &path, bool writable);
     bool takeHome(const QByteArray &home);
-    bool takeTargetFolder(const QByteArray &link, int start);
+    void takeLinkTarget(const QByteArray &path);
     void noteOtherNames(const struct stat &readOnly);
     bool climbFrom(int start, bool includeStart);
     bool inReadOnlyPart(int folder) const;
@@ -227,8 +227,7 @@ bool LayoutMapper::takeItem(const QByteArray &path, bool writable) {
             ::fstatat(nearest->folder.get(), nearest->name.constData(), &target, 0) == 0) {
             m_layout.readOnly.push_back(identityOf(target));
             noteOtherNames(target);
-            if (!takeTargetFolder(path, AT_FDCWD))
-                return false;
+            takeLinkTarget(path);
         }
     } else if (errno != ENOENT) {
         return false;
@@ -276,8 +275,7 @@ bool LayoutMapper::takeHome(const QByteArray &home) {
                 !holdsHome(identityOf(target))) {
                 m_layout.hiddenRoots.push_back(identityOf(target));
                 noteOtherNames(target);
-                if (!takeTargetFolder(entry->d_name, ::dirfd(dir)))
-                    return false;
+                takeLinkTarget(home + '/' + entry->d_name);
             }
         }
     } else if (errno != EACCES) {
@@ -287,19 +285,19 @@ bool LayoutMapper::takeHome(const QByteArray &home) {
     return true;
 }
 
-// What a read-only link leads to would otherwise be covered by the rule on an
-// entry above it (~/dots, for ~/.profile -> dots/profile) with every right, and
-// a call Landlock lets through is never seen by the guard: the folder holding
-// it gets no rule, so that its own read-only rule is the only one on it.
-bool LayoutMapper::takeTargetFolder(const QByteArray &link, int start) {
-    const std::optional<Walked> walked = walkPath(link, start);
-    if (!walked || !walked->exists || walked->name == ".")
-        return true; // dangling, or the root: nothing above it to hold
+// What a read-only link leads to must be read-only where it lies too, by its
+// own name there: its folder gets no rule, so that the rule the target gets
+// (one that only reads) is the only one that covers it. Otherwise that
+// folder's rule (a dotfiles folder's) would let the program write it, and
+// only a guard holding every open would see it. One that cannot be walked
+// keeps the rules it had: nothing is lost by it but that.
+void LayoutMapper::takeLinkTarget(const QByteArray &path) {
+    const std::optional<Walked> walked = walkPath(path);
+    if (!walked || !walked->exists || !walked->parent.isValid())
+        return;
     UniqueFd folder(::fcntl(walked->parent.get(), F_DUPFD_CLOEXEC, 0));
-    if (!folder.isValid())
-        return false;
-    m_holders.push_back(std::move(folder));
-    return true;
+    if (folder.isValid())
+        m_holders.push_back(std::move(folder));
 }
 
 void LayoutMapper::noteOtherNames(const struct stat &readOnly) {

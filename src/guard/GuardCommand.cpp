@@ -39,7 +39,7 @@ constexpr int kCannotRun = 126;
 constexpr int kNotFound = 127;
 
 constexpr char kHelp[] =
-    "Usage: pellim-guard run [--name NAME] -- PROGRAM [ARG...]\n"
+    "Usage: pellim-guard run [--name NAME] [--hold-every-call] -- PROGRAM [ARG...]\n"
     "       pellim-guard --help | --version\n"
     "\n"
     "Runs PROGRAM so that it cannot reach your Documents, Desktop and Downloads\n"
@@ -51,6 +51,11 @@ constexpr char kHelp[] =
     "\n"
     "  --name NAME   the name the prompts and the journal show for PROGRAM\n"
     "                (default: PROGRAM's own name)\n"
+    "  --hold-every-call\n"
+    "                have the kernel hold every file call of PROGRAM, not only\n"
+    "                those it cannot judge alone: slower, but a statically linked\n"
+    "                PROGRAM is then asked about the guarded folders rather than\n"
+    "                refused them\n"
     "  -h, --help    show this help\n"
     "  --version     show the version\n"
     "\n"
@@ -68,6 +73,7 @@ int usage(const QString &problem) {
 
 struct RunRequest {
     QString name;
+    bool holdEveryCall = false;
     std::vector<QByteArray> argv; // PROGRAM and its arguments
 };
 
@@ -84,6 +90,10 @@ std::optional<RunRequest> parseRun(int argc, char **argv, int *status) {
         }
         if (arg == "--name" && i + 1 < argc) {
             request.name = QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        if (arg == "--hold-every-call") {
+            request.holdEveryCall = true;
             continue;
         }
         if (arg.startsWith("--name=")) {
@@ -115,6 +125,19 @@ bool isPellimBeside(const QByteArray &path) {
     }, b{};
     return ::stat(pellim.constData(), &a) == 0 && ::stat(path.constData(), &b) == 0 &&
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The library preloaded into a guarded program to ask about what Landlock
+// refused it: a build tree's beside this guard, else the installed one;
+// nothing where neither is there (then every call is held).
+QByteArray askingLibrary() {
+    const QByteArray self =
+        QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    for (const QByteArray &library :
+         {self.left(self.lastIndexOf('/')) + "/libpellim-ask.so", QByteArray(PELLIM_ASK_LIBRARY)})
+        if (::access(library.constData(), R_OK) == 0)
+            return library;
+    return {};
 }
 
 // What the guard tells the waiting command, one fixed-size record each.
@@ -248,6 +271,11 @@ UniqueFd blockForwardedSignals() {
     launch.keepChannel = start.pellim;
     launch.earlyWayland = start.pellim;
     launch.diesWithGuard = !start.pellim;
+    // Pellim's every call is held, as its own tests expect; another program's
+    // opens run at the kernel's speed, asked about where Landlock refuses them.
+    if (!start.pellim && !run.holdEveryCall && !start.busFolder.isEmpty())
+        start.askLibrary = askingLibrary();
+    launch.held = start.askLibrary.isEmpty() ? CallsHeld::Every : CallsHeld::UnseenByLandlock;
     ::_exit(runGuardForProgram(std::move(start), launch, argc, argv));
 }
 

@@ -2,6 +2,7 @@
 #include "guard/PrivateBus.h"
 
 #include "guard/BusProxies.h"
+#include "sys/LocalSocket.h"
 
 #include <cerrno>
 #include <csignal>
@@ -48,23 +49,6 @@ constexpr char kConfig[] = R"(<!DOCTYPE busconfig PUBLIC
 constexpr int kListenFd = 3;
 constexpr int kConfigFd = 4;
 
-Result<UniqueFd> listeningSocket(const QByteArray &path) {
-    sockaddr_un address{};
-    if (std::size_t(path.size()) >= sizeof address.sun_path)
-        return Failure{QStringLiteral("its socket's path is too long")};
-    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.isValid())
-        return Failure{QStringLiteral("cannot make its socket"), errno};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()) + 1);
-    if (::bind(socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        return Failure{QStringLiteral("cannot make its socket ") + QString::fromLocal8Bit(path),
-                       errno};
-    if (::listen(socket.get(), SOMAXCONN) != 0)
-        return Failure{QStringLiteral("cannot listen on its socket"), errno};
-    return socket;
-}
-
 Result<UniqueFd> configFile() {
     UniqueFd config(::memfd_create("pellim-bus.conf", MFD_CLOEXEC));
     if (!config.isValid())
@@ -104,7 +88,7 @@ Result<std::unique_ptr<PrivateBus>> PrivateBus::start(const QByteArray &folder,
                                                       const QByteArray &program) {
     std::unique_ptr<PrivateBus> bus(new PrivateBus);
     bus->m_path = folder + "/session";
-    Result<UniqueFd> listening = listeningSocket(bus->m_path);
+    Result<UniqueFd> listening = bindLocalSocket(bus->m_path, SOCK_STREAM);
     if (!listening)
         return listening.failure();
     Result<UniqueFd> config = configFile();
