@@ -8,6 +8,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <seccomp.h>
@@ -444,7 +445,101 @@ std::optional<UniqueFd> installFilter(int abi, CallsHeld held, int *error) {
     return UniqueFd(listener);
 }
 
+// One line of /proc/self/mountinfo: a mount, its file system, which folder of
+// that file system it shows, and where.
+struct MountLine {
+    int id = 0;
+    QByteArray device; // major:minor
+    QByteArray root;
+    QByteArray point;
+};
+
+// A path as mountinfo writes it: space, tab, newline and backslash as \ooo.
+QByteArray unescaped(const QByteArray &field) {
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int code = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out += char(code);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+std::vector<MountLine> mountLines(const QByteArray &text) {
+    std::vector<MountLine> lines;
+    for (const QByteArray &line : text.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5)
+            continue;
+        lines.push_back({fields[0].toInt(), fields[2], unescaped(fields[3]), unescaped(fields[4])});
+    }
+    return lines;
+}
+
+// Whether the path `inner` is `outer` or lies in it.
+bool atOrIn(const QByteArray &inner, const QByteArray &outer) {
+    return outer == "/" || inner == outer || inner.startsWith(outer + '/');
+}
+
+bool reachedElsewhere(const QByteArray &path, int mountId, const std::vector<MountLine> &lines) {
+    const auto own = std::find_if(lines.begin(), lines.end(),
+                                  [&](const MountLine &line) { return line.id == mountId; });
+    if (own == lines.end() || !atOrIn(path, own->point))
+        return true;
+    // Where `path` lies in its file system: the mount's root, then the rest.
+    const QByteArray rest = own->point == "/" ? path : path.mid(own->point.size());
+    const QByteArray inFileSystem =
+        own->root == "/" ? (rest.isEmpty() ? QByteArray("/") : rest) : own->root + rest;
+    return std::any_of(lines.begin(), lines.end(), [&](const MountLine &line) {
+        return line.id != mountId && line.device == own->device &&
+               (atOrIn(line.root, inFileSystem) || atOrIn(inFileSystem, line.root));
+    });
+}
+
+// Whether any of the places kept out, the home or a read-only item outside
+// it can be reached through another mount: then Landlock cannot be left to
+// refuse by itself. (A mount that reaches into the home counts for the home.)
+bool anotherMountReaches(const KeptOutPaths &paths) {
+    // Read as plainly as it can be: this runs at every start of a program.
+    const UniqueFd file(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    QByteArray text;
+    char buffer[16384];
+    ssize_t got = 0;
+    while (file.isValid() && (got = ::read(file.get(), buffer, sizeof buffer)) > 0)
+        text.append(buffer, got);
+    if (!file.isValid() || got < 0)
+        return true;
+    const std::vector<MountLine> lines = mountLines(text);
+    std::vector<QByteArray> places = paths.keptOut();
+    places.push_back(paths.home);
+    for (const QByteArray &item : paths.readOnly)
+        if (paths.home.isEmpty() || !item.startsWith(paths.home + '/'))
+            places.push_back(item);
+    for (const QByteArray &place : places) {
+        char resolved[PATH_MAX];
+        struct statx stx {};
+        if (place.isEmpty() || !::realpath(place.constData(), resolved))
+            continue; // not there: made later, it has no rule
+        if (::statx(AT_FDCWD, resolved, 0, STATX_MNT_ID, &stx) != 0 ||
+            !(stx.stx_mask & STATX_MNT_ID) ||
+            reachedElsewhere(resolved, int(stx.stx_mnt_id), lines))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+bool reachedThroughAnotherMount(const QByteArray &path, int mountId, const QByteArray &mountInfo) {
+    return reachedElsewhere(path, mountId, mountLines(mountInfo));
+}
 
 std::optional<QString> confinementUnavailable() {
 #if !defined(__x86_64__)
@@ -540,9 +635,11 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths, 
     const std::optional<ConfinementLayout> layout = LayoutMapper(addRule).map(paths, &error);
     if (!layout)
         return failed(QStringLiteral("cannot map the folders to keep out"), error);
-    // A read-only file's other name may lie under a rule that writes: only
-    // the guard, which knows the file by its identity, can keep it read-only.
-    if (layout->readOnlyFileLinkedElsewhere)
+    // A read-only file's other name, or another mount of a place kept out,
+    // may lie under a rule that writes: only the guard, which knows them by
+    // their identity, can keep them out.
+    if (held != CallsHeld::Every &&
+        (layout->readOnlyFileLinkedElsewhere || anotherMountReaches(paths)))
         held = CallsHeld::Every;
 
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)

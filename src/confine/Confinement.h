@@ -107,11 +107,23 @@ struct ConfinementError {
 // is asked about by the library preloaded into the program (AskWire.h), and
 // one made around that library stays refused. Only the calls Landlock cannot
 // see are held (metadata, watches, connects and sends, signals below ABI 6).
-// Where a read-only file has another name (readOnlyFileLinkedElsewhere),
-// every call is held after all: only the guard knows that name's file.
+// Where a read-only file has another name (readOnlyFileLinkedElsewhere), or
+// a kept-out folder, the home or a read-only item can be reached through
+// another mount (reachedThroughAnotherMount), every call is held after all:
+// only the guard knows those places by their identity.
 enum class CallsHeld { Every, UnseenByLandlock };
 std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths,
                                                      CallsHeld held = CallsHeld::Every);
+
+// Whether what lies at `path` (resolved, no links; in the mount numbered
+// `mountId`) can be reached through another mount too, as `mountInfo` (the
+// text of /proc/self/mountinfo) lists them: another mount of the same file
+// system that shows it, a folder above it or one inside it. Landlock's rules
+// go by the place in the mount tree, so such a mount under a folder with a
+// rule reaches a kept-out folder without Landlock refusing; only the guard,
+// which knows the folder by its identity, sees it. A mount that is not listed
+// counts as reached.
+bool reachedThroughAnotherMount(const QByteArray &path, int mountId, const QByteArray &mountInfo);
 
 // Whether a call that does `op` is held under `held` on a kernel of Landlock ABI `abi`.
 bool heldUnder(HeldOp op, CallsHeld held, int abi);

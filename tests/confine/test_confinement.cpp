@@ -1438,6 +1438,42 @@ private slots:
         QCOMPARE(openFds(), before);
     }
 
+    // Another mount that shows a kept-out folder, one above it or one inside
+    // it reaches it past Landlock's rules: every call is then held.
+    void anotherMount_data() {
+        QTest::addColumn<QByteArray>("mounts"); // besides mount 26, the root file system at /
+        QTest::addColumn<int>("mount");         // the one `path` lies in
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<bool>("reached");
+        const QByteArray docs = "/home/u/Documents";
+        QTest::newRow("each file system mounted once")
+            << QByteArray("30 26 0:40 / /tmp rw - tmpfs tmpfs rw") << 26 << docs << false;
+        QTest::newRow("the file system mounted again")
+            << QByteArray("40 26 254:0 / /mnt/again rw - ext4 /dev/vda rw") << 26 << docs << true;
+        QTest::newRow("a folder inside bound elsewhere")
+            << QByteArray("41 26 254:0 /home/u/Documents/p /srv/p rw - ext4 /dev/vda rw") << 26
+            << docs << true;
+        QTest::newRow("a neighbour bound elsewhere")
+            << QByteArray("42 26 254:0 /home/u/Music /srv/music rw - ext4 /dev/vda rw") << 26
+            << docs << false;
+        QTest::newRow("subvolumes of one file system, each mounted once")
+            << QByteArray("50 26 0:30 /@home /home rw - btrfs /dev/vdb rw\n"
+                          "51 26 0:30 /@ /mnt/top rw - btrfs /dev/vdb rw")
+            << 50 << docs << false;
+        QTest::newRow("a space in its mount point, as mountinfo writes it")
+            << QByteArray("60 26 0:50 / /media/my\\040disk rw - ext4 /dev/sdb1 rw") << 60
+            << QByteArray("/media/my disk/docs") << false;
+        QTest::newRow("a mount not listed") << QByteArray() << 99 << docs << true;
+    }
+    void anotherMount() {
+        QFETCH(QByteArray, mounts);
+        QFETCH(int, mount);
+        QFETCH(QByteArray, path);
+        QFETCH(bool, reached);
+        const QByteArray info = "26 1 254:0 / / rw - ext4 /dev/vda rw\n" + mounts + "\n";
+        QCOMPARE(reachedThroughAnotherMount(path, mount, info), reached);
+    }
+
     void everyHeldCallHasRows() {
         QStringList missing;
         for (const HeldCall &call : kHeldCalls) {
