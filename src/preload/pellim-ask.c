@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -179,6 +180,104 @@ EXPORT DIR *opendir(const char *path) {
         errno = error;
     }
     return dir;
+}
+
+// mkstemp and its kin open inside the C library too. Where its own try was
+// refused, the name is made here, as it would be made there: the template's
+// last six X's before the suffix, tried until one does not exist yet.
+static long fillName(char *template, int suffix) {
+    const size_t length = strlen(template);
+    if (suffix < 0 || length < (size_t)suffix + 6 ||
+        memcmp(template + length - suffix - 6, "XXXXXX", 6) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[6];
+    if (syscall(SYS_getrandom, random, sizeof random, 0) != (long)sizeof random)
+        return -1;
+    for (int i = 0; i < 6; ++i)
+        template[length - suffix - 6 + i] = letters[random[i] % (sizeof letters - 1)];
+    return 0;
+}
+
+static int madeTemporary(char *template, int suffix, int flags, int folder) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (fillName(template, suffix) < 0)
+            return -1;
+        const long made =
+            folder ? syscall(SYS_mkdirat, AT_FDCWD, template, 0700, 0L, 0L, (long)PELLIM_ASK_MARK)
+                   : syscall(SYS_openat, AT_FDCWD, template,
+                             (flags & ~O_ACCMODE) | O_RDWR | O_CREAT | O_EXCL, 0600, 0L,
+                             (long)PELLIM_ASK_MARK);
+        if (made >= 0 || errno != EEXIST)
+            return (int)made;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+static int temporary(const char *name, char *template, int suffix, int flags) {
+    int (*next)(char *, int, int) = NULL;
+    nextSymbol(name, &next, sizeof next);
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    // The C library's own try, then, refused, this one: from the same template.
+    const size_t length = strlen(template);
+    char kept[PATH_MAX];
+    if (length >= sizeof kept)
+        return next(template, suffix, flags);
+    memcpy(kept, template, length + 1);
+    const int fd = next(template, suffix, flags);
+    if (fd >= 0 || errno != EACCES)
+        return fd;
+    memcpy(template, kept, length + 1);
+    return madeTemporary(template, suffix, flags, 0);
+}
+
+EXPORT int mkstemp(char *template) {
+    return temporary("mkostemps", template, 0, 0);
+}
+EXPORT int mkstemp64(char *template) {
+    return temporary("mkostemps", template, 0, 0);
+}
+EXPORT int mkostemp(char *template, int flags) {
+    return temporary("mkostemps", template, 0, flags);
+}
+EXPORT int mkostemp64(char *template, int flags) {
+    return temporary("mkostemps", template, 0, flags);
+}
+EXPORT int mkstemps(char *template, int suffix) {
+    return temporary("mkostemps", template, suffix, 0);
+}
+EXPORT int mkstemps64(char *template, int suffix) {
+    return temporary("mkostemps", template, suffix, 0);
+}
+EXPORT int mkostemps(char *template, int suffix, int flags) {
+    return temporary("mkostemps", template, suffix, flags);
+}
+EXPORT int mkostemps64(char *template, int suffix, int flags) {
+    return temporary("mkostemps", template, suffix, flags);
+}
+EXPORT char *mkdtemp(char *template) {
+    char *(*next)(char *) = NULL;
+    nextSymbol("mkdtemp", &next, sizeof next);
+    if (!next) {
+        errno = ENOSYS;
+        return NULL;
+    }
+    const size_t length = strlen(template);
+    char kept[PATH_MAX];
+    if (length >= sizeof kept)
+        return next(template);
+    memcpy(kept, template, length + 1);
+    char *made = next(template);
+    if (made || errno != EACCES)
+        return made;
+    memcpy(template, kept, length + 1);
+    return madeTemporary(template, 0, 0, 1) == 0 ? template : NULL;
 }
 
 EXPORT int mkdirat(int dirfd, const char *path, mode_t mode) {
