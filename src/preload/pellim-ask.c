@@ -28,19 +28,28 @@
 
 #define EXPORT __attribute__((visibility("default")))
 
+// A call done once asked leaves errno as it was before the refusal, as one
+// done at once would.
+static long errnoAsBefore(int before, long done) {
+    if (done >= 0)
+        errno = before;
+    return done;
+}
+
 // The call `nr` with up to five arguments; refused by Landlock, once more
 // marked as the guard's to decide.
 static long call(long nr, long a, long b, long c, long d, long e) {
+    const int before = errno;
     const long done = syscall(nr, a, b, c, d, e, 0L);
     if (done >= 0 || errno != EACCES)
         return done;
-    return syscall(nr, a, b, c, d, e, (long)PELLIM_ASK_MARK);
+    return errnoAsBefore(before, syscall(nr, a, b, c, d, e, (long)PELLIM_ASK_MARK));
 }
 
 // The mode open() takes only when it may create.
 #define OPEN_MODE(flags, mode)                                                                     \
     do {                                                                                           \
-        if ((flags) & (O_CREAT | O_TMPFILE)) {                                                     \
+        if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {                               \
             va_list args;                                                                          \
             va_start(args, flags);                                                                 \
             mode = va_arg(args, mode_t);                                                           \
@@ -136,6 +145,7 @@ static FILE *openStream(const char *name, const char *path, const char *mode) {
         errno = ENOSYS;
         return NULL;
     }
+    const int before = errno;
     FILE *stream = next(path, mode);
     const int flags = stream || errno != EACCES ? -1 : streamFlags(mode);
     if (flags < 0)
@@ -149,6 +159,7 @@ static FILE *openStream(const char *name, const char *path, const char *mode) {
         close(fd);
         errno = error;
     }
+    errnoAsBefore(before, stream ? 0 : -1);
     return stream;
 }
 
@@ -166,6 +177,7 @@ EXPORT DIR *opendir(const char *path) {
         errno = ENOSYS;
         return NULL;
     }
+    const int before = errno;
     DIR *dir = next(path);
     if (dir || errno != EACCES)
         return dir;
@@ -179,6 +191,7 @@ EXPORT DIR *opendir(const char *path) {
         close(fd);
         errno = error;
     }
+    errnoAsBefore(before, dir ? 0 : -1);
     return dir;
 }
 
@@ -225,6 +238,7 @@ static int temporary(const char *name, char *template, int suffix, int flags) {
         return -1;
     }
     // The C library's own try, then, refused, this one: from the same template.
+    const int before = errno;
     const size_t length = strlen(template);
     char kept[PATH_MAX];
     if (length >= sizeof kept)
@@ -234,7 +248,7 @@ static int temporary(const char *name, char *template, int suffix, int flags) {
     if (fd >= 0 || errno != EACCES)
         return fd;
     memcpy(template, kept, length + 1);
-    return madeTemporary(template, suffix, flags, 0);
+    return (int)errnoAsBefore(before, madeTemporary(template, suffix, flags, 0));
 }
 
 EXPORT int mkstemp(char *template) {
@@ -268,6 +282,7 @@ EXPORT char *mkdtemp(char *template) {
         errno = ENOSYS;
         return NULL;
     }
+    const int before = errno;
     const size_t length = strlen(template);
     char kept[PATH_MAX];
     if (length >= sizeof kept)
@@ -277,7 +292,7 @@ EXPORT char *mkdtemp(char *template) {
     if (made || errno != EACCES)
         return made;
     memcpy(template, kept, length + 1);
-    return madeTemporary(template, 0, 0, 1) == 0 ? template : NULL;
+    return errnoAsBefore(before, madeTemporary(template, 0, 0, 1)) == 0 ? template : NULL;
 }
 
 EXPORT int mkdirat(int dirfd, const char *path, mode_t mode) {
