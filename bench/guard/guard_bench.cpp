@@ -1,28 +1,27 @@
 // What the folder guard costs a confined process, for run-guard-bench:
 //
-//   guard_bench calls [--rounds N] [--calls N]
+//   guard_bench calls [--rounds N] [--calls N] [--library PATH]
 //       open+close of a few files, side by side in one run: in an unconfined
 //       process, in a process confined by confineSelf and answered by the real
 //       Supervisor and FolderGuard, and in one answered by a loop that lets every
 //       call go on (the notification's own round trip) or, in Documents, opens
-//       the file and hands it over unasked. A temporary home holds the guarded
-//       folders, with "allowed" stored for Documents. Prints RESULT lines.
+//       the file and hands it over unasked; with the library (libpellim-ask.so),
+//       also in one confined as pellim-guard run confines a program, opening
+//       through the library. A temporary home holds the guarded folders, with
+//       "allowed" stored for Documents. Prints RESULT lines.
 //   guard_bench exec [--unconfined | --hold-every-call] [--library PATH] PROGRAM ARG...
 //       runs PROGRAM confined by the folders the current HOME names (the guard's
 //       state folder sealed), answered here as the application answers them, or
 //       not confined at all. As pellim-guard run confines it: only the calls
-//       Landlock cannot see held, the library at PATH (libpellim-ask.so) asking
-//       about the rest on a socket served here; or every call held. Then prints
+//       Landlock cannot see held, and those the library at PATH
+//       (libpellim-ask.so) asks about; or every call held. Then prints
 //       "key value" lines: exec_ns (from the exec to the program's exit),
 //       setup_ns (confinement and supervisor set-up), notifications, entries
 //       (journal entries written) and which way the answered calls went
-//       (Supervisor::Counts, `asked` those the library asked about).
-#include "confine/AskWire.h"
-#include "confine/AskedCalls.h"
+//       (Supervisor::Counts).
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/SeccompFlags.h"
-#include "confine/SocketDoors.h"
 #include "confine/Supervisor.h"
 #include "consent/ConsentPrompter.h"
 #include "consent/ConsentStore.h"
@@ -36,6 +35,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <dlfcn.h>
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -119,7 +119,9 @@ struct Timing {
     int failures = 0;
 };
 
-Timing openClose(const Target &target, int calls) {
+using OpenFunction = int (*)(const char *, int, ...);
+
+Timing openClose(const Target &target, int calls, OpenFunction open = &::open) {
     Timing timing;
     const QByteArray &path = target.path;
     const long long start = nowNs();
@@ -128,7 +130,7 @@ Timing openClose(const Target &target, int calls) {
             timing.failures += ::chmod(path.constData(), 0644) != 0;
             continue;
         }
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = open(path.constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             ++timing.failures;
         else
@@ -138,11 +140,25 @@ Timing openClose(const Target &target, int calls) {
     return timing;
 }
 
+// The library's own open, the one a program under pellim-guard run calls,
+// loaded after the confinement as the dynamic linker would load it before.
+OpenFunction libraryOpen(const QByteArray &library) {
+    void *handle = ::dlopen(library.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        std::fprintf(stderr, "guard_bench: %s\n", ::dlerror());
+        return nullptr;
+    }
+    return reinterpret_cast<OpenFunction>(::dlsym(handle, "open"));
+}
+
 // A child that confines itself with `keptOut`, hands its listener over and then
 // runs the rounds it is sent.
 class ConfinedChild {
 public:
-    ConfinedChild(const KeptOutPaths &keptOut, const std::vector<Target> &targets) {
+    // With `library`, confined as pellim-guard run confines a program: only
+    // what Landlock cannot see held, and what the library's own open asks.
+    ConfinedChild(const KeptOutPaths &keptOut, const std::vector<Target> &targets,
+                  const QByteArray &library = {}) {
         int sockets[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
             return;
@@ -150,7 +166,8 @@ public:
         if (m_pid == 0) {
             ::close(sockets[0]);
             const int control = sockets[1];
-            auto confined = confineSelf(keptOut);
+            auto confined = confineSelf(keptOut, library.isEmpty() ? CallsHeld::Every
+                                                                   : CallsHeld::UnseenByLandlock);
             UniqueFd *listener = std::get_if<UniqueFd>(&confined);
             if (!listener) {
                 std::fprintf(stderr, "guard_bench: %s\n",
@@ -161,10 +178,13 @@ public:
             if (!offerListener(control, listener->get()) || ::recv(control, &taken, 1, 0) != 1)
                 ::_exit(1);
             listener->reset(); // the supervisor alone answers
+            const OpenFunction open = library.isEmpty() ? &::open : libraryOpen(library);
+            if (!open)
+                ::_exit(1);
             Command command;
             while (readAll(control, &command, sizeof command) && command.target >= 0) {
                 const Timing timing =
-                    openClose(targets[std::size_t(command.target)], command.calls);
+                    openClose(targets[std::size_t(command.target)], command.calls, open);
                 if (::write(control, &timing, sizeof timing) != sizeof timing)
                     ::_exit(1);
             }
@@ -254,6 +274,22 @@ void result(const char *subject, const QByteArray &metric, double value, const c
     std::printf("RESULT\t%s\t%s\t%s\t%.3f\t%s\n", kBench, subject, metric.constData(), value, unit);
 }
 
+// A program under pellim-guard run, against the same reference as the held
+// way: outside the guarded folders nothing is held; in Documents Landlock
+// refuses, the library asks again marked, and the guard hands the
+// descriptor over as it does for any held open.
+void libraryResults(const Target &target, const QByteArray &metric,
+                    const std::vector<double> &plain, const std::vector<double> &blind,
+                    const std::vector<double> &byLibrary) {
+    const char *reference = target.outside ? "notification alone" : "descriptor handed over alone";
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        result("pellim-guard run", metric, byLibrary[i] - plain[i], "µs");
+        result(reference, metric, blind[i] - plain[i], "µs");
+    }
+    std::printf("TARGET\t%s\t%s\t%s\t%g\n", kBench, metric.constData(), reference,
+                target.outside ? 1.3 : 2.0);
+}
+
 QByteArray firstExisting(std::initializer_list<const char *> paths) {
     for (const char *path : paths) {
         if (::access(path, R_OK) == 0)
@@ -262,7 +298,7 @@ QByteArray firstExisting(std::initializer_list<const char *> paths) {
     return {};
 }
 
-int calls(int rounds, int callsPerRound) {
+int calls(int rounds, int callsPerRound, const QByteArray &library) {
     // A home of its own, as tests/support/TestHome.h makes one.
     QTemporaryDir dir;
     const QByteArray root = QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath());
@@ -314,7 +350,11 @@ int calls(int rounds, int callsPerRound) {
 
     ConfinedChild guarded(folders, targets);
     ConfinedChild bare(folders, targets);
-    if (!guarded.started() || !bare.started()) {
+    // A program under pellim-guard run, with a supervisor of its own.
+    std::optional<ConfinedChild> asked;
+    if (!library.isEmpty())
+        asked.emplace(folders, targets, library);
+    if (!guarded.started() || !bare.started() || (asked && !asked->started())) {
         std::fprintf(stderr, "guard_bench: the confined children did not start\n");
         return 1;
     }
@@ -330,13 +370,22 @@ int calls(int rounds, int callsPerRound) {
     const auto answerGuarded = [&] {
         return supervisor->handleOne() == Supervisor::Result::Answered;
     };
+    std::unique_ptr<Supervisor> askedSupervisor;
+    if (asked &&
+        !(askedSupervisor = Supervisor::create(asked->takeListener(), guard, folders, &error))) {
+        std::fprintf(stderr, "guard_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const auto answerAsked = [&] {
+        return askedSupervisor->handleOne() == Supervisor::Result::Answered;
+    };
     const char *handOver = nullptr;
     const auto answerBare = [&] { return continueBlindly(bareListener.get(), handOver); };
 
     // Rounds take turns target by target, so that a slower moment on the
     // machine touches all three ways alike; the first round is not counted.
     std::vector<std::vector<double>> plain(targets.size()), confined(targets.size()),
-        blind(targets.size());
+        blind(targets.size()), byLibrary(targets.size());
     for (int r = 0; r <= rounds; ++r) {
         for (std::size_t t = 0; t < targets.size(); ++t) {
             const Command command{int(t), callsPerRound};
@@ -347,8 +396,11 @@ int calls(int rounds, int callsPerRound) {
             handOver = targets[t].outside ? nullptr : targets[t].path.constData();
             const std::optional<Timing> underLoop =
                 bare.round(bareListener.get(), command, answerBare);
-            if (!underGuard || !underLoop || own.failures || underGuard->failures ||
-                underLoop->failures) {
+            const std::optional<Timing> underAsking =
+                asked ? asked->round(askedSupervisor->listener(), command, answerAsked)
+                      : std::optional<Timing>(Timing{});
+            if (!underGuard || !underLoop || !underAsking || own.failures || underGuard->failures ||
+                underLoop->failures || underAsking->failures) {
                 std::fprintf(
                     stderr, "guard_bench: round %d on %s failed (%d, %d, %d opens failed)\n", r,
                     targets[t].path.constData(), own.failures,
@@ -360,6 +412,7 @@ int calls(int rounds, int callsPerRound) {
             plain[t].push_back(double(own.ns) / callsPerRound / 1000);
             confined[t].push_back(double(underGuard->ns) / callsPerRound / 1000);
             blind[t].push_back(double(underLoop->ns) / callsPerRound / 1000);
+            byLibrary[t].push_back(double(underAsking->ns) / callsPerRound / 1000);
         }
     }
     for (std::size_t t = 0; t < targets.size(); ++t) {
@@ -376,6 +429,9 @@ int calls(int rounds, int callsPerRound) {
         }
         std::printf("TARGET\t%s\t%s%s\tabsolute\t%g\n", kBench, extra.constData(),
                     label.constData(), targets[t].limitUs);
+        if (asked)
+            libraryResults(targets[t], extra + "under pellim-guard run, " + label, plain[t],
+                           blind[t], byLibrary[t]);
     }
     QByteArray files;
     for (const Target &target : targets)
@@ -389,7 +445,7 @@ int calls(int rounds, int callsPerRound) {
                 kBench, rounds, callsPerRound, files.constData());
     // Each open in Documents was decided by the guard, which says so, folded.
     guard.writeHeldEntries();
-    if (log.decisions != (long long)(rounds + 1) * callsPerRound) {
+    if (log.decisions != (long long)(rounds + 1) * callsPerRound * (asked ? 2 : 1)) {
         std::fprintf(stderr, "guard_bench: %lld decisions logged\n", log.decisions);
         return 1;
     }
@@ -405,8 +461,8 @@ struct ExecMode {
 };
 
 // The child: confined as asked, the library told where to ask, then the program.
-[[noreturn]] void execChild(const ExecMode &mode, const KeptOutPaths &folders,
-                            const QByteArray &asking, int control, char **argv) {
+[[noreturn]] void execChild(const ExecMode &mode, const KeptOutPaths &folders, int control,
+                            char **argv) {
     if (mode.confine) {
         auto confined = confineSelf(folders, mode.held);
         const UniqueFd *listener = std::get_if<UniqueFd>(&confined);
@@ -418,8 +474,8 @@ struct ExecMode {
         char taken = 0;
         if (!offerListener(control, listener->get()) || ::recv(control, &taken, 1, 0) != 1)
             ::_exit(126);
-        if (!asking.isEmpty() && (::setenv("LD_PRELOAD", mode.library.constData(), 1) != 0 ||
-                                  ::setenv(PELLIM_ASK_SOCKET_VARIABLE, asking.constData(), 1) != 0))
+        if (mode.held == CallsHeld::UnseenByLandlock &&
+            ::setenv("LD_PRELOAD", mode.library.constData(), 1) != 0)
             ::_exit(126);
     } else if (::write(control, "", 1) != 1) {
         ::_exit(126);
@@ -432,26 +488,13 @@ struct ExecMode {
 int exec(const ExecMode &mode, char **argv) {
     const KeptOutPaths folders = keptOutFolders();
     const long long started = nowNs();
-    // Where the library asks: bound before the child starts, as the guard does.
-    QTemporaryDir askingFolder;
-    QByteArray asking;
-    UniqueFd askingSocket;
-    if (mode.confine && mode.held == CallsHeld::UnseenByLandlock) {
-        asking = QFile::encodeName(askingFolder.path()) + "/ask";
-        Result<UniqueFd> bound = bindAskingSocket(asking);
-        if (!bound) {
-            std::fprintf(stderr, "guard_bench: %s\n", qPrintable(bound.failure().text()));
-            return 1;
-        }
-        askingSocket = std::move(*bound);
-    }
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return 1;
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(sockets[0]);
-        execChild(mode, folders, asking, sockets[1], argv);
+        execChild(mode, folders, sockets[1], argv);
     }
     ::close(sockets[1]);
     const UniqueFd control(sockets[0]);
@@ -467,18 +510,9 @@ int exec(const ExecMode &mode, char **argv) {
         QString error;
         std::optional<Supervisor::Map> map = Supervisor::mapFolders(folders, &error);
         UniqueFd listener = takeListener(control.get(), child);
-        // The library's connect is held like any other: its socket is the one allowed.
-        std::vector<AllowedSocket> sockets;
-        if (std::optional<AllowedSocket> door =
-                asking.isEmpty() ? std::nullopt
-                                 : pinnedSocket(asking, QStringLiteral("its guard's")))
-            sockets.push_back(std::move(*door));
         if (listener.isValid() && map)
-            supervisor = Supervisor::create(std::move(listener), guard, folders, &error,
-                                            std::move(sockets), std::move(map));
-        if (supervisor && askingSocket.isValid() &&
-            !supervisor->serveAsking(std::move(askingSocket)))
-            supervisor.reset();
+            supervisor =
+                Supervisor::create(std::move(listener), guard, folders, &error, {}, std::move(map));
         sendMessage(control.get(), QByteArrayLiteral("taken"));
         if (!supervisor)
             std::fprintf(stderr, "guard_bench: no supervisor: %s\n", qPrintable(error));
@@ -493,7 +527,6 @@ int exec(const ExecMode &mode, char **argv) {
     const long long ended = nowNs();
     std::fflush(stdout);
     guard.writeHeldEntries();
-    const long long asked = supervisor ? (long long)supervisor->counts().asked : 0;
     // Every held call is answered once, one way or another.
     std::printf("exec_ns %lld\nsetup_ns %lld\nnotifications %lld\nentries %lld\n", ended - ready,
                 ready - started,
@@ -504,11 +537,10 @@ int exec(const ExecMode &mode, char **argv) {
                 log.entries);
     if (supervisor) {
         const Supervisor::Counts &c = supervisor->counts();
-        std::printf("gone_on %llu\nquick %llu\ndone_here %llu\nfailed %llu\ndoors %llu\nasked "
-                    "%lld\n",
+        std::printf("gone_on %llu\nquick %llu\ndone_here %llu\nfailed %llu\ndoors %llu\n",
                     (unsigned long long)c.goneOn, (unsigned long long)c.quick,
                     (unsigned long long)c.doneHere, (unsigned long long)c.failed,
-                    (unsigned long long)c.doors, asked);
+                    (unsigned long long)c.doors);
     }
     if (mode.confine && !supervisor)
         return 1;
@@ -516,7 +548,7 @@ int exec(const ExecMode &mode, char **argv) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: guard_bench calls [--rounds N] [--calls N]\n"
+    std::fprintf(stderr, "usage: guard_bench calls [--rounds N] [--calls N] [--library PATH]\n"
                          "       guard_bench exec [--unconfined | --hold-every-call] "
                          "[--library PATH] PROGRAM ARG...\n");
     return 2;
@@ -531,15 +563,18 @@ int main(int argc, char **argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "calls") == 0) {
         int rounds = 15, perRound = 2000;
+        QByteArray library;
         for (int i = 2; i + 1 < argc; i += 2) {
             if (std::strcmp(argv[i], "--rounds") == 0)
                 rounds = std::max(1, std::atoi(argv[i + 1]));
             else if (std::strcmp(argv[i], "--calls") == 0)
                 perRound = std::max(1, std::atoi(argv[i + 1]));
+            else if (std::strcmp(argv[i], "--library") == 0)
+                library = argv[i + 1];
             else
                 return usage();
         }
-        return calls(rounds, perRound);
+        return calls(rounds, perRound, library);
     }
     if (argc >= 3 && std::strcmp(argv[1], "exec") == 0) {
         ExecMode mode;

@@ -1,71 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a program's preloaded library and its guard say to each other: plain C,
-// so that the library (src/preload, C, no dependencies) and the guard read the
-// same layout.
+// How a program's preloaded library asks its guard about a call Landlock
+// refused: plain C, so that the library (src/preload, C, no dependencies) and
+// the filter read the same numbers.
 //
 // A program run with its calls held only where Landlock cannot see them
-// (CallsHeld::UnseenByLandlock) gets this library in LD_PRELOAD and the path
-// of its guard's asking socket in PELLIM_GUARD_ASK. Where Landlock refuses a
-// call the library wraps (EACCES), the library asks the guard:
+// (CallsHeld::UnseenByLandlock) gets the library in LD_PRELOAD. Its opens,
+// makes, removes, renames, links and truncates are not held: they run at the
+// kernel's speed, and Landlock refuses those that reach into a guarded folder
+// or anywhere no rule covers. Where a call the library wraps fails with
+// EACCES, the library makes the same call once more with PELLIM_ASK_MARK in
+// its sixth argument, which none of these calls reads. The seccomp filter
+// holds exactly the calls so marked, and the guard answers them as it answers
+// any held call: it reads them from the caller, walks, decides, asks the
+// person where it must, and hands an open's descriptor over. One it lets go
+// on meets Landlock's refusal again, which then stands.
 //
-// - over a SOCK_DGRAM socket of its own process, connected to that path (a
-//   connect the guard holds like any other: no other guard's program reaches
-//   this one's socket), one datagram per call: a pellim_ask_request, then the
-//   path's bytes, then the second path's, no NULs;
-// - with, as SCM_RIGHTS in this order: the reply socket (one end of a
-//   SOCK_SEQPACKET pair made for this call alone), then the folder the first
-//   path is relative to (where `has_dir`), then the second's (`has_dir2`). A
-//   relative path with AT_FDCWD is sent with the working folder, opened O_PATH;
-// - the kernel adds the sender's credentials (SO_PASSCRED): whose umask and
-//   whose /proc links count is the guard's own reading, never the library's.
-//
-// The guard walks and decides as for a held call, asks the person where it
-// must (the reply then waits, as a held call would), and answers on the reply
-// socket with one pellim_ask_reply, and for an open that it did, the
-// descriptor (SCM_RIGHTS). It never waits on the program: it reads without
-// blocking, and a reply that cannot be sent at once is dropped.
+// The mark is no secret and grants nothing: a call made with it is only held,
+// and decided as it would be if every call were held. A call made without it
+// (a raw syscall, a statically linked program) keeps Landlock's refusal.
 #ifndef PELLIM_ASK_WIRE_H
 #define PELLIM_ASK_WIRE_H
 
-#include <stdint.h>
-
-#define PELLIM_ASK_SOCKET_VARIABLE "PELLIM_GUARD_ASK"
-#define PELLIM_ASK_VERSION 1u
-// The longest path either name may be, as the kernel's PATH_MAX with its NUL.
-#define PELLIM_ASK_MAX_PATH 4095u
-
-enum pellim_ask_op {
-    PELLIM_ASK_OPEN = 1,    // flags: open's; mode where it creates
-    PELLIM_ASK_MKDIR = 2,   // mode
-    PELLIM_ASK_MKNOD = 3,   // mode, dev
-    PELLIM_ASK_REMOVE = 4,  // flags: AT_REMOVEDIR for a folder, else 0
-    PELLIM_ASK_RENAME = 5,  // flags: renameat2's; path2: the new name
-    PELLIM_ASK_LINK = 6,    // flags: linkat's; path2: the new name
-    PELLIM_ASK_SYMLINK = 7, // path: what the link says; path2 (dir2): the link to make
-    PELLIM_ASK_TRUNCATE = 8 // length
-};
-
-struct pellim_ask_request {
-    uint32_t version; // PELLIM_ASK_VERSION
-    uint32_t op;      // enum pellim_ask_op
-    int32_t flags;
-    uint32_t mode;
-    uint64_t dev;
-    int64_t length;
-    uint32_t path_size;  // bytes of the first path, after this header
-    uint32_t path2_size; // bytes of the second, after the first; 0 for none
-    uint32_t has_dir;    // 1: a descriptor for the first path's folder follows the reply socket
-    uint32_t has_dir2;   // 1: one for the second's follows that
-};
-
-// `error` in a reply: the kernel's own answer stands (the guard found nothing
-// it would do: the caller keeps the error Landlock gave).
-#define PELLIM_ASK_KERNEL_ANSWER (-1)
-
-struct pellim_ask_reply {
-    int32_t error;  // 0: done (an open's descriptor comes with it); else an errno
-    int32_t unused; // 0
-    int64_t value;  // the call's result where it has one besides the descriptor
-};
+// "PELLIMAS", in the sixth argument register.
+#define PELLIM_ASK_MARK 0x50454c4c494d4153ULL
 
 #endif

@@ -32,8 +32,6 @@ std::optional<QByteArray> readLink(const QByteArray &path) {
     return n < 0 ? std::nullopt : std::optional(QByteArray(buffer, int(n)));
 }
 
-} // namespace
-
 // /proc/self and /dev/fd name the caller, not the guard: spelled out for the
 // caller. A link elsewhere that leads to /proc/self is still followed as the
 // guard's; what is then decided is what is then reached, so nothing gets past
@@ -60,6 +58,8 @@ QByteArray forCaller(const QByteArray &path, pid_t tgid, pid_t tid) {
         return procPath(tgid, "/fd" + rest);
     return path;
 }
+
+} // namespace
 
 std::optional<ThreadStatus> statusOf(pid_t tid) {
     QFile file(QString::fromLatin1(procPath(tid, "/status")));

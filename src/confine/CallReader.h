@@ -25,10 +25,6 @@ struct ThreadStatus {
 };
 std::optional<ThreadStatus> statusOf(pid_t tid);
 
-// `path` with /proc/self, /proc/thread-self and /dev/fd spelled out for thread
-// `tid` of process `tgid`, as the caller would reach them.
-QByteArray forCaller(const QByteArray &path, pid_t tgid, pid_t tid);
-
 // A path as the caller passed it, and where a relative one starts.
 struct PathArg {
     QByteArray text;   // to walk: /proc/self and the like spelled out for the caller

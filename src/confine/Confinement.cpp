@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "confine/Confinement.h"
+#include "confine/AskWire.h"
 #include "confine/CallReader.h"
 
 #include "confine/HeldCalls.h"
@@ -423,6 +424,13 @@ std::optional<UniqueFd> installFilter(int abi, CallsHeld held, int *error) {
         return failed(rc);
     const HeldCallTable calls;
     for (const HeldCallTable::Entry &entry : calls.entries()) {
+        if (askedUnder(entry.call->op, held, abi)) {
+            // Held only when marked: the preloaded library's second try.
+            if (const int rc = ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, entry.nr, 1,
+                                                  SCMP_A5_64(SCMP_CMP_EQ, PELLIM_ASK_MARK)))
+                return failed(rc);
+            continue;
+        }
         if (!heldUnder(entry.call->op, held, abi))
             continue;
         const int set = entry.call->heldIfSet;
@@ -597,6 +605,12 @@ bool heldUnder(HeldOp op, CallsHeld held, int abi) {
     // Without Landlock's truncate right, a truncate on a path would go on
     // unrefused: the guard keeps deciding each one.
     return op == HeldOp::Truncate && abi < 3;
+}
+
+bool askedUnder(HeldOp op, CallsHeld held, int abi) {
+    const bool signal = op == HeldOp::Signal || op == HeldOp::SignalPidfd;
+    return held == CallsHeld::UnseenByLandlock && !signal && !isSocketOp(op) && landlockSees(op) &&
+           !heldUnder(op, held, abi);
 }
 
 std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths, CallsHeld held) {

@@ -103,10 +103,11 @@ struct ConfinementError {
 // even a raw call into a guarded folder is asked about (Pellim). With
 // CallsHeld::UnseenByLandlock, the calls Landlock itself refuses in the
 // guarded folders (opens, makes, removes, renames, links, and truncate from
-// ABI 3) are not held at all: they run at the kernel's speed, a refused one
-// is asked about by the library preloaded into the program (AskWire.h), and
-// one made around that library stays refused. Only the calls Landlock cannot
-// see are held (metadata, watches, connects and sends, signals below ABI 6).
+// ABI 3) are held only when made a second time by the library preloaded into
+// the program, marked as asking (AskWire.h): they run at the kernel's speed,
+// and one made around that library stays refused. The calls Landlock cannot
+// see are held as ever (metadata, watches, connects and sends, signals below
+// ABI 6).
 // Where a read-only file has another name (readOnlyFileLinkedElsewhere), or
 // a kept-out folder, the home or a read-only item can be reached through
 // another mount (reachedThroughAnotherMount), every call is held after all:
@@ -125,7 +126,10 @@ std::variant<UniqueFd, ConfinementError> confineSelf(const KeptOutPaths &paths,
 // counts as reached.
 bool reachedThroughAnotherMount(const QByteArray &path, int mountId, const QByteArray &mountInfo);
 
-// Whether a call that does `op` is held under `held` on a kernel of Landlock ABI `abi`.
+// Whether a call that does `op` is held under `held` on a kernel of Landlock
+// ABI `abi`, whatever its arguments; and whether it is held only when marked
+// as the preloaded library's question (PELLIM_ASK_MARK).
 bool heldUnder(HeldOp op, CallsHeld held, int abi);
+bool askedUnder(HeldOp op, CallsHeld held, int abi);
 
 } // namespace pellim

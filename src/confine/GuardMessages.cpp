@@ -57,7 +57,7 @@ std::optional<GuardRequest> decodeRequest(const QByteArray &message) {
 QByteArray encodeBuses(const GuardBuses &b) {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
-    out << kBusesTag << b.session << b.accessibility << b.problem << b.askSocket << b.askLibrary;
+    out << kBusesTag << b.session << b.accessibility << b.problem;
     return message;
 }
 
@@ -67,20 +67,12 @@ std::optional<GuardBuses> decodeBuses(const QByteArray &message) {
     QDataStream in(message);
     quint8 tag = 0;
     GuardBuses b;
-    in >> tag >> b.session >> b.accessibility >> b.problem >> b.askSocket >> b.askLibrary;
+    in >> tag >> b.session >> b.accessibility >> b.problem;
     // A bus is a local socket's address; nothing else is handed to libdbus.
     const auto sound = [](const QByteArray &address) {
         return address.isEmpty() || (address.startsWith("unix:path=/") && !address.contains(','));
     };
-    // Both or neither, absolute, and nothing the environment would split.
-    const auto path = [](const QByteArray &p) {
-        return p.startsWith('/') && !p.contains('\0') && !p.contains(':') && !p.contains(' ');
-    };
-    const bool ask = b.askSocket.isEmpty() && b.askLibrary.isEmpty()
-                         ? true
-                         : path(b.askSocket) && path(b.askLibrary);
-    if (tag != kBusesTag || !wholeAndSound(in) || !sound(b.session) || !sound(b.accessibility) ||
-        !ask)
+    if (tag != kBusesTag || !wholeAndSound(in) || !sound(b.session) || !sound(b.accessibility))
         return std::nullopt;
     return b;
 }

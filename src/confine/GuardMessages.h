@@ -43,10 +43,6 @@ struct GuardBuses {
     QByteArray session;
     QByteArray accessibility;
     QString problem;
-    // Where the program's preloaded library asks its guard (AskWire.h), and
-    // that library: both empty where the program's calls are all held.
-    QByteArray askSocket;
-    QByteArray askLibrary;
 };
 
 // Longer than any sound message by far: a message beyond it is refused unread,

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "confine/ProgramLaunch.h"
 
-#include "confine/AskWire.h"
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
@@ -70,13 +69,12 @@ bool keepChannel(int channel) {
 }
 
 // The library that asks the guard where Landlock refuses goes first in
-// LD_PRELOAD, before any the person set, and is told where to ask.
-bool preloadAsking(const GuardBuses &buses) {
-    QByteArray preload = buses.askLibrary;
+// LD_PRELOAD, before any the person set.
+bool preloadAsking(const QByteArray &library) {
+    QByteArray preload = library;
     if (const char *set = ::getenv("LD_PRELOAD"); set && *set)
         preload += ' ' + QByteArray(set);
-    return ::setenv("LD_PRELOAD", preload.constData(), 1) == 0 &&
-           ::setenv(PELLIM_ASK_SOCKET_VARIABLE, buses.askSocket.constData(), 1) == 0;
+    return ::setenv("LD_PRELOAD", preload.constData(), 1) == 0;
 }
 
 [[noreturn]] void runConfined(const LaunchRequest &request, pid_t guard, UniqueFd channel) {
@@ -114,9 +112,7 @@ bool preloadAsking(const GuardBuses &buses) {
         ::unsetenv("AT_SPI_BUS_ADDRESS");
     else
         ::setenv("AT_SPI_BUS_ADDRESS", buses->accessibility.constData(), 1);
-    if (buses->askSocket.isEmpty())
-        ::unsetenv(PELLIM_ASK_SOCKET_VARIABLE); // an outer guard's is not this one's
-    else if (!preloadAsking(*buses))
+    if (request.held == CallsHeld::UnseenByLandlock && !preloadAsking(request.askLibrary))
         ::_exit(125);
     if (request.keepChannel && !keepChannel(channel.get()))
         ::_exit(125);

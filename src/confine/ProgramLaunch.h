@@ -36,6 +36,9 @@ struct LaunchRequest {
     // Pellim's every call is held; another program's only where Landlock
     // cannot see it, with the guard asked through a preloaded library.
     CallsHeld held = CallsHeld::Every;
+    // With CallsHeld::UnseenByLandlock: the library that asks the guard about
+    // what Landlock refused (AskWire.h), put first in LD_PRELOAD.
+    QByteArray askLibrary;
 };
 
 struct LaunchedProgram {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "confine/Supervisor.h"
 
-#include "confine/AskedCalls.h"
 #include "confine/CallReader.h"
 #include "confine/Perform.h"
 #include "confine/SeccompFlags.h"
@@ -179,11 +178,10 @@ Supervisor::Result Supervisor::handleOne(int *error) {
         return failed(m_wakeError); // no answer could ever reach a waiting call
     // With the sync wake-up, the caller wakes this thread on its own CPU, and
     // this poll is where it waits. A wake-up matters only while calls wait.
-    pollfd ready[4] = {{m_listener.get(), POLLIN, 0},
+    pollfd ready[3] = {{m_listener.get(), POLLIN, 0},
                        {m_endsWith.get(), 0, 0}, // a negative descriptor is left out
-                       {m_asking.get(), POLLIN, 0},
                        {m_wake.get(), POLLIN, 0}};
-    const nfds_t watched = m_waiting.empty() ? 3 : 4;
+    const nfds_t watched = m_waiting.empty() ? 2 : 3;
     // Folded entries are written once their second ends, here between calls:
     // a quiet program's last count is not left waiting for its next call.
     int timeout = -1;
@@ -194,7 +192,7 @@ Supervisor::Result Supervisor::handleOne(int *error) {
         timeout = int(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
     }
     if (m_lookedAhead) {
-        for (std::size_t i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < 3; ++i)
             ready[i].revents = m_ahead[i];
         m_lookedAhead = false;
     } else {
@@ -205,13 +203,11 @@ Supervisor::Result Supervisor::handleOne(int *error) {
     }
     if (ready[1].revents)
         return Result::Gone;
-    if (ready[3].revents & POLLIN) {
+    if (ready[2].revents & POLLIN) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t read = ::read(m_wake.get(), &count, sizeof count);
         decideWaiting();
     }
-    if (ready[2].revents & POLLIN)
-        answerAsked();
     if (!ready[0].revents)
         return Result::Answered;
     if (!(ready[0].revents & POLLIN))
@@ -240,15 +236,13 @@ Supervisor::Result Supervisor::handleOne(int *error) {
 // call known to wait can always be received: the kernel's count of them only
 // falls as one is.
 void Supervisor::lookAhead(nfds_t watched) {
-    pollfd ahead[4] = {{m_listener.get(), POLLIN, 0},
-                       {m_endsWith.get(), 0, 0},
-                       {m_asking.get(), POLLIN, 0},
-                       {m_wake.get(), POLLIN, 0}};
+    pollfd ahead[3] = {
+        {m_listener.get(), POLLIN, 0}, {m_endsWith.get(), 0, 0}, {m_wake.get(), POLLIN, 0}};
     m_sinceLook = 0;
     m_aheadFound = ::poll(ahead, watched, 0) > 0;
     if (!m_aheadFound)
         return;
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 3; ++i)
         m_ahead[i] = ahead[i].revents;
     m_lookedAhead = true;
 }
@@ -260,14 +254,11 @@ void Supervisor::decideWaiting() {
     std::deque<Waiting> waiting = std::exchange(m_waiting, {});
     for (Waiting &call : waiting) {
         std::uint64_t id = call.id;
-        const bool asked = call.replyTo.isValid();
-        if (!asked && ::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
+        if (::ioctl(m_listener.get(), SECCOMP_IOCTL_NOTIF_ID_VALID, &id) != 0)
             continue; // the caller is gone
         Reply reply = decide(*call.request, call.caller, std::nullopt);
         if (reply.later)
             m_waiting.push_back(std::move(call));
-        else if (asked)
-            sendAsked(call.replyTo.get(), reply);
         else
             send(call.id, reply);
     }
@@ -559,79 +550,20 @@ void Supervisor::answer(const seccomp_notif &n) {
         return;
     const ThreadStatus status = caller.knownStatus() ? *caller.knownStatus() : ThreadStatus{0, 0};
     Reply reply = readable ? decide(r, status, std::move(quick)) : Reply::goingOn();
-    if (reply.later &&
-        wait(Waiting{n.id, std::make_unique<HeldRequest>(std::move(r)), status, {}}, reply))
+    if (reply.later) {
+        // A question is on screen: this call waits for it, unanswered, so that
+        // the person sees one question at a time. A flood of them is refused.
+        if (m_waiting.size() >= kMaxWaiting) {
+            Reply refused = Reply::result(EAGAIN);
+            send(n.id, refused);
+            return;
+        }
+        m_waiting.push_back(Waiting{n.id, std::make_unique<HeldRequest>(std::move(r)), status});
         return;
+    }
     if (reply.goOn && row && row->op == HeldOp::Truncate && !m_truncateGoesOn)
         reply = Reply::result(EFAULT); // not read: nothing would refuse what the kernel reads
     send(n.id, reply);
-}
-
-// A question is on screen: the call waits for it, unanswered, so that the
-// person sees one question at a time. A flood of them is refused (EAGAIN in
-// `reply`, false).
-bool Supervisor::wait(Waiting &&call, Reply &reply) {
-    if (m_waiting.size() >= kMaxWaiting) {
-        reply = Reply::result(EAGAIN);
-        return false;
-    }
-    m_waiting.push_back(std::move(call));
-    return true;
-}
-
-bool Supervisor::serveAsking(UniqueFd socket) {
-    if (!socket.isValid() || !prepareAskingSocket(socket.get()))
-        return false;
-    m_asking = std::move(socket);
-    return true;
-}
-
-// A call Landlock refused, which the program's library asks about: decided
-// as the same call held would be, with what the kernel says of the sender
-// (its umask, its /proc links). What would go on in the caller answers that
-// the kernel's refusal stands: Landlock refused it there already.
-void Supervisor::answerAsked() {
-    AskedCall call;
-    int error = 0;
-    Reply reply;
-    switch (readAsked(m_asking.get(), call, &error)) {
-    case AskedRead::Nothing:
-        return;
-    case AskedRead::Refuse:
-        reply = Reply::result(error);
-        sendAsked(call.replyTo.get(), reply);
-        return;
-    case AskedRead::Kernel:
-        reply = Reply::goingOn();
-        sendAsked(call.replyTo.get(), reply);
-        return;
-    case AskedRead::Read:
-        break;
-    }
-    ++m_counts.asked;
-    HeldRequest &r = call.request;
-    r.a.procLinks = r.b.procLinks = [this, pid = call.pid](pid_t p) { return m_own.own(p, pid); };
-    ThreadStatus status{0, call.pid};
-    const bool creates = r.op == HeldOp::MakeDir || r.op == HeldOp::MakeNode ||
-                         (r.op == HeldOp::Open && (r.flags & (O_CREAT | O_TMPFILE)));
-    if (creates) {
-        const std::optional<ThreadStatus> read = statusOf(call.pid);
-        if (!read) {
-            reply = Reply::result(ESRCH); // gone, or not readable: nothing is made for it
-            sendAsked(call.replyTo.get(), reply);
-            return;
-        }
-        status = *read;
-    }
-    reply = decide(r, status, std::nullopt);
-    if (reply.later) {
-        Waiting waiting{0, std::make_unique<HeldRequest>(std::move(r)), status,
-                        std::move(call.replyTo)};
-        if (wait(std::move(waiting), reply))
-            return;
-        call.replyTo = std::move(waiting.replyTo);
-    }
-    sendAsked(call.replyTo.get(), reply);
 }
 
 // What walkObject gives for an open's path, found with a few calls: the kernel

@@ -104,12 +104,6 @@ public:
     void endWith(int descriptor);
     // From any thread: handleOne returns, and decides the waiting calls again.
     void wake();
-    // Serves, from handleOne too, the socket on which the library preloaded
-    // into a program whose opens are not held asks about the calls Landlock
-    // refused it (AskWire.h): each is decided as a held call would be, and
-    // answered on its own reply socket. `socket`: a datagram one
-    // (bindAskingSocket); it is made to read without waiting.
-    [[nodiscard]] bool serveAsking(UniqueFd socket);
 
     // Which way the answered calls went, for the benchmarks: the cost of a
     // held call depends on it.
@@ -119,20 +113,17 @@ public:
         std::uint64_t doneHere = 0; // done by the guard: a descriptor handed over, ...
         std::uint64_t failed = 0;   // answered with an error: refused, or as the kernel would
         std::uint64_t doors = 0;    // of all, connects, sends and signals
-        std::uint64_t asked = 0;    // asked about by a preloaded library, not held
     };
     const Counts &counts() const { return m_counts; }
 
 private:
     struct Side;
     enum class Verdict { GoOn, DoHere, Deny, Later };
-    // A call that waits for the question on screen to be answered: held
-    // (`id`), or asked about on a socket (`replyTo`).
+    // A call that waits for the question on screen to be answered.
     struct Waiting {
         std::uint64_t id;
         std::unique_ptr<HeldRequest> request;
         ThreadStatus caller;
-        UniqueFd replyTo;
     };
     // Far more than Pellim's threads ever hold at once.
     static constexpr std::size_t kMaxWaiting = 256;
@@ -140,8 +131,6 @@ private:
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
-    void answerAsked();
-    bool wait(Waiting &&call, Reply &reply);
     void send(std::uint64_t id, Reply &reply);
     void decideWaiting();
     void lookAhead(nfds_t watched);
@@ -177,7 +166,6 @@ private:
     UniqueFd m_wake; // an eventfd: a question was answered
     int m_wakeError = 0;
     UniqueFd m_endsWith;
-    UniqueFd m_asking; // invalid unless serveAsking was given one
     FolderProtection &m_protection;
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;
@@ -198,7 +186,7 @@ private:
     mode_t m_ownUmask = 0;
     // What the last look ahead saw, for the next round (lookAhead).
     bool m_lookedAhead = false;
-    short m_ahead[4] = {};
+    short m_ahead[3] = {};
     bool m_truncateGoesOn = true;
     Counts m_counts;
     Pidfds m_pidfds;

@@ -128,13 +128,14 @@ bool isPellimBeside(const QByteArray &path) {
 }
 
 // The library preloaded into a guarded program to ask about what Landlock
-// refused it: a build tree's beside this guard, else the installed one;
-// nothing where neither is there (then every call is held).
+// refused it: a build tree's beside this guard, else the one installed with
+// it; nothing where neither is there (then every call is held).
 QByteArray askingLibrary() {
     const QByteArray self =
         QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    const QByteArray folder = self.left(self.lastIndexOf('/'));
     for (const QByteArray &library :
-         {self.left(self.lastIndexOf('/')) + "/libpellim-ask.so", QByteArray(PELLIM_ASK_LIBRARY)})
+         {folder + "/libpellim-ask.so", folder + "/../" PELLIM_ASK_LIBRARY})
         if (::access(library.constData(), R_OK) == 0)
             return library;
     return {};
@@ -273,9 +274,9 @@ UniqueFd blockForwardedSignals() {
     launch.diesWithGuard = !start.pellim;
     // Pellim's every call is held, as its own tests expect; another program's
     // opens run at the kernel's speed, asked about where Landlock refuses them.
-    if (!start.pellim && !run.holdEveryCall && !start.busFolder.isEmpty())
-        start.askLibrary = askingLibrary();
-    launch.held = start.askLibrary.isEmpty() ? CallsHeld::Every : CallsHeld::UnseenByLandlock;
+    if (!start.pellim && !run.holdEveryCall)
+        launch.askLibrary = askingLibrary();
+    launch.held = launch.askLibrary.isEmpty() ? CallsHeld::Every : CallsHeld::UnseenByLandlock;
     ::_exit(runGuardForProgram(std::move(start), launch, argc, argv));
 }
 

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "guard/GuardProcess.h"
 
-#include "confine/AskedCalls.h"
-
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
 #include "confine/SocketDoors.h"
@@ -183,7 +181,6 @@ public:
     LogHandle &log() { return m_log; }
     void setBusProblem(const QString &problem) { m_busProblem = problem; }
     void setWaylandReachable(bool reachable) { m_waylandReachable = reachable; }
-    void setAskLibrary(const QByteArray &library) { m_askLibrary = library; }
     int channel() const { return m_channelFd.get(); }
 
 private:
@@ -204,7 +201,6 @@ private:
     Result<std::unique_ptr<FileChooserService>> startBuses(const QProcessEnvironment &environment,
                                                            const QByteArray &busFolder);
     std::vector<AllowedSocket> busSockets();
-    void openAsking(const QByteArray &busFolder, GuardBuses &buses);
     void startChooser(Result<std::unique_ptr<FileChooserService>> chooser, GuardBuses &buses);
     std::function<void()> showChooser(const FileChooserRequest &request,
                                       FileChooserService::Answer answer);
@@ -227,9 +223,6 @@ private:
     char **m_argv;
     Program m_program;
     QString m_busProblem; // why the program has no bus folder
-    QByteArray m_askLibrary;
-    UniqueFd m_asking; // where that library asks, until the supervisor serves it
-    std::optional<AllowedSocket> m_askingDoor;
     std::optional<bool> m_reachable;
     bool m_waylandReachable = false; // a Wayland compositor took a connection at the start
     JournalSink m_journal;
@@ -307,7 +300,6 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     if (buses.problem.isEmpty())
         buses.problem = m_busProblem;
     startChooser(std::move(chooser), buses);
-    openAsking(busFolder, buses);
     if (!sendMessage(m_channelFd.get(), encodeBuses(buses)))
         cannotStart(QStringLiteral("cannot tell the program it took the listener: ") +
                     errnoText(errno));
@@ -321,9 +313,6 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         return 1;
     }
     m_supervisor->setFirstProcess(m_first);
-    if (m_asking.isValid() && !m_supervisor->serveAsking(std::move(m_asking)))
-        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: cannot serve %1's questions: %2")
-                                         .arg(m_program.name, errnoText(errno)));
     shareGrants(keptOut);
     m_supervisor->sockets().onRefused([this](const QString &address) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: refused %1 a connection to %2")
@@ -703,33 +692,9 @@ GuardProcess::startBuses(const QProcessEnvironment &environment, const QByteArra
     return chooser;
 }
 
-// The socket the program's preloaded library asks on, beside its bus. Without
-// it the program still runs, its calls into the guarded folders refused
-// unasked, as a statically linked program's are.
-void GuardProcess::openAsking(const QByteArray &busFolder, GuardBuses &buses) {
-    if (m_askLibrary.isEmpty() || busFolder.isEmpty())
-        return;
-    const QByteArray path = busFolder + "/ask";
-    Result<UniqueFd> asking = bindAskingSocket(path);
-    if (asking)
-        m_askingDoor = pinnedSocket(path, QStringLiteral("its guard's"));
-    if (!asking || !m_askingDoor) {
-        m_log.write(LogLevel::Error,
-                    QStringLiteral("Folder guard: %1 cannot ask about the guarded folders: %2")
-                        .arg(m_program.name, asking ? QStringLiteral("cannot pin the socket")
-                                                    : asking.failure().text()));
-        return;
-    }
-    m_asking = std::move(*asking);
-    buses.askSocket = path;
-    buses.askLibrary = m_askLibrary;
-}
-
 // The buses' sockets for the program's connect list.
 std::vector<AllowedSocket> GuardProcess::busSockets() {
     std::vector<AllowedSocket> sockets = m_proxies->sockets();
-    if (m_askingDoor)
-        sockets.push_back(std::move(*m_askingDoor));
     if (m_chooser)
         if (std::optional<AllowedSocket> session = (*m_bus)->socket())
             sockets.push_back(std::move(*session));
@@ -907,7 +872,6 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
                        start.pellim, start.reportTo);
     guard.setBusProblem(start.busProblem);
     guard.setWaylandReachable(own.preconnectedWayland());
-    guard.setAskLibrary(start.askLibrary);
     if (!start.keptAtStart.isEmpty())
         guard.log().write(LogLevel::Error,
                           keptEntry(store, start.keptAtStart,

@@ -32,9 +32,6 @@ struct GuardStart {
     QByteArray busFolder;
     QString busProblem;  // why there is no bus folder
     QString keptAtStart; // an answers file that could not be used, kept beside
-    // The library preloaded into the program to ask about what Landlock
-    // refused it; empty where every call of the program is held.
-    QByteArray askLibrary;
 };
 
 // The guard of `pellim-guard run`: starts the program (launchConfined, with

@@ -1,4 +1,3 @@
-#include "confine/AskWire.h"
 #include "confine/Confinement.h"
 #include "confine/GuardLink.h"
 #include "confine/HeldCalls.h"
@@ -23,7 +22,6 @@
 #include <poll.h>
 #include <sys/fanotify.h>
 #include <sys/inotify.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -610,159 +608,6 @@ QByteArray steps(const QByteArray &home, const QByteArray &script) {
             results << done(::rename(path.constData(), (home + "/" + words[2]).constData()));
     }
     return results.join(' ');
-}
-
-// A request as a program's preloaded library sends it to its guard, and what
-// stands in for the reply socket: "socket" (a SOCK_SEQPACKET pair); hostile,
-// where the guard must neither write nor wait: "full" (one whose queue the
-// program filled), "pipe" or "file".
-struct Ask {
-    pellim_ask_request wire{
-        PELLIM_ASK_VERSION, PELLIM_ASK_OPEN, O_WRONLY | O_CREAT, 0600, 0, 0, 0, 0, 0, 0};
-    QByteArray path;
-    std::vector<int> fds; // sent after the reply socket
-    const char *replyTo = "socket";
-};
-
-Ask asking(const QByteArray &path, int flags = O_RDONLY) {
-    Ask ask;
-    ask.wire.flags = flags;
-    ask.path = path;
-    ask.wire.path_size = std::uint32_t(path.size());
-    return ask;
-}
-
-// Sends `ask` on `socket`; the end its reply is read from.
-UniqueFd sendAsk(int socket, const Ask &ask) {
-    int reply[2] = {-1, -1};
-    if (std::strcmp(ask.replyTo, "pipe") == 0) {
-        if (::pipe2(reply, O_CLOEXEC | O_NONBLOCK) != 0)
-            return {};
-    } else if (std::strcmp(ask.replyTo, "file") == 0) {
-        reply[0] = ::memfd_create("reply", MFD_CLOEXEC);
-        reply[1] = ::dup(reply[0]);
-    } else if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, reply) != 0) {
-        return {};
-    } else if (std::strcmp(ask.replyTo, "full") == 0) {
-        while (::send(reply[1], "", 1, MSG_DONTWAIT) == 1) {
-        }
-    }
-    std::vector<int> fds{reply[1]};
-    fds.insert(fds.end(), ask.fds.begin(), ask.fds.end());
-    QByteArray bytes(reinterpret_cast<const char *>(&ask.wire), sizeof ask.wire);
-    bytes += ask.path;
-    iovec io{bytes.data(), std::size_t(bytes.size())};
-    alignas(cmsghdr) char control[CMSG_SPACE(8 * sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = CMSG_SPACE(fds.size() * sizeof(int));
-    cmsghdr *c = CMSG_FIRSTHDR(&message);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(fds.size() * sizeof(int));
-    std::memcpy(CMSG_DATA(c), fds.data(), fds.size() * sizeof(int));
-    const bool sent = ::sendmsg(socket, &message, 0) == bytes.size();
-    ::close(reply[1]);
-    return UniqueFd(sent ? reply[0] : (::close(reply[0]), -1));
-}
-
-// The reply on `end`, read without waiting: "waiting" (none yet), "none" (the
-// guard dropped the request), "kernel" (the kernel's answer stands), an
-// errno's name, or what the descriptor handed over reads ("ok" once one
-// opened for writing has "n" written through it).
-QByteArray replied(int end) {
-    pellim_ask_reply reply{};
-    iovec io{&reply, sizeof reply};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(end, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-    if (n < 0 && errno == ENOTSOCK) { // a pipe or file stood in: did anything reach it?
-        char byte = 0;
-        ssize_t r = ::pread(end, &byte, 1, 0);
-        if (r < 0 && errno == ESPIPE)
-            r = ::read(end, &byte, 1);
-        return r > 0 ? "written" : "none";
-    }
-    if (n < 0)
-        return errno == EAGAIN ? "waiting" : done(-1);
-    if (n != sizeof reply)
-        return n == 0 ? "none" : "short";
-    if (reply.error == PELLIM_ASK_KERNEL_ANSWER)
-        return "kernel";
-    if (reply.error != 0)
-        return strerrorname_np(reply.error);
-    const cmsghdr *c = CMSG_FIRSTHDR(&message);
-    int fd = -1;
-    if (!c || c->cmsg_type != SCM_RIGHTS)
-        return "ok without a descriptor";
-    std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-    return ::write(fd, "n", 1) == 1 ? (::close(fd), QByteArray("ok")) : opened(fd);
-}
-
-// One request on the asking socket: `change` makes it from a sound one that
-// would make Documents/new.txt (allowed) and write to it. `flood`: that many
-// asking into Downloads first, whose question is never answered.
-struct AskRow {
-    const char *name;
-    std::function<void(Ask &, const QByteArray &docs, const QByteArray &desk,
-                       const QByteArray &out)>
-        change;
-    QByteArray expected; // the reply, then what Documents/new.txt holds
-    int flood = 0;
-};
-
-const std::vector<AskRow> &askRows() {
-    using P = const QByteArray &;
-    static const std::vector<AskRow> rows = {
-        {"stored allow: made, its descriptor handed over", [](Ask &, P, P, P) {}, "ok n"},
-        {"stored allow: read, relative to a folder",
-         [](Ask &a, P d, P, P) {
-             a = asking("a.txt");
-             a.wire.has_dir = 1;
-             a.fds = {int(at(d))};
-         },
-         "a none"},
-        {"stored deny", [](Ask &a, P, P k, P) { a = asking(k + "/a.txt"); }, "EPERM none"},
-        {"outside the guarded folders: nothing done",
-         [](Ask &a, P, P, P o) { a = asking(o + "/new.txt", O_WRONLY | O_CREAT); }, "kernel none"},
-        {"a wrong version", [](Ask &a, P, P, P) { a.wire.version = 2; }, "EINVAL none"},
-        {"path_size beyond the bytes sent", [](Ask &a, P, P, P) { a.wire.path_size += 16; },
-         "EINVAL none"},
-        {"a NUL inside the path",
-         [](Ask &a, P d, P, P) {
-             a = asking(d + "/new.txt" + QByteArray(1, '\0') + "x", O_WRONLY | O_CREAT);
-         },
-         "EINVAL none"},
-        {"a relative path without a folder",
-         [](Ask &a, P, P, P) { a = asking("new.txt", O_WRONLY | O_CREAT); }, "EINVAL none"},
-        {"more descriptors than it names", [](Ask &a, P d, P, P) { a.fds = {int(at(d))}; },
-         "EINVAL none"},
-        {"more descriptors than any request has",
-         [](Ask &a, P d, P, P) {
-             a.wire.has_dir = a.wire.has_dir2 = 1;
-             a.fds = {int(at(d)), int(at(d)), int(at(d)), int(at(d))};
-         },
-         "EINVAL none"},
-        {"a reply socket the program filled (the first byte it sent is read)",
-         [](Ask &a, P, P k, P) {
-             a = asking(k + "/a.txt");
-             a.replyTo = "full";
-         },
-         "short none"},
-        {"a pipe for the reply socket", [](Ask &a, P, P, P) { a.replyTo = "pipe"; }, "none none"},
-        {"a file for the reply socket", [](Ask &a, P, P, P) { a.replyTo = "file"; }, "none none"},
-        {"op 0", [](Ask &a, P, P, P) { a.wire.op = 0; }, "EINVAL none"},
-        {"op 99", [](Ask &a, P, P, P) { a.wire.op = 99; }, "EINVAL none"},
-        {"a flood while a question waits: bounded, and the rest still answered",
-         [](Ask &, P, P, P) {}, "44 EAGAIN, 256 waiting, ok n", 300},
-    };
-    return rows;
 }
 
 // A row's name suffix for each way of holding calls.
@@ -1368,74 +1213,6 @@ private slots:
                                            {.held = held});
         ::chmod(QFile::encodeName(t.root()), 0700);
         QCOMPARE(got, QByteArray(held == CallsHeld::Every ? "EPERM r" : "EACCES r"));
-    }
-
-    // A program whose opens Landlock refuses asks its guard over a datagram
-    // socket, as its preloaded library would; the guard answers each request
-    // in turn, so one asked after it is answered once this one was read.
-    // Whatever comes, the guard neither crashes, nor waits, nor does anything
-    // it was not soundly asked, nor keeps a descriptor it was sent.
-    void askingSocket_data() {
-        QTest::addColumn<int>("row");
-        for (std::size_t i = 0; i < askRows().size(); ++i)
-            QTest::newRow(askRows()[i].name) << int(i);
-    }
-    void askingSocket() {
-        if (const std::optional<QString> why = confinementUnavailable())
-            QSKIP(qPrintable(*why));
-        QFETCH(int, row);
-        const AskRow &ask = askRows()[std::size_t(row)];
-        test::TestHome t;
-        const QByteArray docs = QFile::encodeName(t.documents()),
-                         desk = QFile::encodeName(t.desktop()),
-                         down = QFile::encodeName(t.downloads()),
-                         out = QFile::encodeName(t.root() + "/out");
-        t.makeFile("home/Documents/a.txt", "a");
-        t.makeFile("home/Desktop/a.txt", "k");
-        t.makeFile("home/Downloads/a.txt", "w");
-        t.makeFolder("out");
-        ConsentStore store(ConsentStore::defaultPath());
-        QVERIFY(store.setAnswer(GuardedFolder::Documents, ConsentAnswer::Allowed) &&
-                store.setAnswer(GuardedFolder::Desktop, ConsentAnswer::Denied));
-        struct Silent final : ConsentPrompter {
-            PromptAnswer ask(const ConsentRequest &) override { return PromptAnswer::CannotAsk; }
-            void begin(const ConsentRequest &, Answered) override {}
-        } silent;
-        MemoryLogSink log;
-        FolderGuard guard(log, silent);
-        const auto openFds = [] { return QDir("/proc/self/fd").entryList(QDir::Files).size(); };
-        const qsizetype before = openFds();
-        int sockets[2];
-        QVERIFY(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sockets) == 0);
-        UniqueFd program(sockets[0]), guards(sockets[1]);
-        const QByteArray got = runConfined(
-            {{docs, desk, down}, {}, {}}, guard,
-            [&] {
-                guards.reset();
-                Ask request = asking(docs + "/new.txt", O_WRONLY | O_CREAT);
-                ask.change(request, docs, desk, out);
-                std::vector<UniqueFd> ends;
-                for (int i = 0; i < ask.flood; ++i)
-                    ends.push_back(sendAsk(program.get(), asking(down + "/a.txt")));
-                const UniqueFd end = sendAsk(program.get(), request);
-                const UniqueFd last = sendAsk(program.get(), asking(out + "/none"));
-                pollfd answered{last.get(), POLLIN, 0};
-                if (::poll(&answered, 1, -1) != 1 || replied(last.get()) != "kernel")
-                    return QByteArray("no answer after it");
-                QMap<QByteArray, int> flood;
-                for (const UniqueFd &waiting : ends)
-                    ++flood[replied(waiting.get())];
-                QByteArray report;
-                for (auto kind = flood.begin(); kind != flood.end(); ++kind)
-                    report += QByteArray::number(kind.value()) + " " + kind.key() + ", ";
-                return report + replied(end.get());
-            },
-            {.held = CallsHeld::UnseenByLandlock, .prepare = [&](Supervisor &supervisor) {
-                 program.reset();
-                 QVERIFY(supervisor.serveAsking(std::move(guards)));
-             }});
-        QCOMPARE(got + " " + disk(docs + "/new.txt"), ask.expected);
-        QCOMPARE(openFds(), before);
     }
 
     // Another mount that shows a kept-out folder, one above it or one inside

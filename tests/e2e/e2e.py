@@ -3,9 +3,10 @@
 home per case. Usage: e2e.py {launch,writing,reading,portal,guard_run,portal_run} [BUILD_DIR]. Exit 0: passed,
 1: failed, 77: cannot run here (a failure under CI=true). The portal suite gives the guard a session bus of its own
 with xdg-desktop-portal and its GTK back-end, whose chooser shows the dialogs. The guard_run suite runs other
-programs (sh, cat, git) under pellim-guard (PELLIM_GUARD_BIN, or BUILD_DIR/pellim-guard), on a terminal of
-their own where Ctrl+C is typed. The portal_run suite runs a GTK and a Qt program (PELLIM_QT_CHOOSER, or
-BUILD_DIR/tests/qt_chooser) under it, whose file dialogs their toolkits send to the guard's portal."""
+programs (sh, cat, git, Python, a static one: PELLIM_STATIC_PROBE, or BUILD_DIR/tests/static_probe) under
+pellim-guard (PELLIM_GUARD_BIN, or BUILD_DIR/pellim-guard), on a terminal of their own where Ctrl+C is typed. The
+portal_run suite runs a GTK and a Qt program (PELLIM_QT_CHOOSER, or BUILD_DIR/tests/qt_chooser) under it, whose
+file dialogs their toolkits send to the guard's portal."""
 
 import contextlib
 import ctypes
@@ -866,10 +867,24 @@ def denied_entry(c, command, shown, path):
               for t in texts), "entries of %s: %r" % (command, texts))
 
 
+# x86-64's openat, made around the preloaded library: Landlock's refusal stands, unasked.
+RAW_OPEN = """import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+fd = libc.syscall(ctypes.c_long(257), ctypes.c_int(-100), sys.argv[1].encode(), ctypes.c_int(os.O_WRONLY | os.O_TRUNC))
+sys.exit(os.strerror(ctypes.get_errno()) if fd < 0 else "opened")"""
+
+
 def refused_for_sh(c):
+    """Under sh's deny its read and its write in Documents are refused by the guard, and an openat made around
+    the preloaded library by Landlock, unasked; the file stays as it was."""
     secret = make_file(c.docs + "/secret.txt")
     c.consent("deny", "--program", "sh", "documents")
     refused(c.guarded("run", "--", "sh", "-c", "cat ~/Documents/secret.txt"), "sh's cat")
+    for row, script, error in (("write", 'echo changed > "$1"', "Operation not permitted"),
+                               ("raw openat", 'exec /usr/bin/python3 -I -c "$RAW" "$1"', "Permission denied")):
+        got = c.guarded("run", "--", "sh", "-c", script, "sh", secret, env=dict(c.env, RAW=RAW_OPEN))
+        check(got.returncode != 0 and error in got.stderr, "%s: status %d, %r" % (row, got.returncode, got.stderr))
+    check(open(secret).read() == NOTE, "the file was changed under a deny")
     denied_entry(c, "sh", "sh", secret)
 
 
@@ -890,6 +905,50 @@ def allow_is_per_program(c):
     refused(got, "the script's cat")
     check("cat ended with 1" in got.stderr, "the script did not go on after cat: %r" % got.stderr)
     denied_entry(c, script, "show-notes", secret)
+
+
+def allowed_entry(c, command, access, path):
+    texts = c.wait_for("the guard's entry", lambda: [t for t in c.program_entries(command) if path in t])
+    check(any(t.endswith("Documents folder, %s access to %s: stored: allowed" % (access, path)) for t in texts),
+          "entries of %s: %r" % (command, texts))
+
+
+# Lists a folder (opendir), writes a new file in it, and runs cat on another through subprocess.
+LIST_WRITE_RUN = """import os, subprocess, sys
+folder, made, note = sys.argv[1:]
+print(os.listdir(folder))
+open(made, "w").write("made")
+print(subprocess.run(["cat", note], stdout=subprocess.PIPE, text=True).stdout, end="")"""
+
+
+def asked_through_library(c):
+    """Calls that Landlock refuses are asked about through the preloaded library, with the entries a held call
+    had: cat reads; Python lists Documents, writes a new file there and runs cat, which is asked as Python."""
+    secret, made = make_file(c.docs + "/secret.txt"), c.docs + "/made.txt"
+    for program in ("cat", "/usr/bin/python3"):
+        c.consent("allow", "--program", program, "documents")
+    got = c.guarded("run", "--", "cat", secret)
+    check(got.returncode == 0 and got.stdout == NOTE, "cat: %r" % (got,))
+    got = c.guarded("run", "--", "/usr/bin/python3", "-I", "-c", LIST_WRITE_RUN, c.docs, made, secret)
+    check(got.returncode == 0 and got.stdout == "['secret.txt']\n" + NOTE, "Python: %r" % (got,))
+    check(open(made).read() == "made", "Python's new file does not hold what it wrote")
+    for command, access, path in (("cat", "read", secret), ("/usr/bin/python3", "list", c.docs),
+                                  ("/usr/bin/python3", "write", made), ("/usr/bin/python3", "read", secret)):
+        allowed_entry(c, command, access, path)
+
+
+def static_refused_unasked(c):
+    """A statically linked program has no preloaded library: Landlock refuses its read and its write in
+    Documents unasked, with no answer stored (no question is shown) and under an allow alike."""
+    secret, made = make_file(c.docs + "/secret.txt"), c.docs + "/made.txt"
+    for answer in (None, "allow"):
+        if answer:
+            c.consent(answer, "--program", c.suite["static_probe"], "documents")
+        got = c.guarded("run", "--", c.suite["static_probe"], secret, made)
+        check(got.stdout == "read: Permission denied\nwrite: Permission denied\n" and not c.windows(),
+              "%s: status %d, printed %r" % (answer or "unanswered", got.returncode, got.stdout))
+    check(not os.path.exists(made), "the static program made a file in Documents")
+    check(not [t for t in c.program_entries(c.suite["static_probe"]) if secret in t], "the guard was asked")
 
 
 def on_terminal(c, script):
@@ -1098,7 +1157,8 @@ SUITES = {
                ("portal_gone", portal_gone), ("portal_stalled", portal_stalled)],
     "guard_run": [("refused_for_sh", refused_for_sh), ("allow_is_per_program", allow_is_per_program),
                   ("ctrl_c", ctrl_c), ("exit_statuses", exit_statuses),
-                  ("git_settings", git_settings), ("git_asked_once", git_asked_once)],
+                  ("git_settings", git_settings), ("git_asked_once", git_asked_once),
+                  ("asked_through_library", asked_through_library), ("static_refused_unasked", static_refused_unasked)],
     "portal_run": [("gtk_picked_under_deny", lambda c: picked_under_deny(c, "gtk")),
                    ("qt_picked_under_deny", lambda c: picked_under_deny(c, "qt")),
                    ("cancel_grants_nothing", cancel_grants_nothing), ("listed_while_running", listed_while_running),
@@ -1148,7 +1208,8 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
     suite = {"build": build_dir, "bin": os.environ.get("PELLIM_BIN") or os.path.join(build_dir, "pellim"),
              "consent_bin": os.environ.get("PELLIM_CONSENT_BIN") or os.path.join(build_dir, "pellim-consent"),
              "guard_bin": os.environ.get("PELLIM_GUARD_BIN") or os.path.join(build_dir, "pellim-guard"),
-             "qt_chooser": os.environ.get("PELLIM_QT_CHOOSER") or os.path.join(build_dir, "tests", "qt_chooser")}
+             "qt_chooser": os.environ.get("PELLIM_QT_CHOOSER") or os.path.join(build_dir, "tests", "qt_chooser"),
+             "static_probe": os.environ.get("PELLIM_STATIC_PROBE") or os.path.join(build_dir, "tests", "static_probe")}
     print("e2e %s: pellim at %s" % (name, suite["bin"]), flush=True)
     if not all(os.access(suite[b], os.X_OK) for b in ("bin", "consent_bin", "guard_bin")):
         print("e2e %s: no pellim, pellim-guard or pellim-consent there" % name)
@@ -1156,7 +1217,7 @@ def main(name, build_dir=os.path.join(SOURCE_DIR, "build")):
     try:
         for tool in ("Xvfb", "openbox", "xdotool", "journalctl", "dbus-daemon", "/usr/bin/python3") + (
                 ("dbus-daemon", "xprop", PORTAL, PORTAL_GTK) if name == "portal" else
-                ("git", "sh", "cat", "head") if name == "guard_run" else
+                ("git", "sh", "cat", "head", suite["static_probe"]) if name == "guard_run" else
                 (suite["qt_chooser"],) if name == "portal_run" else ("xprop",)):
             if not shutil.which(tool):
                 raise Skip(tool + " is missing")
