@@ -405,6 +405,19 @@ bool LayoutMapper::list(std::size_t at) {
     return true;
 }
 
+// Below ABI 3 Landlock checks an open to read for reading only, so a file a
+// rule lets the program read (a start file, the home's read-only part) would
+// be emptied by one with O_TRUNC: such opens stay held where the others are
+// left to Landlock (openat2's, whose flags the filter cannot read, all of
+// them: everyCallHeld). creat writes, which Landlock does check.
+int holdTruncatingReads(scmp_filter_ctx filter, const HeldCall &call, int nr, int abi) {
+    if (call.op != HeldOp::Open || abi >= 3 || call.flags == kNoArg)
+        return 0;
+    return ::seccomp_rule_add(
+        filter, SCMP_ACT_NOTIFY, nr, 1,
+        SCMP_CMP(unsigned(call.flags), SCMP_CMP_MASKED_EQ, O_ACCMODE | O_TRUNC, O_TRUNC));
+}
+
 // The calls that name a place in the file system go to the supervisor (the
 // held-call table), everything else runs. A call of another architecture's
 // (int 0x80 from a 64-bit process, an x32 call) would bypass the numbers, so it
@@ -424,14 +437,16 @@ std::optional<UniqueFd> installFilter(int abi, CallsHeld held, int *error) {
         return failed(rc);
     const HeldCallTable calls;
     for (const HeldCallTable::Entry &entry : calls.entries()) {
-        if (askedUnder(entry.call->op, held, abi)) {
+        if (!everyCallHeld(*entry.call, held, abi) && askedUnder(entry.call->op, held, abi)) {
             // Held only when marked: the preloaded library's second try.
             if (const int rc = ::seccomp_rule_add(filter.get(), SCMP_ACT_NOTIFY, entry.nr, 1,
                                                   SCMP_A5_64(SCMP_CMP_EQ, PELLIM_ASK_MARK)))
                 return failed(rc);
+            if (const int rc = holdTruncatingReads(filter.get(), *entry.call, entry.nr, abi))
+                return failed(rc);
             continue;
         }
-        if (!heldUnder(entry.call->op, held, abi))
+        if (!everyCallHeld(*entry.call, held, abi))
             continue;
         const int set = entry.call->heldIfSet;
         if (const int rc = set == kNoArg
@@ -605,6 +620,12 @@ bool heldUnder(HeldOp op, CallsHeld held, int abi) {
     // Without Landlock's truncate right, a truncate on a path would go on
     // unrefused: the guard keeps deciding each one.
     return op == HeldOp::Truncate && abi < 3;
+}
+
+bool everyCallHeld(const HeldCall &call, CallsHeld held, int abi) {
+    const bool flagsUnread =
+        call.op == HeldOp::Open && call.flags == kNoArg && call.fixedFlags == 0;
+    return heldUnder(call.op, held, abi) || (flagsUnread && abi < 3);
 }
 
 bool askedUnder(HeldOp op, CallsHeld held, int abi) {

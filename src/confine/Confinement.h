@@ -131,5 +131,9 @@ bool reachedThroughAnotherMount(const QByteArray &path, int mountId, const QByte
 // as the preloaded library's question (PELLIM_ASK_MARK).
 bool heldUnder(HeldOp op, CallsHeld held, int abi);
 bool askedUnder(HeldOp op, CallsHeld held, int abi);
+// Whether every call of `call` is held, whatever its arguments: heldUnder, and
+// below ABI 3 openat2, whose flags (O_TRUNC) the filter cannot read. Below ABI
+// 3 an open to read with O_TRUNC is held too, where the flags can be read.
+bool everyCallHeld(const HeldCall &call, CallsHeld held, int abi);
 
 } // namespace pellim
