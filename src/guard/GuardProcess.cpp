@@ -181,6 +181,10 @@ public:
     [[noreturn]] void cannotStart(const QString &why);
     LogHandle &log() { return m_log; }
     void setBusProblem(const QString &problem) { m_busProblem = problem; }
+    void setBus(Result<std::unique_ptr<PrivateBus>> bus) {
+        m_bus = std::move(bus);
+        m_busStarted = true;
+    }
     void setWaylandReachable(bool reachable) { m_waylandReachable = reachable; }
     // The program's opens are left to Landlock: moves of what its rules
     // cover are watched (Supervisor::watchMovesIn).
@@ -235,6 +239,7 @@ private:
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
     Result<std::unique_ptr<PrivateBus>> m_bus = Failure{};
+    bool m_busStarted = false; // before the guard was made (setBus)
     std::unique_ptr<FileChooserService> m_chooser;
     QuestionQueue m_questions;
     FolderGuard m_guard;
@@ -710,7 +715,7 @@ void GuardProcess::publishGrants() {
 // the name yet), and the accessibility bus's proxy.
 Result<std::unique_ptr<FileChooserService>>
 GuardProcess::startBuses(const QProcessEnvironment &environment, const QByteArray &busFolder) {
-    if (!busFolder.isEmpty())
+    if (!busFolder.isEmpty() && !m_busStarted)
         m_bus = PrivateBus::start(busFolder);
     Result<std::unique_ptr<FileChooserService>> chooser =
         m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
@@ -902,6 +907,8 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
     GuardProcess guard(std::move(launched->channel), argc, argv, start.program, launched->pid,
                        start.pellim, start.reportTo);
     guard.setBusProblem(start.busProblem);
+    if (start.bus)
+        guard.setBus(std::move(*start.bus));
     guard.setWaylandReachable(own.preconnectedWayland());
     guard.setOpensLeftToLandlock(launch.held == CallsHeld::UnseenByLandlock);
     if (!start.keptAtStart.isEmpty())
