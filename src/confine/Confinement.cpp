@@ -606,8 +606,15 @@ bool readOnlyByRule(const QByteArray &name) {
     return name == "bin" || (name.startsWith('.') && name != "." && name != "..");
 }
 
-std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error) {
-    return LayoutMapper({}).map(paths, error);
+std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error,
+                                            std::vector<UniqueFd> *ruled) {
+    if (!ruled)
+        return LayoutMapper({}).map(paths, error);
+    const RuleSink keep = [ruled](int fd, bool, bool) {
+        ruled->emplace_back(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+        return ruled->back().isValid();
+    };
+    return LayoutMapper(keep).map(paths, error);
 }
 
 bool heldUnder(HeldOp op, CallsHeld held, int abi) {

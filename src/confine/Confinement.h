@@ -75,7 +75,10 @@ bool readOnlyByRule(const QByteArray &name);
 // A folder above that cannot be listed gets no rules below it either: the guard
 // decides every call there. Links among the entries get no rule (a rule on a link
 // would cover its target), so they are not in `allowed`.
-std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error = nullptr);
+// With `ruled`, it also gets an O_PATH descriptor of every entry given a rule,
+// which the rule follows wherever the entry is moved.
+std::optional<ConfinementLayout> mapKeptOut(const KeptOutPaths &paths, int *error = nullptr,
+                                            std::vector<UniqueFd> *ruled = nullptr);
 
 struct ConfinementError {
     QString message;

@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <unordered_map>
+
+#include <csignal>
+#include <cstring>
 
 namespace pellim {
 
@@ -51,7 +55,54 @@ pid_t pidOfPidfd(pid_t caller, int fd) {
     return 0;
 }
 
+// Every process's parent, as /proc shows them now; an ended one waiting to be
+// reaped (Z) has none.
+std::unordered_map<pid_t, pid_t> parents() {
+    std::unordered_map<pid_t, pid_t> found;
+    const std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), ::closedir);
+    if (!proc)
+        return found;
+    while (const dirent *entry = ::readdir(proc.get())) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end)
+            continue;
+        QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = file.readAll();
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[0] != "Z")
+            found[pid_t(pid)] = pid_t(fields[1].toInt());
+    }
+    return found;
+}
+
 } // namespace
+
+void endProgram(pid_t first) {
+    const pid_t guard = ::getpid(), command = ::getppid();
+    for (int round = 0; round < 64; ++round) {
+        const std::unordered_map<pid_t, pid_t> parent = parents();
+        const auto programs = [&](pid_t pid) {
+            for (int depth = 0; depth < 4096 && pid > 1; ++depth) {
+                const auto up = parent.find(pid);
+                if (pid == first || pid == guard || up == parent.end())
+                    return pid == first;
+                if (up->second == command)
+                    return true; // left with the command: the program's, not the guard's
+                pid = up->second;
+            }
+            return false;
+        };
+        bool any = false;
+        for (const auto &[pid, up] : parent)
+            if (pid != guard && pid != command && programs(pid))
+                any = ::kill(pid, SIGKILL) == 0 || any;
+        if (!any)
+            return;
+    }
+}
 
 bool OwnProcesses::own(pid_t pid, pid_t caller) const {
     const std::optional<pid_t> process = statusField(pid, "Tgid");

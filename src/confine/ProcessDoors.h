@@ -14,6 +14,13 @@ namespace pellim {
 // as and every process descended from it. Signals and the links in /proc/PID/
 // reach only these; the guard, its helpers and every other process of the
 // person's stay out of reach.
+// Ends the program: SIGKILL to `first` and every process descending from it,
+// and to what it left behind with the command that started the guard (our
+// parent, a subreaper, inherits the program's orphans), the guard and its own
+// children (the bus daemon) aside. Goes on until a look finds none left, so
+// that one forked meanwhile goes too.
+void endProgram(pid_t first);
+
 class OwnProcesses {
 public:
     // Until a first process is named, only a caller's own process counts.

@@ -10,6 +10,7 @@
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -45,6 +46,13 @@ FileAccessKind openKind(int flags, const Walked &walked) {
 }
 
 // `path` with every link followed; empty where it does not exist.
+std::optional<QByteArray> readLinkOf(const QByteArray &path) {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+    return n < 0 || n == ssize_t(sizeof buffer) ? std::nullopt
+                                                : std::optional(QByteArray(buffer, int(n)));
+}
+
 QByteArray realPath(const QByteArray &path) {
     char resolved[PATH_MAX];
     return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
@@ -60,9 +68,11 @@ struct Supervisor::Side {
     bool isLink = false;          // the entry itself is a link
 };
 
-std::optional<Supervisor::Map> Supervisor::mapFolders(const KeptOutPaths &paths, QString *error) {
+std::optional<Supervisor::Map> Supervisor::mapFolders(const KeptOutPaths &paths, QString *error,
+                                                      bool keepRuled) {
     int e = 0;
-    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e);
+    std::vector<UniqueFd> ruled;
+    std::optional<ConfinementLayout> layout = mapKeptOut(paths, &e, keepRuled ? &ruled : nullptr);
     if (!layout) {
         if (error)
             *error = QStringLiteral("cannot map the kept-out folders: %1").arg(errnoText(e));
@@ -70,7 +80,7 @@ std::optional<Supervisor::Map> Supervisor::mapFolders(const KeptOutPaths &paths,
     }
     // Only which of the kept-out folders are sealed: their identities, not a
     // second map of the folders above them.
-    Map map{std::move(*layout), {}};
+    Map map{std::move(*layout), {}, std::move(ruled)};
     for (const QByteArray &path : paths.sealed) {
         const std::optional<Walked> walked = walkPath(path);
         if (walked && walked->exists && walked->isFolder &&
@@ -102,6 +112,7 @@ std::unique_ptr<Supervisor> Supervisor::create(UniqueFd listener, FolderProtecti
     auto made = std::unique_ptr<Supervisor>(
         new Supervisor(std::move(listener), protection, std::move(mapped->layout),
                        std::move(mapped->sealed), std::move(sockets)));
+    made->m_ruled = std::move(mapped->ruled);
     if (made->m_layout.home) {
         // The home as it was mapped: one swapped in since finds nothing by name.
         made->m_home.reset(::open(paths.home.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -178,10 +189,11 @@ Supervisor::Result Supervisor::handleOne(int *error) {
         return failed(m_wakeError); // no answer could ever reach a waiting call
     // With the sync wake-up, the caller wakes this thread on its own CPU, and
     // this poll is where it waits. A wake-up matters only while calls wait.
-    pollfd ready[3] = {{m_listener.get(), POLLIN, 0},
+    pollfd ready[4] = {{m_listener.get(), POLLIN, 0},
                        {m_endsWith.get(), 0, 0}, // a negative descriptor is left out
+                       {m_moves.get(), POLLIN, 0},
                        {m_wake.get(), POLLIN, 0}};
-    const nfds_t watched = m_waiting.empty() ? 2 : 3;
+    const nfds_t watched = m_waiting.empty() ? 3 : 4;
     // Folded entries are written once their second ends, here between calls:
     // a quiet program's last count is not left waiting for its next call.
     int timeout = -1;
@@ -192,7 +204,7 @@ Supervisor::Result Supervisor::handleOne(int *error) {
         timeout = int(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
     }
     if (m_lookedAhead) {
-        for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             ready[i].revents = m_ahead[i];
         m_lookedAhead = false;
     } else {
@@ -203,7 +215,9 @@ Supervisor::Result Supervisor::handleOne(int *error) {
     }
     if (ready[1].revents)
         return Result::Gone;
-    if (ready[2].revents & POLLIN) {
+    if (ready[2].revents & POLLIN)
+        lookAtMoves();
+    if (ready[3].revents & POLLIN) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t read = ::read(m_wake.get(), &count, sizeof count);
         decideWaiting();
@@ -236,15 +250,68 @@ Supervisor::Result Supervisor::handleOne(int *error) {
 // call known to wait can always be received: the kernel's count of them only
 // falls as one is.
 void Supervisor::lookAhead(nfds_t watched) {
-    pollfd ahead[3] = {
-        {m_listener.get(), POLLIN, 0}, {m_endsWith.get(), 0, 0}, {m_wake.get(), POLLIN, 0}};
+    pollfd ahead[4] = {{m_listener.get(), POLLIN, 0},
+                       {m_endsWith.get(), 0, 0},
+                       {m_moves.get(), POLLIN, 0},
+                       {m_wake.get(), POLLIN, 0}};
     m_sinceLook = 0;
     m_aheadFound = ::poll(ahead, watched, 0) > 0;
     if (!m_aheadFound)
         return;
-    for (std::size_t i = 0; i < 3; ++i)
+    for (std::size_t i = 0; i < 4; ++i)
         m_ahead[i] = ahead[i].revents;
     m_lookedAhead = true;
+}
+
+bool Supervisor::watchMovesIn(std::function<void(const QByteArray &)> movedIn) {
+    UniqueFd moves(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!moves.isValid())
+        return false;
+    std::unordered_map<int, std::size_t> watches;
+    for (std::size_t i = 0; i < m_ruled.size(); ++i) {
+        // The magic link leads to the entry itself, wherever it lies by then.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_ruled[i].get());
+        const int watch = ::inotify_add_watch(moves.get(), self.constData(), IN_MOVE_SELF);
+        if (watch < 0)
+            return false;
+        watches[watch] = i;
+    }
+    m_moves = std::move(moves);
+    m_moveWatches = std::move(watches);
+    m_movedIn = std::move(movedIn);
+    return true;
+}
+
+// An entry with a rule was moved: where it lies now is walked, and judged as
+// a call there would be. Inside a kept-out folder, or under a guarded
+// folder's name, its rule would let the program in unasked.
+void Supervisor::lookAtMoves() {
+    alignas(inotify_event) char events[4096];
+    std::vector<std::size_t> moved;
+    ssize_t got;
+    while ((got = ::read(m_moves.get(), events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            if (const auto found = m_moveWatches.find(event->wd);
+                (event->mask & IN_MOVE_SELF) && found != m_moveWatches.end())
+                moved.push_back(found->second);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    for (const std::size_t i : moved) {
+        const std::optional<QByteArray> now =
+            readLinkOf("/proc/self/fd/" + QByteArray::number(m_ruled[i].get()));
+        const std::optional<Walked> walked = now ? walkPath(*now) : std::nullopt;
+        if (!walked || !walked->exists)
+            continue; // removed meanwhile, or out of reach of the guard too
+        if (!innermost(*walked, m_layout.keptOut) && !m_protection.guards(*walked))
+            continue;
+        m_moves.reset(); // said once: the program is ended for it
+        m_moveWatches.clear();
+        if (m_movedIn)
+            m_movedIn(*now);
+        return;
+    }
 }
 
 // A question was answered: the calls that waited for it are decided again, in

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <poll.h>
@@ -68,13 +69,15 @@ public:
     struct Map {
         ConfinementLayout layout;
         std::vector<FileIdentity> sealed;
+        std::vector<UniqueFd> ruled; // with `keepRuled`: each entry given a rule
     };
     // Made apart from create, a guard can map while its program maps the same
     // folders to confine itself, each on a CPU of its own. Two maps made at
     // different moments may differ, as they always could: where the guard's
     // map wrongly counts an entry as covered by a rule, the call it lets go on
     // meets the program's own rules, which refuse it.
-    static std::optional<Map> mapFolders(const KeptOutPaths &paths, QString *error = nullptr);
+    static std::optional<Map> mapFolders(const KeptOutPaths &paths, QString *error = nullptr,
+                                         bool keepRuled = false);
     // `paths` must be what the process was confined with; `mapped`, where given,
     // mapFolders(paths). Nothing when the folders cannot be mapped; `error` says
     // why. `sockets`: what the process may connect to besides the network
@@ -104,6 +107,14 @@ public:
     void endWith(int descriptor);
     // From any thread: handleOne returns, and decides the waiting calls again.
     void wake();
+    // Where the program's opens are left to Landlock (CallsHeld::UnseenByLandlock):
+    // a Landlock rule follows its entry wherever it is moved, so an entry with
+    // one that the person moves into a kept-out folder, or renames to a guarded
+    // folder's name, while the program runs would be open to it there,
+    // unasked. handleOne watches each entry of the map (mapped with
+    // `keepRuled`) and calls `movedIn` with where one went, once. False when
+    // they cannot be watched (then nothing is watched).
+    [[nodiscard]] bool watchMovesIn(std::function<void(const QByteArray &)> movedIn);
 
     // Which way the answered calls went, for the benchmarks: the cost of a
     // held call depends on it.
@@ -131,6 +142,7 @@ private:
     Supervisor(UniqueFd listener, FolderProtection &protection, ConfinementLayout layout,
                std::vector<FileIdentity> sealed, std::vector<AllowedSocket> sockets);
     void answer(const seccomp_notif &notification);
+    void lookAtMoves();
     void send(std::uint64_t id, Reply &reply);
     void decideWaiting();
     void lookAhead(nfds_t watched);
@@ -166,6 +178,11 @@ private:
     UniqueFd m_wake; // an eventfd: a question was answered
     int m_wakeError = 0;
     UniqueFd m_endsWith;
+    // The entries with a rule, and the watch on their moves (watchMovesIn).
+    std::vector<UniqueFd> m_ruled;
+    UniqueFd m_moves;
+    std::unordered_map<int, std::size_t> m_moveWatches; // watch: index in m_ruled
+    std::function<void(const QByteArray &)> m_movedIn;
     FolderProtection &m_protection;
     ConfinementLayout m_layout;
     std::vector<FileIdentity> m_sealed;
@@ -186,7 +203,7 @@ private:
     mode_t m_ownUmask = 0;
     // What the last look ahead saw, for the next round (lookAhead).
     bool m_lookedAhead = false;
-    short m_ahead[3] = {};
+    short m_ahead[4] = {};
     bool m_truncateGoesOn = true;
     Counts m_counts;
     Pidfds m_pidfds;

@@ -256,10 +256,12 @@ UniqueFd blockForwardedSignals() {
     start.reportTo = reportTo;
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const Result<QByteArray> busFolder = BusProxies::makeFolder(environment);
-    if (busFolder)
+    if (busFolder) {
         start.busFolder = *busFolder;
-    else
+        start.bus = PrivateBus::start(start.busFolder);
+    } else {
         start.busProblem = busFolder.failure().text();
+    }
     QString kept;
     start.keptOut = keptOutFolders(&kept, start.pellim);
     start.keptAtStart = kept;

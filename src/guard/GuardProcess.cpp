@@ -3,6 +3,7 @@
 
 #include "confine/GuardLink.h"
 #include "confine/GuardMessages.h"
+#include "confine/ProcessDoors.h"
 #include "confine/SocketDoors.h"
 #include "confine/Supervisor.h"
 #include "consent/ConsentStore.h"
@@ -180,7 +181,14 @@ public:
     [[noreturn]] void cannotStart(const QString &why);
     LogHandle &log() { return m_log; }
     void setBusProblem(const QString &problem) { m_busProblem = problem; }
+    void setBus(Result<std::unique_ptr<PrivateBus>> bus) {
+        m_bus = std::move(bus);
+        m_busStarted = true;
+    }
     void setWaylandReachable(bool reachable) { m_waylandReachable = reachable; }
+    // The program's opens are left to Landlock: moves of what its rules
+    // cover are watched (Supervisor::watchMovesIn).
+    void setOpensLeftToLandlock(bool left) { m_opensLeft = left; }
     int channel() const { return m_channelFd.get(); }
 
 private:
@@ -211,6 +219,7 @@ private:
     };
     ShownChooser shownFor(const FileChooserRequest &request) const;
     void superviseCalls();
+    void watchMoves();
     void showQuestions();
     void serve(const QByteArray &message);
     [[noreturn]] void finish(int status);
@@ -223,12 +232,14 @@ private:
     char **m_argv;
     Program m_program;
     QString m_busProblem; // why the program has no bus folder
+    bool m_opensLeft = false;
     std::optional<bool> m_reachable;
     bool m_waylandReachable = false; // a Wayland compositor took a connection at the start
     JournalSink m_journal;
     LogHandle m_log;
     std::unique_ptr<BusProxies> m_proxies;
     Result<std::unique_ptr<PrivateBus>> m_bus = Failure{};
+    bool m_busStarted = false; // before the guard was made (setBus)
     std::unique_ptr<FileChooserService> m_chooser;
     QuestionQueue m_questions;
     FolderGuard m_guard;
@@ -272,7 +283,7 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
     Result<std::unique_ptr<FileChooserService>> chooser = startBuses(environment, busFolder);
     // The guard's own map of the folders, while the daemon starts and the
     // program confines itself, each on a CPU of its own.
-    m_map = Supervisor::mapFolders(keptOut, &m_mapError);
+    m_map = Supervisor::mapFolders(keptOut, &m_mapError, m_opensLeft);
     if (m_reportTo >= 0)
         std::thread(&GuardProcess::watchFirst, this).detach();
     int error = 0;
@@ -313,6 +324,7 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         return 1;
     }
     m_supervisor->setFirstProcess(m_first);
+    watchMoves();
     shareGrants(keptOut);
     m_supervisor->sockets().onRefused([this](const QString &address) {
         m_log.write(LogLevel::Error, QStringLiteral("Folder guard: refused %1 a connection to %2")
@@ -353,6 +365,30 @@ int GuardProcess::run(const KeptOutPaths &keptOut, bool waylandPreconnected,
         serve(*message);
     }
     finish(m_app->exec());
+}
+
+// A Landlock rule goes with its entry: one the person moves into a guarded
+// folder while the program runs would be open to it there, unasked. Nothing
+// can take the rule back, so the program is ended, and says so; run again,
+// it is confined as the folders lie then. Where the moves cannot be watched,
+// nothing but that is lost, and the journal says it.
+void GuardProcess::watchMoves() {
+    if (!m_opensLeft)
+        return;
+    const bool watched = m_supervisor->watchMovesIn([this](const QByteArray &now) {
+        const QString why =
+            QStringLiteral("stopped %1: %2 was moved into a guarded folder, where %1 could have "
+                           "reached it without asking")
+                .arg(m_program.name, QFile::decodeName(now));
+        m_log.write(LogLevel::Error, QStringLiteral("Folder guard: ") + why);
+        std::fprintf(stderr, "pellim-guard: %s\n", qPrintable(why));
+        endProgram(m_first);
+    });
+    if (!watched)
+        m_log.write(LogLevel::Error,
+                    QStringLiteral("Folder guard: cannot watch what %1 may reach for moves into "
+                                   "the guarded folders: %2")
+                        .arg(m_program.name, errnoText(errno)));
 }
 
 void GuardProcess::superviseCalls() {
@@ -679,7 +715,7 @@ void GuardProcess::publishGrants() {
 // the name yet), and the accessibility bus's proxy.
 Result<std::unique_ptr<FileChooserService>>
 GuardProcess::startBuses(const QProcessEnvironment &environment, const QByteArray &busFolder) {
-    if (!busFolder.isEmpty())
+    if (!busFolder.isEmpty() && !m_busStarted)
         m_bus = PrivateBus::start(busFolder);
     Result<std::unique_ptr<FileChooserService>> chooser =
         m_bus ? FileChooserService::start((*m_bus)->address(), m_log, m_program.name)
@@ -871,7 +907,10 @@ int runGuardForProgram(GuardStart start, const LaunchRequest &launch, int &argc,
     GuardProcess guard(std::move(launched->channel), argc, argv, start.program, launched->pid,
                        start.pellim, start.reportTo);
     guard.setBusProblem(start.busProblem);
+    if (start.bus)
+        guard.setBus(std::move(*start.bus));
     guard.setWaylandReachable(own.preconnectedWayland());
+    guard.setOpensLeftToLandlock(launch.held == CallsHeld::UnseenByLandlock);
     if (!start.keptAtStart.isEmpty())
         guard.log().write(LogLevel::Error,
                           keptEntry(store, start.keptAtStart,

@@ -3,6 +3,7 @@
 
 #include "confine/ProgramLaunch.h"
 #include "consent/Program.h"
+#include "guard/PrivateBus.h"
 #include "paths/KeptOutPaths.h"
 #include "sys/Descriptor.h"
 
@@ -32,6 +33,9 @@ struct GuardStart {
     QByteArray busFolder;
     QString busProblem;  // why there is no bus folder
     QString keptAtStart; // an answers file that could not be used, kept beside
+    // The program's bus daemon, started as soon as its folder is there, so
+    // that it comes up while the program is started and confines itself.
+    std::optional<Result<std::unique_ptr<PrivateBus>>> bus;
 };
 
 // The guard of `pellim-guard run`: starts the program (launchConfined, with

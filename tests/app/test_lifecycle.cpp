@@ -134,7 +134,7 @@ private Q_SLOTS:
             << "pellim-consent --frobnicate" << 2 << "Unknown option 'frobnicate'";
         QTest::newRow("guard version")
             << "pellim-guard --version" << 0 << "pellim-guard " PELLIM_VERSION "\n";
-        QTest::newRow("guard help") << "pellim-guard --help" << 0 << "run [--name NAME] --";
+        QTest::newRow("guard help") << "pellim-guard --help" << 0 << "run [--name NAME] [--hold-every-call] --";
         QTest::newRow("guard unknown option")
             << "pellim-guard run --frob -- sh" << 2 << "unknown option '--frob'";
         QTest::newRow("guard without a program") << "pellim-guard run --" << 2 << "no program";

@@ -951,6 +951,29 @@ def static_refused_unasked(c):
     check(not [t for t in c.program_entries(c.suite["static_probe"]) if secret in t], "the guard was asked")
 
 
+def moved_in_ends_program(c):
+    """A folder of the home has a Landlock rule of its own, which goes with it: moved into Desktop while a
+    program runs with its opens left to Landlock, it would be open to the program there, unasked. The guard
+    ends the program as the folder arrives, says so, and nothing of it is read; a move elsewhere in the home
+    changes nothing."""
+    notes = make_file(c.home + "/Notes/notes.txt")
+    script = 'echo ready; read line; cat "$1" || echo refused'
+    for target, ended in ((c.home + "/Desktop/Notes", True), (c.home + "/Kept", False)):
+        p = c.started("run", "--", "sh", "-c", script, "sh", target + "/notes.txt", stdin=subprocess.PIPE)
+        check(p.stdout.readline() == "ready\n", "the program did not start")
+        os.rename(os.path.dirname(notes), target)
+        time.sleep(0.5)  # the guard hears of the move from inotify, not from the program
+        out, err = p.communicate("go\n", timeout=20)  # a pipe closed by then is ignored
+        os.rename(target, os.path.dirname(notes))
+        if ended:
+            check(p.returncode == -signal.SIGKILL and "short note" not in out and
+                  "moved into a guarded folder" in err, "into Desktop: %d, %r, %r" % (p.returncode, out, err))
+        else:
+            check(p.returncode == 0 and "A short note" in out, "within the home: %d, %r" % (p.returncode, out))
+    check([t for t in c.program_entries("sh") if "was moved into a guarded folder" in t],
+          "no entry says why sh was stopped")
+
+
 def on_terminal(c, script):
     """`sh -c script` under the guard as a shell starts it, on a terminal; once it says "ready", Ctrl+C is
     typed there, which signals the terminal's foreground process group. The guard's wait status."""
@@ -1158,7 +1181,8 @@ SUITES = {
     "guard_run": [("refused_for_sh", refused_for_sh), ("allow_is_per_program", allow_is_per_program),
                   ("ctrl_c", ctrl_c), ("exit_statuses", exit_statuses),
                   ("git_settings", git_settings), ("git_asked_once", git_asked_once),
-                  ("asked_through_library", asked_through_library), ("static_refused_unasked", static_refused_unasked)],
+                  ("asked_through_library", asked_through_library), ("static_refused_unasked", static_refused_unasked),
+                  ("moved_in_ends_program", moved_in_ends_program)],
     "portal_run": [("gtk_picked_under_deny", lambda c: picked_under_deny(c, "gtk")),
                    ("qt_picked_under_deny", lambda c: picked_under_deny(c, "qt")),
                    ("cancel_grants_nothing", cancel_grants_nothing), ("listed_while_running", listed_while_running),

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -387,6 +388,9 @@ private Q_SLOTS:
         QVERIFY(bytes.isEmpty() || (raw && std::fwrite(bytes.data(), 1, bytes.size(), raw)));
         if (raw)
             std::fclose(raw);
+        // QTemporaryDir cannot remove a name that is not UTF-8: by its bytes, here.
+        const auto removeRaw =
+            qScopeGuard([&] { std::remove(onDisk(dir.filePath(typed).toUtf8()).constData()); });
         QWidget parent;
         parent.show();
         struct {
