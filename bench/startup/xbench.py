@@ -199,12 +199,13 @@ class Launched:
     def pid(self):
         """The program itself. pellim runs under `pellim-guard run`: the process
         spawned waits, its child is the guard, and the guard's child is pellim
-        (beside the bus proxy)."""
+        (beside its bus daemon and the accessibility bus's proxy)."""
         pid = self.process.pid
         while exe_of(pid).endswith("/pellim-guard"):
             kids = children_of(pid)
             guards = [k for k in kids if exe_of(k).endswith("/pellim-guard")]
-            others = [k for k in kids if k not in guards and not exe_of(k).endswith("/xdg-dbus-proxy")]
+            others = [k for k in kids if k not in guards and
+                      not exe_of(k).endswith(("/xdg-dbus-proxy", "/dbus-daemon"))]
             if not (guards or others):
                 break
             pid = (guards or others)[0]
