@@ -272,9 +272,12 @@ bool Supervisor::watchMovesIn(std::function<void(const QByteArray &)> movedIn) {
         // The magic link leads to the entry itself, wherever it lies by then.
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_ruled[i].get());
         const int watch = ::inotify_add_watch(moves.get(), self.constData(), IN_MOVE_SELF);
-        if (watch < 0)
+        // One the person may not read (another user's entry of /tmp, /root)
+        // is no more open to the program than to them, wherever it goes.
+        if (watch < 0 && errno != EACCES && errno != EPERM)
             return false;
-        watches[watch] = i;
+        if (watch >= 0)
+            watches[watch] = i;
     }
     m_moves = std::move(moves);
     m_moveWatches = std::move(watches);

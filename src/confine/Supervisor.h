@@ -112,8 +112,8 @@ public:
     // one that the person moves into a kept-out folder, or renames to a guarded
     // folder's name, while the program runs would be open to it there,
     // unasked. handleOne watches each entry of the map (mapped with
-    // `keepRuled`) and calls `movedIn` with where one went, once. False when
-    // they cannot be watched (then nothing is watched).
+    // `keepRuled`) that the person may read, and calls `movedIn` with where
+    // one went, once. False when they cannot be watched (then nothing is).
     [[nodiscard]] bool watchMovesIn(std::function<void(const QByteArray &)> movedIn);
 
     // Which way the answered calls went, for the benchmarks: the cost of a
