@@ -23,10 +23,6 @@ namespace pellim {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kObject = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString kChooser = QStringLiteral("org.freedesktop.portal.FileChooser");
-const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kConnection = QStringLiteral("pellim-guard-portal");
 // The guard takes a request at once; a guard that has not within this long
 // will not, and the person hears of it rather than waiting on nothing.
@@ -57,8 +53,9 @@ struct GuardPortalDialogs::Bus {
     }
     void disconnect(Pending &dialog) {
         if (dialog.listener)
-            connection.disconnect(QString(), dialog.request, kRequest, QStringLiteral("Response"),
-                                  dialog.listener.get(), SLOT(response(QDBusMessage)));
+            connection.disconnect(QString(), dialog.request, kPortalRequest,
+                                  QStringLiteral("Response"), dialog.listener.get(),
+                                  SLOT(response(QDBusMessage)));
     }
     Pending *find(std::uint64_t serial) const {
         const auto found = std::find_if(pending.begin(), pending.end(),
@@ -138,15 +135,17 @@ void GuardPortalDialogs::call(std::unique_ptr<Pending> dialog, const QString &me
     // QtDBus ask for its owner, and wait for the answer.
     asked.listener = std::make_unique<ResponseListener>(
         [this, serial](const QDBusMessage &m) { heard(serial, m); });
-    if (!m_bus->connection.connect(QString(), asked.request, kRequest, QStringLiteral("Response"),
-                                   asked.listener.get(), SLOT(response(QDBusMessage)))) {
+    if (!m_bus->connection.connect(QString(), asked.request, kPortalRequest,
+                                   QStringLiteral("Response"), asked.listener.get(),
+                                   SLOT(response(QDBusMessage)))) {
         asked.listener.reset();
         fail(QStringLiteral("cannot listen for its answer"));
         return;
     }
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("modal"), false);
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, kObject, kChooser, method);
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kPortalService, kPortalObject, kPortalChooser, method);
     message << portalParentOf(parent) << title << options;
     auto *watcher = new QDBusPendingCallWatcher(m_bus->connection.asyncCall(message, kAnswerMs),
                                                 &m_bus->context);
@@ -166,8 +165,8 @@ void GuardPortalDialogs::replied(std::uint64_t serial, const QDBusPendingCall &c
     if (reply.isError()) {
         // A request the guard takes after all must not show a dialog whose
         // answer nobody hears.
-        m_bus->connection.send(QDBusMessage::createMethodCall(kService, dialog->request, kRequest,
-                                                              QStringLiteral("Close")));
+        m_bus->connection.send(QDBusMessage::createMethodCall(
+            kPortalService, dialog->request, kPortalRequest, QStringLiteral("Close")));
         failed(serial, reply.error().type() == QDBusError::NoReply
                            ? QStringLiteral("it did not answer within 5 s")
                            : reply.error().name());

@@ -28,11 +28,6 @@ namespace pellim {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kObject = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString kChooser = QStringLiteral("org.freedesktop.portal.FileChooser");
-const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
-
 // How long the portal may take to say it is there, and to take a request; past
 // that the person gets Qt's dialog rather than none.
 constexpr int kAnswerMs = 3000;
@@ -237,7 +232,7 @@ void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
                     return;
                 if (!closed->request.isEmpty())
                     m_bus->connection.send(QDBusMessage::createMethodCall(
-                        closed->owner, closed->request, kRequest, QStringLiteral("Close")));
+                        closed->owner, closed->request, kPortalRequest, QStringLiteral("Close")));
                 ended(closed, QStringLiteral("closed by the program that asked"));
             });
     }
@@ -249,9 +244,9 @@ void PortalFileDialogs::begin(std::unique_ptr<Pending> dialog) {
     // Asking for the version finds out at once whether a portal is there (or
     // can be started) and what it can do.
     QDBusMessage get = QDBusMessage::createMethodCall(
-        kService, kObject, QStringLiteral("org.freedesktop.DBus.Properties"),
+        kPortalService, kPortalObject, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
-    get << kChooser << QStringLiteral("version");
+    get << kPortalChooser << QStringLiteral("version");
     auto *watcher =
         new QDBusPendingCallWatcher(m_bus->connection.asyncCall(get, kAnswerMs), &m_bus->context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_bus->context,
@@ -296,8 +291,9 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
         answered(dialog, m.arguments().at(0).toUInt(),
                  qdbus_cast<QVariantMap>(m.arguments().at(1)));
     });
-    if (!m_bus->connection.connect(owner, dialog->request, kRequest, QStringLiteral("Response"),
-                                   dialog->listener.get(), SLOT(response(QDBusMessage)))) {
+    if (!m_bus->connection.connect(owner, dialog->request, kPortalRequest,
+                                   QStringLiteral("Response"), dialog->listener.get(),
+                                   SLOT(response(QDBusMessage)))) {
         dialog->listener.reset();
         fallBack(dialog, QStringLiteral("cannot listen for the file chooser portal's answer"));
         return;
@@ -345,7 +341,7 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
     }
 
     QDBusMessage message = QDBusMessage::createMethodCall(
-        owner, kObject, kChooser,
+        owner, kPortalObject, kPortalChooser,
         dialog->save ? QStringLiteral("SaveFile") : QStringLiteral("OpenFile"));
     message << dialog->handle << title << options;
     auto *watcher = new QDBusPendingCallWatcher(m_bus->connection.asyncCall(message, kAnswerMs),
@@ -362,7 +358,7 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
                 // A request the portal takes after all must not show a second
                 // dialog: it is closed.
                 m_bus->connection.send(QDBusMessage::createMethodCall(
-                    dialog->owner, dialog->request, kRequest, QStringLiteral("Close")));
+                    dialog->owner, dialog->request, kPortalRequest, QStringLiteral("Close")));
                 fallBack(dialog, reply.error().type() == QDBusError::NoReply
                                      ? QStringLiteral("the file chooser portal did not take the "
                                                       "request within 3 s")
@@ -373,11 +369,11 @@ void PortalFileDialogs::call(Pending *dialog, const QString &owner, unsigned ver
             const QString handle = reply.value().path();
             if (handle != dialog->request) {
                 // A portal older than handle_token answers on its own path.
-                m_bus->connection.disconnect(dialog->owner, dialog->request, kRequest,
+                m_bus->connection.disconnect(dialog->owner, dialog->request, kPortalRequest,
                                              QStringLiteral("Response"), dialog->listener.get(),
                                              SLOT(response(QDBusMessage)));
                 dialog->request = handle;
-                m_bus->connection.connect(dialog->owner, handle, kRequest,
+                m_bus->connection.connect(dialog->owner, handle, kPortalRequest,
                                           QStringLiteral("Response"), dialog->listener.get(),
                                           SLOT(response(QDBusMessage)));
             }
@@ -434,7 +430,7 @@ void PortalFileDialogs::answered(Pending *dialog, std::uint32_t response,
 // choice already reported.
 void PortalFileDialogs::ended(Pending *dialog, const QString &why) {
     if (dialog->listener)
-        m_bus->connection.disconnect(dialog->owner, dialog->request, kRequest,
+        m_bus->connection.disconnect(dialog->owner, dialog->request, kPortalRequest,
                                      QStringLiteral("Response"), dialog->listener.get(),
                                      SLOT(response(QDBusMessage)));
     const auto found = m_bus->find(dialog);
@@ -458,7 +454,7 @@ void PortalFileDialogs::fallBack(Pending *dialog, const QString &why) {
     const std::unique_ptr<Pending> asked = std::move(*found);
     m_bus->pending.erase(found);
     if (asked->listener)
-        m_bus->connection.disconnect(asked->owner, asked->request, kRequest,
+        m_bus->connection.disconnect(asked->owner, asked->request, kPortalRequest,
                                      QStringLiteral("Response"), asked->listener.get(),
                                      SLOT(response(QDBusMessage)));
     if (asked->parent && !asked->parentAlive)

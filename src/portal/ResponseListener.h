@@ -4,6 +4,7 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QObject>
+#include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -11,6 +12,12 @@
 #include <utility>
 
 namespace pellim {
+
+// The file chooser portal's names, the same for the desktop's and the guard's.
+inline const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+inline const QString kPortalObject = QStringLiteral("/org/freedesktop/portal/desktop");
+inline const QString kPortalChooser = QStringLiteral("org.freedesktop.portal.FileChooser");
+inline const QString kPortalRequest = QStringLiteral("org.freedesktop.portal.Request");
 
 // Hears one Request's Response, for both clients of a file chooser portal
 // (the desktop's, asked by the guard; the guard's, asked by Pellim): QtDBus
