@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -32,15 +33,35 @@ std::optional<pid_t> statusField(pid_t pid, const QByteArray &field) {
     return std::nullopt;
 }
 
-// The process group of `pid`: the fifth field of /proc/PID/stat, after the
-// name in parentheses, which may hold anything.
-std::optional<pid_t> groupOf(pid_t pid) {
+// The fields of /proc/PID/stat after the name in parentheses, which may hold
+// anything: the state, the parent, the process group, ...; none when it is gone.
+QList<QByteArray> statFields(pid_t pid) {
     QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+        return {};
     const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+}
+
+// The process group of `pid`.
+std::optional<pid_t> groupOf(pid_t pid) {
+    const QList<QByteArray> fields = statFields(pid);
     return fields.size() > 2 ? std::optional(pid_t(fields[2].toInt())) : std::nullopt;
+}
+
+// Calls `each` with every process's number in /proc; false when /proc cannot
+// be listed.
+bool forEachProcess(const std::function<void(pid_t)> &each) {
+    const std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), ::closedir);
+    if (!proc)
+        return false;
+    while (const dirent *entry = ::readdir(proc.get())) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && !*end)
+            each(pid_t(pid));
+    }
+    return true;
 }
 
 // The process a pidfd of the caller's stands for, from its fdinfo; 0 when the
@@ -59,22 +80,11 @@ pid_t pidOfPidfd(pid_t caller, int fd) {
 // reaped (Z) has none.
 std::unordered_map<pid_t, pid_t> parents() {
     std::unordered_map<pid_t, pid_t> found;
-    const std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), ::closedir);
-    if (!proc)
-        return found;
-    while (const dirent *entry = ::readdir(proc.get())) {
-        char *end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid <= 0 || *end)
-            continue;
-        QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray stat = file.readAll();
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    forEachProcess([&found](pid_t pid) {
+        const QList<QByteArray> fields = statFields(pid);
         if (fields.size() > 1 && fields[0] != "Z")
-            found[pid_t(pid)] = pid_t(fields[1].toInt());
-    }
+            found[pid] = pid_t(fields[1].toInt());
+    });
     return found;
 }
 
@@ -127,18 +137,10 @@ bool OwnProcesses::own(pid_t pid, pid_t caller) const {
 }
 
 bool OwnProcesses::groupOwn(pid_t group, pid_t caller) const {
-    const std::unique_ptr<DIR, int (*)(DIR *)> proc(::opendir("/proc"), ::closedir);
-    if (!proc)
-        return false;
-    while (const dirent *entry = ::readdir(proc.get())) {
-        char *end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid <= 0 || *end)
-            continue;
-        if (groupOf(pid_t(pid)) == group && !own(pid_t(pid), caller))
-            return false;
-    }
-    return true;
+    bool all = true;
+    const bool listed = forEachProcess(
+        [&](pid_t pid) { all = all && !(groupOf(pid) == group && !own(pid, caller)); });
+    return listed && all;
 }
 
 Reply OwnProcesses::answerSignal(const HeldCall &call, const unsigned long long args[6],
