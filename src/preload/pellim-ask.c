@@ -138,6 +138,18 @@ static void nextSymbol(const char *name, void *function, size_t size) {
         memcpy(function, &found, size);
 }
 
+// The marked open of a wrapper whose own try was the C library's, inside it.
+static int askedOpen(const char *path, int flags, mode_t mode) {
+    return (int)syscall(SYS_openat, AT_FDCWD, path, flags, mode, 0L, (long)PELLIM_ASK_MARK);
+}
+
+// Closes a descriptor nothing was made on, keeping the error of the making.
+static void closeKeepingErrno(int fd) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+}
+
 static FILE *openStream(const char *name, const char *path, const char *mode) {
     FILE *(*next)(const char *, const char *) = NULL;
     nextSymbol(name, &next, sizeof next);
@@ -150,15 +162,12 @@ static FILE *openStream(const char *name, const char *path, const char *mode) {
     const int flags = stream || errno != EACCES ? -1 : streamFlags(mode);
     if (flags < 0)
         return stream;
-    const int fd = (int)syscall(SYS_openat, AT_FDCWD, path, flags, 0666, 0L, (long)PELLIM_ASK_MARK);
+    const int fd = askedOpen(path, flags, 0666);
     if (fd < 0)
         return NULL;
     stream = fdopen(fd, mode);
-    if (!stream) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-    }
+    if (!stream)
+        closeKeepingErrno(fd);
     errnoAsBefore(before, stream ? 0 : -1);
     return stream;
 }
@@ -181,16 +190,12 @@ EXPORT DIR *opendir(const char *path) {
     DIR *dir = next(path);
     if (dir || errno != EACCES)
         return dir;
-    const int fd = (int)syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0,
-                                0L, (long)PELLIM_ASK_MARK);
+    const int fd = askedOpen(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0)
         return NULL;
     dir = fdopendir(fd);
-    if (!dir) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-    }
+    if (!dir)
+        closeKeepingErrno(fd);
     errnoAsBefore(before, dir ? 0 : -1);
     return dir;
 }
